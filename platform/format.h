@@ -1,0 +1,71 @@
+// Number and date formatting with the process's regional settings.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace plat {
+
+// One process-wide setting, as the host runtime reads the system's regional settings.
+// Initialised from the environment's LC_NUMERIC (decimal separator) and LC_TIME (the order of
+// day, month and year); a host may change it at any time.
+struct TFormatSettings {
+  char DecimalSeparator = '.';
+  char DateSeparator = '/';
+  char TimeSeparator = ':';
+  AnsiString ShortDateFormat = "dd/mm/yyyy";  // tokens: d dd m mm yy yyyy
+  AnsiString LongTimeFormat = "hh:nn:ss";     // tokens: h hh n nn s ss
+};
+
+TFormatSettings& FormatSettings();
+// Re-reads the environment's locale into FormatSettings().
+void InitFormatSettingsFromLocale();
+
+// Pictures. Digits are decided on the value rounded to 15 significant digits, then rounded
+// half away from zero to the picture's decimals ("10.555" -> 10.56).
+//  "000000.00": at least six integer digits with leading zeros, never cut; two decimals.
+//  "#0.00": at least one integer digit, two decimals, no grouping.
+//  "#,##0.00": grouped thousands (with '.' or ',' as the other separator), two decimals.
+// A negative value gets a leading '-'; a value that rounds to zero prints without sign.
+AnsiString FormatFloat(const AnsiString& picture, double value);
+
+// Fixed-point with two decimals and 15 significant digits; values whose integer part needs
+// more than 15 digits come out in exponent notation ("1.00000000000000E+20").
+AnsiString FloatToStrFixed2(double value);
+
+// General format, precision 15: rounded to 15 significant digits, fixed notation without
+// trailing zeros (a whole number gets no separator); scientific notation only beyond 15
+// integer digits or below 0.00001 (zero excepted), as "1E20", "1.5E-6".
+AnsiString FloatToStr(double value);
+
+AnsiString IntToStr(int64_t value);
+
+// Text to number with the current decimal separator. Blanks around are allowed. Failures raise
+// EConvertError: "'x' is not a valid floating point value" / "'x' is not a valid integer value".
+double StrToFloat(const AnsiString& s);
+bool TryStrToFloat(const AnsiString& s, double& out);
+int32_t StrToInt(const AnsiString& s);
+bool TryStrToInt(const AnsiString& s, int32_t& out);
+
+// Dates.
+TDateTime EncodeDate(int year, int month, int day);  // EConvertError for an invalid date
+TDateTime EncodeTime(int hour, int minute, int second, int msec = 0);
+void DecodeDate(TDateTime dt, int& year, int& month, int& day);
+void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& msec);
+
+// Tokens: yyyy yy mm m dd d hh h nn n ss s zzz, quoted text '...'/"...", '/' and ':' give the
+// date and time separators; other characters are copied.
+AnsiString FormatDateTime(const AnsiString& format, TDateTime dt);
+// ShortDateFormat + " " + LongTimeFormat (time omitted when it is midnight).
+AnsiString DateTimeToStr(TDateTime dt);
+// Parses a date in the order of ShortDateFormat (day, month, year) with DateSeparator,
+// optionally followed by blanks and a time h:n[:s]. A two-digit year takes the century that
+// puts it within 50 years of the current year. Failures raise EConvertError:
+// "'x' is not a valid date and time" ("'x' is not a valid date" without a time part).
+TDateTime StrToDateTime(const AnsiString& s);
+
+AnsiString UpperCase(const AnsiString& s);  // ASCII letters only, as the runtime's UpperCase
+AnsiString Trim(const AnsiString& s);       // removes blanks and control characters
+
+}  // namespace plat

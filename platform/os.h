@@ -1,0 +1,42 @@
+// What the operating system provides: the executable's path, files and the clock.
+#pragma once
+
+#include <functional>
+
+#include "platform/types.h"
+
+namespace plat {
+
+// The full path of the process's executable (/proc/self/exe).
+AnsiString ExecutablePath();
+// Tests point the executable path at a folder of their own, so that the log and the host files
+// land there. An empty path returns to the real one.
+void SetExecutablePathForTesting(const AnsiString& path);
+
+// Folder of a path without the trailing separator ("/a/b/c" -> "/a/b").
+AnsiString ExtractFileDir(const AnsiString& path);
+// The short (8.3) form of a path. Linux has no short names: the path itself.
+AnsiString ShortPathName(const AnsiString& path);
+// The path separator, "/".
+constexpr char PathDelim = '/';
+
+bool FileExists(const AnsiString& path);
+// Deletes a file; a missing file is no error (answers false). Other failures raise EInOutError.
+bool DeleteFile(const AnsiString& path);
+
+// Appends text to a file, creating it when missing. The text is written with one write and
+// checked; a short write is undone, so no partial line stays in the file. Failures to open,
+// write or close raise EInOutError naming the file and the reason.
+void AppendToTextFile(const AnsiString& path, const AnsiString& text);
+// Writes a whole file atomically: a temporary file beside it, flushed, then renamed over the
+// target. Failures raise EInOutError and leave neither a partial target nor the temporary file.
+void WriteFileAtomic(const AnsiString& path, const std::string& bytes);
+// Reads a whole file; EInOutError when it cannot be read.
+std::string ReadWholeFile(const AnsiString& path);
+
+// The clock: local date and time now. Tests may replace it; an empty function restores it.
+TDateTime Now();
+TDateTime Date();  // today at 00:00
+void SetClockForTesting(std::function<TDateTime()> clock);
+
+}  // namespace plat
