@@ -2,6 +2,8 @@
 // and the message table. It is never shown.
 #pragma once
 
+#include <optional>
+
 #include "platform/dataset.h"
 #include "platform/printer.h"
 #include "platform/support.h"
@@ -42,8 +44,9 @@ class TfrmArgentina {
 
   // "COM1" to "COM12" to 1 to 12, compared whole and case-sensitive; anything else 0.
   int ConvertePorta(const plat::AnsiString& stPortaImp);
-  // The printer's date and time, "dd/mm/yy hh:nn".
-  plat::AnsiString getDataImp(const plat::AnsiString& stEsquemaCor);
+  // The printer's date and time, "dd/mm/yy hh:nn". A failure shows the error dialog with the
+  // colour scheme and answers no value, so that the caller keeps what its variable held.
+  std::optional<plat::AnsiString> getDataImp(const plat::AnsiString& stEsquemaCor);
   // The item description with ñ and Ñ replaced by n and N.
   plat::AnsiString RetiraCaracter(const plat::AnsiString& stNmProduto);
 
