@@ -1,0 +1,24 @@
+// Package load and unload: the unit's initialization and finalization, run by the host's
+// package loader through Initialize and Finalize.
+#include "driver/Arfis770.h"
+#include "platform/os.h"
+
+namespace {
+bool initialized = false;
+}
+
+ARFIS_API void Initialize() {
+  if (initialized) return;
+  initialized = true;
+  // The host program's directory, in short form, with the trailing separator.
+  const plat::AnsiString dir = plat::ExtractFileDir(plat::ExecutablePath());
+  DsDirCad = plat::ShortPathName(dir + plat::PathDelim);
+}
+
+ARFIS_API void Finalize() {
+  if (!initialized) return;
+  initialized = false;
+  nrECF.clear();
+  DsDirCad.clear();
+  // The driver form lives until the process ends.
+}
