@@ -29,6 +29,11 @@ struct DataPacket {
 // corrupt or foreign file and never reads out of bounds.
 std::string SavePacketToBytes(const DataPacket& packet);
 std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes);
+// The same, naming the source (a file path) in the error messages: "'<name>' is truncated".
+std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes,
+                                                      const AnsiString& sourceName);
+// "String", "Integer", "Float", "Boolean", "DateTime".
+const char* FieldTypeName(FieldType t);
 
 class TClientDataSet;
 
@@ -41,13 +46,13 @@ class TField {
 
   const AnsiString& FieldName() const { return name_; }
   bool IsNull() const;
-  Variant Value() const;          // the cell (Null when null)
-  AnsiString AsString() const;    // null reads as ""; floats in general format
+  Variant Value() const;        // the cell (Null when null)
+  AnsiString AsString() const;  // null reads as ""; floats in general format
   WideString AsWideString() const;
-  double AsFloat() const;         // null reads as 0
-  int32_t AsInteger() const;      // null reads as 0
-  bool AsBoolean() const;         // null reads as false
-  TDateTime AsDateTime() const;   // null reads as 0
+  double AsFloat() const;        // null reads as 0
+  int32_t AsInteger() const;     // null reads as 0
+  bool AsBoolean() const;        // null reads as false
+  TDateTime AsDateTime() const;  // null reads as 0
 
   // Setting needs the dataset in edit or insert state (EDatabaseError otherwise). The value is
   // converted to the field's type; a text longer than a string field is cut to its size.
@@ -143,17 +148,26 @@ class TClientDataSet {
 
  private:
   friend class TField;
-  struct Impl;
+  struct IndexDef;
+  [[noreturn]] void Fail(const AnsiString& message) const;  // EDatabaseError "<name>: ..."
   void CheckActive() const;
+  void CheckBrowseMode();                        // posts a pending edit or insert
   int FieldIndex(const AnsiString& name) const;  // -1 when missing
+  int FieldIndexOrFail(const AnsiString& name) const;
+  const std::vector<FieldDef>& CurrentFields() const;
   Variant& Cell(int field);
   const Variant& Cell(int field) const;
+  const IndexDef* FindIndex(const AnsiString& name) const;
+  std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
+  void Adopt(std::shared_ptr<DataPacket> data);        // new content: open at the first row
+  std::shared_ptr<const DataPacket> Snapshot() const;  // stored rows, pending edits left out
+  void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index
 
   AnsiString name_;
   std::vector<FieldDef> defs_;
   std::shared_ptr<DataPacket> data_;  // fields + rows, insertion order
-  std::vector<size_t> order_;        // cursor order: indices into data_->Rows
+  std::vector<size_t> order_;         // cursor order: indices into data_->Rows
   struct IndexDef {
     AnsiString name;
     std::vector<AnsiString> fields;
