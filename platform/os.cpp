@@ -1,0 +1,244 @@
+// Operating-system services: the executable's path, whole-file and append-only file writes,
+// and the local clock.
+#include "platform/os.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <mutex>
+#include <system_error>
+
+#include "platform/exceptions.h"
+
+namespace plat {
+namespace {
+
+std::mutex g_mutex;
+AnsiString g_exe_override;
+std::function<TDateTime()> g_clock;
+
+std::string ErrnoText(int err) {
+  return std::error_code(err, std::generic_category()).message();
+}
+
+[[noreturn]] void RaiseIo(const char* what, const AnsiString& path, int err) {
+  throw EInOutError(std::string("Cannot ") + what + " file '" + path + "': " + ErrnoText(err));
+}
+
+// Days from 1 January 1970 to the given civil date (proleptic Gregorian calendar).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// 1 January 1970 counted from 30 December 1899.
+constexpr long long kUnixEpochDay = 25569;
+
+TDateTime SystemNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm local{};
+  time_t secs = ts.tv_sec;
+  if (localtime_r(&secs, &local) == nullptr) {
+    // Without the time-zone rules, the clock still answers in universal time.
+    gmtime_r(&secs, &local);
+  }
+  const long long days =
+      DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
+                    static_cast<unsigned>(local.tm_mday)) +
+      kUnixEpochDay;
+  // Whole milliseconds, as the host's clock keeps them.
+  const long long ms_of_day =
+      (local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<double>(days) + static_cast<double>(ms_of_day) / 86400000.0;
+}
+
+// Writes all of bytes to fd, continuing after partial writes and interruptions.
+bool WriteAll(int fd, const char* data, size_t size, int& err) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    if (n == 0) {
+      err = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+AnsiString ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_exe_override.empty()) return g_exe_override;
+  }
+  std::string buf(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) {
+      throw EInOutError("Cannot read the executable's path: " + ErrnoText(errno));
+    }
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      return buf;
+    }
+    buf.resize(buf.size() * 2);  // the path may have been cut: try a larger buffer
+  }
+}
+
+void SetExecutablePathForTesting(const AnsiString& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_exe_override = path;
+}
+
+AnsiString ExtractFileDir(const AnsiString& path) {
+  const size_t pos = path.rfind(PathDelim);
+  if (pos == AnsiString::npos) return AnsiString();
+  if (pos == 0) return AnsiString(1, PathDelim);  // the root keeps its separator
+  return path.substr(0, pos);
+}
+
+AnsiString ShortPathName(const AnsiString& path) {
+  return path;
+}
+
+bool FileExists(const AnsiString& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(const AnsiString& path) {
+  if (::unlink(path.c_str()) == 0) return true;
+  const int err = errno;
+  // A path through a regular file cannot name an existing file either.
+  if (err == ENOENT || err == ENOTDIR) return false;
+  RaiseIo("delete", path, err);
+}
+
+void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) RaiseIo("open", path, errno);
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    RaiseIo("open", path, err);
+  }
+  const off_t size_before = st.st_size;
+
+  if (!text.empty()) {
+    ssize_t n;
+    do {
+      n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 || static_cast<size_t>(n) != text.size()) {
+      const int err = n < 0 ? errno : ENOSPC;
+      // Take back whatever part of the line went in, so the file holds whole lines only.
+      if (n > 0) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, size_before);
+      }
+      ::close(fd);
+      if (n >= 0) {
+        throw EInOutError("Cannot write file '" + path + "': only " + std::to_string(n) + " of " +
+                          std::to_string(text.size()) + " bytes written (" + ErrnoText(err) + ")");
+      }
+      RaiseIo("write", path, err);
+    }
+  }
+
+  if (::close(fd) != 0) RaiseIo("close", path, errno);
+}
+
+void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
+  const AnsiString temp = path + ".tmp." + std::to_string(::getpid());
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), flags, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    // Left behind by an earlier process that had the same id and did not finish.
+    ::unlink(temp.c_str());
+    fd = ::open(temp.c_str(), flags, 0644);
+  }
+  if (fd < 0) RaiseIo("create", temp, errno);
+
+  auto fail = [&](const char* what, const AnsiString& name, int err) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    RaiseIo(what, name, err);
+  };
+
+  int err = 0;
+  if (!WriteAll(fd, bytes.data(), bytes.size(), err)) fail("write", temp, err);
+  if (::fsync(fd) != 0) fail("flush", temp, errno);
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) fail("close", temp, errno);
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail("replace", path, errno);
+
+  // Make the rename itself durable; a folder that cannot be flushed does not undo the write.
+  const AnsiString dir = ExtractFileDir(path);
+  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+std::string ReadWholeFile(const AnsiString& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseIo("open", path, errno);
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      RaiseIo("read", path, err);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+TDateTime Now() {
+  std::function<TDateTime()> clock;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    clock = g_clock;
+  }
+  return clock ? clock() : SystemNow();
+}
+
+TDateTime Date() {
+  return std::floor(Now());
+}
+
+void SetClockForTesting(std::function<TDateTime()> clock) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_clock = std::move(clock);
+}
+
+}  // namespace plat
