@@ -60,9 +60,11 @@ class FiscalPrinterModel {
     int LastInvoiceC = 0;
     int ZNumber = 0;
     int XSinceZ = 0;
-    int FiscalDocs = 0;     // since the last Z
-    int NonFiscalDocs = 0;  // since the last Z
+    int FiscalDocs = 0;         // since the last Z
+    int NonFiscalDocs = 0;      // since the last Z
     int64_t DaySalesCents = 0;  // accumulated sales of the day, cleared by a Z
+    int CancelledDocs = 0;      // fiscal documents cancelled since the last Z
+    int LastNonFiscal = 0;      // number of the last non-fiscal document (not cleared by a Z)
   };
   const Counters& GetCounters() const { return counters_; }
   Counters& MutableCounters() { return counters_; }
@@ -85,6 +87,15 @@ class FiscalPrinterModel {
   int64_t docPaid_ = 0;
   bool totalPrinted_ = false;
   bool drawerOpen_ = false;
+  // Item lines of the open document, so that a cancelled item must match one sold.
+  struct SoldItem {
+    AnsiString Description;
+    int64_t UnitPriceCents = 0;
+    int64_t RateHundredths = 0;
+    int64_t QuantityHundredths = 0;  // still on the document
+    int64_t AmountCents = 0;         // still on the document
+  };
+  std::vector<SoldItem> items_;
   void Print(const AnsiString& line);
   TDateTime ClockNow() const;
   friend struct ModelOps;
@@ -154,6 +165,7 @@ class FiscalEmulator : public PrinterBackend {
 
  private:
   FiscalPrinterModel model_;
+  mutable std::mutex mu_;  // one command at a time, also from several controls
   std::vector<JournalEntry> journal_;
   std::vector<Rule> rules_;
   bool switchedOff_ = false;

@@ -1,0 +1,146 @@
+// The fiscal printer control: hands each command to the process's printer backend and keeps
+// the printer's last answer.
+#include "platform/printer.h"
+
+#include <mutex>
+#include <string>
+
+#include "platform/emulator.h"
+#include "platform/exceptions.h"
+
+namespace plat {
+
+namespace {
+
+std::mutex& BackendMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::shared_ptr<PrinterBackend>& BackendSlot() {
+  static std::shared_ptr<PrinterBackend> backend;
+  return backend;
+}
+
+}  // namespace
+
+// A null backend returns to the built-in emulator.
+void SetPrinterBackend(std::shared_ptr<PrinterBackend> backend) {
+  std::lock_guard<std::mutex> lock(BackendMutex());
+  BackendSlot() = std::move(backend);
+}
+
+std::shared_ptr<PrinterBackend> CurrentPrinterBackend() {
+  {
+    std::lock_guard<std::mutex> lock(BackendMutex());
+    if (BackendSlot()) return BackendSlot();
+  }
+  return DefaultEmulator();
+}
+
+int16_t TPrinterFiscal::Run(const char* method, std::vector<WideString*> args) {
+  std::shared_ptr<PrinterBackend> backend = CurrentPrinterBackend();
+  // A raising backend leaves the previous answer in place.
+  PrinterAnswer answer = backend->Execute(portNumber_, method, args);
+  printerStatus_ = answer.PrinterStatus;
+  fiscalStatus_ = answer.FiscalStatus;
+  for (size_t i = 0; i < fields_.size(); ++i)
+    fields_[i] = i < answer.Fields.size() ? answer.Fields[i] : WideString();
+  return answer.Result;
+}
+
+int16_t TPrinterFiscal::OpenTicket(WideString& a1) {
+  return Run("OpenTicket", {&a1});
+}
+
+int16_t TPrinterFiscal::OpenInvoice(WideString& a1, WideString& a2, WideString& a3, WideString& a4,
+                                    WideString& a5, WideString& a6, WideString& a7, WideString& a8,
+                                    WideString& a9, WideString& a10, WideString& a11,
+                                    WideString& a12, WideString& a13, WideString& a14,
+                                    WideString& a15, WideString& a16, WideString& a17,
+                                    WideString& a18, WideString& a19) {
+  return Run("OpenInvoice", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8, &a9, &a10, &a11, &a12, &a13,
+                             &a14, &a15, &a16, &a17, &a18, &a19});
+}
+
+int16_t TPrinterFiscal::SendTicketItem(WideString& a1, WideString& a2, WideString& a3,
+                                       WideString& a4, WideString& a5, WideString& a6,
+                                       WideString& a7, WideString& a8) {
+  return Run("SendTicketItem", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8});
+}
+
+int16_t TPrinterFiscal::SendInvoiceItem(WideString& a1, WideString& a2, WideString& a3,
+                                        WideString& a4, WideString& a5, WideString& a6,
+                                        WideString& a7, WideString& a8, WideString& a9,
+                                        WideString& a10, WideString& a11, WideString& a12) {
+  return Run("SendInvoiceItem", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8, &a9, &a10, &a11, &a12});
+}
+
+int16_t TPrinterFiscal::GetTicketSubtotal(WideString& a1, WideString& a2) {
+  return Run("GetTicketSubtotal", {&a1, &a2});
+}
+
+int16_t TPrinterFiscal::GetInvoiceSubtotal(WideString& a1, WideString& a2) {
+  return Run("GetInvoiceSubtotal", {&a1, &a2});
+}
+
+int16_t TPrinterFiscal::SendTicketPayment(WideString& a1, WideString& a2, WideString& a3) {
+  return Run("SendTicketPayment", {&a1, &a2, &a3});
+}
+
+int16_t TPrinterFiscal::SendInvoicePayment(WideString& a1, WideString& a2, WideString& a3) {
+  return Run("SendInvoicePayment", {&a1, &a2, &a3});
+}
+
+int16_t TPrinterFiscal::CloseTicket() {
+  return Run("CloseTicket", {});
+}
+
+int16_t TPrinterFiscal::CloseInvoice(WideString& a1, WideString& a2, WideString& a3) {
+  return Run("CloseInvoice", {&a1, &a2, &a3});
+}
+
+int16_t TPrinterFiscal::OpenCashDrawer(WideString& a1) {
+  return Run("OpenCashDrawer", {&a1});
+}
+
+int16_t TPrinterFiscal::OpenNoFiscal() {
+  return Run("OpenNoFiscal", {});
+}
+
+int16_t TPrinterFiscal::CloseNoFiscal() {
+  return Run("CloseNoFiscal", {});
+}
+
+int16_t TPrinterFiscal::SendNoFiscalText(WideString& a1) {
+  return Run("SendNoFiscalText", {&a1});
+}
+
+int16_t TPrinterFiscal::CloseJournal(WideString& a1, WideString& a2) {
+  return Run("CloseJournal", {&a1, &a2});
+}
+
+int16_t TPrinterFiscal::SetGetDateTime(WideString& a1, WideString& a2, WideString& a3) {
+  return Run("SetGetDateTime", {&a1, &a2, &a3});
+}
+
+int16_t TPrinterFiscal::Status(WideString& a1) {
+  return Run("Status", {&a1});
+}
+
+void TPrinterFiscal::SetPortNumber(const Variant& v) {
+  portNumber_ = v.AsInteger();
+}
+
+void TPrinterFiscal::SetBaudRate(const Variant& v) {
+  baudRate_ = v.AsInteger();
+}
+
+Variant TPrinterFiscal::AnswerField(int n) const {
+  if (n < 3 || n > 19)
+    throw EVariantError("the printer control has no answer field AnswerField_" + std::to_string(n) +
+                        " (AnswerField_3 to AnswerField_19)");
+  return Variant(fields_[static_cast<size_t>(n - 3)]);
+}
+
+}  // namespace plat
