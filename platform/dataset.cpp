@@ -141,12 +141,14 @@ bool CellMatches(const FieldDef& f, const Variant& cell, const Variant& key) {
 // ---- TField ----
 
 bool TField::IsNull() const {
-  const Variant& v = ds_->Cell(ds_->FieldIndexOrFail(name_));
+  const TClientDataSet& ds = *ds_;  // the reading overload of Cell
+  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
   return v.IsNull() || v.IsEmpty();
 }
 
 Variant TField::Value() const {
-  const Variant& v = ds_->Cell(ds_->FieldIndexOrFail(name_));
+  const TClientDataSet& ds = *ds_;
+  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
   return v.IsEmpty() ? Variant::Null() : v;
 }
 
@@ -232,6 +234,7 @@ const Variant& TClientDataSet::Cell(int field) const {
 
 Variant& TClientDataSet::Cell(int field) {
   // Only reached in edit or insert state, where a current row always exists.
+  if (!data_ || order_.empty()) Fail("Dataset not in edit or insert mode");
   return data_->Rows[order_[static_cast<size_t>(pos_)]][static_cast<size_t>(field)];
 }
 
@@ -358,6 +361,7 @@ void TClientDataSet::Adopt(std::shared_ptr<DataPacket> data) {
   if (!indexName_.empty())
     if (const IndexDef* ix = FindIndex(indexName_)) IndexColumns(*ix, *data);
   // Nothing above changed the dataset; from here on nothing throws.
+  Close();
   editBackup_.clear();
   defs_ = data->Fields;
   data_ = std::move(data);
@@ -378,7 +382,6 @@ void TClientDataSet::CreateDataSet() {
     if (def.Type == FieldType::String) def.Size = StringSize(def);
     data->Fields.push_back(def);
   }
-  if (Active()) Close();
   Adopt(std::move(data));
 }
 
@@ -407,7 +410,6 @@ void TClientDataSet::Close() {
 void TClientDataSet::LoadFromFile(const AnsiString& path) {
   std::string bytes = ReadWholeFile(path);
   auto packet = LoadPacketFromBytes(bytes, path);
-  if (Active()) Close();
   Adopt(std::make_shared<DataPacket>(*packet));
 }
 
@@ -447,7 +449,6 @@ void TClientDataSet::SetData(const Variant& packet) {
   auto given = packet.AsPacket();
   if (!given) Fail("Invalid data packet");
   auto copy = std::make_shared<DataPacket>(*given);
-  if (Active()) Close();
   Adopt(std::move(copy));
 }
 
