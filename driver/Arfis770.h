@@ -24,7 +24,8 @@
 #include "platform/types.h"
 #include "platform/variant.h"
 
-#define ARFIS_API extern "C" __attribute__((visibility("default")))
+#define ARFIS_VISIBLE __attribute__((visibility("default")))
+#define ARFIS_API extern "C" ARFIS_VISIBLE
 
 using ArfisOpenArray = std::vector<plat::Variant>;
 

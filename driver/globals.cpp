@@ -1,9 +1,11 @@
 // The unit's three globals, exported under their plain names.
 #include "driver/Arfis770.h"
 
-ARFIS_API TfrmArgentina* frmArgentina = nullptr;
-ARFIS_API plat::AnsiString DsDirCad;
-ARFIS_API plat::AnsiString nrECF;
+extern "C" {
+ARFIS_VISIBLE TfrmArgentina* frmArgentina = nullptr;
+ARFIS_VISIBLE plat::AnsiString DsDirCad;
+ARFIS_VISIBLE plat::AnsiString nrECF;
+}
 
 #include "driver/form.h"
 
