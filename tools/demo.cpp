@@ -239,7 +239,9 @@ class Demo {
   plat::TClientDataSet& EmptyDataset() {
     auto& ds = datasets_["(empty)"];
     if (!ds) {
+      // A host dataset with no rows (the table needs one field to exist).
       ds = std::make_unique<plat::TClientDataSet>("empty");
+      ds->AddFieldDef("ID", plat::FieldType::Integer);
       ds->CreateDataSet();
     }
     return *ds;
@@ -600,7 +602,7 @@ const std::map<std::string, Demo::Handler>& Demo::Calls() {
          bool reduziu = false;
          const bool r = FN(GeraReciboSangria)(
              Get(a, "PORTA", "COM1"), Get(a, "SERIE"), Get(a, "FILIAL"), Get(a, "CAIXA"), "", 0,
-             cupomDia, d.Dataset(a, "MOVFECHA"), d.Dataset(a, "SANGRIA"), d.Dataset(a, "PROD"),
+             cupomDia, d.Dataset(a, "MOVFECHA"), d.Dataset(a, "SANGRIADS"), d.Dataset(a, "PROD"),
              d.Dataset(a, "OPERSUP"), d.Dataset(a, "MOVTOT"), d.Dataset(a, "MOVABERTURA"),
              d.Dataset(a, "PRODFECH"), plat::Now(), Flag(a, "IMPRELSAN", true),
              Flag(a, "IMPRIMEREDZ", true), false, redz, formRedz, impRedz, totNFis, reduziu,
