@@ -9,6 +9,8 @@ plat::AnsiString PrinterAmount(double value) {
   return plat::FormatFloat("000000.00", plat::Trunc2(value));
 }
 
-plat::AnsiString AmountText(double value) { return plat::FloatToStrFixed2(value); }
+plat::AnsiString AmountText(double value) {
+  return plat::FloatToStrFixed2(value);
+}
 
 }  // namespace arfis

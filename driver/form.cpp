@@ -10,7 +10,8 @@ const std::vector<plat::AnsiString> kMessageLines = {
     "Envelope|NR. ENV",
     "Modalidade|MODALIDADE",
     "Valor_|VALOR",
-    "RecSangria3|RECIBO SA\xCD" "DA NUMER\xC1RIO",
+    "RecSangria3|RECIBO SA\xCD"
+    "DA NUMER\xC1RIO",
     "RecSangria1|SAIDA DE NUMERARIO - SANGRIA",
     "Sangrias|TOTAL SANGRIAS",
     "Superv|Supervisor",
@@ -77,8 +78,8 @@ TfrmArgentina::TfrmArgentina() {
 }
 
 int TfrmArgentina::ConvertePorta(const plat::AnsiString& stPortaImp) {
-  static const char* const kPorts[] = {"COM1", "COM2",  "COM3",  "COM4",  "COM5",  "COM6",
-                                       "COM7", "COM8",  "COM9",  "COM10", "COM11", "COM12"};
+  static const char* const kPorts[] = {"COM1", "COM2", "COM3", "COM4",  "COM5",  "COM6",
+                                       "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
   for (int i = 0; i < 12; ++i) {
     if (stPortaImp == kPorts[i]) return i + 1;
   }

@@ -27,6 +27,8 @@ bool Ask(const plat::AnsiString& key, const plat::AnsiString& scheme) {
                         nullptr);
 }
 
-void LogWide(const plat::WideString& line) { ImpFisDebug(plat::WideToAnsi(line)); }
+void LogWide(const plat::WideString& line) {
+  ImpFisDebug(plat::WideToAnsi(line));
+}
 
 }  // namespace arfis

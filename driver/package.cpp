@@ -7,4 +7,6 @@ const char* const kUnits[] = {"Arfis770", nullptr};
 const ArfisPackageInfo kInfo{"arfis770", kRequires, kUnits};
 }  // namespace
 
-ARFIS_API const ArfisPackageInfo* GetPackageInfo() { return &kInfo; }
+ARFIS_API const ArfisPackageInfo* GetPackageInfo() {
+  return &kInfo;
+}

@@ -39,8 +39,12 @@ struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string U(const AnsiString& s) { return plat::AnsiToUtf8(s); }
-AnsiString Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8); }
+std::string U(const AnsiString& s) {
+  return plat::AnsiToUtf8(s);
+}
+AnsiString Ansi(const std::string& utf8) {
+  return plat::Utf8ToAnsi(utf8);
+}
 
 // Splits a line into tokens; double quotes group blanks ("a b"), \" inside quotes is a quote.
 std::vector<std::string> Tokenize(const std::string& line) {
@@ -114,7 +118,9 @@ std::string BundleText(const Variant& bundle) {
   return s + "}";
 }
 
-std::string Bool(bool b) { return b ? "True" : "False"; }
+std::string Bool(bool b) {
+  return b ? "True" : "False";
+}
 
 class Demo {
  public:
@@ -154,8 +160,7 @@ class Demo {
       std::cerr << path_ << ": dataset '" << currentDataset_ << "' has no 'end'\n";
       return 1;
     }
-    std::cout << "Scenario done: " << calls_ << " calls, " << raised_
-              << " raised to the host.\n";
+    std::cout << "Scenario done: " << calls_ << " calls, " << raised_ << " raised to the host.\n";
     return 0;
   }
 
@@ -218,8 +223,8 @@ class Demo {
       if (used != it->second.size()) throw std::invalid_argument("trailing");
       return v;
     } catch (const std::exception&) {
-      throw ScenarioError("'" + key + "' must be a number written with '.', found '" +
-                          it->second + "'");
+      throw ScenarioError("'" + key + "' must be a number written with '.', found '" + it->second +
+                          "'");
     }
   }
 
@@ -267,11 +272,20 @@ class Demo {
           }
         }
         break;
-      case 'F': f.Type = plat::FieldType::Float; break;
-      case 'I': f.Type = plat::FieldType::Integer; break;
-      case 'B': f.Type = plat::FieldType::Boolean; break;
-      case 'D': f.Type = plat::FieldType::DateTime; break;
-      default: throw ScenarioError("unknown field type in '" + spec + "'");
+      case 'F':
+        f.Type = plat::FieldType::Float;
+        break;
+      case 'I':
+        f.Type = plat::FieldType::Integer;
+        break;
+      case 'B':
+        f.Type = plat::FieldType::Boolean;
+        break;
+      case 'D':
+        f.Type = plat::FieldType::DateTime;
+        break;
+      default:
+        throw ScenarioError("unknown field type in '" + spec + "'");
     }
     return f;
   }
@@ -281,11 +295,16 @@ class Demo {
     if (text == "null") return Variant::Null();
     try {
       switch (f.Type) {
-        case plat::FieldType::String: return Variant(Ansi(text));
-        case plat::FieldType::Float: return Variant(std::stod(text));
-        case plat::FieldType::Integer: return Variant(std::stoi(text));
-        case plat::FieldType::Boolean: return Variant(text == "S" || text == "true");
-        case plat::FieldType::DateTime: return Variant::FromDate(std::stod(text));
+        case plat::FieldType::String:
+          return Variant(Ansi(text));
+        case plat::FieldType::Float:
+          return Variant(std::stod(text));
+        case plat::FieldType::Integer:
+          return Variant(std::stoi(text));
+        case plat::FieldType::Boolean:
+          return Variant(text == "S" || text == "true");
+        case plat::FieldType::DateTime:
+          return Variant::FromDate(std::stod(text));
       }
     } catch (const std::exception&) {
     }
@@ -525,8 +544,7 @@ const std::map<std::string, Demo::Handler>& Demo::Calls() {
          Variant answer = plat::VarArrayOf({Variant(-1), Variant("?"), Variant("?")});
          plat::TStringList voucher;
          const bool r = FN(FechaCupom)(d.ClosingArray(a), &voucher, answer);
-         std::cout << "  result: " << Bool(r) << "\n  oleRetorno: " << VariantText(answer)
-                   << "\n";
+         std::cout << "  result: " << Bool(r) << "\n  oleRetorno: " << VariantText(answer) << "\n";
        }},
       {"Cancela_Cupom_Imp",
        [](Demo& d, const Args&) {
@@ -566,13 +584,11 @@ const std::map<std::string, Demo::Handler>& Demo::Calls() {
        }},
       {"Leitura_X_Imp",
        [](Demo& d, const Args& a) {
-         std::cout << "  result: " << Bool(FN(Leitura_X_Imp)("", Get(a, "ESQUEMA"), ""))
-                   << "\n";
+         std::cout << "  result: " << Bool(FN(Leitura_X_Imp)("", Get(a, "ESQUEMA"), "")) << "\n";
        }},
       {"Reducao_Z_Imp",
        [](Demo& d, const Args& a) {
-         std::cout << "  result: " << Bool(FN(Reducao_Z_Imp)("", Get(a, "ESQUEMA"), ""))
-                   << "\n";
+         std::cout << "  result: " << Bool(FN(Reducao_Z_Imp)("", Get(a, "ESQUEMA"), "")) << "\n";
        }},
       {"BuscaDadosReducaoZ",
        [](Demo& d, const Args&) {
@@ -580,16 +596,15 @@ const std::map<std::string, Demo::Handler>& Demo::Calls() {
        }},
       {"GetValue",
        [](Demo& d, const Args& a) {
-         std::cout << "  result: " << U(plat::FloatToStr(FN(GetValue)(Get(a, "VALOR"))))
-                   << "\n";
+         std::cout << "  result: " << U(plat::FloatToStr(FN(GetValue)(Get(a, "VALOR")))) << "\n";
        }},
       {"Relatorio_Produto",
        [](Demo& d, const Args& a) {
          AnsiString cupomDia = Get(a, "CUPOMDIA");
          bool ctrl = Flag(a, "CTRLCUPOM", true);
-         FN(Relatorio_Produto)("", "", "", "", "", cupomDia, d.Dataset(a, "PROD"),
-                               Get(a, "EMIRELPROD", "N"), Get(a, "TRIBRELPRO", "N"),
-                               Get(a, "ESQUEMA"), ctrl);
+         FN(Relatorio_Produto)
+         ("", "", "", "", "", cupomDia, d.Dataset(a, "PROD"), Get(a, "EMIRELPROD", "N"),
+          Get(a, "TRIBRELPRO", "N"), Get(a, "ESQUEMA"), ctrl);
          std::cout << "  boCtrlCupom: " << Bool(ctrl) << "\n";
        }},
       {"GeraReciboSangria",

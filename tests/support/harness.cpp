@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 // 08/12/2026 10:00:00.
-plat::TDateTime FixedNow() { return plat::EncodeDate(2026, 12, 8) + plat::EncodeTime(10, 0, 0); }
+plat::TDateTime FixedNow() {
+  return plat::EncodeDate(2026, 12, 8) + plat::EncodeTime(10, 0, 0);
+}
 }  // namespace
 
 DriverHost::DriverHost(bool start) {
@@ -135,15 +137,17 @@ void DriverHost::RepairLog() {
   fs::remove_all(LogPath(), ec);
 }
 
-void DriverHost::SetDecimalSeparator(char c) { plat::FormatSettings().DecimalSeparator = c; }
+void DriverHost::SetDecimalSeparator(char c) {
+  plat::FormatSettings().DecimalSeparator = c;
+}
 
 void DriverHost::SetClock(plat::TDateTime now) {
   plat::SetClockForTesting([now] { return now; });
 }
 
 std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields,
-    const std::vector<std::vector<plat::Variant>>& rows, const plat::AnsiString& name) {
+    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
+    const plat::AnsiString& name) {
   auto ds = std::make_unique<plat::TClientDataSet>(name);
   for (const auto& f : fields) ds->AddFieldDef(f.Name, f.Type, f.Size);
   ds->CreateDataSet();
@@ -158,7 +162,11 @@ std::unique_ptr<plat::TClientDataSet> MakeDataSet(
   return ds;
 }
 
-plat::WideString W(const std::string& utf8) { return plat::Utf8ToWide(utf8); }
-plat::AnsiString A(const std::string& utf8) { return plat::Utf8ToAnsi(utf8); }
+plat::WideString W(const std::string& utf8) {
+  return plat::Utf8ToWide(utf8);
+}
+plat::AnsiString A(const std::string& utf8) {
+  return plat::Utf8ToAnsi(utf8);
+}
 
 }  // namespace testhost

@@ -73,8 +73,8 @@ class DriverHost {
 
 // Builds a dataset with the given fields and rows (cells as Variants, Null for null).
 std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields,
-    const std::vector<std::vector<plat::Variant>>& rows, const plat::AnsiString& name = "host");
+    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
+    const plat::AnsiString& name = "host");
 
 // A wide text from UTF-8 source text (for readable test tables with accents).
 plat::WideString W(const std::string& utf8);

@@ -1,0 +1,215 @@
+// The package frame: exports, load and unload, printer start and the diagnostic log.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/format.h"
+#include "platform/os.h"
+#include "tests/support/harness.h"
+
+using testhost::DriverHost;
+
+namespace {
+
+const char* const kEntryPoints[] = {"StartImpFiscal",
+                                    "ImpFisDebug",
+                                    "Estado_Imp",
+                                    "VerificaData",
+                                    "Carrega_Dados_Impressora",
+                                    "Nr_Cupom",
+                                    "AbreCupom",
+                                    "VendaItem",
+                                    "Cancela_ItGenerico",
+                                    "FechaCupom",
+                                    "Cancela_Cupom_Imp",
+                                    "Abre_Gaveta_Imp",
+                                    "Suprimento",
+                                    "Leitura_X_Imp",
+                                    "Reducao_Z_Imp",
+                                    "BuscaDadosReducaoZ",
+                                    "GetValue",
+                                    "GeraReciboSangria",
+                                    "Relatorio_Produto",
+                                    "Atu_TotGeral",
+                                    "DataHoraGravacaoUsuarioSWBasicoMFAdicional",
+                                    "Versao_Software_Basico",
+                                    "Codigo_Nacional_ECF",
+                                    "CarregaRecebimento",
+                                    "CarregaTotalizador",
+                                    "CarregaAliquota",
+                                    "ExportRedZ",
+                                    "DataMoviFiscal",
+                                    "Estado_Gaveta_Imp",
+                                    "NumeroOperacoesNaoFiscais",
+                                    "VerificaSerialImp",
+                                    "Sangria",
+                                    "ImprimeMesasAbertas",
+                                    "GeraCatGenerica",
+                                    "DadosUltimaRedZ",
+                                    "Estado_HorVerao",
+                                    "Muda_Horario",
+                                    "Modelo_Impressora",
+                                    "BuscaTotGer",
+                                    "Cupom_Troca"};
+
+plat::AnsiString PortLogLine(int n) {
+  return "StartImpFiscal - PortNumber: " + std::to_string(n);
+}
+
+}  // namespace
+
+TEST(Package, ExportsEveryEntryPointAndTheGlobalsByPlainName) {
+  DriverHost host(false);
+  EXPECT_EQ(std::size(kEntryPoints), 40u);
+  for (const char* name : kEntryPoints) EXPECT_TRUE(host.Package().Has(name)) << name;
+  for (const char* name :
+       {"Initialize", "Finalize", "GetPackageInfo", "frmArgentina", "DsDirCad", "nrECF"}) {
+    EXPECT_TRUE(host.Package().Has(name)) << name;
+  }
+  // Internal pieces stay hidden.
+  for (const char* name : {"_ZN5arfis4FormEv", "_ZN13TfrmArgentinaC1Ev"}) {
+    EXPECT_FALSE(host.Package().Has(name)) << name;
+  }
+  const auto* info = CALL(host, GetPackageInfo)();
+  ASSERT_NE(info, nullptr);
+  EXPECT_STREQ(info->Requires[0], "fiscalplat");
+  EXPECT_STREQ(info->Contains[0], "Arfis770");
+}
+
+TEST(Package, LoadRecordsHostFolderAndUnloadClearsTheTexts) {
+  DriverHost host(false);
+  auto* dir = host.Package().Get<plat::AnsiString>("DsDirCad");
+  auto* ecf = host.Package().Get<plat::AnsiString>("nrECF");
+  auto** form = host.Package().Get<TfrmArgentina*>("frmArgentina");
+  EXPECT_EQ(*dir, host.Dir() + "/");
+  EXPECT_TRUE(ecf->empty());
+  EXPECT_EQ(*form, nullptr);
+
+  // A second Initialize without Finalize keeps what the first recorded.
+  plat::SetExecutablePathForTesting("/elsewhere/host");
+  CALL(host, Initialize)();
+  EXPECT_EQ(*dir, host.Dir() + "/");
+
+  *ecf = "0007";
+  CALL(host, Finalize)();
+  EXPECT_TRUE(dir->empty());
+  EXPECT_TRUE(ecf->empty());
+  // Initialize after Finalize records the folder again.
+  CALL(host, Initialize)();
+  EXPECT_EQ(*dir, "/elsewhere/");
+  plat::SetExecutablePathForTesting(host.Dir() + "/posHost");
+}
+
+TEST(Start, PortNamesAreComparedWholeAndCaseSensitive) {
+  struct Case {
+    const char* port;
+    int number;
+  };
+  const Case cases[] = {{"COM1", 1},  {"COM9", 9},  {"COM10", 10}, {"COM12", 12},
+                        {"com3", 0},  {" COM3", 0}, {"COM3 ", 0},  {"COM01", 0},
+                        {"COM13", 0}, {"COM0", 0},  {"", 0},       {"LPT1", 0}};
+  DriverHost host(false);
+  for (const auto& c : cases) {
+    host.ClearLog();
+    EXPECT_TRUE(host.Start(c.port)) << c.port;
+    EXPECT_EQ(host.Log(), std::vector<plat::AnsiString>{PortLogLine(c.number)}) << c.port;
+    // The control got the number: the next command goes out on that port.
+    auto** form = host.Package().Get<TfrmArgentina*>("frmArgentina");
+    ASSERT_NE(*form, nullptr);
+    CALL(host, Estado_Imp)("", false, false);
+    EXPECT_EQ(host.Emu().LastPort(), c.number) << c.port;
+  }
+  EXPECT_TRUE(host.dialogs.empty());
+  // Starting sends no printer command.
+  EXPECT_EQ(host.Commands("Status").size(), std::size(cases));
+  EXPECT_EQ(host.Emu().Journal().size(), std::size(cases));
+}
+
+TEST(Start, SecondStartReplacesTheFormWithTheNewPort) {
+  DriverHost host(false);
+  auto** form = host.Package().Get<TfrmArgentina*>("frmArgentina");
+  ASSERT_TRUE(host.Start("COM2"));
+  TfrmArgentina* first = *form;
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(host.Start("COM5"));
+  EXPECT_NE(*form, nullptr);
+  CALL(host, Estado_Imp)("", false, false);
+  EXPECT_EQ(host.Emu().LastPort(), 5);
+  EXPECT_EQ(host.Log(), (std::vector<plat::AnsiString>{PortLogLine(2), PortLogLine(5)}));
+}
+
+TEST(Start, UnconvertibleBundleRaisesAndUnwritableLogShowsTheDialog) {
+  DriverHost host(false);
+  // A bundle that is not a bundle fails while it is read: the host gets the exception.
+  EXPECT_THROW(CALL(host, StartImpFiscal)(plat::Variant("not a bundle")), plat::Exception);
+  EXPECT_TRUE(host.dialogs.empty());
+
+  host.BreakLog();
+  EXPECT_FALSE(host.Start("COM4", "verde"));
+  ASSERT_EQ(host.dialogs.size(), 1u);
+  const auto& d = host.dialogs[0];
+  EXPECT_NE(d.Text.find("impdebug1226.txt"), std::string::npos) << d.Text;
+  EXPECT_EQ(d.Arg2, "");
+  EXPECT_EQ(d.Arg3, "N");
+  EXPECT_EQ(d.Arg4, "N");
+  EXPECT_EQ(d.Kind, plat::tmErro);
+  EXPECT_EQ(d.Arg6, "");
+  EXPECT_EQ(d.Scheme, "verde");
+  EXPECT_EQ(d.Arg8, 0);
+  EXPECT_EQ(d.Data, nullptr);
+}
+
+TEST(Start, EntryPointsWithoutAFormFailCleanly) {
+  DriverHost host(false);
+  // A guarded entry point answers False with the dialog.
+  EXPECT_FALSE(CALL(host, Leitura_X_Imp)("", "rojo", ""));
+  ASSERT_EQ(host.dialogs.size(), 1u);
+  EXPECT_EQ(host.dialogs[0].Scheme, "rojo");
+  EXPECT_NE(host.dialogs[0].Text.find("StartImpFiscal"), std::string::npos);
+  // An unguarded one raises a clear error to the host.
+  EXPECT_THROW(CALL(host, Abre_Gaveta_Imp)("", false), plat::Exception);
+  EXPECT_TRUE(host.Emu().Journal().empty() ||
+              host.Emu().Journal().back().Method != "OpenCashDrawer");
+}
+
+TEST(Log, OneFilePerMonthWithDateTimeSeparatorAndCrLf) {
+  DriverHost host(false);
+  auto log = CALL(host, ImpFisDebug);
+  log("first");
+  log("");
+  log(testhost::A("acentuação ñ"));
+  const std::vector<std::string> raw = host.RawLogLines();
+  ASSERT_EQ(raw.size(), 3u);
+  EXPECT_EQ(raw[0], "08/12/2026 10:00:00 - first");
+  EXPECT_EQ(raw[1], "08/12/2026 10:00:00 - ");
+  EXPECT_EQ(raw[2], "08/12/2026 10:00:00 - " + testhost::A("acentuação ñ"));  // Windows-1252
+  EXPECT_TRUE(std::filesystem::exists(host.Dir() + "/impdebug1226.txt"));
+
+  // A new month starts a new file; the old one is left as it was.
+  host.SetClock(plat::EncodeDate(2027, 1, 1) + plat::EncodeTime(0, 0, 1));
+  log("january");
+  EXPECT_TRUE(std::filesystem::exists(host.Dir() + "/impdebug0127.txt"));
+  EXPECT_EQ(host.RawLogLines(), std::vector<std::string>{"01/01/2027 00:00:01 - january"});
+  std::ifstream dec(host.Dir() + "/impdebug1226.txt", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(dec)), {});
+  EXPECT_EQ(all.size(), 3 * 22 + 5 + 0 + testhost::A("acentuação ñ").size() + 3 * 2);
+}
+
+TEST(Log, FollowsTheLongFolderAndRaisesWhenItCannotWrite) {
+  DriverHost host(false);
+  // A folder with a long name: the log goes there, and DsDirCad names the same folder.
+  const std::string longDir = host.Dir() + "/Point of Sale Host With A Long Name";
+  std::filesystem::create_directory(longDir);
+  plat::SetExecutablePathForTesting(longDir + "/host");
+  CALL(host, ImpFisDebug)("here");
+  EXPECT_TRUE(std::filesystem::exists(longDir + "/impdebug1226.txt"));
+  plat::SetExecutablePathForTesting(host.Dir() + "/posHost");
+
+  host.BreakLog();
+  EXPECT_THROW(CALL(host, ImpFisDebug)("lost"), plat::EInOutError);
+  host.RepairLog();
+  CALL(host, ImpFisDebug)("back");
+  EXPECT_EQ(host.Log(), std::vector<plat::AnsiString>{"back"});
+}
