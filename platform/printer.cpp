@@ -7,6 +7,7 @@
 
 #include "platform/emulator.h"
 #include "platform/exceptions.h"
+#include "platform/serial_backend.h"
 
 namespace plat {
 
@@ -35,6 +36,8 @@ std::shared_ptr<PrinterBackend> CurrentPrinterBackend() {
     std::lock_guard<std::mutex> lock(BackendMutex());
     if (BackendSlot()) return BackendSlot();
   }
+  // Without a backend set by the host, FISCAL_PRINTER=serial selects the serial line.
+  if (auto fromEnvironment = EnvironmentPrinterBackend()) return fromEnvironment;
   return DefaultEmulator();
 }
 

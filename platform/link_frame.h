@@ -1,0 +1,139 @@
+// Frames of the serial link between the printer control and a fiscal printer.
+//
+// Host to printer:   STX SEQ CMD {FS field} ETX CHK
+// Printer to host:   STX SEQ CMD FS pstatus FS fstatus {FS field} ETX CHK
+//
+// SEQ runs from 0x20 to 0x7F and wraps; CMD comes from the command table below; CHK is four
+// upper-case hex digits of the 16-bit sum of every byte from STX to ETX. Fields are
+// Windows-1252 bytes and never hold a byte below 0x20 or 0x7F. Between frames the printer may
+// send DC2 or DC4 while it works; either side answers a damaged frame with NAK.
+// docs/printer-link.md describes the link as a whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/printer.h"
+#include "platform/types.h"
+
+namespace plat::link {
+
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kDc2 = 0x12;
+constexpr uint8_t kDc4 = 0x14;
+constexpr uint8_t kNak = 0x15;
+constexpr uint8_t kFs = 0x1C;
+
+constexpr uint8_t kFirstSequence = 0x20;
+constexpr uint8_t kLastSequence = 0x7F;
+
+// A printer answers at most AnswerField_3 .. AnswerField_19.
+constexpr size_t kMaxAnswerFields = 17;
+// No frame of either direction comes near this; a longer one is garbage.
+constexpr size_t kMaxFrameBytes = 4096;
+
+// One row of the command table: the control's method, its command byte and how many fields the
+// host sends with it. This table is the only place that knows the command bytes.
+struct CommandInfo {
+  const char* Method;
+  uint8_t Cmd;
+  size_t Fields;
+};
+std::span<const CommandInfo> CommandTable();
+const CommandInfo* FindCommand(std::string_view method);
+const CommandInfo* FindCommand(uint8_t cmd);
+
+// The 16-bit sum of the bytes, and its four upper-case hex digits.
+uint16_t Checksum(std::string_view bytes);
+std::string HexWord(uint16_t value);
+
+// The sequence number after seq: 0x20 .. 0x7F, then 0x20 again. A value outside the range
+// starts over at 0x20.
+uint8_t NextSequence(uint8_t seq);
+
+// Refuses (ELinkError naming the command and the 1-based field) a field that holds a byte
+// below 0x20 or 0x7F, which could end a frame or split a field.
+void CheckField(std::string_view method, size_t index, const AnsiString& field);
+
+// A host frame for the method with its fields. Raises ELinkError for an unknown method, a
+// field count that is not the method's, or a refused field; nothing is framed then.
+std::string EncodeCommand(uint8_t seq, std::string_view method,
+                          const std::vector<AnsiString>& fields);
+// The same from the control's wide arguments (converted to Windows-1252).
+std::string EncodeCommand(uint8_t seq, std::string_view method,
+                          const std::vector<WideString*>& args);
+
+struct CommandFrame {
+  uint8_t Seq = 0;
+  uint8_t Cmd = 0;
+  std::vector<AnsiString> Fields;
+};
+// Decodes a whole host frame (STX .. CHK). Nothing for a damaged or malformed frame.
+std::optional<CommandFrame> DecodeCommand(std::string_view frame);
+
+struct ReplyFrame {
+  uint8_t Seq = 0;
+  uint8_t Cmd = 0;
+  uint16_t PrinterStatus = 0;
+  uint16_t FiscalStatus = 0;
+  std::vector<AnsiString> Fields;
+};
+// A printer frame. A byte that may not travel in a field goes out as a blank, and fields past
+// the seventeenth are left out, so that any answer frames cleanly.
+std::string EncodeReply(const ReplyFrame& reply);
+// Decodes a whole printer frame (STX .. CHK). Nothing for a damaged or malformed frame.
+std::optional<ReplyFrame> DecodeReply(std::string_view frame);
+
+// The control's answer for a reply: accepted unless a refusal bit (0 to 6) of the fiscal status
+// is set; fields as wide text.
+PrinterAnswer ToAnswer(const ReplyFrame& reply);
+
+// Readable reasons for the bits set in each status word, in bit order ("out of paper",
+// "command not valid in the current state"). The summary bit 15 adds no reason of its own.
+std::vector<std::string> DecodePrinterStatus(uint16_t word);
+std::vector<std::string> DecodeFiscalStatus(uint16_t word);
+
+// Cuts a byte stream into frames, one byte at a time. Works for either direction and for any
+// input: noise between frames is skipped, a frame cut short by a new STX, an overlong frame or
+// one whose checksum is wrong is reported as bad, and it never holds more than kMaxFrameBytes.
+class FrameScanner {
+ public:
+  enum class Event {
+    None,       // nothing complete yet
+    KeepAlive,  // DC2 or DC4 between frames
+    Nak,        // NAK between frames
+    Frame,      // a frame with a correct checksum: Frame()
+    BadFrame    // a damaged frame: answer NAK
+  };
+  Event Feed(uint8_t byte);
+  // The last complete frame, STX to the checksum's last digit.
+  const std::string& Frame() const { return frame_; }
+  void Reset();
+
+ private:
+  enum class State { Idle, Body, Check };
+  State state_ = State::Idle;
+  std::string buf_;
+  std::string frame_;
+};
+
+// A FrameScanner for the printer's replies: a frame that does not decode as a reply is bad.
+class ReplyParser {
+ public:
+  enum class Event { None, KeepAlive, Nak, Reply, BadReply };
+  Event Feed(uint8_t byte);
+  const ReplyFrame& Reply() const { return reply_; }
+  void Reset() { scanner_.Reset(); }
+
+ private:
+  FrameScanner scanner_;
+  ReplyFrame reply_;
+};
+
+}  // namespace plat::link
