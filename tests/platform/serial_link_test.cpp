@@ -1,0 +1,447 @@
+// The serial backend against a scripted printer on the far side of a pseudo-terminal.
+#include "platform/serial_backend.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/exceptions.h"
+#include "platform/link_frame.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using plat::AnsiString;
+using plat::WideString;
+namespace link = plat::link;
+
+// A printer whose every answer the test writes. Each frame (or NAK, or damaged frame) the host
+// sends is recorded and handed to the script, on the printer's own thread.
+class FakePrinter {
+ public:
+  using Script = std::function<void(FakePrinter&, const std::string& received)>;
+
+  explicit FakePrinter(Script script) : script_(std::move(script)) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
+    path_ = ptsname(master_);
+    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    tcgetattr(slave_, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave_, TCSANOW, &t);
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~FakePrinter() {
+    stop_ = true;
+    thread_.join();
+    Hangup();
+    if (slave_ >= 0) ::close(slave_);
+  }
+
+  const std::string& Path() const { return path_; }
+  void Write(const std::string& bytes) {
+    if (master_ >= 0) [[maybe_unused]]
+      auto n = ::write(master_, bytes.data(), bytes.size());
+  }
+  // The printer disappears: its side of the line closes.
+  void Hangup() {
+    if (slave_ >= 0) ::close(slave_);
+    slave_ = -1;
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+  std::vector<std::string> Received() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return received_;
+  }
+
+  // A reply to a host frame with the given status and fields.
+  static std::string Reply(const std::string& frame, uint16_t fiscal = 0,
+                           std::vector<AnsiString> fields = {}, int seqOffset = 0, int cmd = -1) {
+    link::ReplyFrame r;
+    r.Seq = static_cast<uint8_t>(frame[1] + seqOffset);
+    r.Cmd = static_cast<uint8_t>(cmd >= 0 ? cmd : frame[2]);
+    r.FiscalStatus = fiscal;
+    r.Fields = std::move(fields);
+    return link::EncodeReply(r);
+  }
+
+ private:
+  void Loop() {
+    link::FrameScanner scanner;
+    char buf[256];
+    while (!stop_ && master_ >= 0) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0 || !(p.revents & POLLIN)) continue;
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      for (ssize_t i = 0; i < n; ++i) {
+        std::string got;
+        switch (scanner.Feed(static_cast<uint8_t>(buf[i]))) {
+          case link::FrameScanner::Event::Frame:
+            got = scanner.Frame();
+            break;
+          case link::FrameScanner::Event::Nak:
+            got = "NAK";
+            break;
+          case link::FrameScanner::Event::BadFrame:
+            got = "BAD";
+            break;
+          default:
+            continue;
+        }
+        {
+          std::lock_guard<std::mutex> lock(mu_);
+          received_.push_back(got);
+        }
+        script_(*this, got);
+        if (master_ < 0) return;
+      }
+    }
+  }
+
+  Script script_;
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  std::mutex mu_;
+  std::vector<std::string> received_;
+  std::thread thread_;
+};
+
+plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 150) {
+  plat::SerialConfig c;
+  c.Ports[1] = p.Path();
+  c.TimeoutMs = timeoutMs;
+  c.FirstSequence = 0x20;
+  return c;
+}
+
+plat::PrinterAnswer Exec(plat::SerialBackend& b, const char* method, std::vector<WideString> args) {
+  std::vector<WideString*> ptrs;
+  for (auto& a : args) ptrs.push_back(&a);
+  return b.Execute(1, method, ptrs);
+}
+
+std::string Frame(uint8_t seq, const char* method, std::vector<AnsiString> fields) {
+  return link::EncodeCommand(seq, method, fields);
+}
+
+// Fails with the ELinkError's message, for matching.
+std::string LinkFailure(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const plat::ELinkError& e) {
+    return e.Message();
+  }
+  return "(no link error)";
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(SerialLink, SendsTheFrameAndReadsTheReply) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    p.Write(FakePrinter::Reply(got, 0x3000, {"00000007"}));
+  });
+  plat::SerialBackend b(ConfigFor(printer));
+  std::vector<WideString> args = {u"G"};
+  std::vector<WideString*> ptrs = {&args[0]};
+  const auto a = b.Execute(1, "OpenTicket", ptrs);
+  EXPECT_EQ(a.Result, 1);
+  EXPECT_EQ(a.FiscalStatus, 0x3000);
+  EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000007"});
+  EXPECT_EQ(args[0], u"G");  // nothing is written back over the line
+  EXPECT_EQ(printer.Received(), std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"})});
+}
+
+TEST(SerialLink, RefusalAnswersZeroAndNumbersAdvanceAndWrap) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    p.Write(FakePrinter::Reply(got, got[2] == 0x45 ? 0x8020 : 0));
+  });
+  auto c = ConfigFor(printer);
+  c.FirstSequence = 0x7E;
+  plat::SerialBackend b(c);
+  EXPECT_EQ(Exec(b, "Status", {u"N"}).Result, 1);
+  const auto refused = Exec(b, "CloseTicket", {});
+  EXPECT_EQ(refused.Result, 0);
+  EXPECT_EQ(refused.FiscalStatus, 0x8020);
+  EXPECT_EQ(Exec(b, "Status", {u"N"}).Result, 1);
+  EXPECT_EQ(printer.Received(),
+            (std::vector<std::string>{Frame(0x7E, "Status", {"N"}), Frame(0x7F, "CloseTicket", {}),
+                                      Frame(0x20, "Status", {"N"})}));
+}
+
+TEST(SerialLink, ResendsTheSameFrameAfterSilenceOrANak) {
+  struct Case {
+    const char* what;
+    std::function<void(FakePrinter&, const std::string&, int)> script;
+  };
+  const std::vector<Case> cases = {
+      {"lost reply",
+       [](FakePrinter& p, const std::string& got, int n) {
+         if (n >= 3) p.Write(FakePrinter::Reply(got));
+       }},
+      {"printer NAK",
+       [](FakePrinter& p, const std::string& got, int n) {
+         p.Write(n < 3 ? std::string(1, '\x15') : FakePrinter::Reply(got));
+       }},
+  };
+  for (const auto& c : cases) {
+    int n = 0;
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) { c.script(p, got, ++n); });
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    EXPECT_EQ(Exec(b, "SendTicketPayment", {u"Efectivo", u"000010.00", u"T"}).Result, 1) << c.what;
+    const std::string frame = Frame(0x20, "SendTicketPayment", {"Efectivo", "000010.00", "T"});
+    EXPECT_EQ(printer.Received(), (std::vector<std::string>(3, frame))) << c.what;
+    EXPECT_EQ(b.GetStats().Resends, 2) << c.what;
+  }
+}
+
+TEST(SerialLink, DamagedReplyIsAnsweredWithNakAndReadAgain) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    static std::string last;
+    if (got != "NAK") {
+      last = FakePrinter::Reply(got, 0, {"00000001"});
+      std::string damaged = last;
+      damaged[5] ^= 0x01;
+      p.Write(damaged);
+    } else {
+      p.Write(last);
+    }
+  });
+  plat::SerialBackend b(ConfigFor(printer));
+  const auto a = Exec(b, "CloseTicket", {});
+  EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000001"});
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "CloseTicket", {}), "NAK"}));
+  EXPECT_EQ(b.GetStats().NaksSent, 1);
+  EXPECT_EQ(b.GetStats().Resends, 0);
+}
+
+TEST(SerialLink, KeepAlivesRestartTheReplyTimer) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    // Busy for four timeouts, with a DC2 or DC4 every half timeout.
+    for (int i = 0; i < 8; ++i) {
+      p.Write(std::string(1, i % 2 ? '\x14' : '\x12'));
+      std::this_thread::sleep_for(50ms);
+    }
+    p.Write(FakePrinter::Reply(got));
+  });
+  plat::SerialBackend b(ConfigFor(printer, 100));
+  EXPECT_EQ(Exec(b, "CloseJournal", {u"Z", u"P"}).Result, 1);
+  EXPECT_EQ(printer.Received().size(), 1u);
+  EXPECT_EQ(b.GetStats().Resends, 0);
+  EXPECT_EQ(b.GetStats().KeepAlives, 8);
+}
+
+TEST(SerialLink, SkipsRepliesToEarlierCommands) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    p.Write(FakePrinter::Reply(got, 0, {"old"}, -1) + FakePrinter::Reply(got, 0, {"new"}));
+  });
+  auto c = ConfigFor(printer);
+  c.FirstSequence = 0x30;
+  plat::SerialBackend b(c);
+  EXPECT_EQ(Exec(b, "Status", {u"N"}).Fields, std::vector<WideString>{u"new"});
+  EXPECT_EQ(b.GetStats().StaleReplies, 1);
+}
+
+TEST(SerialLink, AReplyKeptForAnotherCommandMakesTheHostRenumber) {
+  // A printer that last ran a different command under the same number answers with that
+  // command's reply: this one has not run, and goes again under the next number.
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    if (got[1] == 0x20)
+      p.Write(FakePrinter::Reply(got, 0, {"stale"}, 0, 0x45));
+    else
+      p.Write(FakePrinter::Reply(got, 0, {"fresh"}));
+  });
+  plat::SerialBackend b(ConfigFor(printer));
+  EXPECT_EQ(Exec(b, "OpenTicket", {u"G"}).Fields, std::vector<WideString>{u"fresh"});
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"}),
+                                                          Frame(0x21, "OpenTicket", {"G"})}));
+}
+
+TEST(SerialLink, GivesUpWithAMessageNamingDeviceCommandAndFault) {
+  struct Case {
+    const char* what;
+    FakePrinter::Script script;
+    const char* expected;
+    size_t frames;
+  };
+  const std::vector<Case> cases = {
+      {"silent", [](FakePrinter&, const std::string&) {}, "no answer (4 tries, 100 ms each)", 4},
+      {"damaged",
+       [](FakePrinter& p, const std::string& got) {
+         std::string r = FakePrinter::Reply(got.size() > 3 ? got : Frame(0x20, "Status", {"N"}));
+         r[3] = 'x';
+         p.Write(r);
+       },
+       "repeated bad checksums (4 damaged replies)", 1},
+      {"NAKs", [](FakePrinter& p, const std::string&) { p.Write("\x15"); },
+       "repeated bad checksums (the printer refused the frame 4 times)", 4},
+  };
+  for (const auto& c : cases) {
+    FakePrinter printer(c.script);
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    const auto start = std::chrono::steady_clock::now();
+    const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << c.what;
+    EXPECT_EQ(msg, "printer link " + printer.Path() + ": Status: " + c.expected) << c.what;
+    size_t frames = 0;
+    for (const auto& r : printer.Received()) frames += r == Frame(0x20, "Status", {"N"});
+    EXPECT_EQ(frames, c.frames) << c.what;
+  }
+}
+
+TEST(SerialLink, AVanishedDeviceFailsAtOnceAndTheNextCommandOpensAgain) {
+  FakePrinter printer([](FakePrinter& p, const std::string&) { p.Hangup(); });
+  plat::SerialBackend b(ConfigFor(printer, 2000));
+  const auto start = std::chrono::steady_clock::now();
+  const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+  EXPECT_TRUE(Has(msg, "printer link " + printer.Path() + ": Status: device gone")) << msg;
+
+  // A device that does not open names itself and the command; a later good port works.
+  plat::SerialConfig c = ConfigFor(printer);
+  c.Ports[1] = "/nonexistent/ttyX";
+  FakePrinter good(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  c.Ports[2] = good.Path();
+  plat::SerialBackend b2(c);
+  const std::string open = LinkFailure([&] { Exec(b2, "OpenTicket", {u"G"}); });
+  EXPECT_TRUE(Has(open, "printer link /nonexistent/ttyX: OpenTicket: cannot open the device"))
+      << open;
+  std::vector<WideString> args = {u"N"};
+  std::vector<WideString*> ptrs = {&args[0]};
+  EXPECT_EQ(b2.Execute(2, "Status", ptrs).Result, 1);
+}
+
+TEST(SerialLink, RefusedFieldsSendNothing) {
+  FakePrinter printer(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  plat::SerialBackend b(ConfigFor(printer));
+  for (const WideString& bad :
+       {WideString(u"a\u001cb"), WideString(u"a\u0003"), WideString(u"\u007f")}) {
+    const std::string msg = LinkFailure([&] {
+      Exec(b, "SendTicketItem",
+           {u"Cafe", u"000001.00", u"000010.00", u"021.00", u"M", u"0", u"0", bad});
+    });
+    EXPECT_TRUE(Has(msg, "SendTicketItem: field 8")) << msg;
+  }
+  // A non-fiscal text goes out one line per frame; a control byte in any line stops all.
+  EXPECT_TRUE(
+      Has(LinkFailure([&] { Exec(b, "SendNoFiscalText", {u"ok\nbad\tline"}); }), "field 1"));
+  EXPECT_TRUE(printer.Received().empty());
+  EXPECT_EQ(Exec(b, "SendNoFiscalText", {u"----\r\n\nTOTAL"}).Result, 1);
+  EXPECT_EQ(printer.Received(),
+            (std::vector<std::string>{Frame(0x20, "SendNoFiscalText", {"----"}),
+                                      Frame(0x21, "SendNoFiscalText", {""}),
+                                      Frame(0x22, "SendNoFiscalText", {"TOTAL"})}));
+}
+
+TEST(SerialLink, ATextStopsAtTheFirstRefusedLine) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    p.Write(FakePrinter::Reply(got, got[1] == 0x21 ? 0xA020 : 0x2000));
+  });
+  plat::SerialBackend b(ConfigFor(printer));
+  EXPECT_EQ(Exec(b, "SendNoFiscalText", {u"a\nb\nc"}).Result, 0);
+  EXPECT_EQ(printer.Received().size(), 2u);
+}
+
+// ---- configuration -------------------------------------------------------------------------
+
+class EnvGuard {
+ public:
+  EnvGuard() {
+    for (const char* n : kNames) {
+      const char* v = std::getenv(n);
+      saved_.emplace_back(n, v ? std::optional<std::string>(v) : std::nullopt);
+      unsetenv(n);
+    }
+  }
+  ~EnvGuard() {
+    for (const auto& [n, v] : saved_) {
+      if (v)
+        setenv(n, v->c_str(), 1);
+      else
+        unsetenv(n);
+    }
+    plat::SetPrinterBackend(nullptr);
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"FISCAL_PRINTER", "FISCAL_PRINTER_PORTS",
+                                           "FISCAL_PRINTER_BAUD", "FISCAL_PRINTER_TIMEOUT_MS"};
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+TEST(SerialLinkConfig, ReadsTheEnvironment) {
+  EnvGuard env;
+  plat::SerialConfig d = plat::SerialConfigFromEnvironment();
+  EXPECT_TRUE(d.Ports.empty());
+  EXPECT_EQ(d.Baud, 9600);
+  EXPECT_EQ(d.TimeoutMs, 2000);
+  EXPECT_EQ(plat::SerialDeviceForPort(d, 1), "/dev/ttyS0");
+  EXPECT_EQ(plat::SerialDeviceForPort(d, 12), "/dev/ttyS11");
+  EXPECT_THROW(plat::SerialDeviceForPort(d, 0), plat::ELinkError);
+
+  setenv("FISCAL_PRINTER_PORTS", " 1=/dev/ttyUSB0, 3 = /dev/pts/4 ,", 1);
+  setenv("FISCAL_PRINTER_BAUD", "19200", 1);
+  setenv("FISCAL_PRINTER_TIMEOUT_MS", "250", 1);
+  plat::SerialConfig c = plat::SerialConfigFromEnvironment();
+  EXPECT_EQ(c.Ports, (std::map<int, std::string>{{1, "/dev/ttyUSB0"}, {3, "/dev/pts/4"}}));
+  EXPECT_EQ(plat::SerialDeviceForPort(c, 2), "/dev/ttyS1");
+  EXPECT_EQ(c.Baud, 19200);
+  EXPECT_EQ(c.TimeoutMs, 250);
+
+  const std::vector<std::pair<const char*, const char*>> bad = {
+      {"FISCAL_PRINTER_PORTS", "/dev/ttyUSB0"}, {"FISCAL_PRINTER_PORTS", "x=/dev/ttyS0"},
+      {"FISCAL_PRINTER_PORTS", "1="},           {"FISCAL_PRINTER_BAUD", "9601"},
+      {"FISCAL_PRINTER_BAUD", "fast"},          {"FISCAL_PRINTER_TIMEOUT_MS", "0"},
+      {"FISCAL_PRINTER_TIMEOUT_MS", "-5"}};
+  for (const auto& [name, value] : bad) {
+    EnvGuard inner;
+    setenv(name, value, 1);
+    const std::string msg = LinkFailure([] { plat::SerialConfigFromEnvironment(); });
+    EXPECT_TRUE(Has(msg, name)) << value << ": " << msg;
+  }
+}
+
+TEST(SerialLinkConfig, FiscalPrinterSelectsTheBackendWhenTheHostSetNone) {
+  EnvGuard env;
+  plat::SetPrinterBackend(nullptr);
+  EXPECT_EQ(plat::EnvironmentPrinterBackend(), nullptr);
+  setenv("FISCAL_PRINTER", "emulator", 1);
+  EXPECT_EQ(plat::EnvironmentPrinterBackend(), nullptr);
+  setenv("FISCAL_PRINTER", "serial", 1);
+  setenv("FISCAL_PRINTER_PORTS", "1=/nonexistent/ttyQ", 1);
+  auto serial = std::dynamic_pointer_cast<plat::SerialBackend>(plat::CurrentPrinterBackend());
+  ASSERT_NE(serial, nullptr);
+  EXPECT_EQ(plat::SerialDeviceForPort(serial->Config(), 1), "/nonexistent/ttyQ");
+  EXPECT_EQ(plat::CurrentPrinterBackend(), serial);  // kept while the environment stays
+  // The control reaches it: the command fails naming the device.
+  plat::TPrinterFiscal control;
+  control.SetPortNumber(plat::Variant(1));
+  WideString n = u"N";
+  EXPECT_TRUE(Has(LinkFailure([&] { control.Status(n); }), "/nonexistent/ttyQ: Status"));
+  // A backend set by the host wins.
+  auto own = std::make_shared<plat::SerialBackend>(plat::SerialConfig{});
+  plat::SetPrinterBackend(own);
+  EXPECT_EQ(plat::CurrentPrinterBackend(), own);
+  plat::SetPrinterBackend(nullptr);
+  setenv("FISCAL_PRINTER", "Serial", 1);
+  EXPECT_THROW(plat::CurrentPrinterBackend(), plat::ELinkError);
+}
+
+}  // namespace
