@@ -21,6 +21,14 @@ namespace {
 std::mutex g_mutex;
 AnsiString g_exe_override;
 std::function<TDateTime()> g_clock;
+int g_append_failure_countdown = 0;  // SetAppendFailureForTesting; 0 = off
+
+// True when this append is the one the test hook makes fail.
+bool ForcedAppendFailure() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_append_failure_countdown <= 0) return false;
+  return --g_append_failure_countdown == 0;
+}
 
 std::string ErrnoText(int err) {
   return std::error_code(err, std::generic_category()).message();
@@ -146,12 +154,14 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
   }
   const off_t size_before = st.st_size;
 
-  if (!text.empty()) {
+  const bool forced = ForcedAppendFailure();
+  if (!text.empty() || forced) {
+    const size_t wanted = forced ? text.size() / 2 : text.size();
     ssize_t n;
     do {
-      n = ::write(fd, text.data(), text.size());
+      n = ::write(fd, text.data(), wanted);
     } while (n < 0 && errno == EINTR);
-    if (n < 0 || static_cast<size_t>(n) != text.size()) {
+    if (forced || n < 0 || static_cast<size_t>(n) != text.size()) {
       const int err = n < 0 ? errno : ENOSPC;
       // Take back whatever part of the line went in, so the file holds whole lines only.
       if (n > 0) {
@@ -160,13 +170,19 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
       ::close(fd);
       if (n >= 0) {
         throw EInOutError("Cannot write file '" + path + "': only " + std::to_string(n) + " of " +
-                          std::to_string(text.size()) + " bytes written (" + ErrnoText(err) + ")");
+                          std::to_string(text.size()) + " bytes written (" +
+                          (forced ? std::string("forced failure") : ErrnoText(err)) + ")");
       }
       RaiseIo("write", path, err);
     }
   }
 
   if (::close(fd) != 0) RaiseIo("close", path, errno);
+}
+
+void SetAppendFailureForTesting(int n) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_append_failure_countdown = n > 0 ? n : 0;
 }
 
 void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {

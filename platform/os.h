@@ -28,6 +28,10 @@ bool DeleteFile(const AnsiString& path);
 // checked; a short write is undone, so no partial line stays in the file. Failures to open,
 // write or close raise EInOutError naming the file and the reason.
 void AppendToTextFile(const AnsiString& path, const AnsiString& text);
+// Test hook: the n-th AppendToTextFile from now (1-based) writes only half of its text, as a
+// full disk would, and so takes the short-write path: the part written is taken back and
+// EInOutError "... (forced failure)" is raised. Counts once; 0 or less switches it off.
+void SetAppendFailureForTesting(int n);
 // Writes a whole file atomically: a temporary file beside it, flushed, then renamed over the
 // target. Failures raise EInOutError and leave neither a partial target nor the temporary file.
 void WriteFileAtomic(const AnsiString& path, const std::string& bytes);
