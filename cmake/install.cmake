@@ -1,0 +1,80 @@
+# Installing the driver package for integrators: the two shared libraries, the public headers,
+# the tools, the documentation, a CMake package configuration and pkg-config files.
+#
+#   <prefix>/lib/libarfis770.so[.1[.0.0]]     the driver package (hosts dlopen the plain name)
+#   <prefix>/lib/libfiscalplat.so[.1[.0.0]]   the platform library that hosts link
+#   <prefix>/include/fiscal/driver/Arfis770.h and include/fiscal/platform/*.h
+#   <prefix>/bin/cdsdump (and the printer emulator program when it is built)
+#   <prefix>/share/doc/fiscal-driver/         README and the guides
+#   <prefix>/lib/cmake/fiscal-driver/         find_package(fiscal-driver)
+#   <prefix>/lib/pkgconfig/                   fiscalplat.pc, arfis770.pc
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(FISCAL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/fiscal-driver)
+set(FISCAL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/fiscal-driver)
+
+# The driver package carries its version in its file name and SONAME. It finds the platform
+# library in its own folder wherever the prefix lands.
+set_target_properties(arfis770 PROPERTIES
+  VERSION ${PROJECT_VERSION}
+  SOVERSION ${PROJECT_VERSION_MAJOR}
+  INSTALL_RPATH "$ORIGIN")
+
+# Libraries. The namelinks (libarfis770.so, libfiscalplat.so) are installed with them: hosts
+# open the package by its plain name.
+install(TARGETS fiscalplat EXPORT fiscal-driverTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS arfis770
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# Public headers, keeping their folders: they include each other as "platform/x.h".
+file(GLOB FISCAL_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.h)
+install(FILES ${FISCAL_PLATFORM_HEADERS}
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/platform)
+install(FILES ${CMAKE_SOURCE_DIR}/driver/Arfis770.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/driver)
+
+# Tools. The demo host is a development tool and stays in the build tree.
+file(RELATIVE_PATH FISCAL_BIN_TO_LIB
+  ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
+foreach(tool cdsdump printer-emulator printer_emulator)
+  if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+# Documentation (the demo's scenario format stays with the demo, in the source tree).
+file(GLOB FISCAL_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
+list(FILTER FISCAL_DOCS EXCLUDE REGEX "/demo-scenarios\\.md$")
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR})
+
+# CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat and FISCAL_DRIVER_PACKAGE.
+install(EXPORT fiscal-driverTargets
+  NAMESPACE fiscal::
+  DESTINATION ${FISCAL_CMAKE_DIR})
+configure_package_config_file(
+  ${CMAKE_CURRENT_LIST_DIR}/fiscal-driverConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/fiscal-driverConfig.cmake
+  INSTALL_DESTINATION ${FISCAL_CMAKE_DIR}
+  PATH_VARS CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_BINDIR FISCAL_DOC_DIR)
+write_basic_package_version_file(
+  ${CMAKE_BINARY_DIR}/fiscal-driverConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${CMAKE_BINARY_DIR}/fiscal-driverConfig.cmake
+  ${CMAKE_BINARY_DIR}/fiscal-driverConfigVersion.cmake
+  DESTINATION ${FISCAL_CMAKE_DIR})
+
+# pkg-config files. The prefix is found from the file's own folder, so an installed tree can
+# be moved (or installed with --prefix) without editing them.
+file(RELATIVE_PATH FISCAL_PC_TO_PREFIX
+  ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" FISCAL_PC_TO_PREFIX "${FISCAL_PC_TO_PREFIX}")
+foreach(pc fiscalplat arfis770)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

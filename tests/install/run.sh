@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Installs the current build into a temporary prefix and uses it as an integrator would:
+#  1. cmake --install <build> --prefix <tmp>, then checks the installed tree (libraries with
+#     their SONAME and RUNPATH, the plain package name, headers, tools, docs, package files);
+#  2. configures and builds tests/install (find_package(fiscal-driver)) with CMAKE_PREFIX_PATH
+#     pointing at the prefix, runs its host and the host guide's examples;
+#  3. dumps the Z data file that the examples left, with the installed cdsdump;
+#  4. compiles the same host as one file with the flags that pkg-config gives, and runs it.
+# Usage: run.sh BUILD_DIR SOURCE_DIR CXX_COMPILER "CXX_FLAGS"
+set -euo pipefail
+
+build_dir=$1
+src_dir=$2
+cxx=$3
+cxx_flags=${4:-}
+
+# The hosts use the built-in emulator, whatever the calling environment selects.
+unset FISCAL_PRINTER
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/fiscal-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+fail() {
+  echo "install test: $*" >&2
+  exit 1
+}
+step() {
+  echo "== $*"
+}
+
+step "install into $prefix"
+cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || {
+  cat "$work/install.log" >&2
+  fail "cmake --install failed"
+}
+
+libdir=$(dirname "$(find "$prefix" -name libarfis770.so -print -quit)")
+[ -d "$libdir" ] || fail "libarfis770.so was not installed"
+for f in "$libdir/libarfis770.so" "$libdir/libarfis770.so.1" "$libdir/libfiscalplat.so" \
+  "$libdir/libfiscalplat.so.1" "$prefix/include/fiscal/driver/Arfis770.h" \
+  "$prefix/include/fiscal/platform/variant.h" "$prefix/include/fiscal/platform/loader.h" \
+  "$prefix/include/fiscal/platform/emulator.h" "$prefix/share/doc/fiscal-driver/host-guide.md" \
+  "$prefix/share/doc/fiscal-driver/README.md" \
+  "$libdir/cmake/fiscal-driver/fiscal-driverConfig.cmake" \
+  "$libdir/cmake/fiscal-driver/fiscal-driverConfigVersion.cmake" \
+  "$libdir/pkgconfig/fiscalplat.pc" "$libdir/pkgconfig/arfis770.pc"; do
+  [ -e "$f" ] || fail "missing after install: ${f#"$prefix"/}"
+done
+[ ! -e "$prefix/bin/demo" ] || fail "the demo host is a development tool and is not installed"
+if [ -e "$build_dir/bin/cdsdump" ]; then
+  [ -x "$prefix/bin/cdsdump" ] || fail "cdsdump was not installed"
+fi
+
+dynamic=$(readelf -d "$libdir/libarfis770.so")
+grep -q 'SONAME.*\[libarfis770\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so has no SONAME libarfis770.so.1"
+grep -Eq '(RUNPATH|RPATH).*\[\$ORIGIN\]' <<<"$dynamic" || fail "libarfis770.so does not look for libfiscalplat in \$ORIGIN"
+grep -q 'NEEDED.*\[libfiscalplat\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so does not need libfiscalplat.so.1"
+readelf -d "$libdir/libfiscalplat.so" | grep -q 'SONAME.*\[libfiscalplat\.so\.1\]' ||
+  fail "libfiscalplat.so has no SONAME libfiscalplat.so.1"
+
+# The package finds the platform library by its RUNPATH alone.
+if command -v ldd >/dev/null; then
+  env -u LD_LIBRARY_PATH ldd "$libdir/libarfis770.so" | grep 'libfiscalplat' | grep -q "$libdir" ||
+    fail "libarfis770.so does not resolve libfiscalplat.so.1 in its own folder"
+fi
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+
+step "find_package host"
+cmake -S "$src_dir/tests/install" -B "$work/host" "${generator[@]}" \
+  -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_CXX_FLAGS="$cxx_flags" \
+  -DCMAKE_PREFIX_PATH="$prefix" \
+  -DFISCAL_EXAMPLES_DIR="$src_dir/docs/examples" >"$work/configure.log" || {
+  cat "$work/configure.log" >&2
+  fail "configuring the outside host failed"
+}
+cmake --build "$work/host" -j 2 >"$work/build.log" || {
+  cat "$work/build.log" >&2
+  fail "building the outside host failed"
+}
+"$work/host/host" || fail "the find_package host failed"
+ls "$work/host"/impdebug*.txt >/dev/null 2>&1 || fail "the host's log is not beside its executable"
+
+step "host guide examples"
+"$work/host/examples" || fail "the host guide's examples failed"
+
+if [ -x "$prefix/bin/cdsdump" ]; then
+  step "installed cdsdump on the Z data file"
+  env -u LD_LIBRARY_PATH "$prefix/bin/cdsdump" "$work/host/REDUCAOZ_MP35.CDS" >"$work/z.txt" ||
+    fail "the installed cdsdump cannot read the Z data file"
+  grep -q 'NRREDREDZ' "$work/z.txt" || fail "the Z data file has no NRREDREDZ field"
+fi
+
+if command -v pkg-config >/dev/null; then
+  step "pkg-config host"
+  export PKG_CONFIG_PATH=$libdir/pkgconfig
+  package=$(pkg-config --variable=package arfis770)
+  [ -e "$package" ] || fail "pkg-config's package variable '$package' names no file"
+  pkg-config --libs fiscalplat | grep -q -- '-lfiscalplat' || fail "fiscalplat.pc has no -lfiscalplat"
+  pkg-config --libs fiscalplat | grep -q -- '-ldl' || fail "fiscalplat.pc has no -ldl"
+  mkdir -p "$work/pkg"
+  # shellcheck disable=SC2046,SC2086
+  "$cxx" -std=c++20 $cxx_flags $(pkg-config --cflags arfis770) \
+    -DFISCAL_DRIVER_PACKAGE="\"$package\"" "$src_dir/tests/install/host.cpp" \
+    -o "$work/pkg/host" $(pkg-config --libs arfis770) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir fiscalplat)" || fail "compiling the pkg-config host failed"
+  "$work/pkg/host" || fail "the pkg-config host failed"
+else
+  echo "pkg-config is not installed: the pkg-config host is skipped"
+fi
+
+echo "install test passed"
