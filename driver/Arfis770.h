@@ -13,9 +13,10 @@
 // the host's error dialog (plat::Mensagem: message, "", "N", "N", kind 3, "", colour scheme,
 // 0, no dataset) and answers False. What an entry point does before its guard (reading a
 // bundle or an array) and the entry points without a guard (Abre_Gaveta_Imp,
-// Cancela_Cupom_Imp, Estado_Imp, VerificaData, Carrega_Dados_Impressora, Nr_Cupom, GetValue,
-// ImpFisDebug) let a failure through as a C++ exception derived from plat::Exception, which
-// the host catches (hosts are built with the same toolchain). docs/host-guide.md has examples.
+// Cancela_Cupom_Imp, Estado_Imp, VerificaData, Carrega_Dados_Impressora, Nr_Cupom,
+// BuscaDadosReducaoZ, GetValue, ImpFisDebug) let a failure through as a C++ exception
+// derived from plat::Exception, which the host catches (hosts are built with the same
+// toolchain). docs/host-guide.md has examples.
 #pragma once
 
 #include <vector>
@@ -87,13 +88,30 @@ ARFIS_API plat::AnsiString Nr_Cupom(const plat::AnsiString& stParam1,
 
 // ---- Sales documents -----------------------------------------------------------------------
 
-// Opens a ticket (TIPOTICKET "T") or an invoice "A"/"C" with the buyer's data. Params is
-// replaced by INTTEFERRO, INCLUICPF, INCLUINOME, INCLUIENDERECO, CUPNR, CONTCUPOM.
+// Opens a ticket (TIPOTICKET "T": OpenTicket "G") or an invoice "A"/"C" (OpenInvoice with the
+// buyer's data). Keys read, in order: ESQUEMACOR (colour scheme), INCLUICPF, INCLUINOME (buyer's
+// name), INCLUIENDERECO (address), CUPNR, CONTCUPOM, TIPOTICKET, IVACOMP and IVAPROP (VAT
+// conditions; only their first letter is sent), TIPODOC, NRDOC (buyer's document), MESA,
+// IDUTILTEF, all as text, and INTTEFERRO as an integer. True when the printer accepted the open
+// command; any other TIPOTICKET sends nothing and answers False. Params is always replaced by six
+// pairs: INTTEFERRO (integer), INCLUICPF, INCLUINOME, INCLUIENDERECO, CUPNR, CONTCUPOM.
+// Reading the bundle raises to the host (Params then stays as passed); failures after it show
+// the error dialog and answer False.
 ARFIS_API bool AbreCupom(plat::Variant& Params);
-// One item line on the open ticket or invoice, from the bundle's NMPROD, QTDE, VALOR,
-// TIPOTICKET and VRPERCALIQ (qualifier "M").
+// One item line on the open ticket or invoice. Keys read, in order: ESQUEMACOR, MESA, FLAG,
+// CDARVPROD, NMPROD (description), CDALIQ, IDALIQ, QTDE (a number), VALOR (unit price with VAT,
+// a number), UNIDADE, TIPOTICKET ("T", "A", "C") and VRPERCALIQ (VAT rate in percent, a text in
+// the host's number format). "ñ"/"Ñ" in the description become "n"/"N"; quantity and price are
+// cut to two decimals and sent as "000000.00", the rate rounded; an invoice gets the price
+// without VAT. Qualifier "M", further fields "0". True when the printer accepted the line (one
+// log line then); another TIPOTICKET answers False. A QTDE or VALOR that is not a number raises
+// to the host; a rate that is not a number, and any failure after reading, show the error
+// dialog and answer False. Params is not changed.
 ARFIS_API bool VendaItem(const plat::Variant& Params);
-// One item line with the host's qualifier and further fields (item cancellation).
+// One item line with the host's qualifier and further fields, sent as given: the host takes an
+// item back with it (qualifier "m"). NmProd, TaxaIva, stTipoTicket, doQtda and doValor are
+// handled as in VendaItem; the second argument is not read. True when the printer accepted the
+// line; any failure shows the error dialog with stEsquemaCor and answers False.
 ARFIS_API bool Cancela_ItGenerico(const plat::AnsiString& stEsquemaCor,
                                   const plat::AnsiString& stParam, const plat::WideString& NmProd,
                                   const plat::WideString& TaxaIva,
@@ -103,27 +121,43 @@ ARFIS_API bool Cancela_ItGenerico(const plat::AnsiString& stEsquemaCor,
                                   const plat::WideString& ImpostoInterFixo,
                                   const plat::WideString& stTipoTicket, double doQtda,
                                   double doValor);
-// Subtotal, discount, one payment per movement "E", closing. arParams has at least 43
-// positions (docs/host-guide.md); oleRetorno must be an array with indices 0 to 2 and receives
-// 0, the document number (position 42) and "".
+// Subtotal, discount (position 6, as payment "D" when above 0), one payment "T" per money
+// movement of kind "E" (position 13, with the receipt types of position 14), then CloseTicket or
+// CloseInvoice for the kind of position 30. arParams has at least 43 positions
+// (docs/host-guide.md has the table); stlCupomTef may be null and is not printed. True only when
+// the closing was accepted. oleRetorno must be an array with indices 0 to 2 and always receives
+// 0, the document number (position 42) and "". Converting arParams, the first log line and
+// storing oleRetorno raise to the host; failures in between show the error dialog (scheme of
+// position 2) and answer False.
 ARFIS_API bool FechaCupom(const ArfisOpenArray& arParams, plat::TStringList* stlCupomTef,
                           plat::Variant& oleRetorno);
-// Cancels the open ticket with one payment line "C" for the total of DsDirCad/cdsVenda.cds.
-// Answers False, sending nothing, when the sale file does not exist.
+// Cancels the open ticket with one payment line "Dinheiro", total, "C", the total being the sum
+// of VRPRECCOMVEN over DsDirCad/cdsVenda.cds in general number format ("30.5"). Reads neither
+// argument, logs nothing, shows nothing. True when the printer accepted the line; False, sending
+// nothing, when the sale file does not exist. A damaged file, a missing field or a printer
+// failure raises to the host.
 ARFIS_API bool Cancela_Cupom_Imp(const ArfisOpenArray& arParams, plat::Variant& oleRetorno);
-// Opens the cash drawer ("1").
+// Opens the cash drawer: logs "Abre_Gaveta_Imp", sends OpenCashDrawer "1" and, when accepted,
+// logs "OpenCashDrawer: 1" and answers True. Arguments not read. Every failure (the log, the
+// printer) raises to the host.
 ARFIS_API bool Abre_Gaveta_Imp(const plat::AnsiString& stParam, bool boParam1);
 
 // ---- Cash movements and day closing --------------------------------------------------------
 
-// Opening-amount (boEntraCaixa) or cash-supply receipt: one non-fiscal line "label amount".
+// Opening-amount (boEntraCaixa) or cash-supply receipt: one non-fiscal line "label amount"
+// with the amount as "#0.00" ("Suprimento 150.00"). True when the printer accepted the open,
+// the text and the close. Failures show the error dialog with stEsquemaCor and answer False.
 ARFIS_API bool Suprimento(const plat::AnsiString& stParam, const plat::AnsiString& stEsquemaCor,
                           double doValor, bool boEntraCaixa);
-// X reading.
+// X reading: CloseJournal "X", "P". True when the printer accepted it. Failures show the error
+// dialog with stEsquemaCor and answer False.
 ARFIS_API bool Leitura_X_Imp(const plat::AnsiString& stParam1,
                              const plat::AnsiString& stEsquemaCor,
                              const plat::AnsiString& stParam3);
-// Z reduction; then writes the Z figures to DsDirCad/REDUCAOZ_MP35.CDS.
+// Z reduction: CloseJournal "Z", ""; then, also after a refusal, rewrites the Z data file
+// DsDirCad/REDUCAOZ_MP35.CDS (one row, 27 fields; docs/host-guide.md). True when the printer
+// accepted and the capture succeeded. Failures (a Z figure that does not convert included) show
+// the error dialog with stEsquemaCor and answer False.
 ARFIS_API bool Reducao_Z_Imp(const plat::AnsiString& stParam1,
                              const plat::AnsiString& stEsquemaCor,
                              const plat::AnsiString& stParam3);
@@ -133,7 +167,16 @@ ARFIS_API plat::AnsiString BuscaDadosReducaoZ();
 // A printer amount (digits whose last two are decimals) to a number: "0001234567" -> 12345.67.
 // Raises plat::EConvertError when the text does not convert.
 ARFIS_API double GetValue(const plat::AnsiString& stValor);
-// Cash withdrawal (boSangria) or till closing: receipt, reports and the operator's questions.
+// Cash withdrawal (boSangria) or till closing. Copies the host's movement datasets, then with
+// boImpRelSan prints (after an X reading when stImpLeituraX is "S") the two-copy cash-out
+// receipt and, for a closing, the shift product report and the shift closing report. A
+// withdrawal then ends with False. A closing asks "AbreCaixa" (yes: answers True); otherwise,
+// when boImprimeRedZ and boAccessImpRedz, asks "ConfReducao" and, on yes, "ConfRelFechamento"
+// (yes prints the day's product report and the general closing report); both answers to the last
+// question set boReduziu True. The Z reduction itself is the host's call (Reducao_Z_Imp).
+// stCupomDia and the four by-reference datasets are not written; stECF, idTipoImpFis,
+// dtAberCaixa, Reducao and boFechDiaAnterior are not read. The first log line raises to the
+// host; later failures show the error dialog with stIdEsquema and answer False.
 ARFIS_API bool GeraReciboSangria(
     const plat::AnsiString& stCdPortaImpFis, const plat::AnsiString& stNrSerie,
     const plat::AnsiString& stCdFilial, const plat::AnsiString& stCdCaixa,
@@ -150,7 +193,12 @@ ARFIS_API bool GeraReciboSangria(
     const plat::AnsiString& stIdEsquema, bool boSangria, bool boFechDiaAnterior,
     bool boAccessImpRedz, const plat::AnsiString& stTipoSangria,
     const plat::AnsiString& stDescSangria);
-// Product sales report ("N" prints, "S" asks first; stTribRelPro "S" groups by tax category).
+// Product sales report from cdsProdAux (stEmiRelProd "N" prints, "S" asks first, anything else
+// does nothing; stTribRelPro "S" groups by tax category). boCtrlCupom is True when no
+// non-fiscal document of the caller is open: when it is False the report first closes the
+// caller's document; it leaves True whenever the report ran. Creates the driver form when none
+// exists. The first log line raises to the host; later failures show the error dialog with
+// stIdEsquema.
 ARFIS_API void Relatorio_Produto(const plat::AnsiString& stParam1,
                                  const plat::AnsiString& stParam2,
                                  const plat::AnsiString& stParam3,

@@ -21,6 +21,9 @@ class Package {
   // The address of an exported name; raises Exception "entry point 'X' not found in <path>".
   void* Symbol(const char* name) const;
   bool Has(const char* name) const;
+  // The exported name as a pointer of the entry point's type, F being decltype(Name) from
+  // driver/Arfis770.h: pkg->Get<decltype(AbreCupom)>("AbreCupom"). For an exported variable
+  // (frmArgentina, DsDirCad, nrECF) F is the variable's type. Raises as Symbol does.
   template <class F>
   F* Get(const char* name) const {
     return reinterpret_cast<F*>(Symbol(name));
