@@ -412,9 +412,19 @@ class Demo {
     size_t paper = 0;
     size_t log = 0;
   };
+  // The paper printed so far: the built-in emulator's, or with FISCAL_DEMO_PAPER the lines of
+  // that file (the paper file of the printer-emulator program behind a serial line).
+  std::vector<AnsiString> Paper() {
+    const char* file = std::getenv("FISCAL_DEMO_PAPER");
+    if (file == nullptr || *file == '\0') return emulator_->Paper();
+    std::vector<AnsiString> out;
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);) out.push_back(Ansi(line));
+    return out;
+  }
   Marks Mark() {
     Marks m;
-    m.paper = emulator_->Paper().size();
+    m.paper = Paper().size();
     m.log = LogLines().size();
     return m;
   }
@@ -430,7 +440,7 @@ class Demo {
     return out;
   }
   void ShowSince(const Marks& m) {
-    const auto& paper = emulator_->Paper();
+    const auto paper = Paper();
     if (paper.size() > m.paper) {
       std::cout << "  printer:\n";
       std::cout << "    +" << std::string(40, '-') << "+\n";

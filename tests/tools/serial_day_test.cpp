@@ -1,0 +1,399 @@
+// A day at a till through the driver package, once against the built-in emulator and once over
+// a pseudo-terminal to the printer-emulator program: the same commands run, once each, and the
+// same paper comes out, also when the line damages and loses replies.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/serial_backend.h"
+#include "tests/closing/day_closing_support.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+using plat::AnsiString;
+using plat::FieldType;
+using plat::Variant;
+using testhost::DriverHost;
+using Texts = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// The printer-emulator program on a pseudo-terminal, with its journal and paper files.
+class EmulatorProgram {
+ public:
+  explicit EmulatorProgram(std::vector<std::string> extra = {}) {
+    char dir[] = "/tmp/fiscal-emu-XXXXXX";
+    dir_ = mkdtemp(dir);
+    std::vector<std::string> args = {
+        PRINTER_EMULATOR_PATH, "--clock", "2026-12-08 10:00:00", "--journal",
+        dir_ + "/journal.txt", "--paper", dir_ + "/paper.txt"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("printer-emulator said: " + line);
+    pty_ = line.substr(4);
+  }
+  ~EmulatorProgram() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    std::remove(Journal().c_str());
+    std::remove((dir_ + "/paper.txt").c_str());
+    rmdir(dir_.c_str());
+  }
+  const std::string& Pty() const { return pty_; }
+  std::string Journal() const { return dir_ + "/journal.txt"; }
+  Texts JournalLines() const { return Lines(dir_ + "/journal.txt"); }
+  Texts PaperLines() const { return Lines(dir_ + "/paper.txt"); }
+
+  // A serial backend on port 1 towards this program, installed for every control.
+  std::shared_ptr<plat::SerialBackend> Connect(int timeoutMs = 2000) {
+    plat::SerialConfig c;
+    c.Ports[1] = pty_;
+    c.TimeoutMs = timeoutMs;
+    auto backend = std::make_shared<plat::SerialBackend>(c);
+    backend->RecordSent(true);
+    plat::SetPrinterBackend(backend);
+    return backend;
+  }
+
+ private:
+  static Texts Lines(const std::string& path) {
+    Texts out;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+  std::string dir_;
+  std::string pty_;
+  pid_t pid_ = -1;
+};
+
+// The built-in emulator's journal in the program's form: method and fields, tab-separated; a
+// non-fiscal text as one command per printed line, as the link sends it.
+Texts InProcessJournal(DriverHost& host) {
+  Texts out;
+  for (const auto& e : host.Emu().Journal()) {
+    if (e.Method == "SendNoFiscalText" && e.Args.size() == 1) {
+      const std::string text = plat::WideToUtf8(e.Args[0]);
+      size_t start = 0;
+      while (true) {
+        const size_t nl = text.find('\n', start);
+        std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
+        if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back("SendNoFiscalText\t" + line);
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+      }
+      continue;
+    }
+    std::string line = e.Method;
+    for (const auto& a : e.Args) line += "\t" + plat::WideToUtf8(a);
+    out.push_back(line);
+  }
+  return out;
+}
+
+Texts InProcessPaper(DriverHost& host) {
+  Texts out;
+  for (const auto& l : host.Emu().Paper()) out.push_back(plat::AnsiToUtf8(l));
+  return out;
+}
+
+Texts SentLines(const plat::SerialBackend& b) {
+  Texts out;
+  for (const auto& s : b.SentCommands()) {
+    std::string line = s.Method;
+    for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
+    out.push_back(line);
+  }
+  return out;
+}
+
+// ---- the host's side of a day -----------------------------------------------------------------
+
+Variant OpenBundle(const AnsiString& kind, const std::string& name = "") {
+  return plat::MakeBundle({{"ESQUEMACOR", "azul"},
+                           {"INCLUICPF", "N"},
+                           {"INCLUINOME", testhost::A(name)},
+                           {"INCLUIENDERECO", kind == "T" ? "" : "Av. Corrientes 1234"},
+                           {"CUPNR", "1"},
+                           {"CONTCUPOM", "1"},
+                           {"TIPOTICKET", kind},
+                           {"IVACOMP", kind == "T" ? "" : "Responsable Inscripto"},
+                           {"IVAPROP", "R"},
+                           {"TIPODOC", kind == "T" ? "" : "C"},
+                           {"NRDOC", kind == "T" ? "" : "30712345679"},
+                           {"MESA", "12"},
+                           {"IDUTILTEF", "N"},
+                           {"INTTEFERRO", "0"}});
+}
+
+Variant ItemBundle(const std::string& name, double qty, double price, const AnsiString& kind,
+                   const AnsiString& rate = "21") {
+  return plat::MakeBundle({{"ESQUEMACOR", "azul"},
+                           {"MESA", "12"},
+                           {"FLAG", "N"},
+                           {"CDARVPROD", "1"},
+                           {"NMPROD", testhost::A(name)},
+                           {"CDALIQ", "1"},
+                           {"IDALIQ", "T"},
+                           {"QTDE", qty},
+                           {"VALOR", price},
+                           {"UNIDADE", "UN"},
+                           {"TIPOTICKET", kind},
+                           {"VRPERCALIQ", rate}});
+}
+
+// Runs the host's calls and keeps what each answered.
+struct Day {
+  DriverHost& host;
+  Texts results;
+
+  void Note(const std::string& call, bool r) {
+    results.push_back(call + ": " + (r ? "True" : "False"));
+  }
+
+  bool Close(const AnsiString& kind, double discount,
+             const std::vector<std::pair<AnsiString, double>>& pays) {
+    closingtest::Rows rows;
+    for (const auto& [code, value] : pays) rows.push_back({"E", "", code, "", value});
+    auto movs = testhost::MakeDataSet({{"IDTIPOMOVIVE", FieldType::String, 1},
+                                       {"CDBANCARTCR", FieldType::String, 10},
+                                       {"CDTIPORECE", FieldType::String, 3},
+                                       {"CDTIPORECEORIG", FieldType::String, 3},
+                                       {"VRMOVIVEND", FieldType::Float}},
+                                      rows);
+    auto receb = testhost::MakeDataSet(
+        {{"CDTIPORECE", FieldType::String, 3}, {"NMTIPORECE", FieldType::String, 40}},
+        {{"001", "Efectivo"}, {"002", testhost::A("Tarjeta de crédito")}});
+    auto empty = testhost::MakeDataSet({{"ID", FieldType::Integer}}, {});
+    ArfisOpenArray ar(43, Variant(AnsiString()));
+    ar[2] = Variant(AnsiString("azul"));
+    ar[3] = Variant(0);
+    ar[4] = Variant(false);
+    ar[5] = Variant(false);
+    ar[6] = Variant(discount);
+    ar[7] = Variant(0.0);
+    ar[8] = Variant(0.0);
+    ar[11] = Variant(false);
+    ar[13] = movs->Data();
+    ar[14] = receb->Data();
+    ar[30] = Variant(kind);
+    ar[32] = empty->Data();
+    ar[33] = empty->Data();
+    ar[34] = empty->Data();
+    ar[37] = Variant(0.0);
+    ar[38] = Variant(0.0);
+    ar[42] = Variant(AnsiString("1"));
+    Variant answer = plat::VarArrayOf({Variant(-1), Variant("?"), Variant("?")});
+    plat::TStringList voucher;
+    return CALL(host, FechaCupom)(ar, &voucher, answer);
+  }
+
+  void Sale(const AnsiString& kind, int items, const std::string& buyer = "") {
+    Variant open = OpenBundle(kind, buyer);
+    Note("AbreCupom", CALL(host, AbreCupom)(open));
+    double total = 0;
+    for (int i = 0; i < items; ++i) {
+      const double price = 1.25 + i % 7;
+      total += price;
+      Note("VendaItem",
+           CALL(host, VendaItem)(ItemBundle("Empanada " + std::to_string(i % 5), 1, price, kind)));
+    }
+    Note("FechaCupom", Close(kind, 0, {{"001", kind == "T" ? total : total * 1.21}}));
+  }
+
+  bool Withdrawal(bool sangria) {
+    using namespace closingtest;
+    AnsiString cupomDia = "000003";
+    auto movFecha = MovFecha({{"001", "000123", "Efectivo", 300.0, 295.5}});
+    auto sangriaDs = Anything();
+    auto prod = Products({{"1", "Empanada", 3.0, 37.5, 0.0, 0.0, "T", 21.0},
+                          {"2", testhost::A("Ñoquis"), 1.0, 48.0, 0.0, 0.0, "T", 21.0}});
+    auto operSup = OperSup("Marta", "Julian");
+    auto movTot = Movements({{"1", "Efectivo", 300.0}});
+    auto movAbertura = Movements({{"1", "Efectivo", 200.0}});
+    auto prodFech = Products({{"1", "Empanada", 3.0, 37.5, 0.0, 0.0, "T", 21.0}});
+    auto tipoRece = Anything();
+    plat::TClientDataSet* redz = nullptr;
+    plat::TClientDataSet* formRedz = nullptr;
+    plat::TClientDataSet* impostoRedz = nullptr;
+    plat::TClientDataSet* totNFis = nullptr;
+    bool reduziu = false;
+    return CALL(host, GeraReciboSangria)(
+        "COM1", "AB123", "1", "3", "ECF", 1, cupomDia, movFecha.get(), sangriaDs.get(), prod.get(),
+        operSup.get(), movTot.get(), movAbertura.get(), prodFech.get(), 46000.0, true, true, false,
+        redz, formRedz, impostoRedz, totNFis, reduziu, tipoRece.get(), "N", "N", "N", "S", "azul",
+        sangria, false, true, "Retiro parcial", testhost::A("Depósito banco"));
+  }
+
+  // Ticket and invoice sales, an item taken back, a cancelled ticket, supply, drawer, cash-out,
+  // X, the till closing with its reports, and the Z.
+  void Full() {
+    Note("Estado_Imp", CALL(host, Estado_Imp)("", false, false));
+    Note("Suprimento", CALL(host, Suprimento)("", "azul", 200, true));
+    Note("Suprimento", CALL(host, Suprimento)("", "azul", 150, false));
+
+    Variant open = OpenBundle("T");
+    Note("AbreCupom", CALL(host, AbreCupom)(open));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Empanada de carne", 3, 12.5, "T")));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Ñoquis caseros", 1, 48, "T")));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Agua mineral", 2, 9.9, "T", "10.5")));
+    Note("Cancela_ItGenerico",
+         CALL(host, Cancela_ItGenerico)("azul", "", u"Agua mineral", u"10.5", u"m", u"0", u"0",
+                                        u"0", u"T", 1, 9.9));
+    Note("FechaCupom", Close("T", 5, {{"001", 50}, {"002", 40.4}}));
+
+    Sale("A", 2, "Peña y Cía S.A.");
+
+    Variant again = OpenBundle("T");
+    Note("AbreCupom", CALL(host, AbreCupom)(again));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Café", 2, 10.5, "T")));
+    auto venda = testhost::MakeDataSet(
+        {{"CDPRODUTO", FieldType::String, 10}, {"VRPRECCOMVEN", FieldType::Float}},
+        {{"5", 10.5}, {"5", 10.5}});
+    venda->SaveToFile(host.PathOf("cdsVenda.cds"));
+    Variant cancelAnswer;
+    Note("Cancela_Cupom_Imp", CALL(host, Cancela_Cupom_Imp)({}, cancelAnswer));
+    results.push_back("Nr_Cupom: " + CALL(host, Nr_Cupom)("", ""));
+    Note("Abre_Gaveta_Imp", CALL(host, Abre_Gaveta_Imp)("", false));
+
+    Note("GeraReciboSangria", Withdrawal(true));
+    Note("Leitura_X_Imp", CALL(host, Leitura_X_Imp)("", "azul", ""));
+    host.answers = {false, true, true};
+    Note("GeraReciboSangria", Withdrawal(false));
+    Note("Reducao_Z_Imp", CALL(host, Reducao_Z_Imp)("", "azul", ""));
+    for (const auto& line : host.Log()) results.push_back("log: " + plat::AnsiToUtf8(line));
+    for (const auto& d : host.dialogs) results.push_back("dialog: " + plat::AnsiToUtf8(d.Text));
+  }
+
+  void ManyItems() {
+    for (int sale = 0; sale < 4; ++sale) Sale(sale == 2 ? "A" : "T", 50, "Juan");
+    Note("Reducao_Z_Imp", CALL(host, Reducao_Z_Imp)("", "azul", ""));
+    for (const auto& line : host.Log()) results.push_back("log: " + plat::AnsiToUtf8(line));
+  }
+};
+
+struct Outcome {
+  Texts results, journal, paper;
+};
+
+Outcome InProcess(void (Day::*run)()) {
+  DriverHost host;
+  Day day{host, {}};
+  (day.*run)();
+  return {day.results, InProcessJournal(host), InProcessPaper(host)};
+}
+
+TEST(SerialDay, AFullDayOverTheLineMatchesTheBuiltInEmulator) {
+  const Outcome expected = InProcess(&Day::Full);
+  ASSERT_GT(expected.journal.size(), 40u);
+
+  EmulatorProgram program;
+  DriverHost host;
+  auto backend = program.Connect();
+  Day day{host, {}};
+  day.Full();
+  EXPECT_EQ(day.results, expected.results);
+  EXPECT_EQ(program.JournalLines(), expected.journal);
+  EXPECT_EQ(program.PaperLines(), expected.paper);
+  EXPECT_EQ(SentLines(*backend), expected.journal);
+  EXPECT_EQ(backend->GetStats().Resends, 0);
+}
+
+TEST(SerialDay, DamagedAndLostRepliesStillRunEveryCommandExactlyOnce) {
+  const Outcome expected = InProcess(&Day::ManyItems);
+  ASSERT_GT(expected.journal.size(), 200u);
+
+  EmulatorProgram program({"--seed", "7", "--corrupt", "0.03", "--drop", "0.03"});
+  DriverHost host;
+  auto backend = program.Connect(150);
+  Day day{host, {}};
+  day.ManyItems();
+  const Texts sent = SentLines(*backend);
+  const Texts executed = program.JournalLines();
+  EXPECT_EQ(executed, sent);  // no command twice, none missing
+  EXPECT_EQ(executed, expected.journal);
+  EXPECT_EQ(day.results, expected.results);
+  EXPECT_EQ(program.PaperLines(), expected.paper);  // the same totals, Z included
+  const auto stats = backend->GetStats();
+  EXPECT_GT(stats.Resends, 0);  // the faults did happen
+  EXPECT_GT(stats.NaksSent, 0);
+}
+
+TEST(SerialDay, ASilentPrinterFailsTheCallWithinTimeoutTimesTries) {
+  EmulatorProgram program({"--silent-after", "0"});
+  DriverHost host;
+  program.Connect(200);
+  const std::string expected =
+      "printer link " + program.Pty() + ": OpenTicket: no answer (4 tries, 200 ms each)";
+
+  // An entry point with a handler shows the link error and answers False.
+  const auto start = std::chrono::steady_clock::now();
+  Variant open = OpenBundle("T");
+  EXPECT_FALSE(CALL(host, AbreCupom)(open));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 790ms);
+  EXPECT_LT(took, 2000ms);
+  ASSERT_EQ(host.dialogs.size(), 1u);
+  EXPECT_EQ(host.dialogs[0].Text, expected);
+
+  // One without a handler lets it reach the host.
+  try {
+    CALL(host, Abre_Gaveta_Imp)("", false);
+    ADD_FAILURE() << "no exception";
+  } catch (const plat::ELinkError& e) {
+    EXPECT_EQ(e.Message(), "printer link " + program.Pty() +
+                               ": OpenCashDrawer: no answer (4 tries, 200 ms each)");
+  }
+  EXPECT_TRUE(program.JournalLines().empty());
+}
+
+TEST(SerialDay, APrinterThatVanishesFailsAtOnce) {
+  EmulatorProgram program({"--vanish-after", "1"});
+  DriverHost host;
+  program.Connect(2000);
+  EXPECT_TRUE(CALL(host, Estado_Imp)("", false, false));
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    CALL(host, Estado_Imp)("", false, false);
+    ADD_FAILURE() << "no exception";
+  } catch (const plat::ELinkError& e) {
+    EXPECT_NE(e.Message().find(program.Pty() + ": Status: device gone"), std::string::npos)
+        << e.Message();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+  EXPECT_EQ(program.JournalLines(), Texts{"Status\tN"});
+}
+
+}  // namespace
