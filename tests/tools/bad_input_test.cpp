@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -497,6 +499,159 @@ TEST(BadInput, DamagedZFileIsReplacedByTheNewCapture) {
     Reset(host);
     EXPECT_FALSE(CALL(host, Reducao_Z_Imp)("COM1", "SCH", ""));
     EXPECT_FALSE(OnlyError(host, "SCH", "folder in place of the Z file").empty());
+  }
+}
+
+TEST(BadInput, UnassignedHostDatasetsEndInTheErrorDialog) {
+  using Member = std::unique_ptr<plat::TClientDataSet> closingtest::Closing::*;
+  const std::pair<const char*, Member> members[] = {
+      {"cdsMovFechaAux", &closingtest::Closing::movFecha},
+      {"cdsSangriaAux", &closingtest::Closing::sangria},
+      {"cdsProdAux", &closingtest::Closing::prod},
+      {"cdsOperSup", &closingtest::Closing::operSup},
+      {"cdsMovTotAux", &closingtest::Closing::movTot},
+      {"cdsMovAbertura", &closingtest::Closing::movAbertura},
+      {"cdsProdFechamento", &closingtest::Closing::prodFech},
+      {"cdsTipoRece", &closingtest::Closing::tipoRece},
+  };
+  for (const auto& [name, member] : members) {
+    DriverHost host;
+    closingtest::Closing c;
+    c.boSangria = false;
+    c.emiRelProd = "N";
+    c.movTot = closingtest::Movements({{"1", "DINHEIRO", 10.0}});
+    (c.*member).reset();
+    host.answers = {false, true, true};
+    EXPECT_FALSE(c.Run(host)) << name;
+    // The product report has a handler of its own, so a missing product dataset may be
+    // reported there and again by the report that sums it.
+    size_t errors = 0;
+    for (const auto& d : host.dialogs) {
+      if (d.Kind != plat::tmErro) continue;
+      ++errors;
+      EXPECT_NE(d.Text.find("not assigned"), AnsiString::npos) << name << ": " << d.Text;
+      EXPECT_EQ(d.Scheme, "ESQ") << name;
+    }
+    EXPECT_GE(errors, 1u) << name;
+  }
+}
+
+TEST(BadInput, PrinterEntryPointsBeforeTheDriverIsStarted) {
+  struct Case {
+    const char* name;
+    std::function<std::optional<bool>(DriverHost&)> call;
+    bool raises;  // no handler: the host gets the error; otherwise the dialog and False
+  } cases[] = {
+      {"AbreCupom",
+       [](DriverHost& h) -> std::optional<bool> {
+         Variant params = OpenBundle("T");
+         const bool r = CALL(h, AbreCupom)(params);
+         EXPECT_EQ(params.Count(), 6);
+         return r;
+       },
+       false},
+      {"VendaItem",
+       [](DriverHost& h) -> std::optional<bool> {
+         return CALL(h, VendaItem)(ItemBundle("Agua", 1.0, 1.0));
+       },
+       false},
+      {"Cancela_ItGenerico",
+       [](DriverHost& h) -> std::optional<bool> {
+         return CALL(h, Cancela_ItGenerico)("SCH", "", u"A", u"21", u"m", u"0", u"0", u"0", u"T", 1,
+                                            1);
+       },
+       false},
+      {"FechaCupom",
+       [](DriverHost& h) -> std::optional<bool> {
+         Variant answer = plat::VarArrayOf({Variant(), Variant(), Variant()});
+         const bool r = CALL(h, FechaCupom)(FullCloseArray(), nullptr, answer);
+         EXPECT_EQ(answer[0], Variant(0));
+         return r;
+       },
+       false},
+      {"Suprimento",
+       [](DriverHost& h) -> std::optional<bool> { return CALL(h, Suprimento)("", "SCH", 1, true); },
+       false},
+      {"Leitura_X_Imp",
+       [](DriverHost& h) -> std::optional<bool> { return CALL(h, Leitura_X_Imp)("", "SCH", ""); },
+       false},
+      {"Reducao_Z_Imp",
+       [](DriverHost& h) -> std::optional<bool> { return CALL(h, Reducao_Z_Imp)("", "SCH", ""); },
+       false},
+      {"GeraReciboSangria",
+       [](DriverHost& h) -> std::optional<bool> {
+         closingtest::Closing c;
+         c.boSangria = false;
+         return c.Run(h);
+       },
+       false},
+      {"Cancela_Cupom_Imp",
+       [](DriverHost& h) -> std::optional<bool> {
+         Variant answer;
+         return CALL(h, Cancela_Cupom_Imp)(ArfisOpenArray(43), answer);
+       },
+       true},
+      {"Abre_Gaveta_Imp",
+       [](DriverHost& h) -> std::optional<bool> { return CALL(h, Abre_Gaveta_Imp)("", false); },
+       true},
+      {"Estado_Imp",
+       [](DriverHost& h) -> std::optional<bool> { return CALL(h, Estado_Imp)("", false, false); },
+       true},
+      {"VerificaData",
+       [](DriverHost& h) -> std::optional<bool> {
+         plat::TDateTime date = 0;
+         return CALL(h, VerificaData)("SCH", date, "", "01/01/26 00:00", false);
+       },
+       true},
+      {"Nr_Cupom",
+       [](DriverHost& h) -> std::optional<bool> {
+         CALL(h, Nr_Cupom)("", "");
+         return std::nullopt;
+       },
+       true},
+      {"BuscaDadosReducaoZ",
+       [](DriverHost& h) -> std::optional<bool> {
+         CALL(h, BuscaDadosReducaoZ)();
+         return std::nullopt;
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    DriverHost host(false);
+    if (c.raises) {
+      EXPECT_THROW(c.call(host), plat::Exception) << c.name;
+      EXPECT_TRUE(host.dialogs.empty()) << c.name;
+    } else {
+      EXPECT_EQ(c.call(host), std::optional<bool>(false)) << c.name;
+      const char* scheme = std::string(c.name) == "GeraReciboSangria" ? "ESQ" : "SCH";
+      EXPECT_NE(OnlyError(host, scheme, c.name).find("StartImpFiscal"), AnsiString::npos) << c.name;
+    }
+    EXPECT_TRUE(host.Emu().Journal().empty()) << c.name;
+  }
+}
+
+TEST(BadInput, ExtremeAmountsAreFormattedWithoutFailingTheHost) {
+  const double values[] = {std::numeric_limits<double>::quiet_NaN(),
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity(),
+                           1e300,
+                           -1e300,
+                           std::numeric_limits<double>::denorm_min(),
+                           -0.0};
+  for (double v : values) {
+    const std::string where = std::to_string(v);
+    DriverHost host;
+    EXPECT_NO_THROW(CALL(host, Suprimento)("", "SCH", v, false)) << where;
+    OpenTicket(host);
+    // Quantity, price and rate all at once; a rate that is no number ends in the dialog.
+    EXPECT_NO_THROW(CALL(host, VendaItem)(ItemBundle("Agua", v, v, Variant(v)))) << where;
+    EXPECT_NO_THROW(CALL(host, Cancela_ItGenerico)("SCH", "", u"Agua", u"21", u"m", u"0", u"0",
+                                                   u"0", u"T", v, v))
+        << where;
+    ArfisOpenArray ar = FullCloseArray();
+    ar[6] = Variant(v);
+    Variant answer = plat::VarArrayOf({Variant(), Variant(), Variant()});
+    EXPECT_NO_THROW(CALL(host, FechaCupom)(ar, nullptr, answer)) << where;
   }
 }
 
