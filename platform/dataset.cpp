@@ -309,6 +309,36 @@ void TClientDataSet::RebuildOrder() {
   });
 }
 
+// Every other row already stands in index order (keys, then stored position), so the current
+// row only has to move to its own place: the order a full rebuild would give, found by a binary
+// search, at the cost of moving the rows between its old and its new place.
+void TClientDataSet::PlaceCurrentRow() {
+  const IndexDef* ix = FindIndex(indexName_);
+  std::vector<int> cols = IndexColumns(*ix, *data_);
+  const size_t p = static_cast<size_t>(pos_);
+  const size_t row = order_[p];
+  std::vector<SortKey> key;
+  for (int c : cols) key.push_back(MakeKey(data_->Rows[row][static_cast<size_t>(c)]));
+  auto sortsBefore = [&](size_t other) {
+    for (size_t k = 0; k < cols.size(); ++k) {
+      const int c = CompareKeys(MakeKey(data_->Rows[other][static_cast<size_t>(cols[k])]), key[k]);
+      if (c != 0) return c < 0;
+    }
+    return other < row;
+  };
+  const auto here = order_.begin() + static_cast<long>(p);
+  if (p > 0 && !sortsBefore(order_[p - 1])) {
+    const auto at = std::partition_point(order_.begin(), here, sortsBefore);
+    std::rotate(at, here, here + 1);
+    pos_ = static_cast<long>(at - order_.begin());
+  } else if (p + 1 < order_.size() && sortsBefore(order_[p + 1])) {
+    const auto at = std::partition_point(here + 1, order_.end(), sortsBefore);
+    std::rotate(here, here + 1, at);
+    pos_ = static_cast<long>(at - order_.begin()) - 1;
+  }
+  bof_ = eof_ = false;
+}
+
 void TClientDataSet::SetCursorToRow(size_t row) {
   auto it = std::find(order_.begin(), order_.end(), row);
   pos_ = it == order_.end() ? 0 : static_cast<long>(it - order_.begin());
@@ -546,8 +576,12 @@ void TClientDataSet::Post() {
   state_ = DataSetState::Browse;
   editBackup_.clear();
   if (!indexName_.empty()) {
-    RebuildOrder();
-    SetCursorToRow(row);
+    if (FindIndex(indexName_) != nullptr) {
+      PlaceCurrentRow();
+    } else {
+      RebuildOrder();
+      SetCursorToRow(row);
+    }
   }
 }
 

@@ -160,6 +160,7 @@ class TClientDataSet {
   const IndexDef* FindIndex(const AnsiString& name) const;
   std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
+  void PlaceCurrentRow();  // the current row to its place in the selected index's order
   void Adopt(std::shared_ptr<DataPacket> data);        // new content: open at the first row
   std::shared_ptr<const DataPacket> Snapshot() const;  // stored rows, pending edits left out
   void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index
