@@ -119,9 +119,12 @@ Decimal ToDecimal(double value) {
     d.digits.assign(15, '0');
     return d;
   }
+  // "d.dddddddddddddde+XX", correctly rounded as printf's "%.14e" writes it, without the cost of
+  // printf's multi-precision path (this runs for every amount of every report line).
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
-  // buf: "d.ddddddddddddddde+XX"
+  const auto res =
+      std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, 14);
+  *res.ptr = '\0';
   d.zero = false;
   d.digits += buf[0];
   d.digits.append(buf + 2, 14);
@@ -183,9 +186,7 @@ AnsiString Group(const std::string& intDigits, char sep) {
 
 // A number with a fixed layout: at least minInt integer digits, between minDec and maxDec
 // decimals, optional grouping of thousands.
-AnsiString FormatFixed(double value, int minInt, int minDec, int maxDec, bool grouping) {
-  if (!std::isfinite(value)) return NonFiniteText(value);
-  const Decimal d = ToDecimal(value);
+AnsiString FormatFixed(const Decimal& d, int minInt, int minDec, int maxDec, bool grouping) {
   std::string n = ScaledDigits(d, maxDec);
   const bool negative = d.negative && !AllZero(n);
   if (n.size() < static_cast<size_t>(maxDec) + 1) n.insert(0, maxDec + 1 - n.size(), '0');
@@ -204,6 +205,11 @@ AnsiString FormatFixed(double value, int minInt, int minDec, int maxDec, bool gr
     out += frac;
   }
   return out;
+}
+
+AnsiString FormatFixed(double value, int minInt, int minDec, int maxDec, bool grouping) {
+  if (!std::isfinite(value)) return NonFiniteText(value);
+  return FormatFixed(ToDecimal(value), minInt, minDec, maxDec, grouping);
 }
 
 AnsiString ExponentText(int exp, bool alwaysSign, int minDigits) {
@@ -458,7 +464,7 @@ AnsiString FloatToStrFixed2(double value) {
     out.append(d.digits, 1, std::string::npos);
     return out + ExponentText(d.exp, true, 2);
   }
-  return FormatFixed(value, 1, 2, 2, false);
+  return FormatFixed(d, 1, 2, 2, false);
 }
 
 AnsiString FloatToStr(double value) {
