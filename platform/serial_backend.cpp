@@ -274,6 +274,7 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
       const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
+        stats_.BytesSent += n;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -351,6 +352,7 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
       gone("read: " + ErrnoText(errno));
     }
     if (n == 0) gone("end of file");
+    stats_.BytesReceived += n;
     for (ssize_t i = 0; i < n; ++i) {
       switch (parser.Feed(static_cast<uint8_t>(buf[i]))) {
         case link::ReplyParser::Event::None:

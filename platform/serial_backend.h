@@ -57,6 +57,8 @@ class SerialBackend : public PrinterBackend {
     int NaksReceived = 0;  // frames the printer answered with NAK
     int KeepAlives = 0;    // DC2 / DC4 received
     int StaleReplies = 0;  // replies to an earlier command, skipped
+    long BytesSent = 0;    // everything written to the line and read from it
+    long BytesReceived = 0;
   };
   Stats GetStats() const;
 

@@ -256,7 +256,10 @@ class Printer {
     for (auto& a : args) ptrs.push_back(&a);
     if (journal_.is_open()) {
       std::string line = info->Method;
-      for (const auto& f : frame.Fields) line += "\t" + plat::AnsiToUtf8(f);
+      for (const auto& f : frame.Fields) {
+        line += '\t';
+        line += plat::AnsiToUtf8(f);
+      }
       journal_ << line << "\n" << std::flush;
     }
     plat::PrinterAnswer answer;
