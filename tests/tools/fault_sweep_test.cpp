@@ -388,6 +388,7 @@ void CheckRecovery(DriverHost& host, const Scenario& s, const Recording& clean,
   EXPECT_EQ(again.commands, clean.commands) << where << " then again";
   EXPECT_EQ(again.log, clean.log) << where << " then again";
   EXPECT_TRUE(again.errors.empty()) << where << " then again";
+  EXPECT_EQ(again.questions, clean.questions) << where << " then again";
 }
 
 void Sweep(const Scenario& s) {
