@@ -337,7 +337,7 @@ TEST(SerialDay, DamagedAndLostRepliesStillRunEveryCommandExactlyOnce) {
 
   EmulatorProgram program({"--seed", "7", "--corrupt", "0.03", "--drop", "0.03"});
   DriverHost host;
-  auto backend = program.Connect(150);
+  auto backend = program.Connect(300);
   Day day{host, {}};
   day.ManyItems();
   const Texts sent = SentLines(*backend);
