@@ -152,9 +152,15 @@ Variant TField::Value() const {
   return v.IsEmpty() ? Variant::Null() : v;
 }
 
+// The current row's cell, read in place; an empty cell reads as null.
+const Variant& TField::CellRef() const {
+  const TClientDataSet& ds = *ds_;
+  return ds.Cell(ds.FieldIndexOrFail(name_));
+}
+
 AnsiString TField::AsString() const {
-  Variant v = Value();
-  return v.IsNull() ? AnsiString() : v.AsString();
+  const Variant& v = CellRef();
+  return v.IsNull() || v.IsEmpty() ? AnsiString() : v.AsString();
 }
 
 WideString TField::AsWideString() const {
@@ -162,23 +168,23 @@ WideString TField::AsWideString() const {
 }
 
 double TField::AsFloat() const {
-  Variant v = Value();
-  return v.IsNull() ? 0.0 : v.AsDouble();
+  const Variant& v = CellRef();
+  return v.IsNull() || v.IsEmpty() ? 0.0 : v.AsDouble();
 }
 
 int32_t TField::AsInteger() const {
-  Variant v = Value();
-  return v.IsNull() ? 0 : v.AsInteger();
+  const Variant& v = CellRef();
+  return v.IsNull() || v.IsEmpty() ? 0 : v.AsInteger();
 }
 
 bool TField::AsBoolean() const {
-  Variant v = Value();
-  return v.IsNull() ? false : v.AsBoolean();
+  const Variant& v = CellRef();
+  return v.IsNull() || v.IsEmpty() ? false : v.AsBoolean();
 }
 
 TDateTime TField::AsDateTime() const {
-  Variant v = Value();
-  return v.IsNull() ? 0.0 : v.AsDateTime();
+  const Variant& v = CellRef();
+  return v.IsNull() || v.IsEmpty() ? 0.0 : v.AsDateTime();
 }
 
 void TField::SetValue(const Variant& v) {

@@ -64,6 +64,7 @@ class TField {
   void Clear() { SetValue(Variant::Null()); }
 
  private:
+  const Variant& CellRef() const;
   TClientDataSet* ds_;
   AnsiString name_;
 };
