@@ -252,15 +252,15 @@ class Demo {
     return *ds;
   }
 
-  static plat::FieldDef ParseField(const std::string& spec) {
+  static plat::FieldDef ParseField(const std::string& fieldText) {
     // NAME:S[size] | NAME:F | NAME:I | NAME:B | NAME:D
-    const size_t colon = spec.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 >= spec.size()) {
-      throw ScenarioError("field '" + spec + "' must be NAME:TYPE (S, S40, F, I, B, D)");
+    const size_t colon = fieldText.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= fieldText.size()) {
+      throw ScenarioError("field '" + fieldText + "' must be NAME:TYPE (S, S40, F, I, B, D)");
     }
     plat::FieldDef f;
-    f.Name = Ansi(spec.substr(0, colon));
-    const std::string t = spec.substr(colon + 1);
+    f.Name = Ansi(fieldText.substr(0, colon));
+    const std::string t = fieldText.substr(colon + 1);
     switch (t[0]) {
       case 'S':
         f.Type = plat::FieldType::String;
@@ -268,7 +268,7 @@ class Demo {
           try {
             f.Size = std::stoi(t.substr(1));
           } catch (const std::exception&) {
-            throw ScenarioError("bad string size in '" + spec + "'");
+            throw ScenarioError("bad string size in '" + fieldText + "'");
           }
         }
         break;
@@ -285,7 +285,7 @@ class Demo {
         f.Type = plat::FieldType::DateTime;
         break;
       default:
-        throw ScenarioError("unknown field type in '" + spec + "'");
+        throw ScenarioError("unknown field type in '" + fieldText + "'");
     }
     return f;
   }
