@@ -106,6 +106,30 @@ std::vector<AnsiString> TextLines(const AnsiString& text) {
 
 }  // namespace
 
+bool SupportedBaud(int baud) {
+  return SpeedFor(baud) != B0;
+}
+
+bool MakeRawSerialLine(int fd, int baud) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  if (baud != 0) {
+    const speed_t speed = SpeedFor(baud);
+    if (speed == B0) {
+      errno = EINVAL;
+      return false;
+    }
+    if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
+  }
+  return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
 std::string SerialDeviceForPort(const SerialConfig& config, int portNumber) {
   auto it = config.Ports.find(portNumber);
   if (it != config.Ports.end()) return it->second;
@@ -136,7 +160,7 @@ SerialConfig SerialConfigFromEnvironment() {
     start = comma + 1;
   }
   const std::string baud = Env("FISCAL_PRINTER_BAUD");
-  if (!baud.empty() && (!ReadInt(baud, 1, 1000000, c.Baud) || SpeedFor(c.Baud) == B0))
+  if (!baud.empty() && (!ReadInt(baud, 1, 1000000, c.Baud) || !SupportedBaud(c.Baud)))
     throw ELinkError("FISCAL_PRINTER_BAUD: '" + baud +
                      "' is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200");
   const std::string timeout = Env("FISCAL_PRINTER_TIMEOUT_MS");
@@ -212,25 +236,12 @@ void SerialBackend::Open(const std::string& device) {
   Close();
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw ELinkError("cannot open the device (" + ErrnoText(errno) + ")");
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) {
+  if (!SupportedBaud(config_.Baud) || !MakeRawSerialLine(fd, config_.Baud)) {
     const int err = errno;
     ::close(fd);
-    throw ELinkError("the device is no serial line (" + ErrnoText(err) + ")");
-  }
-  cfmakeraw(&t);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
-  t.c_cflag |= CS8 | CLOCAL | CREAD;
-  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  const speed_t speed = SpeedFor(config_.Baud);
-  if (speed == B0 || cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0 ||
-      tcsetattr(fd, TCSANOW, &t) != 0) {
-    const int err = errno;
-    ::close(fd);
-    throw ELinkError("cannot set " + std::to_string(config_.Baud) + " baud 8N1 (" +
-                     (speed == B0 ? std::string("unsupported rate") : ErrnoText(err)) + ")");
+    throw ELinkError(
+        "cannot set " + std::to_string(config_.Baud) + " baud 8N1 (" +
+        (SupportedBaud(config_.Baud) ? ErrnoText(err) : std::string("unsupported rate")) + ")");
   }
   fd_ = fd;
   device_ = device;

@@ -25,6 +25,12 @@ struct SerialConfig {
   int FirstSequence = -1;
 };
 
+// Whether a serial line can run at this baud rate (1200 to 115200).
+bool SupportedBaud(int baud);
+// Puts an open serial line or pseudo-terminal in raw mode: 8 data bits, no parity, 1 stop bit,
+// no flow control, at baud (0 keeps the line's rate). Answers false, errno set, on failure.
+bool MakeRawSerialLine(int fd, int baud);
+
 // The device for a port number under the configuration.
 std::string SerialDeviceForPort(const SerialConfig& config, int portNumber);
 

@@ -165,20 +165,16 @@ bool Variant::AsBoolean() const {
 
 TDateTime Variant::AsDateTime() const {
   switch (Type()) {
-    case VarType::Empty:
-      return 0;
-    case VarType::Boolean:
-      return std::get<bool>(v_) ? -1 : 0;
-    case VarType::Integer:
-      return std::get<int32_t>(v_);
-    case VarType::Double:
-      return std::get<double>(v_);
-    case VarType::Date:
-      return std::get<DateTag>(v_).v;
     case VarType::String:
       return StrToDateTime(std::get<AnsiString>(v_));
     case VarType::WideStr:
       return StrToDateTime(WideToAnsi(std::get<WideString>(v_)));
+    case VarType::Empty:
+    case VarType::Boolean:
+    case VarType::Integer:
+    case VarType::Double:
+    case VarType::Date:
+      return AsDouble();  // a date-time is its day count
     default:
       CannotConvert(*this, "Date");
   }

@@ -25,6 +25,7 @@
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/link_frame.h"
+#include "platform/serial_backend.h"
 
 namespace {
 
@@ -82,44 +83,6 @@ bool ParseNumber(const char* text, double low, double high, double& out) {
   if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
   out = v;
   return true;
-}
-
-speed_t SpeedFor(int baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return B0;
-  }
-}
-
-bool MakeRaw(int fd, speed_t speed) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) return false;
-  cfmakeraw(&t);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
-  t.c_cflag |= CS8 | CLOCAL | CREAD;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  if (speed != B0) {
-    cfsetispeed(&t, speed);
-    cfsetospeed(&t, speed);
-  }
-  return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
 class Printer {
@@ -409,13 +372,12 @@ int main(int argc, char** argv) {
   int slave = -1;  // kept open so that the line stays up between host sessions
   std::string path;
   if (!o.device.empty()) {
-    const speed_t speed = SpeedFor(o.baud);
-    if (speed == B0) {
+    if (!plat::SupportedBaud(o.baud)) {
       std::cerr << "printer-emulator: unsupported baud rate " << o.baud << "\n";
       return 2;
     }
     fd = ::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 || !MakeRaw(fd, speed)) {
+    if (fd < 0 || !plat::MakeRawSerialLine(fd, o.baud)) {
       std::cerr << "printer-emulator: cannot open " << o.device << ": " << std::strerror(errno)
                 << "\n";
       return 1;
@@ -434,11 +396,11 @@ int main(int argc, char** argv) {
     }
     path = name;
     slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0 || !MakeRaw(slave, B9600)) {
+    if (slave < 0 || !plat::MakeRawSerialLine(slave, 9600)) {
       std::perror("printer-emulator: slave side");
       return 1;
     }
-    MakeRaw(fd, B0);
+    plat::MakeRawSerialLine(fd, 0);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     std::cout << "PTY " << path << std::endl;
   }
