@@ -1,16 +1,47 @@
 // The diagnostic log: one file per month beside the host executable, one line per call, the
 // file opened and closed for every line. Failures reach the caller.
+#include <cmath>
+
 #include "driver/Arfis770.h"
 #include "platform/format.h"
 #include "platform/os.h"
 
-ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
+namespace {
+
+// The file name and the date-time prefix change at most once a second; a report of thousands
+// of lines formats them once.
+struct Stamp {
+  double second = -1;
+  plat::AnsiString dateFormat;
+  plat::AnsiString timeFormat;
+  plat::AnsiString folder;
+  plat::AnsiString path;
+  plat::AnsiString prefix;  // "<date> <time> - "
+};
+
+const Stamp& CurrentStamp() {
+  static Stamp stamp;
   const plat::TDateTime now = plat::Now();
-  const plat::AnsiString path = plat::ExtractFileDir(plat::ExecutablePath()) + plat::PathDelim +
-                                "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
+  const double second = std::floor(now * 86400.0);
   const plat::TFormatSettings& fs = plat::FormatSettings();
-  const plat::AnsiString stamp = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
-                                 plat::FormatDateTime(fs.LongTimeFormat, now);
+  const plat::AnsiString folder = plat::ExtractFileDir(plat::ExecutablePath());
+  if (second != stamp.second || fs.ShortDateFormat != stamp.dateFormat ||
+      fs.LongTimeFormat != stamp.timeFormat || folder != stamp.folder) {
+    stamp.path = folder + plat::PathDelim + "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
+    stamp.prefix = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
+                   plat::FormatDateTime(fs.LongTimeFormat, now) + " - ";
+    stamp.second = second;
+    stamp.dateFormat = fs.ShortDateFormat;
+    stamp.timeFormat = fs.LongTimeFormat;
+    stamp.folder = folder;
+  }
+  return stamp;
+}
+
+}  // namespace
+
+ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
+  const Stamp& stamp = CurrentStamp();
   // The whole line goes out in one checked write, so no partial line is ever left behind.
-  plat::AppendToTextFile(path, stamp + " - " + Msg + "\r\n");
+  plat::AppendToTextFile(stamp.path, stamp.prefix + Msg + "\r\n");
 }
