@@ -471,6 +471,8 @@ class Demo {
     ++calls_;
     try {
       it->second(*this, a);
+    } catch (const ScenarioError&) {
+      throw;  // a bad argument in the scenario, not an answer of the package
     } catch (const plat::Exception& e) {
       ++raised_;
       std::cout << "  raised to the host: " << U(e.Message()) << "\n";
