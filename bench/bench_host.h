@@ -30,6 +30,7 @@ class Host {
   }
 
   plat::FiscalEmulator& Emu() { return *emulator_; }
+  std::shared_ptr<plat::FiscalEmulator> EmuPtr() { return emulator_; }
   const std::string& Dir() const { return dir_; }
 
   // The operator's answers to the questions, in order, from the start of the script; once the

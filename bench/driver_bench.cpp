@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -327,6 +328,67 @@ BENCHMARK(BM_TillClosing)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+// A printer that accepts every command at once: what is left of the closing is the driver's own
+// work, its log lines included.
+class AcceptingPrinter : public plat::PrinterBackend {
+ public:
+  plat::PrinterAnswer Execute(int, const char*, const std::vector<WideString*>&) override {
+    ++commands;
+    plat::PrinterAnswer a;
+    a.Result = 1;
+    return a;
+  }
+  size_t commands = 0;
+};
+
+void BM_TillClosingDriverOnly(benchmark::State& state) {
+  const int products = static_cast<int>(state.range(0));
+  const int movements = products / 10;
+  Host host;
+  auto printer = std::make_shared<AcceptingPrinter>();
+  plat::SetPrinterBackend(printer);
+  auto* gera = BENCH_CALL(host, GeraReciboSangria);
+  auto movFecha = benchhost::MovFecha(movements);
+  auto sangria = benchhost::OneColumn();
+  auto prod = benchhost::Products(products);
+  auto operSup = benchhost::OperSup();
+  auto movTot = benchhost::Movements(movements);
+  auto movAbertura = benchhost::Movements(movements);
+  auto prodFech = benchhost::Products(products);
+  auto tipoRece = benchhost::OneColumn();
+  plat::TClientDataSet* redz = nullptr;
+  plat::TClientDataSet* formRedz = nullptr;
+  plat::TClientDataSet* impostoRedz = nullptr;
+  plat::TClientDataSet* totNFis = nullptr;
+  plat::AnsiString cupomDia = "000123";
+  for (auto _ : state) {
+    state.PauseTiming();
+    host.Tidy();
+    host.Script({false, true, true});
+    printer->commands = 0;
+    bool reduziu = false;
+    state.ResumeTiming();
+    const bool reopened =
+        gera("COM1", "SER123", "01", "02", "ECF", 1, cupomDia, movFecha.get(), sangria.get(),
+             prod.get(), operSup.get(), movTot.get(), movAbertura.get(), prodFech.get(), 46000.0,
+             true, true, false, redz, formRedz, impostoRedz, totNFis, reduziu, tipoRece.get(), "N",
+             "S", "S", "S", "ESQ", false, false, true, "RETIRO", "Fin del dia");
+    if (reopened || !reduziu || host.Errors() != 0) {
+      state.SkipWithError(("the closing did not go through: " + host.LastError()).c_str());
+      break;
+    }
+  }
+  state.counters["commands"] = static_cast<double>(printer->commands);
+  state.SetComplexityN(products);
+  state.SetItemsProcessed(state.iterations() * products);
+  plat::SetPrinterBackend(host.EmuPtr());
+}
+BENCHMARK(BM_TillClosingDriverOnly)
+    ->Arg(1000)
+    ->Arg(10000)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
