@@ -29,15 +29,29 @@ plat::AnsiString B() {
   return plat::Replicate(" ", kWidth);
 }
 
+// A product dataset's fields, each found by name at its first read (a missing one fails there).
+struct ProductFields {
+  explicit ProductFields(plat::TClientDataSet& products)
+      : code(products, "CDPRODUTO"),
+        name(products, "NMPRODUTO"),
+        quantity(products, "QTPRODVEND"),
+        total(products, "VRTOTAL"),
+        addition(products, "VRACRE"),
+        discount(products, "VRDESC"),
+        taxLetter(products, "IDTPIMPOSFIS"),
+        taxRate(products, "VRPEALIMPFIS") {}
+  plat::TField code, name, quantity, total, addition, discount, taxLetter, taxRate;
+};
+
 struct ReportTotals {
   double doValor = 0;
   double doVrAcre = 0;
   double doVrDesc = 0;
 
-  void Add(plat::TClientDataSet& row) {
-    doValor += row.FieldByName("VRTOTAL").AsFloat();
-    doVrAcre += row.FieldByName("VRACRE").AsFloat();
-    doVrDesc += row.FieldByName("VRDESC").AsFloat();
+  void Add(const ProductFields& row) {
+    doValor += row.total.AsFloat();
+    doVrAcre += row.addition.AsFloat();
+    doVrDesc += row.discount.AsFloat();
   }
 };
 
@@ -68,13 +82,13 @@ void PlainLayout(TfrmArgentina& form, ReportTotals& totals) {
   Line(form, E());
   Line(form, ColumnHeading(msg));
   Line(form, E());
+  const ProductFields row(products);
   products.First();
   while (!products.Eof()) {
-    Line(form, L(products.FieldByName("CDPRODUTO").AsString(), 11) + " " +
-                   L(products.FieldByName("NMPRODUTO").AsString(), 13) + " " +
-                   R(arfis::AmountText(products.FieldByName("QTPRODVEND").AsFloat()), 4) +
-                   R(arfis::AmountText(products.FieldByName("VRTOTAL").AsFloat()), 10));
-    totals.Add(products);
+    Line(form, L(row.code.AsString(), 11) + " " + L(row.name.AsString(), 13) + " " +
+                   R(arfis::AmountText(row.quantity.AsFloat()), 4) +
+                   R(arfis::AmountText(row.total.AsFloat()), 10));
+    totals.Add(row);
     products.Next();
   }
   products.Close();
@@ -100,21 +114,30 @@ void RecreateCategoryTotals(plat::TClientDataSet& cdsAliqProduto) {
   cdsAliqProduto.CreateDataSet();
 }
 
+// The tax-category totals' fields, each found by name at its first use.
+struct CategoryFields {
+  explicit CategoryFields(plat::TClientDataSet& categories)
+      : letter(categories, "IDTPIMPOSFIS"),
+        rate(categories, "VRPERCSITTRIB"),
+        total(categories, "VRTOTALALIQ") {}
+  plat::TField letter, rate, total;
+};
+
 // Adds a product's value to its (letter, rate) category. A new category's row goes in before
 // the current one, so the summary lists the categories last seen first.
-void AddToCategory(plat::TClientDataSet& cdsAliqProduto, const plat::AnsiString& letter,
-                   double rate, const plat::AnsiString& rateText, double value) {
+void AddToCategory(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category,
+                   const plat::AnsiString& letter, double rate, const plat::AnsiString& rateText,
+                   double value) {
   if (cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
                             plat::VarArrayOf({plat::Variant(letter), plat::Variant(rateText)}))) {
     cdsAliqProduto.Edit();
-    plat::TField total = cdsAliqProduto.FieldByName("VRTOTALALIQ");
-    total.SetAsFloat(total.AsFloat() + value);
+    category.total.SetAsFloat(category.total.AsFloat() + value);
     cdsAliqProduto.Post();
   } else {
     cdsAliqProduto.Insert();
-    cdsAliqProduto.FieldByName("VRPERCSITTRIB").SetAsFloat(rate);
-    cdsAliqProduto.FieldByName("VRTOTALALIQ").SetAsFloat(value);
-    cdsAliqProduto.FieldByName("IDTPIMPOSFIS").SetAsString(letter);
+    category.rate.SetAsFloat(rate);
+    category.total.SetAsFloat(value);
+    category.letter.SetAsString(letter);
     cdsAliqProduto.Post();
   }
 }
@@ -132,13 +155,15 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
   ImpFisDebug("");
 
   products.SetIndexName("idxTributacao");
+  const ProductFields row(products);
+  CategoryFields category(categories);
   plat::AnsiString currentRate;
   plat::AnsiString currentLetter;
   products.First();
   while (!products.Eof()) {
-    const plat::AnsiString letter = products.FieldByName("IDTPIMPOSFIS").AsString();
-    const double rate = products.FieldByName("VRPEALIMPFIS").AsFloat();
-    const plat::AnsiString rateText = products.FieldByName("VRPEALIMPFIS").AsString();
+    const plat::AnsiString letter = row.taxLetter.AsString();
+    const double rate = row.taxRate.AsFloat();
+    const plat::AnsiString rateText = row.taxRate.AsString();
 
     if (rateText != currentRate || letter != currentLetter) {
       currentRate = rateText;
@@ -155,13 +180,12 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
       Line(form, heading);
     }
 
-    const double value = products.FieldByName("VRTOTAL").AsFloat();
-    Line(form, L(products.FieldByName("CDPRODUTO").AsString(), 11) + " " +
-                   L(products.FieldByName("NMPRODUTO").AsString(), 13) + " " +
-                   R(arfis::AmountText(products.FieldByName("QTPRODVEND").AsFloat()), 5) +
+    const double value = row.total.AsFloat();
+    Line(form, L(row.code.AsString(), 11) + " " + L(row.name.AsString(), 13) + " " +
+                   R(arfis::AmountText(row.quantity.AsFloat()), 5) +
                    R(arfis::AmountText(value), 8));
-    totals.Add(products);
-    AddToCategory(categories, letter, rate, rateText, value);
+    totals.Add(row);
+    AddToCategory(categories, category, letter, rate, rateText, value);
     products.Next();
   }
   products.Close();

@@ -14,7 +14,8 @@ struct Stamp {
   double second = -1;
   plat::AnsiString dateFormat;
   plat::AnsiString timeFormat;
-  plat::AnsiString folder;
+  plat::AnsiString executable;
+  plat::AnsiString folder;  // the executable's folder
   plat::AnsiString path;
   plat::AnsiString prefix;  // "<date> <time> - "
 };
@@ -24,16 +25,22 @@ const Stamp& CurrentStamp() {
   const plat::TDateTime now = plat::Now();
   const double second = std::floor(now * 86400.0);
   const plat::TFormatSettings& fs = plat::FormatSettings();
-  const plat::AnsiString folder = plat::ExtractFileDir(plat::ExecutablePath());
+  plat::AnsiString executable = plat::ExecutablePath();
+  if (executable != stamp.executable) {
+    plat::AnsiString folder = plat::ExtractFileDir(executable);
+    if (folder != stamp.folder) stamp.second = -1;  // the file name is made again below
+    stamp.folder = std::move(folder);
+    stamp.executable = std::move(executable);
+  }
   if (second != stamp.second || fs.ShortDateFormat != stamp.dateFormat ||
-      fs.LongTimeFormat != stamp.timeFormat || folder != stamp.folder) {
-    stamp.path = folder + plat::PathDelim + "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
+      fs.LongTimeFormat != stamp.timeFormat) {
+    stamp.path =
+        stamp.folder + plat::PathDelim + "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
     stamp.prefix = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
                    plat::FormatDateTime(fs.LongTimeFormat, now) + " - ";
     stamp.second = second;
     stamp.dateFormat = fs.ShortDateFormat;
     stamp.timeFormat = fs.LongTimeFormat;
-    stamp.folder = folder;
   }
   return stamp;
 }
@@ -43,5 +50,8 @@ const Stamp& CurrentStamp() {
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const Stamp& stamp = CurrentStamp();
   // The whole line goes out in one checked write, so no partial line is ever left behind.
-  plat::AppendToTextFile(stamp.path, stamp.prefix + Msg + "\r\n");
+  plat::AnsiString line;
+  line.reserve(stamp.prefix.size() + Msg.size() + 2);
+  line.append(stamp.prefix).append(Msg).append("\r\n");
+  plat::AppendToTextFile(stamp.path, line);
 }

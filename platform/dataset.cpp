@@ -111,51 +111,102 @@ Variant ToFieldValue(const FieldDef& f, const Variant& v) {
   return v;
 }
 
-// Exact comparison of a cell with a search key, both taken as values of the field's type. A key
-// or a cell that does not convert matches nothing.
-bool CellMatches(const FieldDef& f, const Variant& cell, const Variant& key) {
-  bool cellNull = cell.IsNull() || cell.IsEmpty();
-  bool keyNull = key.IsNull() || key.IsEmpty();
-  if (cellNull || keyNull) return cellNull && keyNull;
-  try {
-    switch (f.Type) {
-      case FieldType::String:
-        return cell.AsString() == key.AsString();
-      case FieldType::Integer:
-        // Through the double, so that "21.5" does not round onto 22.
-        return static_cast<double>(cell.AsInteger()) == key.AsDouble();
-      case FieldType::Float:
-        return cell.AsDouble() == key.AsDouble();
-      case FieldType::Boolean:
-        return cell.AsBoolean() == key.AsBoolean();
-      case FieldType::DateTime:
-        return cell.AsDateTime() == key.AsDateTime();
+// A search key, compared exactly with the cells of one field, both taken as values of the
+// field's type. The key is converted at its first comparison with a cell that is not null and
+// kept for the rows after it. A key or a cell that does not convert matches nothing.
+class KeyMatcher {
+ public:
+  KeyMatcher(const FieldDef& f, const Variant& key)
+      : type_(f.Type), key_(&key), keyNull_(key.IsNull() || key.IsEmpty()) {}
+
+  bool Matches(const Variant& cell) {
+    bool cellNull = cell.IsNull() || cell.IsEmpty();
+    if (cellNull || keyNull_) return cellNull && keyNull_;
+    if (!Converted()) return false;
+    try {
+      switch (type_) {
+        case FieldType::String:
+          return cell.AsString() == text_;
+        case FieldType::Integer:
+          // Through the double, so that "21.5" does not round onto 22.
+          return static_cast<double>(cell.AsInteger()) == number_;
+        case FieldType::Float:
+          return cell.AsDouble() == number_;
+        case FieldType::Boolean:
+          return cell.AsBoolean() == flag_;
+        case FieldType::DateTime:
+          return cell.AsDateTime() == number_;
+      }
+    } catch (const Exception&) {
     }
-  } catch (const Exception&) {
+    return false;
   }
-  return false;
-}
+
+ private:
+  bool Converted() {
+    if (state_ == State::Pending) {
+      state_ = State::Failed;
+      try {
+        switch (type_) {
+          case FieldType::String:
+            text_ = key_->AsString();
+            break;
+          case FieldType::Integer:
+          case FieldType::Float:
+            number_ = key_->AsDouble();
+            break;
+          case FieldType::Boolean:
+            flag_ = key_->AsBoolean();
+            break;
+          case FieldType::DateTime:
+            number_ = key_->AsDateTime();
+            break;
+        }
+        state_ = State::Ready;
+      } catch (const Exception&) {
+      }
+    }
+    return state_ == State::Ready;
+  }
+
+  enum class State { Pending, Ready, Failed };
+  FieldType type_;
+  const Variant* key_;
+  bool keyNull_;
+  State state_ = State::Pending;
+  AnsiString text_;
+  double number_ = 0;
+  bool flag_ = false;
+};
 
 }  // namespace
 
 // ---- TField ----
 
+int TField::Column() const {
+  if (fieldsVersion_ != ds_->fieldsVersion_) {
+    column_ = ds_->FieldIndexOrFail(name_);
+    fieldsVersion_ = ds_->fieldsVersion_;
+  }
+  return column_;
+}
+
 bool TField::IsNull() const {
   const TClientDataSet& ds = *ds_;  // the reading overload of Cell
-  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
+  const Variant& v = ds.Cell(Column());
   return v.IsNull() || v.IsEmpty();
 }
 
 Variant TField::Value() const {
   const TClientDataSet& ds = *ds_;
-  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
+  const Variant& v = ds.Cell(Column());
   return v.IsEmpty() ? Variant::Null() : v;
 }
 
 // The current row's cell, read in place; an empty cell reads as null.
 const Variant& TField::CellRef() const {
   const TClientDataSet& ds = *ds_;
-  return ds.Cell(ds.FieldIndexOrFail(name_));
+  return ds.Cell(Column());
 }
 
 AnsiString TField::AsString() const {
@@ -188,7 +239,7 @@ TDateTime TField::AsDateTime() const {
 }
 
 void TField::SetValue(const Variant& v) {
-  int i = ds_->FieldIndexOrFail(name_);
+  int i = Column();
   if (ds_->state_ != DataSetState::Edit && ds_->state_ != DataSetState::Insert)
     ds_->Fail("Dataset not in edit or insert mode");
   // Convert first: a value that does not convert leaves the cell as it was.
@@ -249,10 +300,12 @@ Variant& TClientDataSet::Cell(int field) {
 
 void TClientDataSet::AddFieldDef(const AnsiString& name, FieldType type, int size) {
   defs_.push_back(FieldDef{name, type, size});
+  FieldsChanged();
 }
 
 void TClientDataSet::ClearFieldDefs() {
   defs_.clear();
+  FieldsChanged();
 }
 
 const std::vector<FieldDef>& TClientDataSet::FieldDefs() const {
@@ -268,15 +321,16 @@ bool TClientDataSet::HasField(const AnsiString& name) const {
 }
 
 TField TClientDataSet::FieldByName(const AnsiString& name) {
-  FieldIndexOrFail(name);
-  return TField(*this, name);
+  return TField(*this, name, FieldIndexOrFail(name), fieldsVersion_);
 }
 
 TField TClientDataSet::Fields(int index) {
   const auto& fields = CurrentFields();
   if (index < 0 || static_cast<size_t>(index) >= fields.size())
     Fail("Field index " + IntToStr(index) + " out of bounds");
-  return TField(*this, fields[static_cast<size_t>(index)].Name);
+  // Read by its name, as any field object is: with a repeated name the first of them answers.
+  const AnsiString& name = fields[static_cast<size_t>(index)].Name;
+  return TField(*this, name, FieldIndexOrFail(name), fieldsVersion_);
 }
 
 // ---- indexes and order ----
@@ -306,12 +360,17 @@ void TClientDataSet::RebuildOrder() {
   const IndexDef* ix = indexName_.empty() ? nullptr : FindIndex(indexName_);
   if (!ix || n < 2) return;
   std::vector<int> cols = IndexColumns(*ix, *data_);
-  std::vector<std::vector<SortKey>> keys(n);
+  // One table of keys, row after row, each row's keys in the index's field order.
+  const size_t width = cols.size();
+  std::vector<SortKey> keys;
+  keys.reserve(n * width);
   for (size_t r = 0; r < n; ++r)
-    for (int c : cols) keys[r].push_back(MakeKey(data_->Rows[r][static_cast<size_t>(c)]));
+    for (int c : cols) keys.push_back(MakeKey(data_->Rows[r][static_cast<size_t>(c)]));
   std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-    for (size_t k = 0; k < cols.size(); ++k) {
-      int c = CompareKeys(keys[a][k], keys[b][k]);
+    const SortKey* ka = &keys[a * width];
+    const SortKey* kb = &keys[b * width];
+    for (size_t k = 0; k < width; ++k) {
+      int c = CompareKeys(ka[k], kb[k]);
       if (c != 0) return c < 0;
     }
     return false;
@@ -404,6 +463,7 @@ void TClientDataSet::Adopt(std::shared_ptr<DataPacket> data) {
   editBackup_.clear();
   defs_ = data->Fields;
   data_ = std::move(data);
+  FieldsChanged();
   state_ = DataSetState::Browse;
   RebuildOrder();
   First();
@@ -479,6 +539,7 @@ void TClientDataSet::SetData(const Variant& packet) {
     // No packet: the dataset closes and drops its content.
     Close();
     data_.reset();
+    FieldsChanged();
     order_.clear();
     pos_ = 0;
     eof_ = bof_ = true;
@@ -648,26 +709,38 @@ void TClientDataSet::EmptyDataSet() {
 
 bool TClientDataSet::Locate(const AnsiString& keyFields, const Variant& keyValues) {
   CheckBrowseMode();
-  std::vector<AnsiString> names = SplitNames(keyFields);
-  if (names.empty()) Fail("Locate needs at least one key field");
-  std::vector<int> cols;
-  for (const auto& n : names) cols.push_back(FieldIndexOrFail(n));
-  std::vector<Variant> keys;
-  if (keyValues.IsArray()) {
-    keys = keyValues.Items();
-  } else {
-    keys.push_back(keyValues);
+  // A report locates on the same fields row after row: their columns are kept until the list
+  // or the dataset's fields change.
+  if (keyFields != locateFields_ || locateVersion_ != fieldsVersion_) {
+    std::vector<AnsiString> names = SplitNames(keyFields);
+    if (names.empty()) Fail("Locate needs at least one key field");
+    std::vector<int> found;
+    for (const auto& n : names) found.push_back(FieldIndexOrFail(n));
+    locateCols_ = std::move(found);
+    locateFields_ = keyFields;
+    locateVersion_ = fieldsVersion_;
   }
+  const std::vector<int>& cols = locateCols_;
+  std::vector<Variant> single;
+  const std::vector<Variant>* given = &single;
+  if (keyValues.IsArray()) {
+    given = &keyValues.Items();
+  } else {
+    single.push_back(keyValues);
+  }
+  const std::vector<Variant>& keys = *given;
   if (keys.size() != cols.size())
     Fail("Locate on " + IntToStr(static_cast<int64_t>(cols.size())) + " fields got " +
          IntToStr(static_cast<int64_t>(keys.size())) + " values");
+  std::vector<KeyMatcher> matchers;
+  matchers.reserve(cols.size());
+  for (size_t k = 0; k < cols.size(); ++k)
+    matchers.emplace_back(CurrentFields()[static_cast<size_t>(cols[k])], keys[k]);
   for (size_t p = 0; p < order_.size(); ++p) {
     const auto& row = data_->Rows[order_[p]];
     bool all = true;
-    for (size_t k = 0; k < cols.size() && all; ++k) {
-      size_t c = static_cast<size_t>(cols[k]);
-      all = CellMatches(data_->Fields[c], row[c], keys[k]);
-    }
+    for (size_t k = 0; k < cols.size() && all; ++k)
+      all = matchers[k].Matches(row[static_cast<size_t>(cols[k])]);
     if (all) {
       pos_ = static_cast<long>(p);
       bof_ = eof_ = false;

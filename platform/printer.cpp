@@ -47,8 +47,12 @@ int16_t TPrinterFiscal::Run(const char* method, std::vector<WideString*> args) {
   PrinterAnswer answer = backend->Execute(portNumber_, method, args);
   printerStatus_ = answer.PrinterStatus;
   fiscalStatus_ = answer.FiscalStatus;
-  for (size_t i = 0; i < fields_.size(); ++i)
-    fields_[i] = i < answer.Fields.size() ? answer.Fields[i] : WideString();
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (i < answer.Fields.size())
+      fields_[i] = std::move(answer.Fields[i]);
+    else
+      fields_[i].clear();
+  }
   return answer.Result;
 }
 
