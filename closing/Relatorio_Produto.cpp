@@ -237,7 +237,7 @@ ARFIS_API void Relatorio_Produto(
 
     if (cdsProdAux == nullptr)
       throw plat::Exception("Relatorio_Produto: the product dataset is not assigned");
-    form.cdsProdVend.SetData(cdsProdAux->Data());
+    form.cdsProdVend.SetDataFrom(*cdsProdAux);
     ReportTotals totals;
 
     if (stEmiRelProd == "S") {

@@ -517,7 +517,7 @@ void TClientDataSet::SaveToFile(const AnsiString& path) const {
   WriteFileAtomic(path, SavePacketToBytes(*Snapshot()));
 }
 
-std::shared_ptr<const DataPacket> TClientDataSet::Snapshot() const {
+std::shared_ptr<DataPacket> TClientDataSet::SnapshotCopy() const {
   auto copy = std::make_shared<DataPacket>(*data_);
   if (!order_.empty() && static_cast<size_t>(pos_) < order_.size()) {
     size_t row = order_[static_cast<size_t>(pos_)];
@@ -550,6 +550,15 @@ void TClientDataSet::SetData(const Variant& packet) {
   if (!given) Fail("Invalid data packet");
   auto copy = std::make_shared<DataPacket>(*given);
   Adopt(std::move(copy));
+}
+
+void TClientDataSet::SetDataFrom(const TClientDataSet& source) {
+  if (!source.data_) {
+    SetData(Variant::Null());
+    return;
+  }
+  // A fresh copy that nobody else holds: adopted as it is.
+  Adopt(source.SnapshotCopy());
 }
 
 // ---- cursor ----

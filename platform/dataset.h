@@ -114,6 +114,8 @@ class TClientDataSet {
   // the cursor on the first row; the giver's cursor never moves.
   Variant Data() const;
   void SetData(const Variant& packet);
+  // The same as SetData(source.Data()), with one copy of the rows instead of two.
+  void SetDataFrom(const TClientDataSet& source);
 
   // Cursor, in the order of the selected index (or insertion order without one).
   void First();
@@ -171,8 +173,9 @@ class TClientDataSet {
   std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
   void PlaceCurrentRow();  // the current row to its place in the selected index's order
-  void Adopt(std::shared_ptr<DataPacket> data);        // new content: open at the first row
-  std::shared_ptr<const DataPacket> Snapshot() const;  // stored rows, pending edits left out
+  void Adopt(std::shared_ptr<DataPacket> data);      // new content: open at the first row
+  std::shared_ptr<DataPacket> SnapshotCopy() const;  // stored rows, pending edits left out
+  std::shared_ptr<const DataPacket> Snapshot() const { return SnapshotCopy(); }
   void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index
 
   AnsiString name_;

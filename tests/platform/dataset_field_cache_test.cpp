@@ -136,3 +136,46 @@ TEST(DataSetFieldCache, LocateKeyConvertedOnce) {
     EXPECT_EQ(ds.RecNo(), found ? c.recNo : 4);
   }
 }
+
+// SetDataFrom gives what SetData(source.Data()) gives: stored rows only (a pending edit or
+// insert of the source left out), the source's cursor unmoved, no data for a source without.
+TEST(DataSetFieldCache, SetDataFromMatchesACopyThroughThePacket) {
+  TClientDataSet source("src");
+  source.AddFieldDef("K", FieldType::Integer);
+  source.CreateDataSet();
+  for (int k : {1, 2, 3}) {
+    source.Append();
+    source.FieldByName("K").SetAsInteger(k);
+    source.Post();
+  }
+  auto keys = [](TClientDataSet& ds) {
+    std::vector<int> out;
+    for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(ds.FieldByName("K").AsInteger());
+    return out;
+  };
+  source.First();
+  source.Next();
+  source.Edit();
+  source.FieldByName("K").SetAsInteger(20);  // pending
+  TClientDataSet viaPacket("a"), direct("b");
+  viaPacket.SetData(source.Data());
+  direct.SetDataFrom(source);
+  EXPECT_EQ(keys(direct), keys(viaPacket));
+  EXPECT_EQ(keys(direct), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(source.State(), DataSetState::Edit);
+  EXPECT_EQ(source.RecNo(), 2);
+  source.Cancel();
+
+  source.Append();  // pending insert
+  direct.SetDataFrom(source);
+  EXPECT_EQ(keys(direct), (std::vector<int>{1, 2, 3}));
+  source.Cancel();
+
+  direct.SetDataFrom(direct);  // onto itself
+  EXPECT_EQ(keys(direct), (std::vector<int>{1, 2, 3}));
+
+  TClientDataSet empty("none");
+  direct.SetDataFrom(empty);
+  EXPECT_FALSE(direct.Active());
+  EXPECT_TRUE(direct.Data().IsNull());
+}
