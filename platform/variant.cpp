@@ -104,12 +104,9 @@ int32_t Variant::AsInteger() const {
       return std::get<bool>(v_) ? -1 : 0;
     case VarType::Integer:
       return std::get<int32_t>(v_);
-    case VarType::Double: {
-      const double d = std::get<double>(v_);
-      return RoundToInt32(d, FloatToStr(d));
-    }
+    case VarType::Double:
     case VarType::Date: {
-      const double d = std::get<DateTag>(v_).v;
+      const double d = AsDouble();
       return RoundToInt32(d, FloatToStr(d));
     }
     case VarType::String:
