@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iomanip>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "platform/exceptions.h"
 
@@ -131,6 +135,81 @@ TEST_F(FormatTest, FixedTwoDecimals) {
     for (const Case& c : cases)
       EXPECT_EQ(FloatToStrFixed2(c.value), WithSep(c.expected)) << c.value << " sep " << sep;
   }
+}
+
+// Two decimals from printf's own 15 significant digits, rounded half away from zero on the
+// decimal digits: the reference for values below 10^15.
+std::string ReferenceFixed2(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  std::string digits = std::string(1, buf[0]) + std::string(buf + 2, 14);
+  const int exp = std::atoi(buf + 17);
+  // digits x 10^(exp - 14), in hundredths: keep exp + 3 digits, round on the next one.
+  const int keep = exp + 3;
+  long long hundredths = 0;
+  if (keep > 0) {
+    hundredths = std::stoll(digits.substr(0, static_cast<size_t>(std::min(keep, 15))));
+    for (int i = 15; i < keep; ++i) hundredths *= 10;
+    if (keep < 15 && digits[static_cast<size_t>(keep)] >= '5') ++hundredths;
+  } else if (keep == 0 && digits[0] >= '5') {
+    hundredths = 1;
+  }
+  std::string frac = std::to_string(hundredths % 100);
+  if (frac.size() < 2) frac.insert(0, "0");
+  std::string out = std::to_string(hundredths / 100) + "." + frac;
+  if (value < 0 && hundredths != 0) out.insert(0, "-");
+  return out;
+}
+
+TEST_F(FormatTest, AmountsAgreeWithTheFifteenDigitRounding) {
+  UseSeparator('.');
+  std::srand(12345);
+  auto random = [] { return static_cast<long long>(std::rand()) * RAND_MAX + std::rand(); };
+  std::vector<double> values;
+  for (int i = 0; i < 20000; ++i) {
+    const long long cents = random() % 100000000000000LL;
+    const double amount = static_cast<double>(cents) / 100.0;
+    values.push_back(amount);
+    values.push_back(-amount);
+    // A few units of the last place either side, as sums and products leave them.
+    for (int ulps = 1; ulps <= 3; ++ulps) {
+      double up = amount, down = amount;
+      for (int k = 0; k < ulps; ++k)
+        up = std::nextafter(up, 1e300), down = std::nextafter(down, 0.0);
+      values.push_back(up);
+      values.push_back(down);
+    }
+    // Half a hundredth, the rounding edge, and values with more decimals.
+    values.push_back((static_cast<double>(cents) + 0.5) / 100.0);
+    values.push_back(static_cast<double>(random() % 100000000) / 1000.0);
+    values.push_back(static_cast<double>(random() % 1000000) / 7.0);
+    values.push_back(static_cast<double>(cents % 1000) * 1.1);
+  }
+  for (double v : {0.005, 0.015, 0.0049999999, 1.005, 2.675, 10.555, 1e12 - 0.01, 1e12, 0.01,
+                   0.009999999999999, 99999999999.995}) {
+    values.push_back(v);
+    values.push_back(-v);
+  }
+  int mismatches = 0;
+  for (double v : values) {
+    if (FloatToStrFixed2(v) != ReferenceFixed2(v) && ++mismatches <= 10)
+      ADD_FAILURE() << std::setprecision(17) << v << ": " << FloatToStrFixed2(v) << " against "
+                    << ReferenceFixed2(v);
+  }
+  EXPECT_EQ(mismatches, 0);
+
+  // The general format goes through the same digits: printf's "%.15g" writes them alike for
+  // values from 10^-4 to 10^15.
+  mismatches = 0;
+  for (double v : values) {
+    if (std::fabs(v) < 1e-4) continue;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.15g", v);
+    if (FloatToStr(v) != expected && ++mismatches <= 10)
+      ADD_FAILURE() << std::setprecision(17) << v << ": " << FloatToStr(v) << " against "
+                    << expected;
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST_F(FormatTest, NonFiniteValuesGiveTextsNotCrashes) {
