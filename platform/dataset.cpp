@@ -44,11 +44,23 @@ int StringSize(const FieldDef& f) {
 
 // A cell reduced to something that orders totally: nulls, then NaN, then numbers, then texts,
 // then anything else. Built before sorting so that the comparison itself cannot throw.
+// What a field reads where there is no value: no current row, or a row shorter than the fields.
+const Variant kNull = Variant::Null();
+
 struct SortKey {
   int rank = 0;
   double num = 0;
+  uint64_t head = 0;  // a text's first eight bytes, big-endian: most texts differ within them
   std::string text;
 };
+
+uint64_t TextHead(const std::string& text) {
+  uint64_t head = 0;
+  const size_t n = std::min<size_t>(text.size(), 8);
+  for (size_t i = 0; i < 8; ++i)
+    head = head << 8 | (i < n ? static_cast<unsigned char>(text[i]) : 0u);
+  return head;
+}
 
 SortKey MakeKey(const Variant& v) {
   SortKey k;
@@ -71,6 +83,7 @@ SortKey MakeKey(const Variant& v) {
     case VarType::WideStr:
       k.rank = 3;
       k.text = v.AsString();
+      k.head = TextHead(k.text);
       break;
     default:
       k.rank = 4;
@@ -83,10 +96,51 @@ int CompareKeys(const SortKey& a, const SortKey& b) {
   if (a.rank != b.rank) return a.rank < b.rank ? -1 : 1;
   if (a.rank == 2) return a.num < b.num ? -1 : (b.num < a.num ? 1 : 0);
   if (a.rank == 3) {
+    if (a.head != b.head) return a.head < b.head ? -1 : 1;
     int c = a.text.compare(b.text);  // byte-wise, unsigned
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   return 0;
+}
+
+// An index over a field with a handful of values (tax categories, kinds of movement) needs no
+// sort: each row joins the group of its key, the groups are put in key order and the rows keep
+// their stored order within a group, which is the order a stable sort gives. Answers false,
+// leaving the order as it was, when the keys turn out to be more than a handful.
+template <typename Compare>
+bool GroupByFewKeys(std::vector<size_t>& order, size_t n, const Compare& compare) {
+  constexpr size_t kFew = 16;
+  std::vector<size_t> groupFirstRow;  // a row of each group, in order of appearance
+  std::vector<size_t> groupOfRow(n);
+  size_t last = 0;  // the group of the row before: neighbours often share a key
+  for (size_t r = 0; r < n; ++r) {
+    size_t g =
+        groupFirstRow.empty() || compare(groupFirstRow[last], r) != 0 ? groupFirstRow.size() : last;
+    for (size_t i = 0; i < groupFirstRow.size() && g == groupFirstRow.size(); ++i)
+      if (i != last && compare(groupFirstRow[i], r) == 0) g = i;
+    if (g == groupFirstRow.size()) {
+      if (groupFirstRow.size() == kFew) return false;
+      groupFirstRow.push_back(r);
+    }
+    groupOfRow[r] = g;
+    last = g;
+  }
+  const size_t groups = groupFirstRow.size();
+  std::vector<size_t> byKey(groups);
+  for (size_t g = 0; g < groups; ++g) byKey[g] = g;
+  std::sort(byKey.begin(), byKey.end(),
+            [&](size_t a, size_t b) { return compare(groupFirstRow[a], groupFirstRow[b]) < 0; });
+  // Where each group starts in the order, then every row placed in stored order.
+  std::vector<size_t> start(groups);
+  std::vector<size_t> count(groups, 0);
+  for (size_t r = 0; r < n; ++r) ++count[groupOfRow[r]];
+  size_t at = 0;
+  for (size_t g : byKey) {
+    start[g] = at;
+    at += count[g];
+  }
+  for (size_t r = 0; r < n; ++r) order[start[groupOfRow[r]]++] = r;
+  return true;
 }
 
 // The value a field stores for v: converted to the field's type, texts cut to the size.
@@ -286,7 +340,6 @@ int TClientDataSet::FieldIndexOrFail(const AnsiString& name) const {
 
 const Variant& TClientDataSet::Cell(int field) const {
   CheckActive();
-  static const Variant kNull = Variant::Null();
   if (!data_ || order_.empty()) return kNull;  // no current row: every field reads as null
   const auto& row = data_->Rows[order_[static_cast<size_t>(pos_)]];
   return static_cast<size_t>(field) < row.size() ? row[static_cast<size_t>(field)] : kNull;
@@ -355,6 +408,7 @@ std::vector<int> TClientDataSet::IndexColumns(const IndexDef& index, const DataP
 
 void TClientDataSet::RebuildOrder() {
   size_t n = data_ ? data_->Rows.size() : 0;
+  std::vector<size_t> previous = std::move(order_);
   order_.resize(n);
   for (size_t i = 0; i < n; ++i) order_[i] = i;
   const IndexDef* ix = indexName_.empty() ? nullptr : FindIndex(indexName_);
@@ -366,15 +420,39 @@ void TClientDataSet::RebuildOrder() {
   keys.reserve(n * width);
   for (size_t r = 0; r < n; ++r)
     for (int c : cols) keys.push_back(MakeKey(data_->Rows[r][static_cast<size_t>(c)]));
-  std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+  auto compareRows = [&](size_t a, size_t b) {
     const SortKey* ka = &keys[a * width];
     const SortKey* kb = &keys[b * width];
     for (size_t k = 0; k < width; ++k) {
-      int c = CompareKeys(ka[k], kb[k]);
-      if (c != 0) return c < 0;
+      const int c = CompareKeys(ka[k], kb[k]);
+      if (c != 0) return c;
     }
-    return false;
-  });
+    return 0;
+  };
+  // Rows with equal keys keep their stored order.
+  auto before = [&](size_t a, size_t b) {
+    const int c = compareRows(a, b);
+    return c != 0 ? c < 0 : a < b;
+  };
+  // The order the rows stood in before is often still right (the same index chosen again, or
+  // data that came in index order): one pass tells.
+  if (previous.size() == n) {
+    std::vector<bool> seen(n, false);
+    bool permutation = true;
+    for (size_t row : previous) {
+      if (row >= n || seen[row]) {
+        permutation = false;
+        break;
+      }
+      seen[row] = true;
+    }
+    if (permutation && std::is_sorted(previous.begin(), previous.end(), before)) {
+      order_ = std::move(previous);
+      return;
+    }
+  }
+  if (GroupByFewKeys(order_, n, compareRows)) return;
+  std::sort(order_.begin(), order_.end(), before);
 }
 
 // Every other row already stands in index order (keys, then stored position), so the current
