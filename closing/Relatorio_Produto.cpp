@@ -83,11 +83,14 @@ void PlainLayout(TfrmArgentina& form, ReportTotals& totals) {
   Line(form, ColumnHeading(msg));
   Line(form, E());
   const ProductFields row(products);
+  plat::AnsiString line;  // each product's line, built in the room of the one before
   products.First();
   while (!products.Eof()) {
-    Line(form, L(row.code.AsString(), 11) + " " + L(row.name.AsString(), 13) + " " +
-                   R(arfis::AmountText(row.quantity.AsFloat()), 4) +
-                   R(arfis::AmountText(row.total.AsFloat()), 10));
+    // The fields are read in the order the line shows them.
+    line.assign(L(row.code.AsString(), 11)).append(" ").append(L(row.name.AsString(), 13));
+    line.append(" ").append(R(arfis::AmountText(row.quantity.AsFloat()), 4));
+    line.append(R(arfis::AmountText(row.total.AsFloat()), 10));
+    Line(form, line);
     totals.Add(row);
     products.Next();
   }
@@ -114,25 +117,41 @@ void RecreateCategoryTotals(plat::TClientDataSet& cdsAliqProduto) {
   cdsAliqProduto.CreateDataSet();
 }
 
-// The tax-category totals' fields, each found by name at its first use.
+// The tax-category totals' fields, each found by name at its first use, and the key of the
+// category row the cursor was left on.
 struct CategoryFields {
   explicit CategoryFields(plat::TClientDataSet& categories)
       : letter(categories, "IDTPIMPOSFIS"),
         rate(categories, "VRPERCSITTRIB"),
         total(categories, "VRTOTALALIQ") {}
   plat::TField letter, rate, total;
+  bool onRow = false;
+  plat::AnsiString rowLetter;
+  plat::AnsiString rowRate;
 };
 
 // Adds a product's value to its (letter, rate) category. A new category's row goes in before
-// the current one, so the summary lists the categories last seen first.
+// the current one, so the summary lists the categories last seen first. The products come in
+// tax-category order, so most rows add to the category of the row before: once a search has
+// found that category's row, the cursor stays on it and the next rows of the category need no
+// search of their own.
 void AddToCategory(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category,
                    const plat::AnsiString& letter, double rate, const plat::AnsiString& rateText,
                    double value) {
-  if (cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
+  const bool sameCategory =
+      category.onRow && letter == category.rowLetter && rateText == category.rowRate;
+  if (!sameCategory) {
+    category.onRow = false;
+    category.rowLetter = letter;
+    category.rowRate = rateText;
+  }
+  if (sameCategory ||
+      cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
                             plat::VarArrayOf({plat::Variant(letter), plat::Variant(rateText)}))) {
     cdsAliqProduto.Edit();
     category.total.SetAsFloat(category.total.AsFloat() + value);
     cdsAliqProduto.Post();
+    category.onRow = true;
   } else {
     cdsAliqProduto.Insert();
     category.rate.SetAsFloat(rate);
@@ -159,6 +178,7 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
   CategoryFields category(categories);
   plat::AnsiString currentRate;
   plat::AnsiString currentLetter;
+  plat::AnsiString line;  // each product's line, built in the room of the one before
   products.First();
   while (!products.Eof()) {
     const plat::AnsiString letter = row.taxLetter.AsString();
@@ -180,10 +200,12 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
       Line(form, heading);
     }
 
+    // The fields are read in the order the line shows them.
+    line.assign(L(row.code.AsString(), 11)).append(" ").append(L(row.name.AsString(), 13));
+    line.append(" ").append(R(arfis::AmountText(row.quantity.AsFloat()), 5));
     const double value = row.total.AsFloat();
-    Line(form, L(row.code.AsString(), 11) + " " + L(row.name.AsString(), 13) + " " +
-                   R(arfis::AmountText(row.quantity.AsFloat()), 5) +
-                   R(arfis::AmountText(value), 8));
+    line.append(R(arfis::AmountText(value), 8));
+    Line(form, line);
     totals.Add(row);
     AddToCategory(categories, category, letter, rate, rateText, value);
     products.Next();

@@ -114,6 +114,32 @@ TEST(RelatorioProduto, CategorySummaryWithUnknownLetterAndCommaSeparator) {
   EXPECT_EQ(sent[9], "");
 }
 
+TEST(RelatorioProduto, CategoryLetterLongerThanTheSummaryKeepsOneRowPerProduct) {
+  // The summary keeps 20 characters of a letter; a longer one never matches its own row again,
+  // so each of its products adds a row of its own instead of adding to the one before.
+  testhost::DriverHost host;
+  const std::string longLetter = "EXENTO_ESPECIAL_PRUEBA_X";
+  auto products = testhost::MakeDataSet({{"CDPRODUTO", FieldType::String},
+                                         {"NMPRODUTO", FieldType::String, 40},
+                                         {"QTPRODVEND", FieldType::Float},
+                                         {"VRTOTAL", FieldType::Float},
+                                         {"VRACRE", FieldType::Float},
+                                         {"VRDESC", FieldType::Float},
+                                         {"IDTPIMPOSFIS", FieldType::String, 30},
+                                         {"VRPEALIMPFIS", FieldType::Float}},
+                                        {{"1", "A", 1.0, 2.0, 0.0, 0.0, "T", 21.0},
+                                         {"2", "B", 1.0, 3.0, 0.0, 0.0, longLetter, 0.0},
+                                         {"3", "C", 1.0, 4.0, 0.0, 0.0, longLetter, 0.0},
+                                         {"4", "D", 1.0, 5.0, 0.0, 0.0, "T", 21.0}});
+  Report r;
+  r.trib = "S";
+  r.Run(host, products.get());
+  const Texts after = After(SentTexts(host), Lt("Tributados", 30));
+  EXPECT_EQ(Texts(after.begin(), after.begin() + 3),
+            (Texts{V("21.00", "7.00") + "\n", V("21.00", "4.00") + "\n",
+                   V("21.00", "3.00") + "\n"}));
+}
+
 TEST(RelatorioProduto, FlagsAndDocumentHandOver) {
   struct Case {
     std::string emi;

@@ -312,7 +312,8 @@ TEST(BadInput, DatasetsWithoutAFieldTheDriverReadsEndInTheErrorDialog) {
          ("", "", "", "", "", cupomDia, products.get(), "N", "N", "PROD", flag);
          return std::nullopt;
        },
-       "PROD", "VRTOTAL"},
+       // The first field of the product line that is missing.
+       "PROD", "QTPRODVEND"},
       {"closing a ticket: movements without VRMOVIVEND",
        [](DriverHost& h) -> std::optional<bool> {
          Variant open = OpenBundle("T");
