@@ -49,9 +49,10 @@ const Stamp& CurrentStamp() {
 
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const Stamp& stamp = CurrentStamp();
-  // The whole line goes out in one checked write, so no partial line is ever left behind.
-  plat::AnsiString line;
-  line.reserve(stamp.prefix.size() + Msg.size() + 2);
-  line.append(stamp.prefix).append(Msg).append("\r\n");
+  // The whole line goes out in one checked write, so no partial line is ever left behind. The
+  // line is built in the room of the one before.
+  static plat::AnsiString line;
+  line.assign(stamp.prefix).append(Msg).append("\r\n");
   plat::AppendToTextFile(stamp.path, line);
+  if (line.capacity() > 4096) plat::AnsiString().swap(line);  // an oversized message's room goes
 }

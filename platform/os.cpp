@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -22,9 +23,13 @@ std::mutex g_mutex;
 AnsiString g_exe_override;
 std::function<TDateTime()> g_clock;
 int g_append_failure_countdown = 0;  // SetAppendFailureForTesting; 0 = off
+// Whether a test clock or a forced append failure is set: the common case reads no lock.
+std::atomic<bool> g_clock_set{false};
+std::atomic<bool> g_append_failure_armed{false};
 
 // True when this append is the one the test hook makes fail.
 bool ForcedAppendFailure() {
+  if (!g_append_failure_armed.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_append_failure_countdown <= 0) return false;
   return --g_append_failure_countdown == 0;
@@ -54,12 +59,22 @@ constexpr long long kUnixEpochDay = 25569;
 TDateTime SystemNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm local{};
-  time_t secs = ts.tv_sec;
-  if (localtime_r(&secs, &local) == nullptr) {
-    // Without the time-zone rules, the clock still answers in universal time.
-    gmtime_r(&secs, &local);
+  // The local calendar time changes once a second; a report logs thousands of lines in one.
+  struct LocalSecond {
+    time_t secs = -1;
+    std::tm local{};
+  };
+  thread_local LocalSecond cached;
+  LocalSecond& c = cached;
+  const time_t secs = ts.tv_sec;
+  if (secs != c.secs) {
+    if (localtime_r(&secs, &c.local) == nullptr) {
+      // Without the time-zone rules, the clock still answers in universal time.
+      gmtime_r(&secs, &c.local);
+    }
+    c.secs = secs;
   }
+  const std::tm& local = c.local;
   const long long days =
       DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
                     static_cast<unsigned>(local.tm_mday)) +
@@ -185,6 +200,7 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
 void SetAppendFailureForTesting(int n) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_append_failure_countdown = n > 0 ? n : 0;
+  g_append_failure_armed.store(n > 0, std::memory_order_release);
 }
 
 void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
@@ -242,6 +258,7 @@ std::string ReadWholeFile(const AnsiString& path) {
 }
 
 TDateTime Now() {
+  if (!g_clock_set.load(std::memory_order_acquire)) return SystemNow();
   std::function<TDateTime()> clock;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -257,6 +274,7 @@ TDateTime Date() {
 void SetClockForTesting(std::function<TDateTime()> clock) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_clock = std::move(clock);
+  g_clock_set.store(static_cast<bool>(g_clock), std::memory_order_release);
 }
 
 }  // namespace plat
