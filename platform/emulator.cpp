@@ -121,7 +121,7 @@ struct ModelOps {
   using Handler = PrinterAnswer (*)(M&, const Args&);
 
   struct Command {
-    const char* Name;
+    std::string_view Name;
     size_t ArgCount;
     Handler Run;
   };
@@ -166,15 +166,16 @@ struct ModelOps {
 
   // Prints one text as the paper shows it: cut at "\n", each piece wrapped at 40 columns,
   // control characters as blanks.
-  static void PrintWrapped(M& m, const AnsiString& text) {
+  static void PrintWrapped(M& m, std::string_view text) {
     size_t start = 0;
     while (true) {
-      size_t nl = text.find('\n', start);
-      AnsiString piece = text.substr(start, nl == AnsiString::npos ? AnsiString::npos : nl - start);
-      if (!piece.empty() && piece.back() == '\r') piece.pop_back();
+      const size_t nl = text.find('\n', start);
+      std::string_view piece =
+          text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+      if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
       if (piece.empty()) m.Print("");
       for (size_t p = 0; p < piece.size(); p += kWidth) m.Print(piece.substr(p, kWidth));
-      if (nl == AnsiString::npos) break;
+      if (nl == std::string_view::npos) break;
       start = nl + 1;
     }
   }
@@ -524,8 +525,8 @@ PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
   return ModelOps::Execute(*this, method, args);
 }
 
-void FiscalPrinterModel::Print(const AnsiString& line) {
-  AnsiString clean = Cut(line, kWidth);
+void FiscalPrinterModel::Print(std::string_view line) {
+  AnsiString clean(line.substr(0, kWidth));
   for (char& c : clean)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   paper_.push_back(std::move(clean));
@@ -544,20 +545,22 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
                                       const std::vector<WideString*>& args) {
   std::lock_guard<std::mutex> lock(mu_);
   lastPort_ = portNumber;
-  const std::string name = method ? method : "";
-
   JournalEntry entry;
-  entry.Method = name;
+  entry.Method = method ? method : "";
+  entry.Args.reserve(args.size());
   for (auto* p : args) entry.Args.push_back(p ? *p : WideString());
   journal_.push_back(std::move(entry));
   const size_t index = journal_.size() - 1;
+  const std::string& name = journal_[index].Method;  // nothing below adds to the journal
 
   auto raise = [&](auto&& exception) {
     journal_[index].Raised = true;
     throw exception;
   };
-  const AnsiString silence = "the printer does not answer on port " + std::to_string(portNumber);
-  if (switchedOff_) raise(ELinkError(silence));
+  auto silence = [portNumber] {
+    return ELinkError("the printer does not answer on port " + std::to_string(portNumber));
+  };
+  if (switchedOff_) raise(silence());
 
   // Every matching rule counts the command; the first one due applies.
   std::optional<Rule> fired;
@@ -586,7 +589,7 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
         raise(Exception(fired->Message));
         break;
       case Action::Silent:
-        raise(ELinkError(silence));
+        raise(silence());
         break;
       case Action::SetFields:
       case Action::WriteArg:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/printer.h"
@@ -35,7 +36,7 @@ constexpr uint16_t kZRequired = 1u << 11;
 constexpr uint16_t kFiscalDocumentOpen = 1u << 12;
 constexpr uint16_t kDocumentOpen = 1u << 13;
 constexpr uint16_t kFiscalAny = 1u << 15;  // set with any of bits 0 to 7
-constexpr uint16_t kRefusalMask = 0x007F;   // bits 0 to 6: the command was refused
+constexpr uint16_t kRefusalMask = 0x007F;  // bits 0 to 6: the command was refused
 }  // namespace status
 
 // The printer itself: pure state machine, no journal, no scripting. Both front doors (the
@@ -96,7 +97,7 @@ class FiscalPrinterModel {
     int64_t AmountCents = 0;         // still on the document
   };
   std::vector<SoldItem> items_;
-  void Print(const AnsiString& line);
+  void Print(std::string_view line);
   TDateTime ClockNow() const;
   friend struct ModelOps;
 };
@@ -155,8 +156,7 @@ class FiscalEmulator : public PrinterBackend {
   void RaiseOn(const std::string& method, const AnsiString& message, int occurrence = 0);
   void SetFieldsAfter(const std::string& method, std::vector<WideString> fields,
                       int occurrence = 0);
-  void WriteArgAfter(const std::string& method, int argIndex, WideString value,
-                     int occurrence = 0);
+  void WriteArgAfter(const std::string& method, int argIndex, WideString value, int occurrence = 0);
   // The n-th command of any method from now (1-based) is refused / raises.
   void RefuseNth(int n);
   void RaiseNth(int n, const AnsiString& message);

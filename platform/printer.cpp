@@ -41,10 +41,11 @@ std::shared_ptr<PrinterBackend> CurrentPrinterBackend() {
   return DefaultEmulator();
 }
 
-int16_t TPrinterFiscal::Run(const char* method, std::vector<WideString*> args) {
+int16_t TPrinterFiscal::Run(const char* method, std::initializer_list<WideString*> args) {
   std::shared_ptr<PrinterBackend> backend = CurrentPrinterBackend();
+  args_.assign(args);
   // A raising backend leaves the previous answer in place.
-  PrinterAnswer answer = backend->Execute(portNumber_, method, args);
+  PrinterAnswer answer = backend->Execute(portNumber_, method, args_);
   printerStatus_ = answer.PrinterStatus;
   fiscalStatus_ = answer.FiscalStatus;
   for (size_t i = 0; i < fields_.size(); ++i) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -98,7 +99,7 @@ class TPrinterFiscal {
   void SetMessagesOn(bool on) { messagesOn_ = on; }
 
  private:
-  int16_t Run(const char* method, std::vector<WideString*> args);
+  int16_t Run(const char* method, std::initializer_list<WideString*> args);
 
   int32_t portNumber_ = 0;
   int32_t baudRate_ = 9600;
@@ -106,6 +107,7 @@ class TPrinterFiscal {
   uint16_t fiscalStatus_ = 0;
   std::array<WideString, 17> fields_;
   bool messagesOn_ = false;
+  std::vector<WideString*> args_;  // the command being run's arguments, kept to reuse its room
 };
 
 }  // namespace plat

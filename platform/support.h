@@ -31,15 +31,15 @@ double Trunc2(double value);
 enum TTipoMsg : int { tmInformacao = 0, tmPergunta = 1, tmAviso = 2, tmErro = 3 };
 
 struct MensagemCall {
-  AnsiString Text;      // (1)
-  AnsiString Arg2;      // (2)
-  AnsiString Arg3;      // (3)
-  AnsiString Arg4;      // (4) "S" for a question
-  TTipoMsg Kind;        // (5)
-  AnsiString Arg6;      // (6)
-  AnsiString Scheme;    // (7) colour scheme
-  int Arg8;             // (8)
-  TClientDataSet* Data; // (9)
+  AnsiString Text;       // (1)
+  AnsiString Arg2;       // (2)
+  AnsiString Arg3;       // (3)
+  AnsiString Arg4;       // (4) "S" for a question
+  TTipoMsg Kind;         // (5)
+  AnsiString Arg6;       // (6)
+  AnsiString Scheme;     // (7) colour scheme
+  int Arg8;              // (8)
+  TClientDataSet* Data;  // (9)
 };
 
 using MensagemHandler = std::function<bool(const MensagemCall&)>;
