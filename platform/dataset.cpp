@@ -635,8 +635,14 @@ void TClientDataSet::SetDataFrom(const TClientDataSet& source) {
     SetData(Variant::Null());
     return;
   }
-  // A fresh copy that nobody else holds: adopted as it is.
-  Adopt(source.SnapshotCopy());
+  // Without a pending change, the two datasets share the rows until either of them changes
+  // them (OwnRows); a row being edited or inserted is left out of a copy of their own.
+  const bool pending = source.state_ == DataSetState::Edit || source.state_ == DataSetState::Insert;
+  Adopt(pending ? source.SnapshotCopy() : source.data_);
+}
+
+void TClientDataSet::OwnRows() {
+  if (data_ && data_.use_count() > 1) data_ = std::make_shared<DataPacket>(*data_);
 }
 
 // ---- cursor ----
@@ -695,6 +701,7 @@ void TClientDataSet::Insert() {
   // Stored before the current row, so that without an index the new row also keeps its place
   // in the stored order (and in a saved file).
   size_t row = order_.empty() ? 0 : order_[static_cast<size_t>(pos_)];
+  OwnRows();
   data_->Rows.insert(data_->Rows.begin() + static_cast<long>(row),
                      std::vector<Variant>(data_->Fields.size(), Variant::Null()));
   for (size_t& r : order_)
@@ -707,6 +714,7 @@ void TClientDataSet::Insert() {
 
 void TClientDataSet::Append() {
   CheckBrowseMode();
+  OwnRows();
   data_->Rows.emplace_back(data_->Fields.size(), Variant::Null());
   order_.push_back(data_->Rows.size() - 1);
   pos_ = static_cast<long>(order_.size()) - 1;
@@ -721,6 +729,7 @@ void TClientDataSet::Edit() {
     Insert();
     return;
   }
+  OwnRows();
   editBackup_ = data_->Rows[order_[static_cast<size_t>(pos_)]];
   state_ = DataSetState::Edit;
 }
@@ -771,6 +780,7 @@ void TClientDataSet::Delete() {
   if (state_ == DataSetState::Edit) Cancel();
   if (order_.empty()) Fail("Cannot perform this operation on an empty dataset");
   size_t row = order_[static_cast<size_t>(pos_)];
+  OwnRows();
   data_->Rows.erase(data_->Rows.begin() + static_cast<long>(row));
   order_.erase(order_.begin() + pos_);
   for (size_t& r : order_)
@@ -786,6 +796,7 @@ void TClientDataSet::Delete() {
 void TClientDataSet::EmptyDataSet() {
   CheckActive();
   if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) Cancel();
+  OwnRows();
   data_->Rows.clear();
   order_.clear();
   pos_ = 0;

@@ -114,7 +114,8 @@ class TClientDataSet {
   // the cursor on the first row; the giver's cursor never moves.
   Variant Data() const;
   void SetData(const Variant& packet);
-  // The same as SetData(source.Data()), with one copy of the rows instead of two.
+  // The same as SetData(source.Data()) without copying the rows: the two datasets share them
+  // until either one changes them.
   void SetDataFrom(const TClientDataSet& source);
 
   // Cursor, in the order of the selected index (or insertion order without one).
@@ -173,7 +174,8 @@ class TClientDataSet {
   std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
   void PlaceCurrentRow();  // the current row to its place in the selected index's order
-  void Adopt(std::shared_ptr<DataPacket> data);      // new content: open at the first row
+  void Adopt(std::shared_ptr<DataPacket> data);  // new content: open at the first row
+  void OwnRows();  // before a change of the rows: its own copy of rows another dataset shares
   std::shared_ptr<DataPacket> SnapshotCopy() const;  // stored rows, pending edits left out
   std::shared_ptr<const DataPacket> Snapshot() const { return SnapshotCopy(); }
   void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index

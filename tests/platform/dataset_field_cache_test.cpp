@@ -179,3 +179,82 @@ TEST(DataSetFieldCache, SetDataFromMatchesACopyThroughThePacket) {
   EXPECT_FALSE(direct.Active());
   EXPECT_TRUE(direct.Data().IsNull());
 }
+
+// Datasets filled with SetDataFrom share their rows until one of them changes them: whichever
+// side changes, by any kind of change, the other keeps what it had.
+TEST(DataSetFieldCache, SharedRowsNeverLeakAChangeToTheOtherDataset) {
+  using Change = void (*)(TClientDataSet&);
+  const struct {
+    const char* name;
+    Change change;
+    std::vector<int> changed;  // the changed side's keys afterwards
+  } changes[] = {
+      {"edit",
+       [](TClientDataSet& ds) {
+         ds.First();
+         ds.Edit();
+         ds.FieldByName("K").SetAsInteger(10);
+         ds.Post();
+       },
+       {10, 2, 3}},
+      {"edit then cancel",
+       [](TClientDataSet& ds) {
+         ds.First();
+         ds.Edit();
+         ds.FieldByName("K").SetAsInteger(10);
+         ds.Cancel();
+       },
+       {1, 2, 3}},
+      {"insert",
+       [](TClientDataSet& ds) {
+         ds.First();
+         ds.Insert();
+         ds.FieldByName("K").SetAsInteger(0);
+         ds.Post();
+       },
+       {0, 1, 2, 3}},
+      {"append",
+       [](TClientDataSet& ds) {
+         ds.Append();
+         ds.FieldByName("K").SetAsInteger(4);
+         ds.Post();
+       },
+       {1, 2, 3, 4}},
+      {"delete",
+       [](TClientDataSet& ds) {
+         ds.First();
+         ds.Delete();
+       },
+       {2, 3}},
+      {"empty", [](TClientDataSet& ds) { ds.EmptyDataSet(); }, {}},
+  };
+  auto keys = [](TClientDataSet& ds) {
+    std::vector<int> out;
+    for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(ds.FieldByName("K").AsInteger());
+    return out;
+  };
+  for (const auto& c : changes) {
+    for (bool changeSource : {true, false}) {
+      TClientDataSet source("src"), copy("copy"), second("second");
+      source.AddFieldDef("K", FieldType::Integer);
+      source.CreateDataSet();
+      for (int k : {1, 2, 3}) {
+        source.Append();
+        source.FieldByName("K").SetAsInteger(k);
+        source.Post();
+      }
+      copy.SetDataFrom(source);
+      second.SetDataFrom(copy);  // three datasets on the same rows
+      c.change(changeSource ? source : copy);
+      TClientDataSet& changed = changeSource ? source : copy;
+      TClientDataSet& other = changeSource ? copy : source;
+      EXPECT_EQ(keys(changed), c.changed) << c.name;
+      EXPECT_EQ(keys(other), (std::vector<int>{1, 2, 3})) << c.name;
+      EXPECT_EQ(keys(second), (std::vector<int>{1, 2, 3})) << c.name;
+      // The other side can change afterwards without touching the first.
+      c.change(other);
+      EXPECT_EQ(keys(changed), c.changed) << c.name << ", the other side changed after";
+      EXPECT_EQ(keys(second), (std::vector<int>{1, 2, 3})) << c.name;
+    }
+  }
+}
