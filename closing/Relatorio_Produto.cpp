@@ -117,40 +117,48 @@ void RecreateCategoryTotals(plat::TClientDataSet& cdsAliqProduto) {
   cdsAliqProduto.CreateDataSet();
 }
 
-// The tax-category totals' fields, each found by name at its first use, and the key of the
-// category row the cursor was left on.
+// The tax-category totals' fields, each found by name at its first use, and the category
+// the cursor stands on, with its total as it runs.
 struct CategoryFields {
   explicit CategoryFields(plat::TClientDataSet& categories)
       : letter(categories, "IDTPIMPOSFIS"),
         rate(categories, "VRPERCSITTRIB"),
         total(categories, "VRTOTALALIQ") {}
   plat::TField letter, rate, total;
-  bool onRow = false;
+  bool onRow = false;  // a search found the row of (rowLetter, rowRate); the cursor is on it
   plat::AnsiString rowLetter;
   plat::AnsiString rowRate;
+  double runningTotal = 0;  // that row's total with the values added since, not yet written
 };
+
+// Writes the running total of the category the cursor stands on to its row.
+void WriteCategoryTotal(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category) {
+  if (!category.onRow) return;
+  cdsAliqProduto.Edit();
+  category.total.SetAsFloat(category.runningTotal);
+  cdsAliqProduto.Post();
+}
 
 // Adds a product's value to its (letter, rate) category. A new category's row goes in before
 // the current one, so the summary lists the categories last seen first. The products come in
 // tax-category order, so most rows add to the category of the row before: once a search has
-// found that category's row, the cursor stays on it and the next rows of the category need no
-// search of their own.
+// found that category's row, the cursor stays on it, and the values of the category's next
+// rows are added one by one to a running total (the same additions in the same order) that is
+// written to the row when the walk moves on (WriteCategoryTotal).
 void AddToCategory(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category,
                    const plat::AnsiString& letter, double rate, const plat::AnsiString& rateText,
                    double value) {
-  const bool sameCategory =
-      category.onRow && letter == category.rowLetter && rateText == category.rowRate;
-  if (!sameCategory) {
-    category.onRow = false;
-    category.rowLetter = letter;
-    category.rowRate = rateText;
+  if (category.onRow && letter == category.rowLetter && rateText == category.rowRate) {
+    category.runningTotal += value;
+    return;
   }
-  if (sameCategory ||
-      cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
+  WriteCategoryTotal(cdsAliqProduto, category);
+  category.onRow = false;
+  category.rowLetter = letter;
+  category.rowRate = rateText;
+  if (cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
                             plat::VarArrayOf({plat::Variant(letter), plat::Variant(rateText)}))) {
-    cdsAliqProduto.Edit();
-    category.total.SetAsFloat(category.total.AsFloat() + value);
-    cdsAliqProduto.Post();
+    category.runningTotal = category.total.AsFloat() + value;
     category.onRow = true;
   } else {
     cdsAliqProduto.Insert();
@@ -210,6 +218,7 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
     AddToCategory(categories, category, letter, rate, rateText, value);
     products.Next();
   }
+  WriteCategoryTotal(categories, category);
   products.Close();
 
   Line(form, L(msg.Msg("Valor_"), 30) + R(arfis::AmountText(totals.doValor), 10));
