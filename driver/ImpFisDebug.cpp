@@ -14,8 +14,8 @@ struct Stamp {
   double second = -1;
   plat::AnsiString dateFormat;
   plat::AnsiString timeFormat;
-  plat::AnsiString executable;
-  plat::AnsiString folder;  // the executable's folder
+  uint64_t pathVersion = 0;  // the executable path's version the folder was taken from
+  plat::AnsiString folder;   // the executable's folder
   plat::AnsiString path;
   plat::AnsiString prefix;  // "<date> <time> - "
 };
@@ -25,12 +25,12 @@ const Stamp& CurrentStamp() {
   const plat::TDateTime now = plat::Now();
   const double second = std::floor(now * 86400.0);
   const plat::TFormatSettings& fs = plat::FormatSettings();
-  plat::AnsiString executable = plat::ExecutablePath();
-  if (executable != stamp.executable) {
-    plat::AnsiString folder = plat::ExtractFileDir(executable);
+  const uint64_t pathVersion = plat::ExecutablePathVersion();
+  if (pathVersion != stamp.pathVersion) {
+    plat::AnsiString folder = plat::ExtractFileDir(plat::ExecutablePath());
     if (folder != stamp.folder) stamp.second = -1;  // the file name is made again below
     stamp.folder = std::move(folder);
-    stamp.executable = std::move(executable);
+    stamp.pathVersion = pathVersion;
   }
   if (second != stamp.second || fs.ShortDateFormat != stamp.dateFormat ||
       fs.LongTimeFormat != stamp.timeFormat) {

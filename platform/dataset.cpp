@@ -512,16 +512,19 @@ void TClientDataSet::AddIndex(const AnsiString& name, const AnsiString& fields) 
 
 void TClientDataSet::SetIndexName(const AnsiString& name) {
   if (Active()) CheckBrowseMode();
+  AnsiString chosen;
   if (!name.empty()) {
     const IndexDef* ix = FindIndex(name);
     if (!ix) Fail("Index '" + name + "' not found");
     if (data_) IndexColumns(*ix, *data_);  // the data must hold every field of the index
-    indexName_ = ix->name;
-  } else {
-    indexName_.clear();
+    chosen = ix->name;
   }
+  // An open dataset keeps its rows in the order of its index through every change, so the
+  // index chosen again needs no new order.
+  const bool same = chosen == indexName_;
+  indexName_ = std::move(chosen);
   if (Active()) {
-    RebuildOrder();
+    if (!same) RebuildOrder();
     First();
   }
 }

@@ -121,7 +121,8 @@ bool WholeHundredths(double value, uint64_t& hundredths) {
   const double a = std::fabs(value);
   if (!(a >= 0.01 && a < 1e12)) return false;
   const double scaled = a * 100.0;
-  const double whole = std::round(scaled);
+  // Rounded to the nearest whole number; a wrong neighbour here only fails the test below.
+  const double whole = static_cast<double>(static_cast<uint64_t>(scaled + 0.5));
   if (std::fabs(scaled - whole) > 2.5e-16 * scaled) return false;
   hundredths = static_cast<uint64_t>(whole);
   return true;

@@ -26,6 +26,7 @@ int g_append_failure_countdown = 0;  // SetAppendFailureForTesting; 0 = off
 // Whether a test clock or a forced append failure is set: the common case reads no lock.
 std::atomic<bool> g_clock_set{false};
 std::atomic<bool> g_append_failure_armed{false};
+std::atomic<uint64_t> g_exe_version{1};
 
 // True when this append is the one the test hook makes fail.
 bool ForcedAppendFailure() {
@@ -133,9 +134,14 @@ AnsiString ExecutablePath() {
   return path;
 }
 
+uint64_t ExecutablePathVersion() {
+  return g_exe_version.load(std::memory_order_acquire);
+}
+
 void SetExecutablePathForTesting(const AnsiString& path) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_exe_override = path;
+  g_exe_version.fetch_add(1, std::memory_order_release);
 }
 
 AnsiString ExtractFileDir(const AnsiString& path) {

@@ -2,6 +2,7 @@
 // the printer's last answer.
 #include "platform/printer.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -48,12 +49,11 @@ int16_t TPrinterFiscal::Run(const char* method, std::initializer_list<WideString
   PrinterAnswer answer = backend->Execute(portNumber_, method, args_);
   printerStatus_ = answer.PrinterStatus;
   fiscalStatus_ = answer.FiscalStatus;
-  for (size_t i = 0; i < fields_.size(); ++i) {
-    if (i < answer.Fields.size())
-      fields_[i] = std::move(answer.Fields[i]);
-    else
-      fields_[i].clear();
-  }
+  // The fields the answer brings, the rest empty (only those an earlier answer filled need it).
+  const size_t given = std::min(answer.Fields.size(), fields_.size());
+  for (size_t i = 0; i < given; ++i) fields_[i] = std::move(answer.Fields[i]);
+  for (size_t i = given; i < fieldsFilled_; ++i) fields_[i].clear();
+  fieldsFilled_ = given;
   return answer.Result;
 }
 

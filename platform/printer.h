@@ -106,6 +106,7 @@ class TPrinterFiscal {
   uint16_t printerStatus_ = 0;
   uint16_t fiscalStatus_ = 0;
   std::array<WideString, 17> fields_;
+  size_t fieldsFilled_ = 0;  // fields_ past this one are empty
   bool messagesOn_ = false;
   std::vector<WideString*> args_;  // the command being run's arguments, kept to reuse its room
 };

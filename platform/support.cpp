@@ -139,24 +139,31 @@ size_t Width(int width) {
 
 }  // namespace
 
+// The layout routines build each line once, in room of its final width.
+
 AnsiString Centraliza(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
   const size_t before = (w - text.size()) / 2;
-  const size_t after = w - text.size() - before;
-  return AnsiString(before, ' ') + text + AnsiString(after, ' ');
+  AnsiString out(w, ' ');
+  out.replace(before, text.size(), text);
+  return out;
 }
 
 AnsiString TamFixo(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  return text + AnsiString(w - text.size(), ' ');
+  AnsiString out(w, ' ');
+  out.replace(0, text.size(), text);
+  return out;
 }
 
 AnsiString TamFixoR(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  return AnsiString(w - text.size(), ' ') + text;
+  AnsiString out(w, ' ');
+  out.replace(w - text.size(), text.size(), text);
+  return out;
 }
 
 AnsiString Replicate(const AnsiString& pattern, int count) {

@@ -60,10 +60,6 @@ bool TextToBool(const AnsiString& s) {
 
 }  // namespace
 
-VarType Variant::Type() const {
-  return static_cast<VarType>(v_.index());
-}
-
 const char* Variant::TypeName() const {
   return kTypeNames[v_.index()];
 }

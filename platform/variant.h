@@ -58,7 +58,7 @@ class Variant {
     return r;
   }
 
-  VarType Type() const;
+  VarType Type() const { return static_cast<VarType>(v_.index()); }
   const char* TypeName() const;  // "Empty", "Null", "Boolean", ... for messages
   bool IsEmpty() const { return Type() == VarType::Empty; }
   bool IsNull() const { return Type() == VarType::Null; }

@@ -57,7 +57,7 @@ void Load(TClientDataSet& ds, const std::vector<Row>& rows) {
 
 TEST(DataSetIndexOrder, AnyNumberOfDistinctKeysGivesTheStableKeyOrder) {
   // Codes that differ only after their eighth byte, an empty one and one with a high byte.
-  const std::vector<std::string> codes = {"CATEGORY_B", "CATEGORY_A", "", "T", "\xC1rea",
+  const std::vector<std::string> codes = {"CATEGORY_B", "CATEGORY_A", "",  "T", "\xC1rea",
                                           "CATEGORY",   "F",          "N", "I"};
   std::mt19937 random(7);
   for (int distinct : {1, 2, 5, 15, 16, 17, 40, 1000}) {
@@ -84,6 +84,24 @@ TEST(DataSetIndexOrder, AnyNumberOfDistinctKeysGivesTheStableKeyOrder) {
     rows.front().code = "A";
     ds.SetIndexName("idx");
     EXPECT_EQ(Listed(ds), Expected(rows)) << distinct << " distinct keys, after an edit";
+
+    // Changes made under the index keep its order, chosen again or not.
+    ds.Last();
+    ds.Edit();
+    ds.FieldByName("CODE").SetAsString("B");
+    const int edited = ds.FieldByName("ID").AsInteger();
+    ds.Post();
+    ds.Append();
+    ds.FieldByName("ID").SetAsInteger(1000);
+    ds.FieldByName("CODE").SetAsString("CATEGORY_A");
+    ds.FieldByName("RATE").SetAsFloat(0.0);
+    ds.Post();
+    for (Row& r : rows)
+      if (r.id == edited) r.code = "B";
+    rows.push_back({1000, "CATEGORY_A", 0.0});
+    EXPECT_EQ(Listed(ds), Expected(rows)) << distinct << " distinct keys, changed under the index";
+    ds.SetIndexName("IDX");  // the same index, named in other case
+    EXPECT_EQ(Listed(ds), Expected(rows)) << distinct << " distinct keys, chosen again";
   }
 }
 
