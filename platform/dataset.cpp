@@ -257,9 +257,15 @@ Variant TField::Value() const {
   return v.IsEmpty() ? Variant::Null() : v;
 }
 
-// The current row's cell, read in place; an empty cell reads as null.
+// The current row's cell, read in place; an empty cell reads as null. A report reads fields
+// row after row: the common case (column known, dataset open on a row) is read directly.
 const Variant& TField::CellRef() const {
   const TClientDataSet& ds = *ds_;
+  if (fieldsVersion_ == ds.fieldsVersion_ && ds.state_ != DataSetState::Inactive && ds.data_ &&
+      !ds.order_.empty()) {
+    const auto& row = ds.data_->Rows[ds.order_[static_cast<size_t>(ds.pos_)]];
+    if (static_cast<size_t>(column_) < row.size()) return row[static_cast<size_t>(column_)];
+  }
   return ds.Cell(Column());
 }
 

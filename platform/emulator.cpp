@@ -527,8 +527,10 @@ PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
 
 void FiscalPrinterModel::Print(std::string_view line) {
   AnsiString clean(line.substr(0, kWidth));
-  for (char& c : clean)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  for (char& c : clean) {
+    const auto u = static_cast<unsigned char>(c);
+    c = (u < 0x20) | (u == 0x7F) ? ' ' : c;  // control characters print as blanks
+  }
   paper_.push_back(std::move(clean));
 }
 

@@ -145,24 +145,27 @@ AnsiString Centraliza(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
   const size_t before = (w - text.size()) / 2;
-  AnsiString out(w, ' ');
-  out.replace(before, text.size(), text);
+  AnsiString out;
+  out.reserve(w);
+  out.append(before, ' ').append(text).append(w - text.size() - before, ' ');
   return out;
 }
 
 AnsiString TamFixo(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  AnsiString out(w, ' ');
-  out.replace(0, text.size(), text);
+  AnsiString out;
+  out.reserve(w);
+  out.append(text).append(w - text.size(), ' ');
   return out;
 }
 
 AnsiString TamFixoR(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  AnsiString out(w, ' ');
-  out.replace(w - text.size(), text.size(), text);
+  AnsiString out;
+  out.reserve(w);
+  out.append(w - text.size(), ' ').append(text);
   return out;
 }
 
