@@ -5,6 +5,10 @@
 
 namespace arfis {
 
+namespace {
+plat::WideString g_lineText;  // a report sends thousands of lines: their room is reused
+}  // namespace
+
 void NonFiscalOpen(TfrmArgentina& form) {
   form.prfImpressora.OpenNoFiscal();
   ImpFisDebug("OpenNoFiscal");
@@ -16,8 +20,10 @@ void NonFiscalClose(TfrmArgentina& form) {
 }
 
 void NonFiscalLine(TfrmArgentina& form, const plat::AnsiString& line, bool log) {
-  plat::WideString wtRelat = plat::AnsiToWide(line);
+  plat::WideString& wtRelat = g_lineText;
+  plat::AnsiToWide(line, wtRelat);
   form.prfImpressora.SendNoFiscalText(wtRelat);
+  if (wtRelat.capacity() > 4096) plat::WideString().swap(wtRelat);
   if (log) ImpFisDebug(line);
 }
 

@@ -20,8 +20,11 @@ struct Stamp {
   plat::AnsiString prefix;  // "<date> <time> - "
 };
 
+Stamp g_stamp;
+plat::AnsiString g_line;  // the line being written, in the room of the one before
+
 const Stamp& CurrentStamp() {
-  static Stamp stamp;
+  Stamp& stamp = g_stamp;
   const plat::TDateTime now = plat::Now();
   const double second = std::floor(now * 86400.0);
   const plat::TFormatSettings& fs = plat::FormatSettings();
@@ -49,9 +52,8 @@ const Stamp& CurrentStamp() {
 
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const Stamp& stamp = CurrentStamp();
-  // The whole line goes out in one checked write, so no partial line is ever left behind. The
-  // line is built in the room of the one before.
-  static plat::AnsiString line;
+  // The whole line goes out in one checked write, so no partial line is ever left behind.
+  plat::AnsiString& line = g_line;
   line.assign(stamp.prefix).append(Msg).append("\r\n");
   plat::AppendToTextFile(stamp.path, line);
   if (line.capacity() > 4096) plat::AnsiString().swap(line);  // an oversized message's room goes

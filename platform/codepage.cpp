@@ -84,21 +84,26 @@ char32_t NextUtf8(const std::string& s, size_t& pos) {
 // usual case, is copied in one pass that the compiler can do many characters at a time.
 
 WideString AnsiToWide(const AnsiString& s) {
+  WideString out;
+  AnsiToWide(s, out);
+  return out;
+}
+
+void AnsiToWide(const AnsiString& s, WideString& out) {
   const size_t n = s.size();
   const auto* from = reinterpret_cast<const unsigned char*>(s.data());
-  WideString out(n, u'\0');
+  out.resize(n);
   char16_t* to = out.data();
   unsigned char any = 0;
   for (size_t i = 0; i < n; ++i) any |= from[i];
   if (any < 0x80) {
     for (size_t i = 0; i < n; ++i) to[i] = from[i];
-    return out;
+    return;
   }
   for (size_t i = 0; i < n; ++i) {
     const unsigned char b = from[i];
     to[i] = b >= 0x80 && b <= 0x9F ? kHigh[b - 0x80] : static_cast<char16_t>(b);
   }
-  return out;
 }
 
 AnsiString WideToAnsi(const WideString& s) {

@@ -17,6 +17,14 @@ namespace plat {
 namespace {
 
 constexpr size_t kWidth = 40;
+
+// A paper line as the printer shows it: control characters as blanks.
+void CleanLine(AnsiString& line) {
+  for (char& c : line) {
+    const auto u = static_cast<unsigned char>(c);
+    c = (u < 0x20) | (u == 0x7F) ? ' ' : c;
+  }
+}
 // Largest amount a document or a field may hold: 9 999 999 999.99.
 constexpr int64_t kMaxCents = 999999999999LL;
 constexpr int kMaxDocNumber = 99999999;
@@ -409,7 +417,15 @@ struct ModelOps {
   }
   static PrinterAnswer SendNoFiscalText(M& m, const Args& a) {
     if (m.state_ != M::DocState::NonFiscal) return BadState(m);
-    PrintWrapped(m, Arg(a, 0));
+    AnsiString text = Arg(a, 0);
+    if (text.size() <= kWidth && text.find('\n') == AnsiString::npos &&
+        (text.empty() || text.back() != '\r')) {
+      // One paper line, the usual case: the text itself goes onto the paper.
+      CleanLine(text);
+      m.paper_.push_back(std::move(text));
+    } else {
+      PrintWrapped(m, text);
+    }
     return Accept(m);
   }
   static PrinterAnswer CloseNoFiscal(M& m, const Args&) {
@@ -527,10 +543,7 @@ PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
 
 void FiscalPrinterModel::Print(std::string_view line) {
   AnsiString clean(line.substr(0, kWidth));
-  for (char& c : clean) {
-    const auto u = static_cast<unsigned char>(c);
-    c = (u < 0x20) | (u == 0x7F) ? ' ' : c;  // control characters print as blanks
-  }
+  CleanLine(clean);
   paper_.push_back(std::move(clean));
 }
 
