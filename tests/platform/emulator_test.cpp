@@ -433,6 +433,11 @@ TEST(EmulatorNonFiscalTest, TextIsSplitAndWrappedAndTheDocumentNumbered) {
       {u"uno\ndos", {"uno", "dos"}},
       {u"----\n", {"----", ""}},
       {u"tab\there", {"tab here"}},
+      {WideString(40, u'b'), {std::string(40, 'b')}},
+      {WideString(41, u'c'), {std::string(40, 'c'), "c"}},
+      {u"cr at the end\r", {"cr at the end"}},
+      {u"\r", {""}},
+      {u"del\x7F", {"del "}},
       {u"Sa\u00EDda",
        {"Sa\xED"
         "da"}},  // Windows-1252 on paper
