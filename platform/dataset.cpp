@@ -673,6 +673,13 @@ void TClientDataSet::Next() {
   if (static_cast<size_t>(pos_) + 1 < order_.size()) {
     ++pos_;
     eof_ = false;
+    // A walk reads the next row soon: its cells are fetched while this one is worked on.
+    if (static_cast<size_t>(pos_) + 1 < order_.size() && data_) {
+      const auto& row = data_->Rows[order_[static_cast<size_t>(pos_) + 1]];
+      const char* cells = reinterpret_cast<const char*>(row.data());
+      const size_t bytes = row.size() * sizeof(Variant);
+      for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(cells + at);
+    }
   } else {
     eof_ = true;  // past the last row; the last row stays the current one
   }
