@@ -7,7 +7,7 @@
 
 #include "platform/format.h"
 #include "platform/os.h"
-#include "platform/printer.h"
+#include "printer/printer.h"
 #include "platform/support.h"
 
 namespace benchhost {

@@ -8,7 +8,7 @@
 
 #include "driver/Arfis770.h"
 #include "platform/dataset.h"
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/loader.h"
 #include "platform/variant.h"
 

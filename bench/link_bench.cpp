@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/printer.h"
-#include "platform/serial_backend.h"
+#include "printer/printer.h"
+#include "printer/serial_backend.h"
 
 namespace {
 

@@ -1,13 +1,15 @@
-# Installing the driver package for integrators: the two shared libraries, the public headers,
+# Installing the driver package for integrators: the three shared libraries, the public headers,
 # the tools, the documentation, a CMake package configuration and pkg-config files.
 #
 #   <prefix>/lib/libarfis770.so[.1[.0.0]]     the driver package (hosts dlopen the plain name)
 #   <prefix>/lib/libfiscalplat.so[.1[.0.0]]   the platform library that hosts link
-#   <prefix>/include/fiscal/driver/Arfis770.h and include/fiscal/platform/*.h
+#   <prefix>/lib/libfiscalprinter.so[.1[.0.0]] the printer stack that hosts link
+#   <prefix>/include/fiscal/driver/Arfis770.h, include/fiscal/platform/*.h and
+#   include/fiscal/printer/*.h
 #   <prefix>/bin/cdsdump (and the printer emulator program when it is built)
 #   <prefix>/share/doc/fiscal-driver/         README and the guides
 #   <prefix>/lib/cmake/fiscal-driver/         find_package(fiscal-driver)
-#   <prefix>/lib/pkgconfig/                   fiscalplat.pc, arfis770.pc
+#   <prefix>/lib/pkgconfig/                   fiscalplat.pc, fiscalprinter.pc, arfis770.pc
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -15,23 +17,29 @@ set(FISCAL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/fiscal-driver)
 set(FISCAL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/fiscal-driver)
 
 # The driver package carries its version in its file name and SONAME. It finds the platform
-# library in its own folder wherever the prefix lands.
+# library and the printer stack in its own folder wherever the prefix lands.
 set_target_properties(arfis770 PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR}
   INSTALL_RPATH "$ORIGIN")
 
-# Libraries. The namelinks (libarfis770.so, libfiscalplat.so) are installed with them: hosts
-# open the package by its plain name.
-install(TARGETS fiscalplat EXPORT fiscal-driverTargets
+# Libraries. The namelinks (libarfis770.so, libfiscalplat.so, libfiscalprinter.so) are
+# installed with them: hosts open the package by its plain name. The printer stack finds the
+# platform library beside it.
+set_target_properties(fiscalprinter PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS fiscalplat fiscalprinter EXPORT fiscal-driverTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS arfis770
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# Public headers, keeping their folders: they include each other as "platform/x.h".
+# Public headers, keeping their folders: they include each other as "platform/x.h" and
+# "printer/x.h". The printer stack's internals (printer/internal/) stay in the source tree.
 file(GLOB FISCAL_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.h)
 install(FILES ${FISCAL_PLATFORM_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/platform)
+file(GLOB FISCAL_PRINTER_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/printer/*.h)
+install(FILES ${FISCAL_PRINTER_HEADERS}
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/printer)
 install(FILES ${CMAKE_SOURCE_DIR}/driver/Arfis770.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/driver)
 
@@ -50,7 +58,8 @@ file(GLOB FISCAL_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
 list(FILTER FISCAL_DOCS EXCLUDE REGEX "/demo-scenarios\\.md$")
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR})
 
-# CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat and FISCAL_DRIVER_PACKAGE.
+# CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat, fiscal::fiscalprinter and
+# FISCAL_DRIVER_PACKAGE.
 install(EXPORT fiscal-driverTargets
   NAMESPACE fiscal::
   DESTINATION ${FISCAL_CMAKE_DIR})
@@ -73,7 +82,7 @@ install(FILES
 file(RELATIVE_PATH FISCAL_PC_TO_PREFIX
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" FISCAL_PC_TO_PREFIX "${FISCAL_PC_TO_PREFIX}")
-foreach(pc fiscalplat arfis770)
+foreach(pc fiscalplat fiscalprinter arfis770)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

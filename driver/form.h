@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "platform/dataset.h"
-#include "platform/printer.h"
+#include "printer/printer.h"
 #include "platform/support.h"
 
 class TfrmArgentina {

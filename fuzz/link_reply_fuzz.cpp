@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/link_frame.h"
+#include "printer/link_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace link = plat::link;

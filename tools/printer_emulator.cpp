@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
-#include "platform/link_frame.h"
-#include "platform/serial_backend.h"
+#include "printer/link_frame.h"
+#include "printer/serial_backend.h"
 
 namespace {
 

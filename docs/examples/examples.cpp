@@ -15,7 +15,7 @@
 #include "driver/Arfis770.h"
 #include "platform/codepage.h"
 #include "platform/dataset.h"
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/loader.h"

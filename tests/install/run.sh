@@ -5,7 +5,8 @@
 #  2. configures and builds tests/install (find_package(fiscal-driver)) with CMAKE_PREFIX_PATH
 #     pointing at the prefix, runs its host and the host guide's examples;
 #  3. dumps the Z data file that the examples left, with the installed cdsdump;
-#  4. compiles the same host as one file with the flags that pkg-config gives, and runs it.
+#  4. compiles the same host as one file with the flags that pkg-config gives (arfis770.pc,
+#     which requires fiscalprinter and fiscalplat), and runs it.
 # Usage: run.sh BUILD_DIR SOURCE_DIR CXX_COMPILER "CXX_FLAGS"
 set -euo pipefail
 
@@ -38,15 +39,20 @@ cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || {
 libdir=$(dirname "$(find "$prefix" -name libarfis770.so -print -quit)")
 [ -d "$libdir" ] || fail "libarfis770.so was not installed"
 for f in "$libdir/libarfis770.so" "$libdir/libarfis770.so.1" "$libdir/libfiscalplat.so" \
-  "$libdir/libfiscalplat.so.1" "$prefix/include/fiscal/driver/Arfis770.h" \
+  "$libdir/libfiscalplat.so.1" "$libdir/libfiscalprinter.so" "$libdir/libfiscalprinter.so.1" \
+  "$prefix/include/fiscal/driver/Arfis770.h" \
   "$prefix/include/fiscal/platform/variant.h" "$prefix/include/fiscal/platform/loader.h" \
-  "$prefix/include/fiscal/platform/emulator.h" "$prefix/share/doc/fiscal-driver/host-guide.md" \
+  "$prefix/include/fiscal/printer/printer.h" "$prefix/include/fiscal/printer/emulator.h" \
+  "$prefix/share/doc/fiscal-driver/host-guide.md" \
   "$prefix/share/doc/fiscal-driver/README.md" \
   "$libdir/cmake/fiscal-driver/fiscal-driverConfig.cmake" \
   "$libdir/cmake/fiscal-driver/fiscal-driverConfigVersion.cmake" \
-  "$libdir/pkgconfig/fiscalplat.pc" "$libdir/pkgconfig/arfis770.pc"; do
+  "$libdir/pkgconfig/fiscalplat.pc" "$libdir/pkgconfig/fiscalprinter.pc" \
+  "$libdir/pkgconfig/arfis770.pc"; do
   [ -e "$f" ] || fail "missing after install: ${f#"$prefix"/}"
 done
+# The printer stack's internals are no public headers.
+[ ! -e "$prefix/include/fiscal/printer/internal" ] || fail "printer/internal headers were installed"
 [ ! -e "$prefix/bin/demo" ] || fail "the demo host is a development tool and is not installed"
 if [ -e "$build_dir/bin/cdsdump" ]; then
   [ -x "$prefix/bin/cdsdump" ] || fail "cdsdump was not installed"
@@ -56,13 +62,21 @@ dynamic=$(readelf -d "$libdir/libarfis770.so")
 grep -q 'SONAME.*\[libarfis770\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so has no SONAME libarfis770.so.1"
 grep -Eq '(RUNPATH|RPATH).*\[\$ORIGIN\]' <<<"$dynamic" || fail "libarfis770.so does not look for libfiscalplat in \$ORIGIN"
 grep -q 'NEEDED.*\[libfiscalplat\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so does not need libfiscalplat.so.1"
+grep -q 'NEEDED.*\[libfiscalprinter\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so does not need libfiscalprinter.so.1"
 readelf -d "$libdir/libfiscalplat.so" | grep -q 'SONAME.*\[libfiscalplat\.so\.1\]' ||
   fail "libfiscalplat.so has no SONAME libfiscalplat.so.1"
+printer_dynamic=$(readelf -d "$libdir/libfiscalprinter.so")
+grep -q 'SONAME.*\[libfiscalprinter\.so\.1\]' <<<"$printer_dynamic" ||
+  fail "libfiscalprinter.so has no SONAME libfiscalprinter.so.1"
+grep -q 'NEEDED.*\[libfiscalplat\.so\.1\]' <<<"$printer_dynamic" ||
+  fail "libfiscalprinter.so does not need libfiscalplat.so.1"
 
 # The package finds the platform library by its RUNPATH alone.
 if command -v ldd >/dev/null; then
-  env -u LD_LIBRARY_PATH ldd "$libdir/libarfis770.so" | grep 'libfiscalplat' | grep -q "$libdir" ||
-    fail "libarfis770.so does not resolve libfiscalplat.so.1 in its own folder"
+  for lib in libfiscalplat libfiscalprinter; do
+    env -u LD_LIBRARY_PATH ldd "$libdir/libarfis770.so" | grep "$lib" | grep -q "$libdir" ||
+      fail "libarfis770.so does not resolve $lib.so.1 in its own folder"
+  done
 fi
 
 generator=()
@@ -102,6 +116,8 @@ if command -v pkg-config >/dev/null; then
   [ -e "$package" ] || fail "pkg-config's package variable '$package' names no file"
   pkg-config --libs fiscalplat | grep -q -- '-lfiscalplat' || fail "fiscalplat.pc has no -lfiscalplat"
   pkg-config --libs fiscalplat | grep -q -- '-ldl' || fail "fiscalplat.pc has no -ldl"
+  pkg-config --libs fiscalprinter | grep -q -- '-lfiscalprinter' ||
+    fail "fiscalprinter.pc has no -lfiscalprinter"
   mkdir -p "$work/pkg"
   # shellcheck disable=SC2046,SC2086
   "$cxx" -std=c++20 $cxx_flags $(pkg-config --cflags arfis770) \

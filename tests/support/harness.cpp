@@ -12,7 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/os.h"
-#include "platform/printer.h"
+#include "printer/printer.h"
 
 namespace testhost {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/Arfis770.h"
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/format.h"
 #include "platform/loader.h"
 #include "platform/support.h"

@@ -18,7 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
-#include "platform/serial_backend.h"
+#include "printer/serial_backend.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
 

@@ -1,5 +1,5 @@
 // The serial backend against a scripted printer on the far side of a pseudo-terminal.
-#include "platform/serial_backend.h"
+#include "printer/serial_backend.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "platform/exceptions.h"
-#include "platform/link_frame.h"
+#include "printer/link_frame.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The built-in fiscal printer: the printer model (documents, counters, paper) and the
 // in-process backend with its journal and scripting. docs/emulator.md describes the behaviour.
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // and the printer sends it again, and no reply or a NAK from the printer sends the identical
 // frame again with the same sequence number. The printer runs a command only once per
 // sequence number, so a resend never prints twice.
-#include "platform/serial_backend.h"
+#include "printer/serial_backend.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
-#include "platform/link_frame.h"
+#include "printer/link_frame.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/link_frame.h"
+#include "printer/link_frame.h"
 
 #include <gtest/gtest.h>
 

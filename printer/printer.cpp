@@ -1,14 +1,14 @@
 // The fiscal printer control: hands each command to the process's printer backend and keeps
 // the printer's last answer.
-#include "platform/printer.h"
+#include "printer/printer.h"
 
 #include <algorithm>
 #include <mutex>
 #include <string>
 
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/exceptions.h"
-#include "platform/serial_backend.h"
+#include "printer/serial_backend.h"
 
 namespace plat {
 

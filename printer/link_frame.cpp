@@ -1,6 +1,6 @@
 // Frames of the serial printer link: command table, checksums, encoding, decoding, status
 // reasons and the byte-at-a-time frame scanner.
-#include "platform/link_frame.h"
+#include "printer/link_frame.h"
 
 #include <array>
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/printer.h"
+#include "printer/printer.h"
 #include "platform/types.h"
 
 namespace plat::link {

@@ -1,11 +1,11 @@
-#include "platform/printer.h"
+#include "printer/printer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/emulator.h"
+#include "printer/emulator.h"
 #include "platform/exceptions.h"
 
 namespace plat {

@@ -35,8 +35,8 @@ class PrinterBackend {
 };
 
 // The backend that every control uses from its next command on. Until a host sets one, the
-// process's built-in emulator (platform/emulator.h, DefaultEmulator()) answers, or the
-// serial line when the environment says FISCAL_PRINTER=serial (platform/serial_backend.h).
+// process's built-in emulator (printer/emulator.h, DefaultEmulator()) answers, or the
+// serial line when the environment says FISCAL_PRINTER=serial (printer/serial_backend.h).
 void SetPrinterBackend(std::shared_ptr<PrinterBackend> backend);
 std::shared_ptr<PrinterBackend> CurrentPrinterBackend();
 

@@ -1,4 +1,4 @@
-// The printer on a serial line: a PrinterBackend that frames each command (platform/link_frame.h),
+// The printer on a serial line: a PrinterBackend that frames each command (printer/link_frame.h),
 // writes it to the port's device and waits for the printer's reply, resending the same frame
 // when no valid reply comes. docs/printer-link.md describes the link and its configuration.
 #pragma once
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/printer.h"
+#include "printer/printer.h"
 
 namespace plat {
 

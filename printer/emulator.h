@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/printer.h"
+#include "printer/printer.h"
 
 namespace plat {
 
