@@ -1,6 +1,8 @@
-// The built-in fiscal printer emulator: a printer model (document state, counters, fiscal
-// memory, 40-column paper) behind the PrinterBackend interface, with a journal of every
-// command received and scripting for tests. docs/emulator.md describes its behaviour.
+// The built-in fiscal printer emulator, registered as the backend "emulator": the printer model
+// (printer/model.h) behind the PrinterBackend interface, with a journal of every command
+// received and scripting for tests. docs/emulator.md describes its behaviour. An emulator takes
+// one command at a time, also from several controls and threads; its journal and paper are read
+// between commands.
 #pragma once
 
 #include <functional>
@@ -11,96 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "printer/printer.h"
+#include "printer/api.h"
+#include "printer/backend.h"
+#include "printer/model.h"
+#include "printer/status.h"
 
 namespace plat {
-
-// Status bits (printer status / fiscal status words).
-namespace status {
-constexpr uint16_t kPrinterError = 1u << 2;
-constexpr uint16_t kOffline = 1u << 3;
-constexpr uint16_t kBufferFull = 1u << 6;
-constexpr uint16_t kDrawerOpen = 1u << 12;
-constexpr uint16_t kOutOfPaper = 1u << 14;
-constexpr uint16_t kPrinterAny = 1u << 15;  // set with any of error, offline, out of paper
-
-constexpr uint16_t kFiscalMemoryError = 1u << 0;
-constexpr uint16_t kWorkingMemoryError = 1u << 1;
-constexpr uint16_t kUnknownCommand = 1u << 3;
-constexpr uint16_t kInvalidField = 1u << 4;
-constexpr uint16_t kInvalidState = 1u << 5;
-constexpr uint16_t kTotalsOverflow = 1u << 6;
-constexpr uint16_t kFiscalMemoryFull = 1u << 7;
-constexpr uint16_t kFiscalMemoryAlmostFull = 1u << 8;
-constexpr uint16_t kZRequired = 1u << 11;
-constexpr uint16_t kFiscalDocumentOpen = 1u << 12;
-constexpr uint16_t kDocumentOpen = 1u << 13;
-constexpr uint16_t kFiscalAny = 1u << 15;  // set with any of bits 0 to 7
-constexpr uint16_t kRefusalMask = 0x007F;  // bits 0 to 6: the command was refused
-}  // namespace status
-
-// The printer itself: pure state machine, no journal, no scripting. Both front doors (the
-// in-process backend and the emulator program on a serial line) drive one model.
-class FiscalPrinterModel {
- public:
-  enum class DocState { Idle, Ticket, Invoice, NonFiscal };
-
-  FiscalPrinterModel();
-  // Executes a command by method name; may write the arguments as a printer's control would.
-  PrinterAnswer Execute(const std::string& method, const std::vector<WideString*>& args);
-
-  DocState State() const { return state_; }
-  char InvoiceLetter() const { return invoiceLetter_; }  // 'A' or 'C' while an invoice is open
-  // The printed paper, one 40-column line per entry, Windows-1252.
-  const std::vector<AnsiString>& Paper() const { return paper_; }
-  void ClearPaper() { paper_.clear(); }
-
-  struct Counters {
-    int LastTicket = 0;
-    int LastInvoiceA = 0;
-    int LastInvoiceC = 0;
-    int ZNumber = 0;
-    int XSinceZ = 0;
-    int FiscalDocs = 0;         // since the last Z
-    int NonFiscalDocs = 0;      // since the last Z
-    int64_t DaySalesCents = 0;  // accumulated sales of the day, cleared by a Z
-    int CancelledDocs = 0;      // fiscal documents cancelled since the last Z
-    int LastNonFiscal = 0;      // number of the last non-fiscal document (not cleared by a Z)
-  };
-  const Counters& GetCounters() const { return counters_; }
-  Counters& MutableCounters() { return counters_; }
-
-  // The printer's own clock (the platform clock unless set).
-  void SetClock(std::function<TDateTime()> clock) { clock_ = std::move(clock); }
-
-  // The document in progress (for tests): items total and paid so far, in cents.
-  int64_t DocumentTotalCents() const { return docTotal_; }
-  int64_t DocumentPaidCents() const { return docPaid_; }
-
- private:
-  // Implementation state; the implementation may add what it needs.
-  DocState state_ = DocState::Idle;
-  char invoiceLetter_ = 0;
-  Counters counters_;
-  std::vector<AnsiString> paper_;
-  std::function<TDateTime()> clock_;
-  int64_t docTotal_ = 0;
-  int64_t docPaid_ = 0;
-  bool totalPrinted_ = false;
-  bool drawerOpen_ = false;
-  // Item lines of the open document, so that a cancelled item must match one sold.
-  struct SoldItem {
-    AnsiString Description;
-    int64_t UnitPriceCents = 0;
-    int64_t RateHundredths = 0;
-    int64_t QuantityHundredths = 0;  // still on the document
-    int64_t AmountCents = 0;         // still on the document
-  };
-  std::vector<SoldItem> items_;
-  void Print(std::string_view line);
-  TDateTime ClockNow() const;
-  friend struct ModelOps;
-};
 
 // One command as the emulator received it.
 struct JournalEntry {
@@ -110,7 +28,7 @@ struct JournalEntry {
   bool Raised = false;  // the command raised instead of answering
 };
 
-class FiscalEmulator : public PrinterBackend {
+class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
  public:
   FiscalEmulator();
 
@@ -173,6 +91,6 @@ class FiscalEmulator : public PrinterBackend {
 };
 
 // The process's default emulator: the backend that controls use until a host sets another.
-std::shared_ptr<FiscalEmulator> DefaultEmulator();
+FISCAL_PRINTER_API std::shared_ptr<FiscalEmulator> DefaultEmulator();
 
 }  // namespace plat

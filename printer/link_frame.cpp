@@ -1,8 +1,6 @@
-// Frames of the serial printer link: command table, checksums, encoding, decoding, status
-// reasons and the byte-at-a-time frame scanner.
+// Frames of the serial printer link: checksums, encoding, decoding and the byte-at-a-time
+// frame scanner.
 #include "printer/link_frame.h"
-
-#include <array>
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
@@ -10,26 +8,6 @@
 namespace plat::link {
 
 namespace {
-
-constexpr std::array<CommandInfo, 17> kCommands = {{
-    {"Status", 0x2A, 1},
-    {"CloseJournal", 0x39, 2},
-    {"OpenTicket", 0x40, 1},
-    {"SendTicketItem", 0x42, 8},
-    {"GetTicketSubtotal", 0x43, 2},
-    {"SendTicketPayment", 0x44, 3},
-    {"CloseTicket", 0x45, 0},
-    {"OpenNoFiscal", 0x48, 0},
-    {"SendNoFiscalText", 0x49, 1},
-    {"CloseNoFiscal", 0x4A, 0},
-    {"SetGetDateTime", 0x58, 3},
-    {"OpenInvoice", 0x60, 19},
-    {"SendInvoiceItem", 0x62, 12},
-    {"GetInvoiceSubtotal", 0x63, 2},
-    {"SendInvoicePayment", 0x64, 3},
-    {"CloseInvoice", 0x65, 3},
-    {"OpenCashDrawer", 0x7B, 1},
-}};
 
 bool Forbidden(unsigned char c) {
   return c < 0x20 || c == 0x7F;
@@ -95,22 +73,6 @@ bool SplitFields(std::string_view body, std::vector<AnsiString>& out) {
 }
 
 }  // namespace
-
-std::span<const CommandInfo> CommandTable() {
-  return kCommands;
-}
-
-const CommandInfo* FindCommand(std::string_view method) {
-  for (const auto& c : kCommands)
-    if (method == c.Method) return &c;
-  return nullptr;
-}
-
-const CommandInfo* FindCommand(uint8_t cmd) {
-  for (const auto& c : kCommands)
-    if (cmd == c.Cmd) return &c;
-  return nullptr;
-}
 
 uint16_t Checksum(std::string_view bytes) {
   uint16_t sum = 0;
@@ -217,50 +179,9 @@ PrinterAnswer ToAnswer(const ReplyFrame& reply) {
   PrinterAnswer a;
   a.PrinterStatus = reply.PrinterStatus;
   a.FiscalStatus = reply.FiscalStatus;
-  a.Result = (reply.FiscalStatus & 0x007F) == 0 ? 1 : 0;
+  a.Result = (reply.FiscalStatus & status::kRefusalMask) == 0 ? 1 : 0;
   for (const auto& f : reply.Fields) a.Fields.push_back(AnsiToWide(f));
   return a;
-}
-
-namespace {
-
-struct BitReason {
-  int Bit;
-  const char* Reason;
-};
-
-std::vector<std::string> Reasons(uint16_t word, std::span<const BitReason> table) {
-  std::vector<std::string> out;
-  for (const auto& r : table)
-    if (word & (1u << r.Bit)) out.emplace_back(r.Reason);
-  return out;
-}
-
-}  // namespace
-
-std::vector<std::string> DecodePrinterStatus(uint16_t word) {
-  static constexpr BitReason kTable[] = {
-      {2, "printer error"}, {3, "offline"},       {6, "buffer full"},
-      {12, "drawer open"},  {14, "out of paper"},
-  };
-  return Reasons(word, kTable);
-}
-
-std::vector<std::string> DecodeFiscalStatus(uint16_t word) {
-  static constexpr BitReason kTable[] = {
-      {0, "fiscal memory error"},
-      {1, "working memory error"},
-      {3, "unknown command"},
-      {4, "invalid field"},
-      {5, "command not valid in the current state"},
-      {6, "totals overflow"},
-      {7, "fiscal memory full"},
-      {8, "fiscal memory almost full"},
-      {11, "a Z closing is required"},
-      {12, "a fiscal document is open"},
-      {13, "a document is open"},
-  };
-  return Reasons(word, kTable);
 }
 
 // ---------------------------------------------------------------------------------------------

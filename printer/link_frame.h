@@ -3,11 +3,12 @@
 // Host to printer:   STX SEQ CMD {FS field} ETX CHK
 // Printer to host:   STX SEQ CMD FS pstatus FS fstatus {FS field} ETX CHK
 //
-// SEQ runs from 0x20 to 0x7F and wraps; CMD comes from the command table below; CHK is four
-// upper-case hex digits of the 16-bit sum of every byte from STX to ETX. Fields are
+// SEQ runs from 0x20 to 0x7F and wraps; CMD comes from the command table (printer/commands.h); CHK
+// is four upper-case hex digits of the 16-bit sum of every byte from STX to ETX. Fields are
 // Windows-1252 bytes and never hold a byte below 0x20 or 0x7F. Between frames the printer may
 // send DC2 or DC4 while it works; either side answers a damaged frame with NAK.
-// docs/printer-link.md describes the link as a whole.
+// docs/printer-link.md describes the link as a whole. Everything here is a pure function of its
+// arguments, safe from any thread; a FrameScanner or ReplyParser belongs to one thread.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "printer/printer.h"
 #include "platform/types.h"
+#include "printer/api.h"
+#include "printer/backend.h"
+#include "printer/commands.h"
+#include "printer/status.h"
 
 namespace plat::link {
 
@@ -38,16 +42,12 @@ constexpr size_t kMaxAnswerFields = 17;
 // No frame of either direction comes near this; a longer one is garbage.
 constexpr size_t kMaxFrameBytes = 4096;
 
-// One row of the command table: the control's method, its command byte and how many fields the
-// host sends with it. This table is the only place that knows the command bytes.
-struct CommandInfo {
-  const char* Method;
-  uint8_t Cmd;
-  size_t Fields;
-};
-std::span<const CommandInfo> CommandTable();
-const CommandInfo* FindCommand(std::string_view method);
-const CommandInfo* FindCommand(uint8_t cmd);
+// The command table (printer/commands.h) and the status reasons (printer/status.h), as the
+// link reads them.
+using plat::CommandInfo;
+using plat::DecodeFiscalStatus;
+using plat::DecodePrinterStatus;
+using plat::FindCommand;
 
 // The 16-bit sum of the bytes, and its four upper-case hex digits.
 uint16_t Checksum(std::string_view bytes);
@@ -93,11 +93,6 @@ std::optional<ReplyFrame> DecodeReply(std::string_view frame);
 // The control's answer for a reply: accepted unless a refusal bit (0 to 6) of the fiscal status
 // is set; fields as wide text.
 PrinterAnswer ToAnswer(const ReplyFrame& reply);
-
-// Readable reasons for the bits set in each status word, in bit order ("out of paper",
-// "command not valid in the current state"). The summary bit 15 adds no reason of its own.
-std::vector<std::string> DecodePrinterStatus(uint16_t word);
-std::vector<std::string> DecodeFiscalStatus(uint16_t word);
 
 // Cuts a byte stream into frames, one byte at a time. Works for either direction and for any
 // input: noise between frames is skipped, a frame cut short by a new STX, an overlong frame or

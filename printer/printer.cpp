@@ -3,43 +3,17 @@
 #include "printer/printer.h"
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 
-#include "printer/emulator.h"
 #include "platform/exceptions.h"
-#include "printer/serial_backend.h"
 
 namespace plat {
 
-namespace {
-
-std::mutex& BackendMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::shared_ptr<PrinterBackend>& BackendSlot() {
-  static std::shared_ptr<PrinterBackend> backend;
-  return backend;
-}
-
-}  // namespace
-
-// A null backend returns to the built-in emulator.
-void SetPrinterBackend(std::shared_ptr<PrinterBackend> backend) {
-  std::lock_guard<std::mutex> lock(BackendMutex());
-  BackendSlot() = std::move(backend);
-}
-
-std::shared_ptr<PrinterBackend> CurrentPrinterBackend() {
-  {
-    std::lock_guard<std::mutex> lock(BackendMutex());
-    if (BackendSlot()) return BackendSlot();
-  }
-  // Without a backend set by the host, FISCAL_PRINTER=serial selects the serial line.
-  if (auto fromEnvironment = EnvironmentPrinterBackend()) return fromEnvironment;
-  return DefaultEmulator();
+template <Command C, typename... A>
+int16_t TPrinterFiscal::Call(A&... args) {
+  static_assert(sizeof...(A) == Info(C).Fields,
+                "the control's method takes another number of arguments than the command table");
+  return Run(Info(C).Method, {&args...});
 }
 
 int16_t TPrinterFiscal::Run(const char* method, std::initializer_list<WideString*> args) {
@@ -58,7 +32,7 @@ int16_t TPrinterFiscal::Run(const char* method, std::initializer_list<WideString
 }
 
 int16_t TPrinterFiscal::OpenTicket(WideString& a1) {
-  return Run("OpenTicket", {&a1});
+  return Call<Command::OpenTicket>(a1);
 }
 
 int16_t TPrinterFiscal::OpenInvoice(WideString& a1, WideString& a2, WideString& a3, WideString& a4,
@@ -67,73 +41,73 @@ int16_t TPrinterFiscal::OpenInvoice(WideString& a1, WideString& a2, WideString& 
                                     WideString& a12, WideString& a13, WideString& a14,
                                     WideString& a15, WideString& a16, WideString& a17,
                                     WideString& a18, WideString& a19) {
-  return Run("OpenInvoice", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8, &a9, &a10, &a11, &a12, &a13,
-                             &a14, &a15, &a16, &a17, &a18, &a19});
+  return Call<Command::OpenInvoice>(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14,
+                                    a15, a16, a17, a18, a19);
 }
 
 int16_t TPrinterFiscal::SendTicketItem(WideString& a1, WideString& a2, WideString& a3,
                                        WideString& a4, WideString& a5, WideString& a6,
                                        WideString& a7, WideString& a8) {
-  return Run("SendTicketItem", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8});
+  return Call<Command::SendTicketItem>(a1, a2, a3, a4, a5, a6, a7, a8);
 }
 
 int16_t TPrinterFiscal::SendInvoiceItem(WideString& a1, WideString& a2, WideString& a3,
                                         WideString& a4, WideString& a5, WideString& a6,
                                         WideString& a7, WideString& a8, WideString& a9,
                                         WideString& a10, WideString& a11, WideString& a12) {
-  return Run("SendInvoiceItem", {&a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8, &a9, &a10, &a11, &a12});
+  return Call<Command::SendInvoiceItem>(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
 }
 
 int16_t TPrinterFiscal::GetTicketSubtotal(WideString& a1, WideString& a2) {
-  return Run("GetTicketSubtotal", {&a1, &a2});
+  return Call<Command::GetTicketSubtotal>(a1, a2);
 }
 
 int16_t TPrinterFiscal::GetInvoiceSubtotal(WideString& a1, WideString& a2) {
-  return Run("GetInvoiceSubtotal", {&a1, &a2});
+  return Call<Command::GetInvoiceSubtotal>(a1, a2);
 }
 
 int16_t TPrinterFiscal::SendTicketPayment(WideString& a1, WideString& a2, WideString& a3) {
-  return Run("SendTicketPayment", {&a1, &a2, &a3});
+  return Call<Command::SendTicketPayment>(a1, a2, a3);
 }
 
 int16_t TPrinterFiscal::SendInvoicePayment(WideString& a1, WideString& a2, WideString& a3) {
-  return Run("SendInvoicePayment", {&a1, &a2, &a3});
+  return Call<Command::SendInvoicePayment>(a1, a2, a3);
 }
 
 int16_t TPrinterFiscal::CloseTicket() {
-  return Run("CloseTicket", {});
+  return Call<Command::CloseTicket>();
 }
 
 int16_t TPrinterFiscal::CloseInvoice(WideString& a1, WideString& a2, WideString& a3) {
-  return Run("CloseInvoice", {&a1, &a2, &a3});
+  return Call<Command::CloseInvoice>(a1, a2, a3);
 }
 
 int16_t TPrinterFiscal::OpenCashDrawer(WideString& a1) {
-  return Run("OpenCashDrawer", {&a1});
+  return Call<Command::OpenCashDrawer>(a1);
 }
 
 int16_t TPrinterFiscal::OpenNoFiscal() {
-  return Run("OpenNoFiscal", {});
+  return Call<Command::OpenNoFiscal>();
 }
 
 int16_t TPrinterFiscal::CloseNoFiscal() {
-  return Run("CloseNoFiscal", {});
+  return Call<Command::CloseNoFiscal>();
 }
 
 int16_t TPrinterFiscal::SendNoFiscalText(WideString& a1) {
-  return Run("SendNoFiscalText", {&a1});
+  return Call<Command::SendNoFiscalText>(a1);
 }
 
 int16_t TPrinterFiscal::CloseJournal(WideString& a1, WideString& a2) {
-  return Run("CloseJournal", {&a1, &a2});
+  return Call<Command::CloseJournal>(a1, a2);
 }
 
 int16_t TPrinterFiscal::SetGetDateTime(WideString& a1, WideString& a2, WideString& a3) {
-  return Run("SetGetDateTime", {&a1, &a2, &a3});
+  return Call<Command::SetGetDateTime>(a1, a2, a3);
 }
 
 int16_t TPrinterFiscal::Status(WideString& a1) {
-  return Run("Status", {&a1});
+  return Call<Command::Status>(a1);
 }
 
 void TPrinterFiscal::SetPortNumber(const Variant& v) {

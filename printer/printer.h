@@ -1,5 +1,6 @@
-// The fiscal printer control. Each method hands one command to the configured backend (the
-// built-in emulator, or a printer on a serial line) and answers a 16-bit value: nonzero means
+// The fiscal printer control. Each method hands one command to the current backend
+// (printer/backend.h: the built-in emulator, a printer on a serial line, or the host's own) and
+// answers a 16-bit value: nonzero means
 // the printer accepted the command. Every argument is a wide text passed by reference, which
 // the control may write. After a command the control holds the printer's answer:
 // PrinterStatus, FiscalStatus and the answer fields from AnswerField_3 on.
@@ -8,39 +9,18 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <vector>
 
 #include "platform/variant.h"
+#include "printer/api.h"
+#include "printer/backend.h"
+#include "printer/commands.h"
 
 namespace plat {
 
-// The printer's answer to one command.
-struct PrinterAnswer {
-  int16_t Result = 0;  // the method's answer; nonzero = accepted
-  uint16_t PrinterStatus = 0;
-  uint16_t FiscalStatus = 0;
-  std::vector<WideString> Fields;  // AnswerField_3, AnswerField_4, ... (at most 17)
-};
-
-// Where the control's commands go.
-class PrinterBackend {
- public:
-  virtual ~PrinterBackend() = default;
-  // Executes one command of the named method ("OpenTicket", "SendTicketItem", ...). args are
-  // the method's by-reference arguments in order; the backend may write them. A failure to
-  // reach the printer raises (ELinkError); a refusal is an answer with Result 0.
-  virtual PrinterAnswer Execute(int portNumber, const char* method,
-                                const std::vector<WideString*>& args) = 0;
-};
-
-// The backend that every control uses from its next command on. Until a host sets one, the
-// process's built-in emulator (printer/emulator.h, DefaultEmulator()) answers, or the
-// serial line when the environment says FISCAL_PRINTER=serial (printer/serial_backend.h).
-void SetPrinterBackend(std::shared_ptr<PrinterBackend> backend);
-std::shared_ptr<PrinterBackend> CurrentPrinterBackend();
-
-class TPrinterFiscal {
+// One control belongs to one thread at a time; several controls may run commands at once, and
+// the built-in backends take their commands one at a time.
+class FISCAL_PRINTER_API TPrinterFiscal {
  public:
   TPrinterFiscal() = default;
 
@@ -99,6 +79,10 @@ class TPrinterFiscal {
   void SetMessagesOn(bool on) { messagesOn_ = on; }
 
  private:
+  // Runs the command with the control's arguments; their number is checked against the
+  // command table when the library is compiled.
+  template <Command C, typename... A>
+  int16_t Call(A&... args);
   int16_t Run(const char* method, std::initializer_list<WideString*> args);
 
   int32_t portNumber_ = 0;

@@ -1,18 +1,40 @@
-// The printer on a serial line: a PrinterBackend that frames each command (printer/link_frame.h),
-// writes it to the port's device and waits for the printer's reply, resending the same frame
-// when no valid reply comes. docs/printer-link.md describes the link and its configuration.
+// The printer on a serial line, registered as the backend "serial": a PrinterBackend that frames
+// each command (printer/link_frame.h), writes it to the port's device and waits for the
+// printer's reply, resending the same frame when no valid reply comes. docs/printer-link.md
+// describes the link and its configuration. A SerialBackend takes one command at a time, also
+// from several controls and threads; its statistics may be read from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "printer/printer.h"
+#include "printer/api.h"
+#include "printer/backend.h"
+#include "printer/link_frame.h"
 
 namespace plat {
+
+// The time the link measures its waits by. The steady clock unless a host or a test sets
+// another; the link waits on the line for at most what the clock says is left.
+class FISCAL_PRINTER_API LinkClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~LinkClock() = default;
+  virtual TimePoint Now() const = 0;
+};
+
+// The bytes on the line as they pass, for diagnosing a real line: Out is what the host wrote,
+// In what it read. Called on the thread that runs the command.
+enum class LinkDirection { Out, In };
+using LinkTrace = std::function<void(LinkDirection, std::string_view bytes)>;
 
 struct SerialConfig {
   // Port number -> device. A port without an entry is /dev/ttyS(n-1).
@@ -20,26 +42,35 @@ struct SerialConfig {
   int Baud = 9600;
   int TimeoutMs = 2000;  // for a reply; DC2 / DC4 from the printer restart it
   int Retries = 3;       // resends of the same frame before the link gives up
-  // The sequence number of the first command; -1 picks one at random, so that a restarted host
-  // is unlikely to repeat the last number the printer executed.
+  // The longest one command may take, busy printer included: a printer that keeps sending DC2 /
+  // DC4 without an answer fails the command once this has passed.
+  int TotalTimeoutMs = 60000;
+  // The sequence number of the first command when the printer has none to tell; -1 picks one
+  // at random.
   int FirstSequence = -1;
+  // Before its first command the host asks the printer for the reply it keeps (a NAK), and
+  // numbers on from that reply's number, so that a restarted host never repeats the number the
+  // printer executed last.
+  bool AskPrinterFirst = true;
+  std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
+  LinkTrace Trace;                         // empty: no trace
 };
 
 // Whether a serial line can run at this baud rate (1200 to 115200).
-bool SupportedBaud(int baud);
+FISCAL_PRINTER_API bool SupportedBaud(int baud);
 // Puts an open serial line or pseudo-terminal in raw mode: 8 data bits, no parity, 1 stop bit,
 // no flow control, at baud (0 keeps the line's rate). Answers false, errno set, on failure.
-bool MakeRawSerialLine(int fd, int baud);
+FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud);
 
 // The device for a port number under the configuration.
-std::string SerialDeviceForPort(const SerialConfig& config, int portNumber);
+FISCAL_PRINTER_API std::string SerialDeviceForPort(const SerialConfig& config, int portNumber);
 
 // The configuration from FISCAL_PRINTER_PORTS ("1=/dev/ttyUSB0,2=/dev/ttyS1"),
 // FISCAL_PRINTER_BAUD and FISCAL_PRINTER_TIMEOUT_MS. Raises ELinkError for a value that does
 // not read.
-SerialConfig SerialConfigFromEnvironment();
+FISCAL_PRINTER_API SerialConfig SerialConfigFromEnvironment();
 
-class SerialBackend : public PrinterBackend {
+class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
  public:
   explicit SerialBackend(SerialConfig config);
   ~SerialBackend() override;
@@ -78,8 +109,17 @@ class SerialBackend : public PrinterBackend {
   std::vector<Sent> SentCommands() const;
 
  private:
+  struct Exchange;
+  enum class Trouble { NoAnswer, BadReply, Refused };
+
   PrinterAnswer Transact(const std::string& device, const std::string& method,
                          const std::vector<AnsiString>& fields);
+  void AskPrinter(Exchange& x);
+  void Write(Exchange& x, const std::string& bytes);
+  link::ReplyParser::Event Wait(Exchange& x);
+  void Resend(Exchange& x, Trouble trouble, bool nak);
+  [[noreturn]] void Fail(const Exchange& x, const std::string& what) const;
+  LinkClock::TimePoint Now() const;
   void Open(const std::string& device);
   void Close();
 
@@ -88,19 +128,15 @@ class SerialBackend : public PrinterBackend {
   int fd_ = -1;
   std::string device_;
   uint8_t seq_;
+  std::set<std::string> asked_;  // devices whose printer was asked for its last number
   Stats stats_;
   bool record_ = false;
   std::vector<Sent> sent_;
 };
 
 // Every control sends its commands over the serial line from its next command on.
-void ConfigureSerialPrinter(SerialConfig config);
+FISCAL_PRINTER_API void ConfigureSerialPrinter(SerialConfig config);
 // The same with the configuration from the environment.
-void UseSerialPrinterFromEnvironment();
-
-// The backend that FISCAL_PRINTER selects when a host set none: nullptr for "emulator" or
-// unset, a serial backend (kept while the environment stays the same) for "serial". Raises
-// ELinkError for another value.
-std::shared_ptr<PrinterBackend> EnvironmentPrinterBackend();
+FISCAL_PRINTER_API void UseSerialPrinterFromEnvironment();
 
 }  // namespace plat

@@ -1,8 +1,7 @@
-// The printer emulator program: the same printer model as the built-in emulator, answering
-// framed commands on a serial line. It opens a pseudo-terminal (or a given serial device),
-// prints "PTY <path>" so that a host can be pointed at it, and serves until SIGTERM / SIGINT.
-// It runs each command once per sequence number, and can be told to misbehave as a real line
-// does: damaged, lost, late or slow replies, a printer that goes silent or disappears.
+// The printer emulator program: the printer-side link server (printer/internal/link_server.h)
+// with the same printer model as the built-in emulator, answering framed commands on a serial
+// line. It opens a pseudo-terminal (or a given serial device), prints "PTY <path>" so that a
+// host can be pointed at it, and serves until SIGTERM / SIGINT.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,23 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <memory>
-#include <random>
 #include <string>
-#include <vector>
 
-#include "platform/codepage.h"
-#include "printer/emulator.h"
-#include "platform/exceptions.h"
-#include "platform/format.h"
-#include "printer/link_frame.h"
+#include "printer/internal/link_server.h"
 #include "printer/serial_backend.h"
 
 namespace {
-
-namespace link = plat::link;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -38,19 +27,9 @@ void OnSignal(int) {
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
-struct Options {
+struct Options : plat::LinkServerOptions {
   std::string device;
   int baud = 9600;
-  unsigned seed = 1;
-  double corrupt = 0, drop = 0, delay = 0, busy = 0;
-  int delayMs = 3000;
-  int busyMs = 500;
-  int keepAliveMs = 100;
-  long silentAfter = -1;
-  long vanishAfter = -1;
-  std::string journal;
-  std::string paper;
-  std::string clock;
 };
 
 void Usage(std::ostream& out) {
@@ -84,218 +63,6 @@ bool ParseNumber(const char* text, double low, double high, double& out) {
   out = v;
   return true;
 }
-
-class Printer {
- public:
-  Printer(const Options& o, int fd) : o_(o), fd_(fd), rng_(o.seed) {}
-
-  bool Open() {
-    if (!o_.journal.empty()) {
-      journal_.open(o_.journal, std::ios::app | std::ios::binary);
-      if (!journal_) return Complain("cannot write the journal " + o_.journal);
-    }
-    if (!o_.paper.empty()) {
-      paper_.open(o_.paper, std::ios::app | std::ios::binary);
-      if (!paper_) return Complain("cannot write the paper " + o_.paper);
-    }
-    if (!o_.clock.empty()) {
-      int y, mo, d, h, mi, s;
-      char sep;
-      if (std::sscanf(o_.clock.c_str(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s) !=
-              7 ||
-          (sep != ' ' && sep != 'T'))
-        return Complain("--clock takes 'YYYY-MM-DD HH:MM:SS'");
-      try {
-        const plat::TDateTime at = plat::EncodeDate(y, mo, d) + plat::EncodeTime(h, mi, s);
-        model_.SetClock([at] { return at; });
-      } catch (const plat::Exception& e) {
-        return Complain("--clock: " + e.Message());
-      }
-    }
-    return true;
-  }
-
-  // Serves until a signal, a vanish or a line failure. Answers the exit code.
-  int Serve() {
-    char buf[512];
-    while (!stop_) {
-      pollfd p[2] = {{fd_, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
-      const int r = ::poll(p, 2, -1);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        Complain(std::string("poll: ") + std::strerror(errno));
-        return 1;
-      }
-      if (p[1].revents) break;
-      if (p[0].revents & (POLLERR | POLLNVAL)) {
-        Complain("the line failed");
-        return 1;
-      }
-      if (!(p[0].revents & POLLIN)) {
-        // A pseudo-terminal reports a hang-up while no host has it open; wait for one.
-        if (WaitMs(20)) break;
-        continue;
-      }
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n < 0) {
-        if (errno == EINTR || errno == EAGAIN || errno == EIO) {
-          if (errno == EIO && WaitMs(20)) break;  // no host on the slave side
-          continue;
-        }
-        Complain(std::string("read: ") + std::strerror(errno));
-        return 1;
-      }
-      for (ssize_t i = 0; i < n && !stop_; ++i) Byte(static_cast<uint8_t>(buf[i]));
-      if (vanished_) return 0;
-    }
-    return 0;
-  }
-
- private:
-  bool Complain(const std::string& what) {
-    std::cerr << "printer-emulator: " << what << "\n";
-    return false;
-  }
-
-  // Waits, also while a reply is held back; true when a signal asks to stop.
-  bool WaitMs(int ms) {
-    pollfd p{g_signalPipe[0], POLLIN, 0};
-    if (::poll(&p, 1, ms) > 0) stop_ = true;
-    return stop_;
-  }
-
-  bool Silent() const { return o_.silentAfter >= 0 && executed_ >= o_.silentAfter; }
-
-  void Byte(uint8_t b) {
-    switch (scanner_.Feed(b)) {
-      case link::FrameScanner::Event::None:
-      case link::FrameScanner::Event::KeepAlive:
-        return;
-      case link::FrameScanner::Event::Nak:
-        // The host could not read the reply: send it again.
-        if (!Silent() && !stored_.empty()) Send(stored_);
-        return;
-      case link::FrameScanner::Event::BadFrame:
-        if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
-        return;
-      case link::FrameScanner::Event::Frame:
-        break;
-    }
-    auto frame = link::DecodeCommand(scanner_.Frame());
-    if (!frame) {
-      if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
-      return;
-    }
-    if (haveLast_ && frame->Seq == lastSeq_) {
-      // The same command again: its reply was lost. Never run it twice.
-      if (!Silent()) Send(stored_);
-      return;
-    }
-    if (o_.vanishAfter >= 0 && executed_ >= o_.vanishAfter) {
-      vanished_ = true;
-      stop_ = true;
-      return;
-    }
-    if (Silent()) return;
-    stored_ = link::EncodeReply(Execute(*frame));
-    lastSeq_ = frame->Seq;
-    haveLast_ = true;
-    ++executed_;
-    Send(stored_);
-  }
-
-  link::ReplyFrame Execute(const link::CommandFrame& frame) {
-    link::ReplyFrame reply;
-    reply.Seq = frame.Seq;
-    reply.Cmd = frame.Cmd;
-    const link::CommandInfo* info = link::FindCommand(frame.Cmd);
-    if (info == nullptr) {
-      reply.FiscalStatus = plat::status::kUnknownCommand | plat::status::kFiscalAny;
-      return reply;
-    }
-    std::vector<plat::WideString> args;
-    for (const auto& f : frame.Fields) args.push_back(plat::AnsiToWide(f));
-    std::vector<plat::WideString*> ptrs;
-    for (auto& a : args) ptrs.push_back(&a);
-    if (journal_.is_open()) {
-      std::string line = info->Method;
-      for (const auto& f : frame.Fields) {
-        line += '\t';
-        line += plat::AnsiToUtf8(f);
-      }
-      journal_ << line << "\n" << std::flush;
-    }
-    plat::PrinterAnswer answer;
-    try {
-      answer = model_.Execute(info->Method, ptrs);
-    } catch (const std::exception&) {
-      answer = {};
-      answer.FiscalStatus = plat::status::kWorkingMemoryError | plat::status::kFiscalAny;
-    }
-    if (paper_.is_open()) {
-      for (const auto& line : model_.Paper()) paper_ << plat::AnsiToUtf8(line) << "\n";
-      paper_ << std::flush;
-    }
-    model_.ClearPaper();
-    reply.PrinterStatus = answer.PrinterStatus;
-    reply.FiscalStatus = answer.FiscalStatus;
-    for (const auto& f : answer.Fields) reply.Fields.push_back(plat::WideToAnsi(f));
-    return reply;
-  }
-
-  // Sends a reply through the scripted line faults; every draw is made for every reply, so a
-  // seed gives the same faults for the same traffic.
-  void Send(const std::string& reply) {
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    const bool busy = u(rng_) < o_.busy;
-    const bool drop = u(rng_) < o_.drop;
-    const bool late = u(rng_) < o_.delay;
-    const bool damage = u(rng_) < o_.corrupt;
-    const size_t at = rng_() % reply.size();
-    const auto flip = static_cast<char>(1 + rng_() % 255);
-    if (busy) {
-      for (int waited = 0; waited < o_.busyMs; waited += o_.keepAliveMs) {
-        Write(std::string(
-            1, static_cast<char>(waited / o_.keepAliveMs % 2 ? link::kDc4 : link::kDc2)));
-        if (WaitMs(o_.keepAliveMs)) return;
-      }
-    }
-    if (drop) return;
-    if (late && WaitMs(o_.delayMs)) return;
-    std::string out = reply;
-    if (damage) out[at] = static_cast<char>(out[at] ^ flip);
-    Write(out);
-  }
-
-  void Write(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-        pollfd p{fd_, POLLOUT, 0};
-        ::poll(&p, 1, 100);
-      } else {
-        return;  // the host is gone; the next read tells
-      }
-    }
-  }
-
-  const Options& o_;
-  int fd_;
-  std::mt19937 rng_;
-  plat::FiscalPrinterModel model_;
-  link::FrameScanner scanner_;
-  std::ofstream journal_;
-  std::ofstream paper_;
-  std::string stored_;
-  uint8_t lastSeq_ = 0;
-  bool haveLast_ = false;
-  long executed_ = 0;
-  bool stop_ = false;
-  bool vanished_ = false;
-};
 
 }  // namespace
 
@@ -405,7 +172,7 @@ int main(int argc, char** argv) {
     std::cout << "PTY " << path << std::endl;
   }
 
-  Printer printer(o, fd);
+  plat::LinkServer printer(o, fd, g_signalPipe[0], std::cerr);
   if (!printer.Open()) return 2;
   if (!o.device.empty()) std::cout << "DEVICE " << path << std::endl;
   const int rc = printer.Serve();

@@ -78,7 +78,7 @@ TEST(LinkFrame, SequenceRunsFrom0x20To0x7FAndWraps) {
 TEST(LinkFrame, CommandTableIsOneToOne) {
   std::set<std::string> methods;
   std::set<int> cmds;
-  for (const auto& c : CommandTable()) {
+  for (const auto& c : plat::kCommandTable) {
     methods.insert(c.Method);
     cmds.insert(c.Cmd);
     EXPECT_EQ(FindCommand(c.Cmd), &c);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "printer/emulator.h"
 #include "platform/exceptions.h"
+#include "printer/emulator.h"
 
 namespace plat {
 namespace {

@@ -1,0 +1,50 @@
+// The printer side of the serial link, as the printer-emulator program runs it: the printer
+// model (printer/model.h) answering the control's framed commands on a serial line or
+// pseudo-terminal, once per sequence number, with scripted line faults. Not installed: it is
+// the program's inside. One server serves one line on one thread; Executed may be read from any.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "printer/api.h"
+
+namespace plat {
+
+struct LinkServerOptions {
+  unsigned seed = 1;  // of the fault draws, made for every reply sent
+  // Probabilities from 0 to 1 per reply: damage one byte, send none, send it late (after
+  // delayMs), send DC2/DC4 every keepAliveMs for busyMs before it.
+  double corrupt = 0, drop = 0, delay = 0, busy = 0;
+  int delayMs = 3000;
+  int busyMs = 500;
+  int keepAliveMs = 100;
+  long silentAfter = -1;  // answer nothing once this many commands have run
+  long vanishAfter = -1;  // close and stop when a command comes after this many have run
+  std::string journal;    // appended: every executed command, method and fields tab-separated
+  std::string paper;      // appended: every printed line
+  std::string clock;      // 'YYYY-MM-DD HH:MM:SS': the printer's clock stands at this time
+};
+
+class FISCAL_PRINTER_API LinkServer {
+ public:
+  // Serves the line fd until stopFd becomes readable. Problems go to errors.
+  LinkServer(const LinkServerOptions& options, int fd, int stopFd, std::ostream& errors);
+  ~LinkServer();
+  LinkServer(const LinkServer&) = delete;
+  LinkServer& operator=(const LinkServer&) = delete;
+
+  // Opens the journal and paper files and sets the clock; false (said on errors) when one fails.
+  bool Open();
+  // Serves until stopped, a vanish or a line failure. Answers the program's exit code.
+  int Serve();
+  // Commands executed so far.
+  long Executed() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace plat

@@ -1,0 +1,225 @@
+// The printer model's inner parts, shared by its command handlers (printer/model/*.cpp): paper
+// layout, amounts, and ModelOps, the handlers themselves, which are friends of the model so
+// that its public header keeps only what a host reads. Not installed.
+#pragma once
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/format.h"
+#include "printer/link_frame.h"
+#include "printer/model.h"
+#include "printer/status.h"
+
+namespace plat {
+
+namespace model {
+
+constexpr size_t kWidth = 40;
+
+// A paper line as the printer shows it: control characters as blanks.
+inline void CleanLine(AnsiString& line) {
+  for (char& c : line) {
+    const auto u = static_cast<unsigned char>(c);
+    c = (u < 0x20) | (u == 0x7F) ? ' ' : c;
+  }
+}
+// Largest amount a document or a field may hold: 9 999 999 999.99.
+constexpr int64_t kMaxCents = 999999999999LL;
+constexpr int kMaxDocNumber = 99999999;
+
+inline AnsiString Rule(char c) {
+  return AnsiString(kWidth, c);
+}
+
+inline AnsiString Cut(const AnsiString& s, size_t width) {
+  return s.size() <= width ? s : s.substr(0, width);
+}
+
+inline AnsiString Center(const AnsiString& s) {
+  AnsiString t = Cut(s, kWidth);
+  return AnsiString((kWidth - t.size()) / 2, ' ') + t;
+}
+
+// Text on the left, value on the right; the text is cut so that the value always fits.
+inline AnsiString LeftRight(const AnsiString& left, const AnsiString& right) {
+  AnsiString r = Cut(right, kWidth);
+  size_t room = r.size() < kWidth ? kWidth - r.size() - 1 : 0;
+  AnsiString l = Cut(left, room);
+  return l + AnsiString(kWidth - l.size() - r.size(), ' ') + r;
+}
+
+inline AnsiString ZeroPad(int64_t n, int width) {
+  AnsiString digits = std::to_string(n < 0 ? -n : n);
+  if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
+  return n < 0 ? "-" + digits : digits;
+}
+
+// Amounts on paper and in answers: "1234.50", "-5.00".
+inline AnsiString Money(int64_t cents) {
+  int64_t a = cents < 0 ? -cents : cents;
+  return AnsiString(cents < 0 ? "-" : "") + std::to_string(a / 100) + "." + ZeroPad(a % 100, 2);
+}
+
+inline int NextNumber(int n) {
+  return n >= kMaxDocNumber ? 1 : n + 1;
+}
+
+// A number field: digits with at most one '.' or ',' as the decimal mark ("000012.50",
+// "12,5", "30"). More than two decimals round half up to hundredths. No blanks, no exponent, no
+// sign unless allowed. Answers the value in hundredths, or nothing when the text is no number.
+std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative = false);
+// qty (hundredths) x price (cents) x (1 + rate%) rounded half up to cents.
+int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths);
+
+}  // namespace model
+
+using namespace model;
+
+struct ModelOps {
+  using M = FiscalPrinterModel;
+  using Args = std::vector<WideString*>;
+  using Handler = PrinterAnswer (*)(M&, const Args&);
+
+  // Runs a command by method name (printer/model/model.cpp).
+  static PrinterAnswer Execute(M& m, const std::string& method, const Args& args);
+
+  // ---- answers
+
+  static uint16_t FiscalBits(const M& m) {
+    switch (m.state_) {
+      case M::DocState::Ticket:
+      case M::DocState::Invoice:
+        return status::kFiscalDocumentOpen | status::kDocumentOpen;
+      case M::DocState::NonFiscal:
+        return status::kDocumentOpen;
+      case M::DocState::Idle:
+        break;
+    }
+    return 0;
+  }
+  static uint16_t PrinterBits(const M& m) { return m.drawerOpen_ ? status::kDrawerOpen : 0; }
+
+  static PrinterAnswer Accept(const M& m, std::vector<AnsiString> fields = {}) {
+    PrinterAnswer a;
+    a.Result = 1;
+    a.PrinterStatus = PrinterBits(m);
+    a.FiscalStatus = FiscalBits(m);
+    for (const auto& f : fields) a.Fields.push_back(AnsiToWide(f));
+    return a;
+  }
+  static PrinterAnswer Refuse(const M& m, uint16_t bit) {
+    PrinterAnswer a;
+    a.Result = 0;
+    a.PrinterStatus = PrinterBits(m);
+    a.FiscalStatus = static_cast<uint16_t>(FiscalBits(m) | bit | status::kFiscalAny);
+    return a;
+  }
+  static PrinterAnswer BadState(const M& m) { return Refuse(m, status::kInvalidState); }
+  static PrinterAnswer BadField(const M& m) { return Refuse(m, status::kInvalidField); }
+
+  static AnsiString Arg(const Args& a, size_t i) { return WideToAnsi(*a[i]); }
+
+  // ---- paper
+
+  // Prints one text as the paper shows it: cut at "\n", each piece wrapped at 40 columns,
+  // control characters as blanks.
+  static void PrintWrapped(M& m, std::string_view text) {
+    size_t start = 0;
+    while (true) {
+      const size_t nl = text.find('\n', start);
+      std::string_view piece =
+          text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+      if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+      if (piece.empty()) m.Print("");
+      for (size_t p = 0; p < piece.size(); p += kWidth) m.Print(piece.substr(p, kWidth));
+      if (nl == std::string_view::npos) break;
+      start = nl + 1;
+    }
+  }
+
+  static AnsiString Stamp(const M& m) {
+    TDateTime now = m.ClockNow();
+    int y, mo, d, h, mi, s, ms;
+    DecodeDate(now, y, mo, d);
+    DecodeTime(now, h, mi, s, ms);
+    return ZeroPad(d, 2) + "/" + ZeroPad(mo, 2) + "/" + ZeroPad(y, 4) + " " + ZeroPad(h, 2) + ":" +
+           ZeroPad(mi, 2);
+  }
+
+  static AnsiString DocName(const M& m) {
+    if (m.state_ == M::DocState::Invoice) return AnsiString("FACTURA ") + m.invoiceLetter_;
+    return "TIQUE";
+  }
+  static int NextDocNumber(const M& m) {
+    if (m.state_ == M::DocState::Invoice)
+      return NextNumber(m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA
+                                                : m.counters_.LastInvoiceC);
+    return NextNumber(m.counters_.LastTicket);
+  }
+  // Takes the number of the document being ended.
+  static int TakeDocNumber(M& m) {
+    int& last =
+        m.state_ == M::DocState::Invoice
+            ? (m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA : m.counters_.LastInvoiceC)
+            : m.counters_.LastTicket;
+    last = NextNumber(last);
+    return last;
+  }
+
+  static void BeginDocument(M& m, M::DocState state, char letter) {
+    m.state_ = state;
+    m.invoiceLetter_ = letter;
+    m.docTotal_ = 0;
+    m.docPaid_ = 0;
+    m.totalPrinted_ = false;
+    m.items_.clear();
+  }
+  static void EndDocument(M& m) { BeginDocument(m, M::DocState::Idle, 0); }
+
+  static void PrintTotal(M& m) {
+    if (m.totalPrinted_) return;
+    m.Print(LeftRight("TOTAL", Money(m.docTotal_)));
+    m.totalPrinted_ = true;
+  }
+
+  static int ItemCount(const M& m) {
+    return static_cast<int>(
+        std::count_if(m.items_.begin(), m.items_.end(),
+                      [](const M::SoldItem& i) { return i.QuantityHundredths > 0; }));
+  }
+
+  // ---- fiscal documents (model/fiscal_documents.cpp)
+  static PrinterAnswer OpenTicket(M& m, const Args& a);
+  static PrinterAnswer OpenInvoice(M& m, const Args& a);
+  static PrinterAnswer Item(M& m, const Args& a, M::DocState kind);
+  static PrinterAnswer SendTicketItem(M& m, const Args& a);
+  static PrinterAnswer SendInvoiceItem(M& m, const Args& a);
+  static PrinterAnswer Subtotal(M& m, const Args& a, M::DocState kind);
+  static PrinterAnswer GetTicketSubtotal(M& m, const Args& a);
+  static PrinterAnswer GetInvoiceSubtotal(M& m, const Args& a);
+  static PrinterAnswer Payment(M& m, const Args& a, M::DocState kind);
+  static PrinterAnswer SendTicketPayment(M& m, const Args& a);
+  static PrinterAnswer SendInvoicePayment(M& m, const Args& a);
+  static PrinterAnswer Close(M& m, M::DocState kind);
+  static PrinterAnswer CloseTicket(M& m, const Args&);
+  static PrinterAnswer CloseInvoice(M& m, const Args& a);
+  static PrinterAnswer OpenCashDrawer(M& m, const Args& a);
+
+  // ---- non-fiscal documents (model/nonfiscal_documents.cpp)
+  static PrinterAnswer OpenNoFiscal(M& m, const Args&);
+  static PrinterAnswer SendNoFiscalText(M& m, const Args& a);
+  static PrinterAnswer CloseNoFiscal(M& m, const Args&);
+
+  // ---- closings and queries (model/closings_queries.cpp)
+  static void PrintDaySummary(M& m, const AnsiString& title);
+  static PrinterAnswer CloseJournal(M& m, const Args& a);
+  static PrinterAnswer SetGetDateTime(M& m, const Args& a);
+  static PrinterAnswer Status(M& m, const Args&);
+};
+
+}  // namespace plat

@@ -1,0 +1,259 @@
+// The printer side of the serial link: the printer model answering framed commands on a line.
+// It runs each command once per sequence number (a frame again under the number it executed
+// last gets the reply it kept), and can misbehave as a real line does: damaged, lost, late or
+// slow replies, a printer that goes silent or disappears.
+#include "printer/internal/link_server.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/format.h"
+#include "printer/internal/system.h"
+#include "printer/link_frame.h"
+#include "printer/model.h"
+
+namespace plat {
+
+class LinkServer::Impl {
+ public:
+  Impl(const LinkServerOptions& o, int fd, int stopFd, std::ostream& errors)
+      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed) {}
+
+  bool Open() {
+    if (!o_.journal.empty()) {
+      journal_.open(o_.journal, std::ios::app | std::ios::binary);
+      if (!journal_) return Complain("cannot write the journal " + o_.journal);
+    }
+    if (!o_.paper.empty()) {
+      paper_.open(o_.paper, std::ios::app | std::ios::binary);
+      if (!paper_) return Complain("cannot write the paper " + o_.paper);
+    }
+    if (!o_.clock.empty()) {
+      int y, mo, d, h, mi, s;
+      char sep;
+      if (std::sscanf(o_.clock.c_str(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s) !=
+              7 ||
+          (sep != ' ' && sep != 'T'))
+        return Complain("--clock takes 'YYYY-MM-DD HH:MM:SS'");
+      try {
+        const TDateTime at = EncodeDate(y, mo, d) + EncodeTime(h, mi, s);
+        model_.SetClock([at] { return at; });
+      } catch (const Exception& e) {
+        return Complain("--clock: " + e.Message());
+      }
+    }
+    return true;
+  }
+
+  // Serves until a signal, a vanish or a line failure. Answers the exit code.
+  int Serve() {
+    char buf[512];
+    while (!stop_) {
+      pollfd p[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+      const int r = ::poll(p, 2, -1);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        Complain(std::string("poll: ") + ErrnoText(errno));
+        return 1;
+      }
+      if (p[1].revents) break;
+      if (p[0].revents & (POLLERR | POLLNVAL)) {
+        Complain("the line failed");
+        return 1;
+      }
+      if (!(p[0].revents & POLLIN)) {
+        // A pseudo-terminal reports a hang-up while no host has it open; wait for one.
+        if (WaitMs(20)) break;
+        continue;
+      }
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR || errno == EAGAIN || errno == EIO) {
+          if (errno == EIO && WaitMs(20)) break;  // no host on the slave side
+          continue;
+        }
+        Complain(std::string("read: ") + ErrnoText(errno));
+        return 1;
+      }
+      for (ssize_t i = 0; i < n && !stop_; ++i) Byte(static_cast<uint8_t>(buf[i]));
+      if (vanished_) return 0;
+    }
+    return 0;
+  }
+
+  long Executed() const { return executed_; }
+
+ private:
+  bool Complain(const std::string& what) {
+    errors_ << "printer-emulator: " << what << "\n";
+    return false;
+  }
+
+  // Waits, also while a reply is held back; true when a signal asks to stop.
+  bool WaitMs(int ms) {
+    pollfd p{stopFd_, POLLIN, 0};
+    if (::poll(&p, 1, ms) > 0) stop_ = true;
+    return stop_;
+  }
+
+  bool Silent() const { return o_.silentAfter >= 0 && executed_ >= o_.silentAfter; }
+
+  void Byte(uint8_t b) {
+    switch (scanner_.Feed(b)) {
+      case link::FrameScanner::Event::None:
+      case link::FrameScanner::Event::KeepAlive:
+        return;
+      case link::FrameScanner::Event::Nak:
+        // The host could not read the reply: send it again.
+        if (!Silent() && !stored_.empty()) Send(stored_);
+        return;
+      case link::FrameScanner::Event::BadFrame:
+        if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
+        return;
+      case link::FrameScanner::Event::Frame:
+        break;
+    }
+    auto frame = link::DecodeCommand(scanner_.Frame());
+    if (!frame) {
+      if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
+      return;
+    }
+    if (haveLast_ && frame->Seq == lastSeq_) {
+      // The same command again: its reply was lost. Never run it twice.
+      if (!Silent()) Send(stored_);
+      return;
+    }
+    if (o_.vanishAfter >= 0 && executed_ >= o_.vanishAfter) {
+      vanished_ = true;
+      stop_ = true;
+      return;
+    }
+    if (Silent()) return;
+    stored_ = link::EncodeReply(Execute(*frame));
+    lastSeq_ = frame->Seq;
+    haveLast_ = true;
+    ++executed_;
+    Send(stored_);
+  }
+
+  link::ReplyFrame Execute(const link::CommandFrame& frame) {
+    link::ReplyFrame reply;
+    reply.Seq = frame.Seq;
+    reply.Cmd = frame.Cmd;
+    const CommandInfo* info = FindCommand(frame.Cmd);
+    if (info == nullptr) {
+      reply.FiscalStatus = status::kUnknownCommand | status::kFiscalAny;
+      return reply;
+    }
+    std::vector<WideString> args;
+    for (const auto& f : frame.Fields) args.push_back(AnsiToWide(f));
+    std::vector<WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    if (journal_.is_open()) {
+      std::string line = info->Method;
+      for (const auto& f : frame.Fields) {
+        line += '\t';
+        line += AnsiToUtf8(f);
+      }
+      journal_ << line << "\n" << std::flush;
+    }
+    PrinterAnswer answer;
+    try {
+      answer = model_.Execute(info->Method, ptrs);
+    } catch (const std::exception&) {
+      answer = {};
+      answer.FiscalStatus = status::kWorkingMemoryError | status::kFiscalAny;
+    }
+    if (paper_.is_open()) {
+      for (const auto& line : model_.Paper()) paper_ << AnsiToUtf8(line) << "\n";
+      paper_ << std::flush;
+    }
+    model_.ClearPaper();
+    reply.PrinterStatus = answer.PrinterStatus;
+    reply.FiscalStatus = answer.FiscalStatus;
+    for (const auto& f : answer.Fields) reply.Fields.push_back(WideToAnsi(f));
+    return reply;
+  }
+
+  // Sends a reply through the scripted line faults; every draw is made for every reply, so a
+  // seed gives the same faults for the same traffic.
+  void Send(const std::string& reply) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const bool busy = u(rng_) < o_.busy;
+    const bool drop = u(rng_) < o_.drop;
+    const bool late = u(rng_) < o_.delay;
+    const bool damage = u(rng_) < o_.corrupt;
+    const size_t at = rng_() % reply.size();
+    const auto flip = static_cast<char>(1 + rng_() % 255);
+    if (busy) {
+      for (int waited = 0; waited < o_.busyMs; waited += o_.keepAliveMs) {
+        Write(std::string(
+            1, static_cast<char>(waited / o_.keepAliveMs % 2 ? link::kDc4 : link::kDc2)));
+        if (WaitMs(o_.keepAliveMs)) return;
+      }
+    }
+    if (drop) return;
+    if (late && WaitMs(o_.delayMs)) return;
+    std::string out = reply;
+    if (damage) out[at] = static_cast<char>(out[at] ^ flip);
+    Write(out);
+  }
+
+  void Write(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+        pollfd p{fd_, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+      } else {
+        return;  // the host is gone; the next read tells
+      }
+    }
+  }
+
+  const LinkServerOptions o_;
+  int fd_;
+  int stopFd_;
+  std::ostream& errors_;
+  std::mt19937 rng_;
+  FiscalPrinterModel model_;
+  link::FrameScanner scanner_;
+  std::ofstream journal_;
+  std::ofstream paper_;
+  std::string stored_;
+  uint8_t lastSeq_ = 0;
+  bool haveLast_ = false;
+  std::atomic<long> executed_{0};
+  bool stop_ = false;
+  bool vanished_ = false;
+};
+
+LinkServer::LinkServer(const LinkServerOptions& options, int fd, int stopFd, std::ostream& errors)
+    : impl_(std::make_unique<Impl>(options, fd, stopFd, errors)) {}
+
+LinkServer::~LinkServer() = default;
+
+bool LinkServer::Open() {
+  return impl_->Open();
+}
+
+int LinkServer::Serve() {
+  return impl_->Serve();
+}
+
+long LinkServer::Executed() const {
+  return impl_->Executed();
+}
+
+}  // namespace plat

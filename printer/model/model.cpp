@@ -1,0 +1,123 @@
+// The printer model: its command dispatch, the paper and the clock. The handlers, by what they
+// handle, live beside this file.
+#include <cstdint>
+#include <iterator>
+
+#include "platform/os.h"
+#include "printer/internal/model_ops.h"
+
+namespace plat {
+
+namespace model {
+
+std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative) {
+  size_t i = 0;
+  bool negative = false;
+  if (allowNegative && !s.empty() && s[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  int64_t whole = 0;
+  int intDigits = 0;
+  int significant = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    ++intDigits;
+    if (significant > 0 || s[i] != '0') ++significant;
+    if (significant > 10) return std::nullopt;  // beyond any amount the printer holds
+    whole = whole * 10 + (s[i] - '0');
+  }
+  if (intDigits == 0) return std::nullopt;
+  int64_t frac = 0;
+  if (i < s.size()) {
+    if (s[i] != '.' && s[i] != ',') return std::nullopt;
+    ++i;
+    int fracDigits = 0;
+    int roundDigit = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++fracDigits) {
+      if (fracDigits < 2) frac = frac * 10 + (s[i] - '0');
+      if (fracDigits == 2) roundDigit = s[i] - '0';
+    }
+    if (fracDigits == 0 || i != s.size()) return std::nullopt;
+    if (fracDigits == 1) frac *= 10;
+    if (roundDigit >= 5) ++frac;
+  }
+  int64_t v = whole * 100 + frac;
+  if (v > kMaxCents) return std::nullopt;
+  return negative ? -v : v;
+}
+
+int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths) {
+  __int128 n = static_cast<__int128>(qty) * price * (10000 + rateHundredths);
+  const __int128 d = static_cast<__int128>(100) * 10000;
+  __int128 q = (n + d / 2) / d;
+  if (q > kMaxCents) return kMaxCents + 1;
+  return static_cast<int64_t>(q);
+}
+
+}  // namespace model
+
+namespace {
+
+// Each command's handler, at its command's place in the table; its argument counts apply.
+struct HandlerRow {
+  Command Id;
+  ModelOps::Handler Run;
+};
+constexpr HandlerRow kHandlers[] = {
+    {Command::Status, &ModelOps::Status},
+    {Command::CloseJournal, &ModelOps::CloseJournal},
+    {Command::OpenTicket, &ModelOps::OpenTicket},
+    {Command::SendTicketItem, &ModelOps::SendTicketItem},
+    {Command::GetTicketSubtotal, &ModelOps::GetTicketSubtotal},
+    {Command::SendTicketPayment, &ModelOps::SendTicketPayment},
+    {Command::CloseTicket, &ModelOps::CloseTicket},
+    {Command::OpenNoFiscal, &ModelOps::OpenNoFiscal},
+    {Command::SendNoFiscalText, &ModelOps::SendNoFiscalText},
+    {Command::CloseNoFiscal, &ModelOps::CloseNoFiscal},
+    {Command::SetGetDateTime, &ModelOps::SetGetDateTime},
+    {Command::OpenInvoice, &ModelOps::OpenInvoice},
+    {Command::SendInvoiceItem, &ModelOps::SendInvoiceItem},
+    {Command::GetInvoiceSubtotal, &ModelOps::GetInvoiceSubtotal},
+    {Command::SendInvoicePayment, &ModelOps::SendInvoicePayment},
+    {Command::CloseInvoice, &ModelOps::CloseInvoice},
+    {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
+};
+consteval bool EveryCommandHandledInOrder() {
+  if (std::size(kHandlers) != kCommandTable.size()) return false;
+  for (size_t i = 0; i < std::size(kHandlers); ++i)
+    if (static_cast<size_t>(kHandlers[i].Id) != i) return false;
+  return true;
+}
+static_assert(EveryCommandHandledInOrder(), "every command has its handler, in table order");
+
+}  // namespace
+
+PrinterAnswer ModelOps::Execute(M& m, const std::string& method, const Args& args) {
+  m.drawerOpen_ = false;  // the drawer sensor reports only right after opening it
+  const CommandInfo* info = FindCommand(method);
+  if (info == nullptr) return Refuse(m, status::kUnknownCommand);
+  // A command with missing or extra fields is a malformed command, not a crash.
+  if (args.size() != info->Fields) return BadField(m);
+  for (auto* p : args)
+    if (p == nullptr) return BadField(m);
+  return kHandlers[static_cast<size_t>(info->Id)].Run(m, args);
+}
+
+FiscalPrinterModel::FiscalPrinterModel() = default;
+
+PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
+                                          const std::vector<WideString*>& args) {
+  return ModelOps::Execute(*this, method, args);
+}
+
+void FiscalPrinterModel::Print(std::string_view line) {
+  AnsiString clean(line.substr(0, kWidth));
+  CleanLine(clean);
+  paper_.push_back(std::move(clean));
+}
+
+TDateTime FiscalPrinterModel::ClockNow() const {
+  return clock_ ? clock_() : Now();
+}
+
+}  // namespace plat

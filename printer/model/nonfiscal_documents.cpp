@@ -1,0 +1,41 @@
+// The printer model: non-fiscal documents (opening, free text lines, closing).
+#include "printer/internal/model_ops.h"
+
+namespace plat {
+
+PrinterAnswer ModelOps::OpenNoFiscal(M& m, const Args&) {
+  if (m.state_ != M::DocState::Idle) return BadState(m);
+  BeginDocument(m, M::DocState::NonFiscal, 0);
+  AnsiString number = ZeroPad(NextNumber(m.counters_.LastNonFiscal), 8);
+  m.Print(Rule('='));
+  m.Print(Center("DOCUMENTO NO FISCAL"));
+  m.Print(LeftRight(Stamp(m), "Nro " + number));
+  m.Print(Rule('-'));
+  return Accept(m, {number});
+}
+PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
+  if (m.state_ != M::DocState::NonFiscal) return BadState(m);
+  AnsiString text = Arg(a, 0);
+  if (text.size() <= kWidth && text.find('\n') == AnsiString::npos &&
+      (text.empty() || text.back() != '\r')) {
+    // One paper line, the usual case: the text itself goes onto the paper.
+    CleanLine(text);
+    m.paper_.push_back(std::move(text));
+  } else {
+    PrintWrapped(m, text);
+  }
+  return Accept(m);
+}
+PrinterAnswer ModelOps::CloseNoFiscal(M& m, const Args&) {
+  if (m.state_ != M::DocState::NonFiscal) return BadState(m);
+  m.counters_.LastNonFiscal = NextNumber(m.counters_.LastNonFiscal);
+  ++m.counters_.NonFiscalDocs;
+  AnsiString number = ZeroPad(m.counters_.LastNonFiscal, 8);
+  m.Print(Rule('-'));
+  m.Print(Center("FIN DOCUMENTO NO FISCAL"));
+  m.Print(Rule('='));
+  EndDocument(m);
+  return Accept(m, {number});
+}
+
+}  // namespace plat
