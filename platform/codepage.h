@@ -8,8 +8,6 @@ namespace plat {
 // Each byte to its Windows-1252 character (0x80-0x9F included; the five unassigned bytes
 // 0x81, 0x8D, 0x8F, 0x90, 0x9D map to the C1 control of the same value).
 WideString AnsiToWide(const AnsiString& s);
-// The same into out, whose room is reused (for a text converted line after line).
-void AnsiToWide(const AnsiString& s, WideString& out);
 // Each UTF-16 character to its Windows-1252 byte; a character that Windows-1252 cannot hold
 // (surrogate pairs included, as one character) becomes '?'.
 AnsiString WideToAnsi(const WideString& s);

@@ -2,7 +2,6 @@
 // that copies into another dataset, and a binary file form (docs/dataset-file.md).
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -38,10 +37,9 @@ const char* FieldTypeName(FieldType t);
 
 class TClientDataSet;
 
-// A field of a dataset, found by name, so a field object can be declared before the dataset's
-// data is loaded (as the form's persistent fields are). The column found is kept until the
-// dataset's fields change, when the name is looked up again. A name that the dataset does not
-// hold raises EDatabaseError "<dataset>: Field 'X' not found" at the access.
+// A field of a dataset, found by name at every access, so a field object can be declared
+// before the dataset's data is loaded (as the form's persistent fields are). A name that the
+// dataset does not hold raises EDatabaseError "<dataset>: Field 'X' not found".
 class TField {
  public:
   TField(TClientDataSet& ds, AnsiString name) : ds_(&ds), name_(std::move(name)) {}
@@ -66,15 +64,8 @@ class TField {
   void Clear() { SetValue(Variant::Null()); }
 
  private:
-  friend class TClientDataSet;
-  TField(TClientDataSet& ds, AnsiString name, int column, uint64_t fieldsVersion)
-      : ds_(&ds), name_(std::move(name)), column_(column), fieldsVersion_(fieldsVersion) {}
-  int Column() const;  // the field's column in the dataset's current fields, or raises
-  const Variant& CellRef() const;
   TClientDataSet* ds_;
   AnsiString name_;
-  mutable int column_ = -1;
-  mutable uint64_t fieldsVersion_ = 0;  // the dataset's fields version column_ belongs to
 };
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
@@ -114,9 +105,6 @@ class TClientDataSet {
   // the cursor on the first row; the giver's cursor never moves.
   Variant Data() const;
   void SetData(const Variant& packet);
-  // The same as SetData(source.Data()) without copying the rows: the two datasets share them
-  // until either one changes them.
-  void SetDataFrom(const TClientDataSet& source);
 
   // Cursor, in the order of the selected index (or insertion order without one).
   void First();
@@ -167,17 +155,14 @@ class TClientDataSet {
   int FieldIndex(const AnsiString& name) const;  // -1 when missing
   int FieldIndexOrFail(const AnsiString& name) const;
   const std::vector<FieldDef>& CurrentFields() const;
-  void FieldsChanged() { ++fieldsVersion_; }  // CurrentFields() may no longer be what it was
   Variant& Cell(int field);
   const Variant& Cell(int field) const;
   const IndexDef* FindIndex(const AnsiString& name) const;
   std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
   void PlaceCurrentRow();  // the current row to its place in the selected index's order
-  void Adopt(std::shared_ptr<DataPacket> data);  // new content: open at the first row
-  void OwnRows();  // before a change of the rows: its own copy of rows another dataset shares
-  std::shared_ptr<DataPacket> SnapshotCopy() const;  // stored rows, pending edits left out
-  std::shared_ptr<const DataPacket> Snapshot() const { return SnapshotCopy(); }
+  void Adopt(std::shared_ptr<DataPacket> data);        // new content: open at the first row
+  std::shared_ptr<const DataPacket> Snapshot() const;  // stored rows, pending edits left out
   void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index
 
   AnsiString name_;
@@ -196,10 +181,6 @@ class TClientDataSet {
   DataSetState state_ = DataSetState::Inactive;
   bool aggregates_ = false;
   std::vector<Variant> editBackup_;  // row before Edit, restored by Cancel
-  uint64_t fieldsVersion_ = 1;       // changes whenever CurrentFields() may change
-  AnsiString locateFields_;          // the last field list Locate resolved, and its columns
-  std::vector<int> locateCols_;
-  uint64_t locateVersion_ = 0;
 };
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -66,6 +67,7 @@ AnsiString DateTimeToStr(TDateTime dt);
 TDateTime StrToDateTime(const AnsiString& s);
 
 AnsiString UpperCase(const AnsiString& s);  // ASCII letters only, as the runtime's UpperCase
-AnsiString Trim(const AnsiString& s);       // removes blanks and control characters
+AnsiString Trim(const AnsiString& s);       // removes blanks and control characters from both ends
+AnsiString Trim(const AnsiString& s, std::string_view chars);  // removes these from both ends
 
 }  // namespace plat

@@ -1,7 +1,6 @@
 // What the operating system provides: the executable's path, files and the clock.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
 #include "platform/types.h"
@@ -13,9 +12,6 @@ AnsiString ExecutablePath();
 // Tests point the executable path at a folder of their own, so that the log and the host files
 // land there. An empty path returns to the real one.
 void SetExecutablePathForTesting(const AnsiString& path);
-// Changes whenever the executable path may have changed (SetExecutablePathForTesting), so that
-// what a caller derived from the path can be kept until then.
-uint64_t ExecutablePathVersion();
 
 // Folder of a path without the trailing separator ("/a/b/c" -> "/a/b").
 AnsiString ExtractFileDir(const AnsiString& path);
