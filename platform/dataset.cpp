@@ -254,10 +254,6 @@ int TClientDataSet::FieldCount() const {
   return static_cast<int>(CurrentFields().size());
 }
 
-bool TClientDataSet::HasField(const AnsiString& name) const {
-  return FieldIndex(name) >= 0;
-}
-
 TField TClientDataSet::FieldByName(const AnsiString& name) {
   FieldIndexOrFail(name);
   return TField(*this, name);

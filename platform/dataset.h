@@ -1,11 +1,15 @@
 // The client dataset: an in-memory table with named fields, a cursor, indexes, a data packet
 // that copies into another dataset, and a binary file form (docs/dataset-file.md).
+// Thread safety: nothing in a dataset is locked, so a dataset and its field objects belong to
+// one thread at a time; distinct datasets may be used from distinct threads. A packet handed out
+// by Data() never changes and may be shared between threads.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/export.h"
 #include "platform/variant.h"
 
 namespace plat {
@@ -27,20 +31,20 @@ struct DataPacket {
 
 // Serialises a packet to the file form and back. Load raises EDatabaseError for a truncated,
 // corrupt or foreign file and never reads out of bounds.
-std::string SavePacketToBytes(const DataPacket& packet);
-std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes);
+PLAT_API std::string SavePacketToBytes(const DataPacket& packet);
+PLAT_API std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes);
 // The same, naming the source (a file path) in the error messages: "'<name>' is truncated".
-std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes,
-                                                      const AnsiString& sourceName);
+PLAT_API std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes,
+                                                               const AnsiString& sourceName);
 // "String", "Integer", "Float", "Boolean", "DateTime".
-const char* FieldTypeName(FieldType t);
+PLAT_API const char* FieldTypeName(FieldType t);
 
 class TClientDataSet;
 
 // A field of a dataset, found by name at every access, so a field object can be declared
 // before the dataset's data is loaded (as the form's persistent fields are). A name that the
 // dataset does not hold raises EDatabaseError "<dataset>: Field 'X' not found".
-class TField {
+class PLAT_API TField {
  public:
   TField(TClientDataSet& ds, AnsiString name) : ds_(&ds), name_(std::move(name)) {}
 
@@ -70,7 +74,7 @@ class TField {
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
 
-class TClientDataSet {
+class PLAT_API TClientDataSet {
  public:
   explicit TClientDataSet(AnsiString name = "ClientDataSet");
   TClientDataSet(const TClientDataSet&) = delete;
@@ -92,9 +96,8 @@ class TClientDataSet {
   bool Active() const { return state_ != DataSetState::Inactive; }
   void SetActive(bool on) { on ? Open() : Close(); }
   DataSetState State() const { return state_; }
-  // A flag only; aggregates are not computed.
-  void SetAggregatesActive(bool on) { aggregates_ = on; }
-  bool AggregatesActive() const { return aggregates_; }
+  // Aggregates are not computed: the switch changes nothing.
+  void SetAggregatesActive(bool /*on*/) {}
 
   // Files. Open() with a FileName loads it. SaveToFile writes atomically.
   AnsiString FileName;
@@ -120,7 +123,6 @@ class TClientDataSet {
   int FieldCount() const;
   TField FieldByName(const AnsiString& name);  // EDatabaseError when missing
   TField Fields(int index);
-  bool HasField(const AnsiString& name) const;
 
   // Editing. Insert adds an empty row before the current one (at the start of an empty table),
   // Append after the last; both make it current. Post stores it; Cancel drops an unposted row.
@@ -179,7 +181,6 @@ class TClientDataSet {
   bool eof_ = true;
   bool bof_ = true;
   DataSetState state_ = DataSetState::Inactive;
-  bool aggregates_ = false;
   std::vector<Variant> editBackup_;  // row before Edit, restored by Cancel
 };
 

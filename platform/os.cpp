@@ -16,6 +16,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/format.h"
+#include "platform/testing/hooks.h"
 
 namespace plat {
 namespace {

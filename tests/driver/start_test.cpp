@@ -8,6 +8,7 @@
 #include "platform/format.h"
 #include "platform/os.h"
 #include "tests/support/harness.h"
+#include "platform/testing/hooks.h"
 
 using testhost::DriverHost;
 

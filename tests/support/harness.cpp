@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/os.h"
 #include "platform/printer.h"
+#include "platform/testing/hooks.h"
 
 namespace testhost {
 
