@@ -9,6 +9,7 @@
 #include "platform/os.h"
 #include "printer/printer.h"
 #include "platform/support.h"
+#include "platform/testing/hooks.h"
 
 namespace benchhost {
 

@@ -80,33 +80,6 @@ void BM_DataPacketCopy(benchmark::State& state) {
   Rows(state, rows);
 }
 
-// The dataset-to-dataset copy the driver makes of the host's datasets: the rows are shared
-// until one side changes them, so the copy itself only sets up the cursor.
-void BM_SetDataFrom(benchmark::State& state) {
-  const int rows = static_cast<int>(state.range(0));
-  auto source = benchhost::Products(rows);
-  TClientDataSet target("target");
-  for (auto _ : state) {
-    target.SetDataFrom(*source);
-    benchmark::DoNotOptimize(target.RecordCount());
-  }
-  Rows(state, rows);
-}
-
-// The same followed by one edit, which makes the target's own copy of the rows.
-void BM_SetDataFromAndEdit(benchmark::State& state) {
-  const int rows = static_cast<int>(state.range(0));
-  auto source = benchhost::Products(rows);
-  TClientDataSet target("target");
-  for (auto _ : state) {
-    target.SetDataFrom(*source);
-    target.Edit();
-    target.FieldByName("VRTOTAL").SetAsFloat(1.0);
-    target.Post();
-  }
-  Rows(state, rows);
-}
-
 // A packet copy followed by one edit, which must not cost more than copying the rows once.
 void BM_DataPacketCopyAndEdit(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
@@ -216,8 +189,6 @@ ROWS(BM_SaveToFile);
 ROWS(BM_LoadFromFile);
 ROWS(BM_DataPacketCopy);
 ROWS(BM_DataPacketCopyAndEdit);
-ROWS(BM_SetDataFrom);
-ROWS(BM_SetDataFromAndEdit);
 ROWS(BM_Append);
 // Each insert moves the rows stored after it, so inserting every row before the first one grows
 // with the square of the rows; 100,000 would take about a minute per run.

@@ -16,7 +16,7 @@ void CopyHostData(plat::TClientDataSet& target, plat::TClientDataSet* host, cons
   if (host == nullptr)
     throw plat::Exception(plat::AnsiString("GeraReciboSangria: dataset ") + name +
                           " is not assigned");
-  target.SetDataFrom(*host);
+  target.SetData(host->Data());
 }
 
 }  // namespace

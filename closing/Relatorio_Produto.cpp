@@ -29,29 +29,15 @@ plat::AnsiString B() {
   return plat::Replicate(" ", kWidth);
 }
 
-// A product dataset's fields, each found by name at its first read (a missing one fails there).
-struct ProductFields {
-  explicit ProductFields(plat::TClientDataSet& products)
-      : code(products, "CDPRODUTO"),
-        name(products, "NMPRODUTO"),
-        quantity(products, "QTPRODVEND"),
-        total(products, "VRTOTAL"),
-        addition(products, "VRACRE"),
-        discount(products, "VRDESC"),
-        taxLetter(products, "IDTPIMPOSFIS"),
-        taxRate(products, "VRPEALIMPFIS") {}
-  plat::TField code, name, quantity, total, addition, discount, taxLetter, taxRate;
-};
-
 struct ReportTotals {
   double doValor = 0;
   double doVrAcre = 0;
   double doVrDesc = 0;
 
-  void Add(const ProductFields& row) {
-    doValor += row.total.AsFloat();
-    doVrAcre += row.addition.AsFloat();
-    doVrDesc += row.discount.AsFloat();
+  void Add(plat::TClientDataSet& row) {
+    doValor += row.FieldByName("VRTOTAL").AsFloat();
+    doVrAcre += row.FieldByName("VRACRE").AsFloat();
+    doVrDesc += row.FieldByName("VRDESC").AsFloat();
   }
 };
 
@@ -63,6 +49,15 @@ void Line(TfrmArgentina& form, const plat::AnsiString& text) {
 plat::AnsiString ColumnHeading(const plat::TMessages& msg) {
   return L(msg.Msg("Codigo"), 13) + L(msg.Msg("Nome"), 15) + R(msg.Msg("Qtde_"), 4) +
          R(msg.Msg("Valor2"), 8);
+}
+
+// A product's line: code, name, quantity and value, the fields read in the order the line
+// shows them (so a missing field is the first one the line needs).
+plat::AnsiString ProductLine(plat::TClientDataSet& products, int quantityWidth, int valueWidth) {
+  plat::AnsiString line = L(products.FieldByName("CDPRODUTO").AsString(), 11) + " ";
+  line += L(products.FieldByName("NMPRODUTO").AsString(), 13) + " ";
+  line += R(arfis::AmountText(products.FieldByName("QTPRODVEND").AsFloat()), quantityWidth);
+  return line + R(arfis::AmountText(products.FieldByName("VRTOTAL").AsFloat()), valueWidth);
 }
 
 // The name of a zero-rate tax category, or the empty text for an unknown letter.
@@ -82,16 +77,10 @@ void PlainLayout(TfrmArgentina& form, ReportTotals& totals) {
   Line(form, E());
   Line(form, ColumnHeading(msg));
   Line(form, E());
-  const ProductFields row(products);
-  plat::AnsiString line;  // each product's line, built in the room of the one before
   products.First();
   while (!products.Eof()) {
-    // The fields are read in the order the line shows them.
-    line.assign(L(row.code.AsString(), 11)).append(" ").append(L(row.name.AsString(), 13));
-    line.append(" ").append(R(arfis::AmountText(row.quantity.AsFloat()), 4));
-    line.append(R(arfis::AmountText(row.total.AsFloat()), 10));
-    Line(form, line);
-    totals.Add(row);
+    Line(form, ProductLine(products, 4, 10));
+    totals.Add(products);
     products.Next();
   }
   products.Close();
@@ -117,54 +106,21 @@ void RecreateCategoryTotals(plat::TClientDataSet& cdsAliqProduto) {
   cdsAliqProduto.CreateDataSet();
 }
 
-// The tax-category totals' fields, each found by name at its first use, and the category
-// the cursor stands on, with its total as it runs.
-struct CategoryFields {
-  explicit CategoryFields(plat::TClientDataSet& categories)
-      : letter(categories, "IDTPIMPOSFIS"),
-        rate(categories, "VRPERCSITTRIB"),
-        total(categories, "VRTOTALALIQ") {}
-  plat::TField letter, rate, total;
-  bool onRow = false;  // a search found the row of (rowLetter, rowRate); the cursor is on it
-  plat::AnsiString rowLetter;
-  plat::AnsiString rowRate;
-  double runningTotal = 0;  // that row's total with the values added since, not yet written
-};
-
-// Writes the running total of the category the cursor stands on to its row.
-void WriteCategoryTotal(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category) {
-  if (!category.onRow) return;
-  cdsAliqProduto.Edit();
-  category.total.SetAsFloat(category.runningTotal);
-  cdsAliqProduto.Post();
-}
-
 // Adds a product's value to its (letter, rate) category. A new category's row goes in before
-// the current one, so the summary lists the categories last seen first. The products come in
-// tax-category order, so most rows add to the category of the row before: once a search has
-// found that category's row, the cursor stays on it, and the values of the category's next
-// rows are added one by one to a running total (the same additions in the same order) that is
-// written to the row when the walk moves on (WriteCategoryTotal).
-void AddToCategory(plat::TClientDataSet& cdsAliqProduto, CategoryFields& category,
-                   const plat::AnsiString& letter, double rate, const plat::AnsiString& rateText,
-                   double value) {
-  if (category.onRow && letter == category.rowLetter && rateText == category.rowRate) {
-    category.runningTotal += value;
-    return;
-  }
-  WriteCategoryTotal(cdsAliqProduto, category);
-  category.onRow = false;
-  category.rowLetter = letter;
-  category.rowRate = rateText;
+// the current one, so the summary lists the categories last seen first.
+void AddToCategory(plat::TClientDataSet& cdsAliqProduto, const plat::AnsiString& letter,
+                   double rate, const plat::AnsiString& rateText, double value) {
   if (cdsAliqProduto.Locate("IDTPIMPOSFIS;VRPERCSITTRIB",
                             plat::VarArrayOf({plat::Variant(letter), plat::Variant(rateText)}))) {
-    category.runningTotal = category.total.AsFloat() + value;
-    category.onRow = true;
+    cdsAliqProduto.Edit();
+    plat::TField total = cdsAliqProduto.FieldByName("VRTOTALALIQ");
+    total.SetAsFloat(total.AsFloat() + value);
+    cdsAliqProduto.Post();
   } else {
     cdsAliqProduto.Insert();
-    category.rate.SetAsFloat(rate);
-    category.total.SetAsFloat(value);
-    category.letter.SetAsString(letter);
+    cdsAliqProduto.FieldByName("VRPERCSITTRIB").SetAsFloat(rate);
+    cdsAliqProduto.FieldByName("VRTOTALALIQ").SetAsFloat(value);
+    cdsAliqProduto.FieldByName("IDTPIMPOSFIS").SetAsString(letter);
     cdsAliqProduto.Post();
   }
 }
@@ -182,16 +138,13 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
   ImpFisDebug("");
 
   products.SetIndexName("idxTributacao");
-  const ProductFields row(products);
-  CategoryFields category(categories);
   plat::AnsiString currentRate;
   plat::AnsiString currentLetter;
-  plat::AnsiString line;  // each product's line, built in the room of the one before
   products.First();
   while (!products.Eof()) {
-    const plat::AnsiString letter = row.taxLetter.AsString();
-    const double rate = row.taxRate.AsFloat();
-    const plat::AnsiString rateText = row.taxRate.AsString();
+    const plat::AnsiString letter = products.FieldByName("IDTPIMPOSFIS").AsString();
+    const double rate = products.FieldByName("VRPEALIMPFIS").AsFloat();
+    const plat::AnsiString rateText = products.FieldByName("VRPEALIMPFIS").AsString();
 
     if (rateText != currentRate || letter != currentLetter) {
       currentRate = rateText;
@@ -208,17 +161,11 @@ void TaxCategoryLayout(TfrmArgentina& form, ReportTotals& totals) {
       Line(form, heading);
     }
 
-    // The fields are read in the order the line shows them.
-    line.assign(L(row.code.AsString(), 11)).append(" ").append(L(row.name.AsString(), 13));
-    line.append(" ").append(R(arfis::AmountText(row.quantity.AsFloat()), 5));
-    const double value = row.total.AsFloat();
-    line.append(R(arfis::AmountText(value), 8));
-    Line(form, line);
-    totals.Add(row);
-    AddToCategory(categories, category, letter, rate, rateText, value);
+    Line(form, ProductLine(products, 5, 8));
+    totals.Add(products);
+    AddToCategory(categories, letter, rate, rateText, products.FieldByName("VRTOTAL").AsFloat());
     products.Next();
   }
-  WriteCategoryTotal(categories, category);
   products.Close();
 
   Line(form, L(msg.Msg("Valor_"), 30) + R(arfis::AmountText(totals.doValor), 10));
@@ -268,7 +215,7 @@ ARFIS_API void Relatorio_Produto(
 
     if (cdsProdAux == nullptr)
       throw plat::Exception("Relatorio_Produto: the product dataset is not assigned");
-    form.cdsProdVend.SetDataFrom(*cdsProdAux);
+    form.cdsProdVend.SetData(cdsProdAux->Data());
     ReportTotals totals;
 
     if (stEmiRelProd == "S") {

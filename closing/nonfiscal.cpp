@@ -5,10 +5,6 @@
 
 namespace arfis {
 
-namespace {
-plat::WideString g_lineText;  // a report sends thousands of lines: their room is reused
-}  // namespace
-
 void NonFiscalOpen(TfrmArgentina& form) {
   form.prfImpressora.OpenNoFiscal();
   ImpFisDebug("OpenNoFiscal");
@@ -20,10 +16,8 @@ void NonFiscalClose(TfrmArgentina& form) {
 }
 
 void NonFiscalLine(TfrmArgentina& form, const plat::AnsiString& line, bool log) {
-  plat::WideString& wtRelat = g_lineText;
-  plat::AnsiToWide(line, wtRelat);
+  plat::WideString wtRelat = plat::AnsiToWide(line);
   form.prfImpressora.SendNoFiscalText(wtRelat);
-  if (wtRelat.capacity() > 4096) plat::WideString().swap(wtRelat);
   if (log) ImpFisDebug(line);
 }
 

@@ -1,6 +1,4 @@
 // The printer's clock as the text "dd/mm/yy hh:nn", read with the date-time command.
-#include <exception>
-
 #include "driver/Arfis770.h"
 #include "driver/form.h"
 #include "driver/guard.h"
@@ -18,7 +16,7 @@ plat::WideString Piece(const plat::WideString& text, size_t first, size_t count)
 }  // namespace
 
 std::optional<plat::AnsiString> TfrmArgentina::getDataImp(const plat::AnsiString& stEsquemaCor) {
-  try {
+  return arfis::GuardedValue(stEsquemaCor, [&] {
     plat::WideString wtParametro = u"G";
     plat::WideString wtData;
     plat::WideString wtHora;
@@ -32,10 +30,5 @@ std::optional<plat::AnsiString> TfrmArgentina::getDataImp(const plat::AnsiString
     }
     // After a refused command this is what the control left in the two arguments.
     return plat::WideToAnsi(wtData + u" " + wtHora);
-  } catch (const std::exception& e) {
-    arfis::ShowError(arfis::FailureMessage(e), stEsquemaCor);
-  } catch (...) {
-    arfis::ShowError("Unknown failure", stEsquemaCor);
-  }
-  return std::nullopt;
+  });
 }

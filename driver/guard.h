@@ -3,6 +3,8 @@
 #pragma once
 
 #include <exception>
+#include <optional>
+#include <utility>
 
 #include "driver/form.h"
 #include "platform/types.h"
@@ -28,9 +30,9 @@ bool Ask(const plat::AnsiString& key, const plat::AnsiString& scheme);
 void LogWide(const plat::WideString& line);
 
 // Runs body inside the entry point's one exception handler: any failure shows the error dialog
-// with scheme and makes the function answer false; otherwise answers what body answers.
+// with scheme and answers no value; otherwise answers what body answers.
 template <class Body>
-bool Guarded(const plat::AnsiString& scheme, Body&& body) {
+auto GuardedValue(const plat::AnsiString& scheme, Body&& body) -> std::optional<decltype(body())> {
   try {
     return body();
   } catch (const std::exception& e) {
@@ -38,7 +40,13 @@ bool Guarded(const plat::AnsiString& scheme, Body&& body) {
   } catch (...) {
     ShowError("Unknown failure", scheme);
   }
-  return false;
+  return std::nullopt;
+}
+
+// The same for an entry point that answers a Boolean: a failure answers false.
+template <class Body>
+bool Guarded(const plat::AnsiString& scheme, Body&& body) {
+  return GuardedValue(scheme, std::forward<Body>(body)).value_or(false);
 }
 
 }  // namespace arfis

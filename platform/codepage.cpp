@@ -80,50 +80,24 @@ char32_t NextUtf8(const std::string& s, size_t& pos) {
 
 }  // namespace
 
-// Every report line passes through the two conversions below. A text of plain ASCII, the
-// usual case, is copied in one pass that the compiler can do many characters at a time.
-
 WideString AnsiToWide(const AnsiString& s) {
   WideString out;
-  AnsiToWide(s, out);
+  out.reserve(s.size());
+  for (char ch : s) {
+    const auto b = static_cast<unsigned char>(ch);
+    out += b >= 0x80 && b <= 0x9F ? kHigh[b - 0x80] : static_cast<char16_t>(b);
+  }
   return out;
 }
 
-void AnsiToWide(const AnsiString& s, WideString& out) {
-  const size_t n = s.size();
-  const auto* from = reinterpret_cast<const unsigned char*>(s.data());
-  out.resize(n);
-  char16_t* to = out.data();
-  unsigned char any = 0;
-  for (size_t i = 0; i < n; ++i) any |= from[i];
-  if (any < 0x80) {
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
-    return;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char b = from[i];
-    to[i] = b >= 0x80 && b <= 0x9F ? kHigh[b - 0x80] : static_cast<char16_t>(b);
-  }
-}
-
 AnsiString WideToAnsi(const WideString& s) {
-  const size_t n = s.size();
-  const char16_t* from = s.data();
-  AnsiString out(n, '\0');  // a surrogate pair gives one character: never longer than s
-  char* to = out.data();
-  char16_t any = 0;
-  for (size_t i = 0; i < n; ++i) any |= from[i];
-  if (any < 0x80) {
-    for (size_t i = 0; i < n; ++i) to[i] = static_cast<char>(from[i]);
-    return out;
+  AnsiString out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    if (IsHighSurrogate(c) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) ++i;  // one char
+    out += AnsiOf(c);
   }
-  size_t length = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t c = from[i];
-    if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(from[i + 1])) ++i;  // one char
-    to[length++] = AnsiOf(c);
-  }
-  out.resize(length);
   return out;
 }
 

@@ -44,23 +44,11 @@ int StringSize(const FieldDef& f) {
 
 // A cell reduced to something that orders totally: nulls, then NaN, then numbers, then texts,
 // then anything else. Built before sorting so that the comparison itself cannot throw.
-// What a field reads where there is no value: no current row, or a row shorter than the fields.
-const Variant kNull = Variant::Null();
-
 struct SortKey {
   int rank = 0;
   double num = 0;
-  uint64_t head = 0;  // a text's first eight bytes, big-endian: most texts differ within them
   std::string text;
 };
-
-uint64_t TextHead(const std::string& text) {
-  uint64_t head = 0;
-  const size_t n = std::min<size_t>(text.size(), 8);
-  for (size_t i = 0; i < 8; ++i)
-    head = head << 8 | (i < n ? static_cast<unsigned char>(text[i]) : 0u);
-  return head;
-}
 
 SortKey MakeKey(const Variant& v) {
   SortKey k;
@@ -83,7 +71,6 @@ SortKey MakeKey(const Variant& v) {
     case VarType::WideStr:
       k.rank = 3;
       k.text = v.AsString();
-      k.head = TextHead(k.text);
       break;
     default:
       k.rank = 4;
@@ -96,51 +83,10 @@ int CompareKeys(const SortKey& a, const SortKey& b) {
   if (a.rank != b.rank) return a.rank < b.rank ? -1 : 1;
   if (a.rank == 2) return a.num < b.num ? -1 : (b.num < a.num ? 1 : 0);
   if (a.rank == 3) {
-    if (a.head != b.head) return a.head < b.head ? -1 : 1;
     int c = a.text.compare(b.text);  // byte-wise, unsigned
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   return 0;
-}
-
-// An index over a field with a handful of values (tax categories, kinds of movement) needs no
-// sort: each row joins the group of its key, the groups are put in key order and the rows keep
-// their stored order within a group, which is the order a stable sort gives. Answers false,
-// leaving the order as it was, when the keys turn out to be more than a handful.
-template <typename Compare>
-bool GroupByFewKeys(std::vector<size_t>& order, size_t n, const Compare& compare) {
-  constexpr size_t kFew = 16;
-  std::vector<size_t> groupFirstRow;  // a row of each group, in order of appearance
-  std::vector<size_t> groupOfRow(n);
-  size_t last = 0;  // the group of the row before: neighbours often share a key
-  for (size_t r = 0; r < n; ++r) {
-    size_t g =
-        groupFirstRow.empty() || compare(groupFirstRow[last], r) != 0 ? groupFirstRow.size() : last;
-    for (size_t i = 0; i < groupFirstRow.size() && g == groupFirstRow.size(); ++i)
-      if (i != last && compare(groupFirstRow[i], r) == 0) g = i;
-    if (g == groupFirstRow.size()) {
-      if (groupFirstRow.size() == kFew) return false;
-      groupFirstRow.push_back(r);
-    }
-    groupOfRow[r] = g;
-    last = g;
-  }
-  const size_t groups = groupFirstRow.size();
-  std::vector<size_t> byKey(groups);
-  for (size_t g = 0; g < groups; ++g) byKey[g] = g;
-  std::sort(byKey.begin(), byKey.end(),
-            [&](size_t a, size_t b) { return compare(groupFirstRow[a], groupFirstRow[b]) < 0; });
-  // Where each group starts in the order, then every row placed in stored order.
-  std::vector<size_t> start(groups);
-  std::vector<size_t> count(groups, 0);
-  for (size_t r = 0; r < n; ++r) ++count[groupOfRow[r]];
-  size_t at = 0;
-  for (size_t g : byKey) {
-    start[g] = at;
-    at += count[g];
-  }
-  for (size_t r = 0; r < n; ++r) order[start[groupOfRow[r]]++] = r;
-  return true;
 }
 
 // The value a field stores for v: converted to the field's type, texts cut to the size.
@@ -165,113 +111,50 @@ Variant ToFieldValue(const FieldDef& f, const Variant& v) {
   return v;
 }
 
-// A search key, compared exactly with the cells of one field, both taken as values of the
-// field's type. The key is converted at its first comparison with a cell that is not null and
-// kept for the rows after it. A key or a cell that does not convert matches nothing.
-class KeyMatcher {
- public:
-  KeyMatcher(const FieldDef& f, const Variant& key)
-      : type_(f.Type), key_(&key), keyNull_(key.IsNull() || key.IsEmpty()) {}
-
-  bool Matches(const Variant& cell) {
-    bool cellNull = cell.IsNull() || cell.IsEmpty();
-    if (cellNull || keyNull_) return cellNull && keyNull_;
-    if (!Converted()) return false;
-    try {
-      switch (type_) {
-        case FieldType::String:
-          return cell.AsString() == text_;
-        case FieldType::Integer:
-          // Through the double, so that "21.5" does not round onto 22.
-          return static_cast<double>(cell.AsInteger()) == number_;
-        case FieldType::Float:
-          return cell.AsDouble() == number_;
-        case FieldType::Boolean:
-          return cell.AsBoolean() == flag_;
-        case FieldType::DateTime:
-          return cell.AsDateTime() == number_;
-      }
-    } catch (const Exception&) {
+// Exact comparison of a cell with a search key, both taken as values of the field's type. A key
+// or a cell that does not convert matches nothing.
+bool CellMatches(const FieldDef& f, const Variant& cell, const Variant& key) {
+  bool cellNull = cell.IsNull() || cell.IsEmpty();
+  bool keyNull = key.IsNull() || key.IsEmpty();
+  if (cellNull || keyNull) return cellNull && keyNull;
+  try {
+    switch (f.Type) {
+      case FieldType::String:
+        return cell.AsString() == key.AsString();
+      case FieldType::Integer:
+        // Through the double, so that "21.5" does not round onto 22.
+        return static_cast<double>(cell.AsInteger()) == key.AsDouble();
+      case FieldType::Float:
+        return cell.AsDouble() == key.AsDouble();
+      case FieldType::Boolean:
+        return cell.AsBoolean() == key.AsBoolean();
+      case FieldType::DateTime:
+        return cell.AsDateTime() == key.AsDateTime();
     }
-    return false;
+  } catch (const Exception&) {
   }
-
- private:
-  bool Converted() {
-    if (state_ == State::Pending) {
-      state_ = State::Failed;
-      try {
-        switch (type_) {
-          case FieldType::String:
-            text_ = key_->AsString();
-            break;
-          case FieldType::Integer:
-          case FieldType::Float:
-            number_ = key_->AsDouble();
-            break;
-          case FieldType::Boolean:
-            flag_ = key_->AsBoolean();
-            break;
-          case FieldType::DateTime:
-            number_ = key_->AsDateTime();
-            break;
-        }
-        state_ = State::Ready;
-      } catch (const Exception&) {
-      }
-    }
-    return state_ == State::Ready;
-  }
-
-  enum class State { Pending, Ready, Failed };
-  FieldType type_;
-  const Variant* key_;
-  bool keyNull_;
-  State state_ = State::Pending;
-  AnsiString text_;
-  double number_ = 0;
-  bool flag_ = false;
-};
+  return false;
+}
 
 }  // namespace
 
 // ---- TField ----
 
-int TField::Column() const {
-  if (fieldsVersion_ != ds_->fieldsVersion_) {
-    column_ = ds_->FieldIndexOrFail(name_);
-    fieldsVersion_ = ds_->fieldsVersion_;
-  }
-  return column_;
-}
-
 bool TField::IsNull() const {
   const TClientDataSet& ds = *ds_;  // the reading overload of Cell
-  const Variant& v = ds.Cell(Column());
+  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
   return v.IsNull() || v.IsEmpty();
 }
 
 Variant TField::Value() const {
   const TClientDataSet& ds = *ds_;
-  const Variant& v = ds.Cell(Column());
+  const Variant& v = ds.Cell(ds.FieldIndexOrFail(name_));
   return v.IsEmpty() ? Variant::Null() : v;
 }
 
-// The current row's cell, read in place; an empty cell reads as null. A report reads fields
-// row after row: the common case (column known, dataset open on a row) is read directly.
-const Variant& TField::CellRef() const {
-  const TClientDataSet& ds = *ds_;
-  if (fieldsVersion_ == ds.fieldsVersion_ && ds.state_ != DataSetState::Inactive && ds.data_ &&
-      !ds.order_.empty()) {
-    const auto& row = ds.data_->Rows[ds.order_[static_cast<size_t>(ds.pos_)]];
-    if (static_cast<size_t>(column_) < row.size()) return row[static_cast<size_t>(column_)];
-  }
-  return ds.Cell(Column());
-}
-
 AnsiString TField::AsString() const {
-  const Variant& v = CellRef();
-  return v.IsNull() || v.IsEmpty() ? AnsiString() : v.AsString();
+  Variant v = Value();
+  return v.IsNull() ? AnsiString() : v.AsString();
 }
 
 WideString TField::AsWideString() const {
@@ -279,27 +162,27 @@ WideString TField::AsWideString() const {
 }
 
 double TField::AsFloat() const {
-  const Variant& v = CellRef();
-  return v.IsNull() || v.IsEmpty() ? 0.0 : v.AsDouble();
+  Variant v = Value();
+  return v.IsNull() ? 0.0 : v.AsDouble();
 }
 
 int32_t TField::AsInteger() const {
-  const Variant& v = CellRef();
-  return v.IsNull() || v.IsEmpty() ? 0 : v.AsInteger();
+  Variant v = Value();
+  return v.IsNull() ? 0 : v.AsInteger();
 }
 
 bool TField::AsBoolean() const {
-  const Variant& v = CellRef();
-  return v.IsNull() || v.IsEmpty() ? false : v.AsBoolean();
+  Variant v = Value();
+  return v.IsNull() ? false : v.AsBoolean();
 }
 
 TDateTime TField::AsDateTime() const {
-  const Variant& v = CellRef();
-  return v.IsNull() || v.IsEmpty() ? 0.0 : v.AsDateTime();
+  Variant v = Value();
+  return v.IsNull() ? 0.0 : v.AsDateTime();
 }
 
 void TField::SetValue(const Variant& v) {
-  int i = Column();
+  int i = ds_->FieldIndexOrFail(name_);
   if (ds_->state_ != DataSetState::Edit && ds_->state_ != DataSetState::Insert)
     ds_->Fail("Dataset not in edit or insert mode");
   // Convert first: a value that does not convert leaves the cell as it was.
@@ -330,9 +213,6 @@ const std::vector<FieldDef>& TClientDataSet::CurrentFields() const {
 
 int TClientDataSet::FieldIndex(const AnsiString& name) const {
   const auto& fields = CurrentFields();
-  // Names are unique whatever their case, so an exact match (the usual call) is the match.
-  for (size_t i = 0; i < fields.size(); ++i)
-    if (fields[i].Name == name) return static_cast<int>(i);
   for (size_t i = 0; i < fields.size(); ++i)
     if (SameName(fields[i].Name, name)) return static_cast<int>(i);
   return -1;
@@ -346,6 +226,7 @@ int TClientDataSet::FieldIndexOrFail(const AnsiString& name) const {
 
 const Variant& TClientDataSet::Cell(int field) const {
   CheckActive();
+  static const Variant kNull = Variant::Null();
   if (!data_ || order_.empty()) return kNull;  // no current row: every field reads as null
   const auto& row = data_->Rows[order_[static_cast<size_t>(pos_)]];
   return static_cast<size_t>(field) < row.size() ? row[static_cast<size_t>(field)] : kNull;
@@ -359,12 +240,10 @@ Variant& TClientDataSet::Cell(int field) {
 
 void TClientDataSet::AddFieldDef(const AnsiString& name, FieldType type, int size) {
   defs_.push_back(FieldDef{name, type, size});
-  FieldsChanged();
 }
 
 void TClientDataSet::ClearFieldDefs() {
   defs_.clear();
-  FieldsChanged();
 }
 
 const std::vector<FieldDef>& TClientDataSet::FieldDefs() const {
@@ -375,21 +254,16 @@ int TClientDataSet::FieldCount() const {
   return static_cast<int>(CurrentFields().size());
 }
 
-bool TClientDataSet::HasField(const AnsiString& name) const {
-  return FieldIndex(name) >= 0;
-}
-
 TField TClientDataSet::FieldByName(const AnsiString& name) {
-  return TField(*this, name, FieldIndexOrFail(name), fieldsVersion_);
+  FieldIndexOrFail(name);
+  return TField(*this, name);
 }
 
 TField TClientDataSet::Fields(int index) {
   const auto& fields = CurrentFields();
   if (index < 0 || static_cast<size_t>(index) >= fields.size())
     Fail("Field index " + IntToStr(index) + " out of bounds");
-  // Read by its name, as any field object is: with a repeated name the first of them answers.
-  const AnsiString& name = fields[static_cast<size_t>(index)].Name;
-  return TField(*this, name, FieldIndexOrFail(name), fieldsVersion_);
+  return TField(*this, fields[static_cast<size_t>(index)].Name);
 }
 
 // ---- indexes and order ----
@@ -414,51 +288,21 @@ std::vector<int> TClientDataSet::IndexColumns(const IndexDef& index, const DataP
 
 void TClientDataSet::RebuildOrder() {
   size_t n = data_ ? data_->Rows.size() : 0;
-  std::vector<size_t> previous = std::move(order_);
   order_.resize(n);
   for (size_t i = 0; i < n; ++i) order_[i] = i;
   const IndexDef* ix = indexName_.empty() ? nullptr : FindIndex(indexName_);
   if (!ix || n < 2) return;
   std::vector<int> cols = IndexColumns(*ix, *data_);
-  // One table of keys, row after row, each row's keys in the index's field order.
-  const size_t width = cols.size();
-  std::vector<SortKey> keys;
-  keys.reserve(n * width);
+  std::vector<std::vector<SortKey>> keys(n);
   for (size_t r = 0; r < n; ++r)
-    for (int c : cols) keys.push_back(MakeKey(data_->Rows[r][static_cast<size_t>(c)]));
-  auto compareRows = [&](size_t a, size_t b) {
-    const SortKey* ka = &keys[a * width];
-    const SortKey* kb = &keys[b * width];
-    for (size_t k = 0; k < width; ++k) {
-      const int c = CompareKeys(ka[k], kb[k]);
-      if (c != 0) return c;
+    for (int c : cols) keys[r].push_back(MakeKey(data_->Rows[r][static_cast<size_t>(c)]));
+  std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+    for (size_t k = 0; k < cols.size(); ++k) {
+      int c = CompareKeys(keys[a][k], keys[b][k]);
+      if (c != 0) return c < 0;
     }
-    return 0;
-  };
-  // Rows with equal keys keep their stored order.
-  auto before = [&](size_t a, size_t b) {
-    const int c = compareRows(a, b);
-    return c != 0 ? c < 0 : a < b;
-  };
-  // The order the rows stood in before is often still right (the same index chosen again, or
-  // data that came in index order): one pass tells.
-  if (previous.size() == n) {
-    std::vector<bool> seen(n, false);
-    bool permutation = true;
-    for (size_t row : previous) {
-      if (row >= n || seen[row]) {
-        permutation = false;
-        break;
-      }
-      seen[row] = true;
-    }
-    if (permutation && std::is_sorted(previous.begin(), previous.end(), before)) {
-      order_ = std::move(previous);
-      return;
-    }
-  }
-  if (GroupByFewKeys(order_, n, compareRows)) return;
-  std::sort(order_.begin(), order_.end(), before);
+    return false;
+  });
 }
 
 // Every other row already stands in index order (keys, then stored position), so the current
@@ -518,19 +362,16 @@ void TClientDataSet::AddIndex(const AnsiString& name, const AnsiString& fields) 
 
 void TClientDataSet::SetIndexName(const AnsiString& name) {
   if (Active()) CheckBrowseMode();
-  AnsiString chosen;
   if (!name.empty()) {
     const IndexDef* ix = FindIndex(name);
     if (!ix) Fail("Index '" + name + "' not found");
     if (data_) IndexColumns(*ix, *data_);  // the data must hold every field of the index
-    chosen = ix->name;
+    indexName_ = ix->name;
+  } else {
+    indexName_.clear();
   }
-  // An open dataset keeps its rows in the order of its index through every change, so the
-  // index chosen again needs no new order.
-  const bool same = chosen == indexName_;
-  indexName_ = std::move(chosen);
   if (Active()) {
-    if (!same) RebuildOrder();
+    RebuildOrder();
     First();
   }
 }
@@ -550,7 +391,6 @@ void TClientDataSet::Adopt(std::shared_ptr<DataPacket> data) {
   editBackup_.clear();
   defs_ = data->Fields;
   data_ = std::move(data);
-  FieldsChanged();
   state_ = DataSetState::Browse;
   RebuildOrder();
   First();
@@ -604,7 +444,7 @@ void TClientDataSet::SaveToFile(const AnsiString& path) const {
   WriteFileAtomic(path, SavePacketToBytes(*Snapshot()));
 }
 
-std::shared_ptr<DataPacket> TClientDataSet::SnapshotCopy() const {
+std::shared_ptr<const DataPacket> TClientDataSet::Snapshot() const {
   auto copy = std::make_shared<DataPacket>(*data_);
   if (!order_.empty() && static_cast<size_t>(pos_) < order_.size()) {
     size_t row = order_[static_cast<size_t>(pos_)];
@@ -626,7 +466,6 @@ void TClientDataSet::SetData(const Variant& packet) {
     // No packet: the dataset closes and drops its content.
     Close();
     data_.reset();
-    FieldsChanged();
     order_.clear();
     pos_ = 0;
     eof_ = bof_ = true;
@@ -637,21 +476,6 @@ void TClientDataSet::SetData(const Variant& packet) {
   if (!given) Fail("Invalid data packet");
   auto copy = std::make_shared<DataPacket>(*given);
   Adopt(std::move(copy));
-}
-
-void TClientDataSet::SetDataFrom(const TClientDataSet& source) {
-  if (!source.data_) {
-    SetData(Variant::Null());
-    return;
-  }
-  // Without a pending change, the two datasets share the rows until either of them changes
-  // them (OwnRows); a row being edited or inserted is left out of a copy of their own.
-  const bool pending = source.state_ == DataSetState::Edit || source.state_ == DataSetState::Insert;
-  Adopt(pending ? source.SnapshotCopy() : source.data_);
-}
-
-void TClientDataSet::OwnRows() {
-  if (data_ && data_.use_count() > 1) data_ = std::make_shared<DataPacket>(*data_);
 }
 
 // ---- cursor ----
@@ -673,13 +497,6 @@ void TClientDataSet::Next() {
   if (static_cast<size_t>(pos_) + 1 < order_.size()) {
     ++pos_;
     eof_ = false;
-    // A walk reads the next row soon: its cells are fetched while this one is worked on.
-    if (static_cast<size_t>(pos_) + 1 < order_.size() && data_) {
-      const auto& row = data_->Rows[order_[static_cast<size_t>(pos_) + 1]];
-      const char* cells = reinterpret_cast<const char*>(row.data());
-      const size_t bytes = row.size() * sizeof(Variant);
-      for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(cells + at);
-    }
   } else {
     eof_ = true;  // past the last row; the last row stays the current one
   }
@@ -717,7 +534,6 @@ void TClientDataSet::Insert() {
   // Stored before the current row, so that without an index the new row also keeps its place
   // in the stored order (and in a saved file).
   size_t row = order_.empty() ? 0 : order_[static_cast<size_t>(pos_)];
-  OwnRows();
   data_->Rows.insert(data_->Rows.begin() + static_cast<long>(row),
                      std::vector<Variant>(data_->Fields.size(), Variant::Null()));
   for (size_t& r : order_)
@@ -730,7 +546,6 @@ void TClientDataSet::Insert() {
 
 void TClientDataSet::Append() {
   CheckBrowseMode();
-  OwnRows();
   data_->Rows.emplace_back(data_->Fields.size(), Variant::Null());
   order_.push_back(data_->Rows.size() - 1);
   pos_ = static_cast<long>(order_.size()) - 1;
@@ -745,7 +560,6 @@ void TClientDataSet::Edit() {
     Insert();
     return;
   }
-  OwnRows();
   editBackup_ = data_->Rows[order_[static_cast<size_t>(pos_)]];
   state_ = DataSetState::Edit;
 }
@@ -796,7 +610,6 @@ void TClientDataSet::Delete() {
   if (state_ == DataSetState::Edit) Cancel();
   if (order_.empty()) Fail("Cannot perform this operation on an empty dataset");
   size_t row = order_[static_cast<size_t>(pos_)];
-  OwnRows();
   data_->Rows.erase(data_->Rows.begin() + static_cast<long>(row));
   order_.erase(order_.begin() + pos_);
   for (size_t& r : order_)
@@ -812,7 +625,6 @@ void TClientDataSet::Delete() {
 void TClientDataSet::EmptyDataSet() {
   CheckActive();
   if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) Cancel();
-  OwnRows();
   data_->Rows.clear();
   order_.clear();
   pos_ = 0;
@@ -823,38 +635,26 @@ void TClientDataSet::EmptyDataSet() {
 
 bool TClientDataSet::Locate(const AnsiString& keyFields, const Variant& keyValues) {
   CheckBrowseMode();
-  // A report locates on the same fields row after row: their columns are kept until the list
-  // or the dataset's fields change.
-  if (keyFields != locateFields_ || locateVersion_ != fieldsVersion_) {
-    std::vector<AnsiString> names = SplitNames(keyFields);
-    if (names.empty()) Fail("Locate needs at least one key field");
-    std::vector<int> found;
-    for (const auto& n : names) found.push_back(FieldIndexOrFail(n));
-    locateCols_ = std::move(found);
-    locateFields_ = keyFields;
-    locateVersion_ = fieldsVersion_;
-  }
-  const std::vector<int>& cols = locateCols_;
-  std::vector<Variant> single;
-  const std::vector<Variant>* given = &single;
+  std::vector<AnsiString> names = SplitNames(keyFields);
+  if (names.empty()) Fail("Locate needs at least one key field");
+  std::vector<int> cols;
+  for (const auto& n : names) cols.push_back(FieldIndexOrFail(n));
+  std::vector<Variant> keys;
   if (keyValues.IsArray()) {
-    given = &keyValues.Items();
+    keys = keyValues.Items();
   } else {
-    single.push_back(keyValues);
+    keys.push_back(keyValues);
   }
-  const std::vector<Variant>& keys = *given;
   if (keys.size() != cols.size())
     Fail("Locate on " + IntToStr(static_cast<int64_t>(cols.size())) + " fields got " +
          IntToStr(static_cast<int64_t>(keys.size())) + " values");
-  std::vector<KeyMatcher> matchers;
-  matchers.reserve(cols.size());
-  for (size_t k = 0; k < cols.size(); ++k)
-    matchers.emplace_back(CurrentFields()[static_cast<size_t>(cols[k])], keys[k]);
   for (size_t p = 0; p < order_.size(); ++p) {
     const auto& row = data_->Rows[order_[p]];
     bool all = true;
-    for (size_t k = 0; k < cols.size() && all; ++k)
-      all = matchers[k].Matches(row[static_cast<size_t>(cols[k])]);
+    for (size_t k = 0; k < cols.size() && all; ++k) {
+      size_t c = static_cast<size_t>(cols[k]);
+      all = CellMatches(data_->Fields[c], row[c], keys[k]);
+    }
     if (all) {
       pos_ = static_cast<long>(p);
       bof_ = eof_ = false;

@@ -1,12 +1,15 @@
 // The client dataset: an in-memory table with named fields, a cursor, indexes, a data packet
 // that copies into another dataset, and a binary file form (docs/dataset-file.md).
+// Thread safety: nothing in a dataset is locked, so a dataset and its field objects belong to
+// one thread at a time; distinct datasets may be used from distinct threads. A packet handed out
+// by Data() never changes and may be shared between threads.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/export.h"
 #include "platform/variant.h"
 
 namespace plat {
@@ -28,21 +31,20 @@ struct DataPacket {
 
 // Serialises a packet to the file form and back. Load raises EDatabaseError for a truncated,
 // corrupt or foreign file and never reads out of bounds.
-std::string SavePacketToBytes(const DataPacket& packet);
-std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes);
+PLAT_API std::string SavePacketToBytes(const DataPacket& packet);
+PLAT_API std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes);
 // The same, naming the source (a file path) in the error messages: "'<name>' is truncated".
-std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes,
-                                                      const AnsiString& sourceName);
+PLAT_API std::shared_ptr<const DataPacket> LoadPacketFromBytes(const std::string& bytes,
+                                                               const AnsiString& sourceName);
 // "String", "Integer", "Float", "Boolean", "DateTime".
-const char* FieldTypeName(FieldType t);
+PLAT_API const char* FieldTypeName(FieldType t);
 
 class TClientDataSet;
 
-// A field of a dataset, found by name, so a field object can be declared before the dataset's
-// data is loaded (as the form's persistent fields are). The column found is kept until the
-// dataset's fields change, when the name is looked up again. A name that the dataset does not
-// hold raises EDatabaseError "<dataset>: Field 'X' not found" at the access.
-class TField {
+// A field of a dataset, found by name at every access, so a field object can be declared
+// before the dataset's data is loaded (as the form's persistent fields are). A name that the
+// dataset does not hold raises EDatabaseError "<dataset>: Field 'X' not found".
+class PLAT_API TField {
  public:
   TField(TClientDataSet& ds, AnsiString name) : ds_(&ds), name_(std::move(name)) {}
 
@@ -66,20 +68,13 @@ class TField {
   void Clear() { SetValue(Variant::Null()); }
 
  private:
-  friend class TClientDataSet;
-  TField(TClientDataSet& ds, AnsiString name, int column, uint64_t fieldsVersion)
-      : ds_(&ds), name_(std::move(name)), column_(column), fieldsVersion_(fieldsVersion) {}
-  int Column() const;  // the field's column in the dataset's current fields, or raises
-  const Variant& CellRef() const;
   TClientDataSet* ds_;
   AnsiString name_;
-  mutable int column_ = -1;
-  mutable uint64_t fieldsVersion_ = 0;  // the dataset's fields version column_ belongs to
 };
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
 
-class TClientDataSet {
+class PLAT_API TClientDataSet {
  public:
   explicit TClientDataSet(AnsiString name = "ClientDataSet");
   TClientDataSet(const TClientDataSet&) = delete;
@@ -101,9 +96,8 @@ class TClientDataSet {
   bool Active() const { return state_ != DataSetState::Inactive; }
   void SetActive(bool on) { on ? Open() : Close(); }
   DataSetState State() const { return state_; }
-  // A flag only; aggregates are not computed.
-  void SetAggregatesActive(bool on) { aggregates_ = on; }
-  bool AggregatesActive() const { return aggregates_; }
+  // Aggregates are not computed: the switch changes nothing.
+  void SetAggregatesActive(bool /*on*/) {}
 
   // Files. Open() with a FileName loads it. SaveToFile writes atomically.
   AnsiString FileName;
@@ -114,9 +108,6 @@ class TClientDataSet {
   // the cursor on the first row; the giver's cursor never moves.
   Variant Data() const;
   void SetData(const Variant& packet);
-  // The same as SetData(source.Data()) without copying the rows: the two datasets share them
-  // until either one changes them.
-  void SetDataFrom(const TClientDataSet& source);
 
   // Cursor, in the order of the selected index (or insertion order without one).
   void First();
@@ -132,7 +123,6 @@ class TClientDataSet {
   int FieldCount() const;
   TField FieldByName(const AnsiString& name);  // EDatabaseError when missing
   TField Fields(int index);
-  bool HasField(const AnsiString& name) const;
 
   // Editing. Insert adds an empty row before the current one (at the start of an empty table),
   // Append after the last; both make it current. Post stores it; Cancel drops an unposted row.
@@ -167,17 +157,14 @@ class TClientDataSet {
   int FieldIndex(const AnsiString& name) const;  // -1 when missing
   int FieldIndexOrFail(const AnsiString& name) const;
   const std::vector<FieldDef>& CurrentFields() const;
-  void FieldsChanged() { ++fieldsVersion_; }  // CurrentFields() may no longer be what it was
   Variant& Cell(int field);
   const Variant& Cell(int field) const;
   const IndexDef* FindIndex(const AnsiString& name) const;
   std::vector<int> IndexColumns(const IndexDef& index, const DataPacket& data) const;
   void RebuildOrder();
   void PlaceCurrentRow();  // the current row to its place in the selected index's order
-  void Adopt(std::shared_ptr<DataPacket> data);  // new content: open at the first row
-  void OwnRows();  // before a change of the rows: its own copy of rows another dataset shares
-  std::shared_ptr<DataPacket> SnapshotCopy() const;  // stored rows, pending edits left out
-  std::shared_ptr<const DataPacket> Snapshot() const { return SnapshotCopy(); }
+  void Adopt(std::shared_ptr<DataPacket> data);        // new content: open at the first row
+  std::shared_ptr<const DataPacket> Snapshot() const;  // stored rows, pending edits left out
   void SetCursorToRow(size_t row);  // the cursor onto a row given by its storage index
 
   AnsiString name_;
@@ -194,12 +181,7 @@ class TClientDataSet {
   bool eof_ = true;
   bool bof_ = true;
   DataSetState state_ = DataSetState::Inactive;
-  bool aggregates_ = false;
   std::vector<Variant> editBackup_;  // row before Edit, restored by Cancel
-  uint64_t fieldsVersion_ = 1;       // changes whenever CurrentFields() may change
-  AnsiString locateFields_;          // the last field list Locate resolved, and its columns
-  std::vector<int> locateCols_;
-  uint64_t locateVersion_ = 0;
 };
 
 }  // namespace plat

@@ -112,48 +112,11 @@ struct Decimal {
   int exp = 0;
 };
 
-// |value| in hundredths when it is a whole number of hundredths at 15 significant digits: at
-// least 0.01, under 10^12, and within a few units of the last binary place of a whole number of
-// hundredths. The 15-digit rounding of such a value is that number of hundredths exactly (it
-// lies far closer to it than half a unit of the fifteenth digit), so amounts, quantities and
-// rates -- nearly every number the driver prints -- need no general digit conversion.
-bool WholeHundredths(double value, uint64_t& hundredths) {
-  const double a = std::fabs(value);
-  if (!(a >= 0.01 && a < 1e12)) return false;
-  const double scaled = a * 100.0;
-  // Rounded to the nearest whole number; a wrong neighbour here only fails the test below.
-  const double whole = static_cast<double>(static_cast<uint64_t>(scaled + 0.5));
-  if (std::fabs(scaled - whole) > 2.5e-16 * scaled) return false;
-  hundredths = static_cast<uint64_t>(whole);
-  return true;
-}
-
-// The decimal digits of v, most significant first; answers their count (at most 20).
-int UnsignedDigits(uint64_t v, char* out) {
-  char buf[20];
-  int n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  for (int i = 0; i < n; ++i) out[i] = buf[n - 1 - i];
-  return n;
-}
-
 Decimal ToDecimal(double value) {
   Decimal d;
   d.negative = std::signbit(value);
   if (value == 0) {
     d.digits.assign(15, '0');
-    return d;
-  }
-  if (uint64_t hundredths; WholeHundredths(value, hundredths)) {
-    char buf[20];
-    const int n = UnsignedDigits(hundredths, buf);  // at most 14 digits below 10^12
-    d.zero = false;
-    d.digits.assign(buf, static_cast<size_t>(n));
-    d.digits.append(static_cast<size_t>(15 - n), '0');
-    d.exp = n - 3;
     return d;
   }
   // "d.dddddddddddddde+XX", correctly rounded as printf's "%.14e" writes it, without the cost of
@@ -232,7 +195,7 @@ AnsiString FormatFixed(const Decimal& d, int minInt, int minDec, int maxDec, boo
   while (static_cast<int>(frac.size()) > minDec && frac.back() == '0') frac.pop_back();
   if (intPart == "0" && minInt == 0) intPart.clear();
   if (static_cast<int>(intPart.size()) < minInt) intPart.insert(0, minInt - intPart.size(), '0');
-  if (intPart.empty() && frac.empty()) intPart.assign(1, '0');
+  if (intPart.empty() && frac.empty()) intPart = "0";
 
   AnsiString out;
   if (negative) out += '-';
@@ -492,17 +455,6 @@ AnsiString FormatFloat(const AnsiString& picture, double value) {
 }
 
 AnsiString FloatToStrFixed2(double value) {
-  if (uint64_t hundredths; WholeHundredths(value, hundredths)) {
-    // The common case, written straight from the hundredths: "[-]units<sep>hh".
-    char buf[24];
-    char* p = buf;
-    if (value < 0) *p++ = '-';
-    p += UnsignedDigits(hundredths / 100, p);
-    *p++ = FormatSettings().DecimalSeparator;
-    *p++ = static_cast<char>('0' + hundredths / 10 % 10);
-    *p++ = static_cast<char>('0' + hundredths % 10);
-    return AnsiString(buf, p);
-  }
   if (!std::isfinite(value)) return NonFiniteText(value);
   const Decimal d = ToDecimal(value);
   if (!d.zero && d.exp >= 15) {
@@ -755,11 +707,19 @@ AnsiString UpperCase(const AnsiString& s) {
   return out;
 }
 
+AnsiString Trim(const AnsiString& s, std::string_view chars) {
+  const size_t first = s.find_first_not_of(chars);
+  if (first == AnsiString::npos) return AnsiString();
+  return s.substr(first, s.find_last_not_of(chars) - first + 1);
+}
+
 AnsiString Trim(const AnsiString& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20) --e;
-  return s.substr(b, e - b);
+  static const std::string kBlankAndControl = [] {
+    std::string chars;
+    for (int c = 0; c <= 0x20; ++c) chars += static_cast<char>(c);
+    return chars;
+  }();
+  return Trim(s, kBlankAndControl);
 }
 
 }  // namespace plat

@@ -1,14 +1,17 @@
 // The host side of "looked up by plain name": loads a package, runs its Initialize, finds
 // entry points by their exported names, and runs Finalize before unloading.
+// Thread safety: a Package may be searched (Symbol, Has, Get) from several threads at once;
+// loading and destroying one run on one thread, with no other thread using it meanwhile.
 #pragma once
 
 #include <memory>
 
+#include "platform/export.h"
 #include "platform/types.h"
 
 namespace plat {
 
-class Package {
+class PLAT_API Package {
  public:
   // Loads the shared library at path and calls its exported Initialize. A library that cannot
   // be loaded, or that lacks Initialize, raises Exception naming the path and the reason.
@@ -36,6 +39,6 @@ class Package {
 };
 
 // The driver package's file name, "libarfis770.so", beside the running executable.
-AnsiString DefaultDriverPackagePath();
+PLAT_API AnsiString DefaultDriverPackagePath();
 
 }  // namespace plat

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -15,6 +15,8 @@
 #include <system_error>
 
 #include "platform/exceptions.h"
+#include "platform/format.h"
+#include "platform/testing/hooks.h"
 
 namespace plat {
 namespace {
@@ -23,14 +25,9 @@ std::mutex g_mutex;
 AnsiString g_exe_override;
 std::function<TDateTime()> g_clock;
 int g_append_failure_countdown = 0;  // SetAppendFailureForTesting; 0 = off
-// Whether a test clock or a forced append failure is set: the common case reads no lock.
-std::atomic<bool> g_clock_set{false};
-std::atomic<bool> g_append_failure_armed{false};
-std::atomic<uint64_t> g_exe_version{1};
 
 // True when this append is the one the test hook makes fail.
 bool ForcedAppendFailure() {
-  if (!g_append_failure_armed.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_append_failure_countdown <= 0) return false;
   return --g_append_failure_countdown == 0;
@@ -44,46 +41,19 @@ std::string ErrnoText(int err) {
   throw EInOutError(std::string("Cannot ") + what + " file '" + path + "': " + ErrnoText(err));
 }
 
-// Days from 1 January 1970 to the given civil date (proleptic Gregorian calendar).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-// 1 January 1970 counted from 30 December 1899.
-constexpr long long kUnixEpochDay = 25569;
-
 TDateTime SystemNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  // The local calendar time changes once a second; a report logs thousands of lines in one.
-  struct LocalSecond {
-    time_t secs = -1;
-    std::tm local{};
-  };
-  thread_local LocalSecond cached;
-  LocalSecond& c = cached;
-  const time_t secs = ts.tv_sec;
-  if (secs != c.secs) {
-    if (localtime_r(&secs, &c.local) == nullptr) {
-      // Without the time-zone rules, the clock still answers in universal time.
-      gmtime_r(&secs, &c.local);
-    }
-    c.secs = secs;
+  std::tm local{};
+  time_t secs = ts.tv_sec;
+  if (localtime_r(&secs, &local) == nullptr) {
+    // Without the time-zone rules, the clock still answers in universal time.
+    gmtime_r(&secs, &local);
   }
-  const std::tm& local = c.local;
-  const long long days =
-      DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                    static_cast<unsigned>(local.tm_mday)) +
-      kUnixEpochDay;
-  // Whole milliseconds, as the host's clock keeps them.
-  const long long ms_of_day =
-      (local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec) * 1000 + ts.tv_nsec / 1000000;
-  return static_cast<double>(days) + static_cast<double>(ms_of_day) / 86400000.0;
+  // Whole milliseconds, as the host's clock keeps them; a leap second counts as the one before.
+  return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+         EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59),
+                    static_cast<int>(ts.tv_nsec / 1000000));
 }
 
 // Writes all of bytes to fd, continuing after partial writes and interruptions.
@@ -107,9 +77,11 @@ bool WriteAll(int fd, const char* data, size_t size, int& err) {
 
 }  // namespace
 
-namespace {
-// The executable's path from the kernel; it does not change while the process lives.
-AnsiString ReadExecutablePath() {
+AnsiString ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_exe_override.empty()) return g_exe_override;
+  }
   std::string buf(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -123,25 +95,10 @@ AnsiString ReadExecutablePath() {
     buf.resize(buf.size() * 2);  // the path may have been cut: try a larger buffer
   }
 }
-}  // namespace
-
-AnsiString ExecutablePath() {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_exe_override.empty()) return g_exe_override;
-  }
-  static const AnsiString path = ReadExecutablePath();
-  return path;
-}
-
-uint64_t ExecutablePathVersion() {
-  return g_exe_version.load(std::memory_order_acquire);
-}
 
 void SetExecutablePathForTesting(const AnsiString& path) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_exe_override = path;
-  g_exe_version.fetch_add(1, std::memory_order_release);
 }
 
 AnsiString ExtractFileDir(const AnsiString& path) {
@@ -175,6 +132,14 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) RaiseIo("open", path, errno);
 
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    RaiseIo("open", path, err);
+  }
+  const off_t size_before = st.st_size;
+
   const bool forced = ForcedAppendFailure();
   if (!text.empty() || forced) {
     const size_t wanted = forced ? text.size() / 2 : text.size();
@@ -185,10 +150,8 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
     if (forced || n < 0 || static_cast<size_t>(n) != text.size()) {
       const int err = n < 0 ? errno : ENOSPC;
       // Take back whatever part of the line went in, so the file holds whole lines only.
-      // The file was opened for appending, so the part that went in is its last n bytes.
-      struct stat st {};
-      if (n > 0 && ::fstat(fd, &st) == 0 && st.st_size >= n) {
-        [[maybe_unused]] const int ignored = ::ftruncate(fd, st.st_size - n);
+      if (n > 0) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, size_before);
       }
       ::close(fd);
       if (n >= 0) {
@@ -206,7 +169,6 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
 void SetAppendFailureForTesting(int n) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_append_failure_countdown = n > 0 ? n : 0;
-  g_append_failure_armed.store(n > 0, std::memory_order_release);
 }
 
 void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
@@ -264,7 +226,6 @@ std::string ReadWholeFile(const AnsiString& path) {
 }
 
 TDateTime Now() {
-  if (!g_clock_set.load(std::memory_order_acquire)) return SystemNow();
   std::function<TDateTime()> clock;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -280,7 +241,6 @@ TDateTime Date() {
 void SetClockForTesting(std::function<TDateTime()> clock) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_clock = std::move(clock);
-  g_clock_set.store(static_cast<bool>(g_clock), std::memory_order_release);
 }
 
 }  // namespace plat

@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "platform/format.h"
 
 namespace plat {
 
@@ -68,13 +69,6 @@ const char* KindLabel(TTipoMsg kind) {
   return "Message";
 }
 
-AnsiString TrimBlanks(const AnsiString& s) {
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == AnsiString::npos) return AnsiString();
-  const size_t last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
-}
-
 // Without a dialog, the message goes to standard error; a question is answered from the
 // terminal, and with no terminal to ask the answer is no.
 bool DefaultMensagem(const MensagemCall& call) {
@@ -90,7 +84,7 @@ bool DefaultMensagem(const MensagemCall& call) {
   }
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
-  answer = TrimBlanks(answer);
+  answer = Trim(answer, " \t\r\n");
   return answer == "s" || answer == "S" || answer == "y" || answer == "Y";
 }
 
@@ -139,34 +133,24 @@ size_t Width(int width) {
 
 }  // namespace
 
-// The layout routines build each line once, in room of its final width.
-
 AnsiString Centraliza(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
   const size_t before = (w - text.size()) / 2;
-  AnsiString out;
-  out.reserve(w);
-  out.append(before, ' ').append(text).append(w - text.size() - before, ' ');
-  return out;
+  const size_t after = w - text.size() - before;
+  return AnsiString(before, ' ') + text + AnsiString(after, ' ');
 }
 
 AnsiString TamFixo(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  AnsiString out;
-  out.reserve(w);
-  out.append(text).append(w - text.size(), ' ');
-  return out;
+  return text + AnsiString(w - text.size(), ' ');
 }
 
 AnsiString TamFixoR(const AnsiString& text, int width) {
   const size_t w = Width(width);
   if (text.size() >= w) return text.substr(0, w);
-  AnsiString out;
-  out.reserve(w);
-  out.append(w - text.size(), ' ').append(text);
-  return out;
+  return AnsiString(w - text.size(), ' ') + text;
 }
 
 AnsiString Replicate(const AnsiString& pattern, int count) {
@@ -179,11 +163,7 @@ AnsiString Replicate(const AnsiString& pattern, int count) {
 
 AnsiString Ajusta(const AnsiString& text, int width) {
   const size_t w = Width(width);
-  const size_t first = text.find_first_not_of(" \t");
-  AnsiString trimmed;
-  if (first != AnsiString::npos) {
-    trimmed = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-  }
+  const AnsiString trimmed = Trim(text, " \t");
   if (trimmed.size() >= w) return trimmed.substr(trimmed.size() - w);
   return AnsiString(w - trimmed.size(), '0') + trimmed;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
+
 namespace plat {
 
 // Text: 8-bit string holding Windows-1252 bytes.
@@ -15,7 +17,7 @@ using WideString = std::u16string;
 using TDateTime = double;
 
 // A list of texts, as the host hands it over (for example voucher text).
-class TStringList {
+class PLAT_API TStringList {
  public:
   std::vector<AnsiString> Strings;
 

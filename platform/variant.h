@@ -1,5 +1,8 @@
 // Variant: the host runtime's tagged value, used for parameter bundles, positional arrays,
 // answer arrays, dataset cells and the printer control's properties.
+// Thread safety: a Variant is a value with no shared state of its own; distinct variants may
+// be used from distinct threads, one variant only by one thread while it changes. Conversions
+// to and from text read the process-wide FormatSettings() (platform/format.h).
 #pragma once
 
 #include <initializer_list>
@@ -8,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/types.h"
 
 namespace plat {
@@ -32,7 +36,7 @@ enum class VarType { Empty, Null, Boolean, Integer, Double, Date, String, WideSt
 //    even, EConvertError outside the 32-bit range.
 //  - Date to text: DateTimeToStr.
 //  - Array and Packet convert to nothing else: EVariantError.
-class Variant {
+class PLAT_API Variant {
  public:
   using Array = std::vector<Variant>;
 
@@ -95,10 +99,10 @@ class Variant {
 };
 
 // A one-dimensional variant array.
-Variant VarArrayOf(Variant::Array items);
+PLAT_API Variant VarArrayOf(Variant::Array items);
 
 // A parameter bundle: an array of two-element (key, value) arrays.
-Variant MakeBundle(std::initializer_list<std::pair<AnsiString, Variant>> pairs);
-Variant MakeBundle(const std::vector<std::pair<AnsiString, Variant>>& pairs);
+PLAT_API Variant MakeBundle(std::initializer_list<std::pair<AnsiString, Variant>> pairs);
+PLAT_API Variant MakeBundle(const std::vector<std::pair<AnsiString, Variant>>& pairs);
 
 }  // namespace plat

@@ -1,5 +1,7 @@
 #include "sales/item_line.h"
 
+#include <vector>
+
 #include "driver/amounts.h"
 #include "driver/guard.h"
 #include "platform/codepage.h"
@@ -41,39 +43,28 @@ bool SendItemLine(const ItemLine& line, ItemCaller caller) {
   const plat::WideString prefix =
       caller == ItemCaller::VendaItem ? u"VendaItem:  - " : u"Cancela_ItGenerico: ";
 
-  if (line.documentKind == "T") {
-    plat::WideString price = plat::AnsiToWide(PrinterAmount(line.price));
-    if (form.prfImpressora.SendTicketItem(description, quantity, price, rate, qualifier, qtdeCultos,
-                                          imposInterPerc, imposInterFixo) == 0) {
-      return false;
-    }
-    if (caller == ItemCaller::VendaItem) {
-      LogWide(JoinLog(prefix, {description, quantity, price, rate, qualifier}));
-    } else {
-      LogWide(JoinLog(prefix, {description, quantity, price, rate, qualifier, qtdeCultos,
-                               imposInterPerc, imposInterFixo}));
-    }
-    return true;
+  const bool ticket = line.documentKind == "T";
+  if (!ticket && line.documentKind != "A" && line.documentKind != "C") return false;
+  // An invoice line carries the unit price without VAT.
+  plat::WideString price =
+      plat::AnsiToWide(PrinterAmount(ticket ? line.price : NetPrice(line.price, rateText)));
+  plat::WideString empty8, empty9, empty10, empty11;  // the invoice line's unused arguments
+  const int16_t accepted =
+      ticket ? form.prfImpressora.SendTicketItem(description, quantity, price, rate, qualifier,
+                                                 qtdeCultos, imposInterPerc, imposInterFixo)
+             : form.prfImpressora.SendInvoiceItem(description, quantity, price, rate, qualifier,
+                                                  qtdeCultos, imposInterPerc, empty8, empty9,
+                                                  empty10, empty11, imposInterFixo);
+  if (accepted == 0) return false;
+  // The item sale logs the first five arguments, the cancellation every argument it sent.
+  std::vector<plat::WideString> logged{description, quantity, price, rate, qualifier};
+  if (caller == ItemCaller::CancelaItGenerico) {
+    logged.insert(logged.end(), {qtdeCultos, imposInterPerc});
+    if (!ticket) logged.insert(logged.end(), {empty8, empty9, empty10, empty11});
+    logged.push_back(imposInterFixo);
   }
-
-  if (line.documentKind == "A" || line.documentKind == "C") {
-    plat::WideString price = plat::AnsiToWide(PrinterAmount(NetPrice(line.price, rateText)));
-    plat::WideString empty8, empty9, empty10, empty11;
-    if (form.prfImpressora.SendInvoiceItem(description, quantity, price, rate, qualifier,
-                                           qtdeCultos, imposInterPerc, empty8, empty9, empty10,
-                                           empty11, imposInterFixo) == 0) {
-      return false;
-    }
-    if (caller == ItemCaller::VendaItem) {
-      LogWide(JoinLog(prefix, {description, quantity, price, rate, qualifier}));
-    } else {
-      LogWide(JoinLog(prefix, {description, quantity, price, rate, qualifier, qtdeCultos,
-                               imposInterPerc, empty8, empty9, empty10, empty11, imposInterFixo}));
-    }
-    return true;
-  }
-
-  return false;
+  LogWide(JoinLog(prefix, logged));
+  return true;
 }
 
 }  // namespace arfis

@@ -1,7 +1,7 @@
 // Log lines of the sales documents: a prefix and the printer arguments joined by " - ".
 #pragma once
 
-#include <initializer_list>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -9,7 +9,7 @@ namespace arfis {
 
 // prefix + fields joined by " - " (an empty field still takes its place between separators).
 inline plat::WideString JoinLog(const plat::WideString& prefix,
-                                std::initializer_list<plat::WideString> fields) {
+                                const std::vector<plat::WideString>& fields) {
   plat::WideString line = prefix;
   bool first = true;
   for (const plat::WideString& f : fields) {

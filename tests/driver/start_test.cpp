@@ -8,6 +8,7 @@
 #include "platform/format.h"
 #include "platform/os.h"
 #include "tests/support/harness.h"
+#include "platform/testing/hooks.h"
 
 using testhost::DriverHost;
 
@@ -195,6 +196,32 @@ TEST(Log, OneFilePerMonthWithDateTimeSeparatorAndCrLf) {
   std::ifstream dec(host.Dir() + "/impdebug1226.txt", std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(dec)), {});
   EXPECT_EQ(all.size(), 3 * 22 + 5 + 0 + testhost::A("acentuação ñ").size() + 3 * 2);
+}
+
+// Each line follows the host's date and time settings as they are when it is written, also
+// when they change between two lines of the same second.
+TEST(Log, EveryLineFollowsTheCurrentDateAndTimeSettings) {
+  DriverHost host(false);
+  auto log = CALL(host, ImpFisDebug);
+  plat::TFormatSettings& fs = plat::FormatSettings();
+  const struct {
+    void (*change)(plat::TFormatSettings&);
+    const char* expected;
+  } cases[] = {
+      {[](plat::TFormatSettings&) {}, "08/12/2026 10:00:00 - x"},
+      {[](plat::TFormatSettings& f) { f.DateSeparator = '-'; }, "08-12-2026 10:00:00 - x"},
+      {[](plat::TFormatSettings& f) { f.TimeSeparator = '.'; }, "08-12-2026 10.00.00 - x"},
+      {[](plat::TFormatSettings& f) { f.ShortDateFormat = "yyyy/mm/dd"; },
+       "2026-12-08 10.00.00 - x"},
+      {[](plat::TFormatSettings& f) { f.LongTimeFormat = "hh:nn"; }, "2026-12-08 10.00 - x"},
+      {[](plat::TFormatSettings& f) { f.DateSeparator = '/'; }, "2026/12/08 10.00 - x"},
+  };
+  for (const auto& c : cases) {
+    c.change(fs);
+    host.ClearLog();
+    log("x");
+    EXPECT_EQ(host.RawLogLines(), std::vector<std::string>{c.expected});
+  }
 }
 
 TEST(Log, FollowsTheLongFolderAndRaisesWhenItCannotWrite) {

@@ -1,6 +1,6 @@
 // Choosing an index puts the rows in key order, equal keys in stored order, whatever the number
-// of distinct keys: a handful (grouped) or many (sorted), texts sharing long beginnings, and the
-// same index chosen again over data that changed in between.
+// of distinct keys, texts sharing long beginnings, and the same index chosen again over data
+// that changed in between.
 #include <gtest/gtest.h>
 
 #include <random>

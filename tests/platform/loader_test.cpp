@@ -4,6 +4,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/os.h"
+#include "platform/testing/hooks.h"
 
 namespace plat {
 namespace {

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "platform/exceptions.h"
+#include "platform/testing/hooks.h"
 
 namespace plat {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/os.h"
+#include "platform/testing/hooks.h"
 #include "printer/printer.h"
 
 namespace testhost {

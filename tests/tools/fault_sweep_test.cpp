@@ -24,6 +24,7 @@
 #include "platform/support.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
+#include "platform/testing/hooks.h"
 
 namespace {
 
