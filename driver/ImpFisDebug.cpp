@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "driver/Arfis770.h"
+#include "driver/log_escape.h"
 #include "platform/format.h"
 #include "platform/os.h"
 
@@ -52,9 +53,12 @@ const Stamp& CurrentStamp() {
 
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const Stamp& stamp = CurrentStamp();
-  // The whole line goes out in one checked write, so no partial line is ever left behind.
+  // The whole line goes out in one checked write, so no partial line is ever left behind; the
+  // message cannot break it (see AppendLogMessage).
   plat::AnsiString& line = g_line;
-  line.assign(stamp.prefix).append(Msg).append("\r\n");
+  line.assign(stamp.prefix);
+  arfis::AppendLogMessage(line, Msg);
+  line.append("\r\n");
   plat::AppendToTextFile(stamp.path, line);
   if (line.capacity() > 4096) plat::AnsiString().swap(line);  // an oversized message's room goes
 }

@@ -197,6 +197,32 @@ TEST(Log, OneFilePerMonthWithDateTimeSeparatorAndCrLf) {
   EXPECT_EQ(all.size(), 3 * 22 + 5 + 0 + testhost::A("acentuação ñ").size() + 3 * 2);
 }
 
+TEST(Log, LineBreaksAndNulInAMessageAreWrittenEscapedOnOneLine) {
+  using namespace std::string_literals;
+  const struct {
+    std::string message;
+    std::string written;
+  } cases[] = {
+      // A host text that would forge a second line of its own.
+      {"Agua\r\n08/12/2026 10:00:00 - CloseTicket", "Agua\\r\\n08/12/2026 10:00:00 - CloseTicket"},
+      {"a\nb\rc", "a\\nb\\rc"},
+      {"cut\0here"s, "cut\\0here"},
+      // The escape character itself, so that a backslash and an n as given read back apart
+      // from a line feed.
+      {"C:\\caja\\n", "C:\\\\caja\\\\n"},
+      {"\r\n", "\\r\\n"},
+      // Everything else as given, tabs and the Windows-1252 letters included.
+      {"tab\there " + testhost::A("ñ"), "tab\there " + testhost::A("ñ")},
+  };
+  DriverHost host(false);
+  for (const auto& c : cases) {
+    host.ClearLog();
+    CALL(host, ImpFisDebug)(c.message);
+    EXPECT_EQ(host.RawLogLines(), std::vector<std::string>{"08/12/2026 10:00:00 - " + c.written})
+        << c.written;
+  }
+}
+
 TEST(Log, FollowsTheLongFolderAndRaisesWhenItCannotWrite) {
   DriverHost host(false);
   // A folder with a long name: the log goes there, and DsDirCad names the same folder.
