@@ -93,6 +93,15 @@ inline Texts LogTexts(testhost::DriverHost& host) {
   for (const auto& line : host.Log()) out.push_back(plat::AnsiToUtf8(line));
   return out;
 }
+// Printed lines as the log shows them: a line feed at the end of a line is written as the two
+// characters \n, so that each logged line stays one line of the log file.
+inline Texts Logged(Texts lines) {
+  for (auto& line : lines) {
+    for (size_t p = 0; (p = line.find('\n', p)) != std::string::npos; p += 2)
+      line.replace(p, 1, "\\n");
+  }
+  return lines;
+}
 // The texts sent with SendNoFiscalText, in order.
 inline Texts SentTexts(testhost::DriverHost& host) {
   Texts out;

@@ -65,9 +65,9 @@ TEST(ReciboSangria, WholeDocumentWithReasonNoteAndEnvelopeHeading) {
                                         Send(kSep),
                                         Send("Operador : 02 MARIA\n"),
                                         kClose}));
-  EXPECT_EQ(LogTexts(host), (Texts{"GeraReciboSangria", "OpenNoFiscal", kTitle1, kSep, heading, d1,
-                                   d2, kSep, "Supervisor : 01 JOAO\n", kTitle2, kSep, heading, d1,
-                                   d2, kSep, "Operador : 02 MARIA\n", "CloseNoFiscal"}));
+  EXPECT_EQ(LogTexts(host), Logged({"GeraReciboSangria", "OpenNoFiscal", kTitle1, kSep, heading, d1,
+                                    d2, kSep, "Supervisor : 01 JOAO\n", kTitle2, kSep, heading, d1,
+                                    d2, kSep, "Operador : 02 MARIA\n", "CloseNoFiscal"}));
   EXPECT_TRUE(host.dialogs.empty());
 }
 
@@ -94,7 +94,7 @@ TEST(ReciboSangria, ReasonAndNoteLinesAndTheSecondSeparator) {
     EXPECT_EQ(sent[1 + tc.between.size()], kHeading);
     // One separator is logged between title and heading, whatever was printed.
     const Texts log = LogTexts(host);
-    EXPECT_EQ(Texts(log.begin() + 2, log.begin() + 5), (Texts{kTitle1, kSep, kHeading}));
+    EXPECT_EQ(Texts(log.begin() + 2, log.begin() + 5), Logged({kTitle1, kSep, kHeading}));
   }
 }
 

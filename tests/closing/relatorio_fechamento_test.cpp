@@ -32,7 +32,7 @@ void ExpectShift(const Texts& commands, const Texts& log, const Figures& f) {
   EXPECT_EQ(commands, expected);
   logged.insert(logged.begin(), {"Relatorio_Produto", "OpenNoFiscal"});
   logged.push_back("CloseNoFiscal");
-  EXPECT_EQ(log, logged);
+  EXPECT_EQ(log, Logged(logged));
 }
 
 void ExpectGeneral(const Texts& commands, const Texts& log, const Figures& f) {
@@ -54,7 +54,7 @@ void ExpectGeneral(const Texts& commands, const Texts& log, const Figures& f) {
   for (const auto& s : sent)
     if (s != supply) logged.push_back(s);
   logged.push_back("CloseNoFiscal");
-  EXPECT_EQ(log, logged);
+  EXPECT_EQ(log, Logged(logged));
 }
 
 // Runs a shift closing (receipt first) and a general closing on the same movements and sales.

@@ -33,7 +33,7 @@ void ExpectDocument(testhost::DriverHost& host, const Texts& lines, const Texts&
     if (l == kColumns + "\n") log.insert(log.end(), extraLog.begin(), extraLog.end());
   }
   log.push_back("CloseNoFiscal");
-  EXPECT_EQ(LogTexts(host), log);
+  EXPECT_EQ(LogTexts(host), Logged(log));
 }
 
 TEST(RelatorioProduto, PlainLayout) {
