@@ -1,6 +1,10 @@
 // Captures the printer's answer to the Z reduction into the one-row Z data file
 // "REDUCAOZ_MP35.CDS" beside the host, which the host loads later. No handler: a Z number or an
-// amount that does not convert raises, after the old file is gone and before a new one exists.
+// amount that does not convert raises, and the capture then leaves no file at all. The old
+// file stays until the new one replaces it whole, so a host killed during the capture finds
+// the last whole file, never a part of one.
+#include <filesystem>
+
 #include "driver/Arfis770.h"
 #include "driver/form.h"
 #include "driver/guard.h"
@@ -52,12 +56,8 @@ void CriaTabelaReducaoZ(plat::TClientDataSet& cds) {
   cds.CreateDataSet();
 }
 
-}  // namespace
-
-ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
-  TfrmArgentina& form = arfis::Form();
-  plat::DeleteFile(plat::ExtractFileDir(plat::ExecutablePath()) + "/" + kArquivoReducaoZ);
-
+// The capture itself: the answer fields read, logged and written to path.
+void CapturaReducaoZ(TfrmArgentina& form, const plat::AnsiString& path) {
   // The answer fields are read in order; fields 4 and 8 carry nothing the file keeps.
   const plat::TPrinterFiscal& printer = form.prfImpressora;
   const plat::WideString nrRedz = printer.AnswerField_3().AsWideString();
@@ -84,6 +84,26 @@ ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
   cds.FieldByName("VRVENBRUREDZ").SetAsFloat(GetValue(plat::WideToAnsi(nrVenAcum)));
   cds.FieldByName("DTGRAVSBECF").SetAsDateTime(plat::Now());
   cds.Post();
-  cds.SaveToFile(DsDirCad + kArquivoReducaoZ);
+  // Replaces the old file in one step; the temporaries of captures killed earlier go first.
+  cds.SaveToFile(path);
+}
+
+}  // namespace
+
+ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
+  TfrmArgentina& form = arfis::Form();
+  const plat::AnsiString oldFile =
+      plat::ExtractFileDir(plat::ExecutablePath()) + "/" + kArquivoReducaoZ;
+  const plat::AnsiString newFile = DsDirCad + kArquivoReducaoZ;
+  try {
+    CapturaReducaoZ(form, newFile);
+  } catch (...) {
+    // A failed capture leaves no file, so that no earlier reduction's figures pass for this
+    // one's.
+    plat::DeleteFile(oldFile);
+    throw;
+  }
+  std::error_code same;
+  if (!std::filesystem::equivalent(oldFile, newFile, same)) plat::DeleteFile(oldFile);
   return plat::AnsiString();
 }

@@ -1,6 +1,7 @@
 // The diagnostic log: one file per month beside the host executable, one line per call, the
 // file opened and closed for every line. Failures reach the caller.
 #include "driver/Arfis770.h"
+#include "driver/log_escape.h"
 #include "platform/format.h"
 #include "platform/os.h"
 
@@ -9,8 +10,10 @@ ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const plat::AnsiString path = plat::ExtractFileDir(plat::ExecutablePath()) + plat::PathDelim +
                                 "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
   const plat::TFormatSettings& fs = plat::FormatSettings();
-  const plat::AnsiString stamp = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
-                                 plat::FormatDateTime(fs.LongTimeFormat, now);
+  plat::AnsiString line = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
+                          plat::FormatDateTime(fs.LongTimeFormat, now) + " - ";
+  arfis::AppendLogMessage(line, Msg);  // the message cannot break the line
+  line += "\r\n";
   // The whole line goes out in one checked write, so no partial line is ever left behind.
-  plat::AppendToTextFile(path, stamp + " - " + Msg + "\r\n");
+  plat::AppendToTextFile(path, line);
 }

@@ -2,7 +2,9 @@
 // and the local clock.
 #include "platform/os.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "platform/exceptions.h"
@@ -171,8 +174,12 @@ void SetAppendFailureForTesting(int n) {
   g_append_failure_countdown = n > 0 ? n : 0;
 }
 
+// What a writer's temporary is named after its target: "<target>.tmp.<process id>".
+constexpr std::string_view kTemporaryMark = ".tmp.";
+
 void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
-  const AnsiString temp = path + ".tmp." + std::to_string(::getpid());
+  RemoveStaleTemporaries(path);
+  const AnsiString temp = path + AnsiString(kTemporaryMark) + std::to_string(::getpid());
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
   int fd = ::open(temp.c_str(), flags, 0644);
   if (fd < 0 && errno == EEXIST) {
@@ -203,6 +210,35 @@ void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
     ::fsync(dfd);
     ::close(dfd);
   }
+}
+
+void RemoveStaleTemporaries(const AnsiString& path) {
+  const size_t slash = path.rfind(PathDelim);
+  const AnsiString dir = slash == AnsiString::npos ? "." : path.substr(0, slash + 1);
+  const AnsiString prefix =
+      (slash == AnsiString::npos ? path : path.substr(slash + 1)) + AnsiString(kTemporaryMark);
+  DIR* folder = ::opendir(dir.c_str());
+  if (folder == nullptr) return;  // the write itself reports a folder it cannot use
+  const int fd = ::dirfd(folder);
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name(entry->d_name);
+    if (!name.starts_with(prefix)) continue;
+    const std::string_view digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 || digits[0] == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    const pid_t pid = static_cast<pid_t>(std::stol(std::string(digits)));
+    // This process's own name is taken over by the write; a writer still running keeps its own.
+    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
+      continue;
+    }
+    ::unlinkat(fd, entry->d_name, 0);
+  }
+  ::closedir(folder);
 }
 
 std::string ReadWholeFile(const AnsiString& path) {

@@ -29,7 +29,14 @@ PLAT_API bool DeleteFile(const AnsiString& path);
 PLAT_API void AppendToTextFile(const AnsiString& path, const AnsiString& text);
 // Writes a whole file atomically: a temporary file beside it, flushed, then renamed over the
 // target. Failures raise EInOutError and leave neither a partial target nor the temporary file.
+// Each write first removes the temporaries of the same target that writers no longer running
+// left behind (a process killed during its write), see RemoveStaleTemporaries.
 PLAT_API void WriteFileAtomic(const AnsiString& path, const std::string& bytes);
+// Removes the temporaries "<path>.tmp.<process id>" of WriteFileAtomic whose process no longer
+// runs: regular files of this user only, named exactly so; nothing else in the folder is
+// touched, nor the temporary of a writer still running. A temporary that cannot be removed is
+// left for a later write.
+PLAT_API void RemoveStaleTemporaries(const AnsiString& path);
 // Reads a whole file; EInOutError when it cannot be read.
 PLAT_API std::string ReadWholeFile(const AnsiString& path);
 

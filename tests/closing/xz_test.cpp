@@ -1,5 +1,9 @@
 // X reading, Z reduction and the Z data file.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/dataset.h"
 #include "platform/os.h"
@@ -125,6 +129,44 @@ TEST(ReducaoZ, CaptureWithoutFormKeepsTheOldFile) {
   EXPECT_EQ(plat::ReadWholeFile(host.PathOf("REDUCAOZ_MP35.CDS")), "old");
   EXPECT_FALSE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
   EXPECT_EQ(host.dialogs.size(), 1u);
+}
+
+TEST(ReducaoZ, HostKilledWhileWritingKeepsTheOldFileAndItsTemporaryGoesAtTheNextWrite) {
+  // A file size limit below the Z file's kills the writing process half-way through the file,
+  // as a host killed during the capture would be.
+  constexpr rlim_t kWriteLimit = 256;
+  DriverHost host;
+  host.Emu().SetFieldsAfter("CloseJournal", kZFields);
+  ASSERT_TRUE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
+  const std::string zPath = host.PathOf("REDUCAOZ_MP35.CDS");
+  const std::string old = plat::ReadWholeFile(zPath);
+  ASSERT_GT(old.size(), kWriteLimit);
+
+  std::vector<std::string> temporaries;
+  for (int kill = 0; kill < 3; ++kill) {
+    host.ClearLog();  // the log stays under the limit
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const rlimit limit{kWriteLimit, kWriteLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_DFL);
+      CALL(host, BuscaDadosReducaoZ)();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    temporaries.push_back(zPath + ".tmp." + std::to_string(child));
+    EXPECT_TRUE(plat::FileExists(temporaries.back()));
+    EXPECT_EQ(plat::ReadWholeFile(zPath), old) << "the old file went before a new one was whole";
+  }
+
+  host.Emu().ClearRules();
+  host.Emu().SetFieldsAfter("CloseJournal", {u"43", u"", u"", u"", u"", u"", u"1", u"100"});
+  ASSERT_TRUE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
+  for (const auto& t : temporaries) EXPECT_FALSE(plat::FileExists(t)) << t;
+  EXPECT_EQ(ReadZFile(host)->FieldByName("NRREDREDZ").AsString(), plat::Ajusta("43", 10));
 }
 
 TEST(GetValue, PrinterDigitsToNumber) {

@@ -7,8 +7,8 @@
 
 #include "platform/format.h"
 #include "platform/os.h"
-#include "tests/support/harness.h"
 #include "platform/testing/hooks.h"
+#include "tests/support/harness.h"
 
 using testhost::DriverHost;
 
@@ -221,6 +221,37 @@ TEST(Log, EveryLineFollowsTheCurrentDateAndTimeSettings) {
     host.ClearLog();
     log("x");
     EXPECT_EQ(host.RawLogLines(), std::vector<std::string>{c.expected});
+  }
+}
+
+TEST(Log, LineBreaksAndNulInAMessageAreWrittenEscapedOnOneLine) {
+  using namespace std::string_literals;
+  const struct {
+    std::string message;
+    std::string written;
+  } cases[] = {
+      // A host text that would forge a second line of its own.
+      {"Agua\r\n08/12/2026 10:00:00 - CloseTicket", "Agua\\r\\n08/12/2026 10:00:00 - CloseTicket"},
+      {"a\nb\rc", "a\\nb\\rc"},
+      {"cut\0here"s, "cut\\0here"},
+      // The escape character itself, so that a backslash and an n as given read back apart
+      // from a line feed.
+      {"C:\\caja\\n", "C:\\\\caja\\\\n"},
+      {"\r\n", "\\r\n"},
+      // A printed line's closing line feeds and separator stay as the printer got them; a line
+      // feed before anything else is escaped.
+      {"Vendas 10.00\n" + std::string(40, '-') + "\n",
+       "Vendas 10.00\n" + std::string(40, '-') + "\n"},
+      {"x\n-y\n\n", "x\\n-y\n\n"},
+      // Everything else as given, tabs and the Windows-1252 letters included.
+      {"tab\there " + testhost::A("ñ"), "tab\there " + testhost::A("ñ")},
+  };
+  DriverHost host(false);
+  for (const auto& c : cases) {
+    host.ClearLog();
+    CALL(host, ImpFisDebug)(c.message);
+    EXPECT_EQ(host.RawLogLines(), std::vector<std::string>{"08/12/2026 10:00:00 - " + c.written})
+        << c.written;
   }
 }
 

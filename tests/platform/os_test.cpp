@@ -160,6 +160,38 @@ TEST_F(OsFiles, WriteFileAtomicFailureLeavesNoTemporary) {
   EXPECT_EQ(ReadWholeFile(Path("file")), "x");
 }
 
+TEST_F(OsFiles, WriteFileAtomicRemovesOnlyItsTargetsStaleTemporaries) {
+  // Above any process id the system hands out: no such process runs.
+  const std::string dead = "999999999", dead2 = "999999998", dead3 = "999999997";
+  const std::string live = std::to_string(::getppid());
+  const struct {
+    std::string name;
+    bool removed;
+  } entries[] = {
+      {"Z.CDS.tmp." + dead, true},
+      {"Z.CDS.tmp." + dead2, true},
+      {"Z.CDS.tmp." + live, false},  // its writer may still be at work
+      {"Z.CDS.tmp.0" + dead, false},
+      {"Z.CDS.tmp." + dead + "x", false},
+      {"Z.CDS.tmp.", false},
+      {"Z.CDS.tmp", false},
+      {"Z.CDS.bak", false},
+      {"OTHER.CDS.tmp." + dead, false},  // another file's, left for that file's next write
+      {"XZ.CDS.tmp." + dead, false},
+  };
+  for (const auto& e : entries) MakeFile(e.name);
+  // Not regular files: a link to a host file and a folder under a temporary's name.
+  fs::create_symlink(Path("Z.CDS.bak"), Path("Z.CDS.tmp." + dead3));
+  fs::create_directory(Path("Z.CDS.tmp.99999996"));
+
+  WriteFileAtomic(Path("Z.CDS"), "new");
+  EXPECT_EQ(ReadWholeFile(Path("Z.CDS")), "new");
+  for (const auto& e : entries) EXPECT_EQ(fs::exists(Path(e.name)), !e.removed) << e.name;
+  EXPECT_TRUE(fs::is_symlink(Path("Z.CDS.tmp." + dead3)));
+  EXPECT_TRUE(fs::is_directory(Path("Z.CDS.tmp.99999996")));
+  EXPECT_EQ(ReadWholeFile(Path("Z.CDS.bak")), "x");
+}
+
 TEST_F(OsFiles, ReadWholeFileMissingRaises) {
   EXPECT_THROW(ReadWholeFile(Path("missing")), EInOutError);
 }

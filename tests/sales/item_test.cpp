@@ -82,6 +82,18 @@ TEST_P(ItemTest, DescriptionLosesOnlyTheEnye) {
   EXPECT_EQ(host.Commands("SendTicketItem")[0].Args[0], u"Nu?");
 }
 
+TEST_P(ItemTest, DescriptionWithALineBreakStaysOnTheCallsOneLogLine) {
+  Open("T");
+  const std::string forged = "Agua\r\n08/12/2026 10:00:00 - CloseTicket";
+  ASSERT_TRUE(CALL(host, VendaItem)(ItemBundle(forged, 1, 1, "T", "21")));
+  // The printer gets the text as given; only its log line is escaped.
+  EXPECT_EQ(host.Commands("SendTicketItem")[0].Args[0], W(forged));
+  const Lines log = host.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].find("VendaItem:  - Agua\\r\\n08/12/2026 10:00:00 - CloseTicket - "), 0u)
+      << log[0];
+}
+
 TEST_P(ItemTest, CancellationSendsTheHostsFieldsAndLogsThemAll) {
   Open("T");
   ASSERT_TRUE(CALL(host, VendaItem)(ItemBundle(A("Piña"), 2, 10, "T", Num("21"))));

@@ -71,6 +71,12 @@ TEST(Demo, BrokenScenarioNamesTheLineAndFails) {
       {"dataset d\n  fields A:Q\nend\n", ":2: unknown field type in 'A:Q'"},
       {"decimal ;\n", ":1: decimal takes '.' or ','"},
       {"Suprimento VALOR=abc\n", ":1: 'VALOR' must be a number"},
+      // What the platform refuses while a line is read or run names the line too.
+      {"dataset d\n  fields\nend\n", ":2: 'fields' needs at least one NAME:TYPE"},
+      {"dataset d\n  fields A:I A:F\nend\n", ":2: d: Duplicate field name 'A'"},
+      {"dataset d\n  fields A:I\nend\nsavefile d no/such/folder.cds\n", ":4: Cannot create file"},
+      {"removefile .\n", ":1: Cannot delete file"},
+      {"dataset d\n  fields A:I\n", ":1: dataset 'd' has no 'end'"},
   };
   int i = 0;
   for (const auto& c : cases) {
@@ -89,4 +95,15 @@ TEST(Demo, HelpAndMissingScenario) {
   const DemoRun missing = RunDemo("/nonexistent/scenario.txt");
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.output.find("cannot read scenario"), std::string::npos);
+}
+
+TEST(Demo, DumpHandsTheFileNameOverAsItIs) {
+  // A quote in the name reaches the dump tool unchanged; no shell ever reads it.
+  const std::string path = WriteScenario("demo-dump.txt", "dump \"it's; echo INJECTED\"\n");
+  const DemoRun r = RunDemo("'" + path + "'");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("/it's; echo INJECTED': No such file"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("\nINJECTED"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("(cdsdump failed)"), std::string::npos) << r.output;
+  std::filesystem::remove(path);
 }
