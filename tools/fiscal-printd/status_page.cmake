@@ -1,6 +1,6 @@
 # The status page, embedded in the service: status_page.html becomes a C++ source at configure
 # time (editing the page reconfigures). The service links fiscal_printd_page and serves
-# printd::StatusPageHtml() at "/".
+# fpd::StatusPageHtml() at "/".
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/status_page.html ${CMAKE_CURRENT_LIST_DIR}/status_page.cpp.in)
 file(READ ${CMAKE_CURRENT_LIST_DIR}/status_page.html FISCAL_STATUS_PAGE)

@@ -7,9 +7,9 @@
 
 #include <string_view>
 
-namespace printd {
+namespace fpd {
 
 // The page, UTF-8, to be served as "text/html; charset=utf-8".
 std::string_view StatusPageHtml();
 
-}  // namespace printd
+}  // namespace fpd
