@@ -6,6 +6,7 @@
 #include <future>
 
 #include "platform/exceptions.h"
+#include "status_page.h"
 
 namespace fpd {
 
@@ -146,7 +147,10 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
       return HR::Handled;
     }
   }
-  if (!options_.Token.empty()) {
+  // The status page itself holds no data (it reads the endpoints, with the token): a browser
+  // loads it without one.
+  const bool page = req.method == "GET" && req.path == "/";
+  if (!options_.Token.empty() && !page) {
     const std::string auth = req.get_header_value("Authorization");
     if (!ConstantTimeEqual(auth, "Bearer " + options_.Token)) {
       res.set_header("WWW-Authenticate", "Bearer");
@@ -428,6 +432,10 @@ void Service::Routes() {
       Send(res, 405, ErrorBody("method_not_allowed", "this endpoint takes GET"));
     });
   };
+  http_.Get("/", [](const Request&, Response& res) {
+    const std::string_view html = StatusPageHtml();
+    res.set_content(html.data(), html.size(), "text/html; charset=utf-8");
+  });
   reading("/v1/status", [this](const Request&, Response& res) { Send(res, 200, Status()); });
   reading("/v1/paper", [this](const Request& req, Response& res) {
     size_t from = 0;

@@ -4,8 +4,8 @@
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/status_page.html ${CMAKE_CURRENT_LIST_DIR}/status_page.cpp.in)
 file(READ ${CMAKE_CURRENT_LIST_DIR}/status_page.html FISCAL_STATUS_PAGE)
-if(FISCAL_STATUS_PAGE MATCHES "\\)fiscal_printd_page\"")
-  message(FATAL_ERROR "status_page.html must not hold the text ')fiscal_printd_page\"'")
+if(FISCAL_STATUS_PAGE MATCHES "\\)fpd_page\"")
+  message(FATAL_ERROR "status_page.html must not hold the text ')fpd_page\"'")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/status_page.cpp.in
   ${CMAKE_CURRENT_BINARY_DIR}/status_page.cpp @ONLY)
