@@ -95,6 +95,7 @@ ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::str
   argv.insert(argv.end(), args.begin(), args.end());
   // The built-in emulator unless the test points the service at a printer.
   if (env.find("FISCAL_PRINTER") == env.end()) env["FISCAL_PRINTER"] = "emulator";
+  std::remove(outPath_.c_str());  // a run before this one in the same folder said its port there
   pid_ = Spawn(argv, env, outPath_);
   if (!AwaitOutput(pid_, outPath_, "listening on", 60s)) {
     Kill();
@@ -152,11 +153,13 @@ void ServiceProcess::Kill() {
   Wait(30000);
 }
 
-PrinterProgram::PrinterProgram(const std::string& dir) : dir_(dir) {
+PrinterProgram::PrinterProgram(const std::string& dir, std::vector<std::string> extra) : dir_(dir) {
   const std::string out = dir + "/printer-output.txt";
-  pid_ = Spawn({PRINTER_EMULATOR_PATH, "--clock", "2026-12-08 10:00:00", "--journal",
-                dir + "/printer-journal.txt", "--paper", dir + "/printer-paper.txt"},
-               {}, out);
+  std::vector<std::string> argv = {
+      PRINTER_EMULATOR_PATH,        "--clock", "2026-12-08 10:00:00",     "--journal",
+      dir + "/printer-journal.txt", "--paper", dir + "/printer-paper.txt"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  pid_ = Spawn(argv, {}, out);
   if (!AwaitOutput(pid_, out, "PTY ", 20s)) {
     throw std::runtime_error("printer-emulator did not start: " + ReadFile(out));
   }

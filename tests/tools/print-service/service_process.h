@@ -69,7 +69,8 @@ class ServiceProcess {
 // line: method and fields, tab-separated) and its paper file.
 class PrinterProgram {
  public:
-  explicit PrinterProgram(const std::string& dir);
+  // extra: more of the program's options (a slow printer: --busy 1 --busy-ms 50).
+  explicit PrinterProgram(const std::string& dir, std::vector<std::string> extra = {});
   ~PrinterProgram();
   PrinterProgram(const PrinterProgram&) = delete;
   PrinterProgram& operator=(const PrinterProgram&) = delete;
