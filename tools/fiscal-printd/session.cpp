@@ -9,6 +9,7 @@
 #include "platform/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
+#include "platform/link_frame.h"
 #include "platform/os.h"
 #include "platform/support.h"
 
@@ -53,29 +54,8 @@ uint64_t FileSize(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalStatus) {
-  static const std::pair<int, const char*> kPrinter[] = {{2, "printer error"},
-                                                         {3, "printer offline"},
-                                                         {6, "buffer full"},
-                                                         {12, "drawer open"},
-                                                         {14, "out of paper"}};
-  static const std::pair<int, const char*> kFiscal[] = {{0, "fiscal memory error"},
-                                                        {1, "working memory error"},
-                                                        {3, "unknown command"},
-                                                        {4, "invalid field"},
-                                                        {5, "command not valid in this state"},
-                                                        {6, "totals overflow"},
-                                                        {7, "fiscal memory full"},
-                                                        {8, "fiscal memory almost full"},
-                                                        {11, "Z reduction required"},
-                                                        {12, "fiscal document open"},
-                                                        {13, "document open"}};
-  std::vector<std::string> out;
-  for (const auto& [bit, text] : kPrinter) {
-    if (printerStatus & (1u << bit)) out.emplace_back(text);
-  }
-  for (const auto& [bit, text] : kFiscal) {
-    if (fiscalStatus & (1u << bit)) out.emplace_back(text);
-  }
+  std::vector<std::string> out = plat::link::DecodePrinterStatus(printerStatus);
+  for (auto& r : plat::link::DecodeFiscalStatus(fiscalStatus)) out.push_back(std::move(r));
   return out;
 }
 

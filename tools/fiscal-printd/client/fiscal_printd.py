@@ -91,6 +91,10 @@ class Client:
     def status(self):
         return self._request("GET", "/v1/status")
 
+    def paper(self, start=0):
+        """The emulator's paper from line start on: {"from", "next", "lines"}."""
+        return self._request("GET", "/v1/paper?from=%d" % start)
+
     def journal(self, limit=20):
         return self._request("GET", "/v1/journal?limit=%d" % limit)
 
