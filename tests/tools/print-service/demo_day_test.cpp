@@ -1,8 +1,11 @@
 // The demo's default day sent through the service as JSON prints the same paper and writes the
-// same log as the demo host that calls the package in its own process.
+// same log as the demo host that calls the package in its own process; and the day with curl
+// that the service's guide shows runs as it stands.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,33 @@ TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
   EXPECT_EQ(got.log, expected.log);
   const auto sent = FileLines(requests);
   EXPECT_FALSE(sent.empty()) << "the day's requests were not written";
+}
+
+TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
+  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/docs/print-service.md");
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t section = text.find("## 12. A day at the till with curl");
+  ASSERT_NE(section, std::string::npos);
+  const size_t start = text.find("```sh\n", section) + 6;
+  std::string script = text.substr(start, text.find("```", start) - start);
+
+  TempDir state;
+  ServiceProcess service(state.Path());
+  script = std::regex_replace(script, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  std::ofstream(state.Path() + "/day.sh") << script;
+  const ShellRun run = Shell("bash -e '" + state.Path() + "/day.sh'");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.find("\"error\":{"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Idempotent-Replay: true"), std::string::npos) << run.output;
+
+  // Two documents, one replay printed nothing, and the day ended with its Z reduction.
+  const Json printer = service.Get("/v1/status").body["printer"];
+  EXPECT_EQ(printer["lastDocuments"]["ticket"], "00000001");
+  EXPECT_EQ(printer["lastDocuments"]["invoiceA"], "00000001");
+  const Json paper = service.Get("/v1/paper").body["lines"];
+  EXPECT_NE(paper.dump().find("INFORME Z"), std::string::npos);
 }
 
 }  // namespace
