@@ -75,8 +75,10 @@ Answer ToAnswer(const httplib::Result& r) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "fiscal-service-XXXXXX").string();
+TempDir::TempDir(const std::string& base) {
+  const std::filesystem::path folder =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  std::string pattern = (folder / "fiscal-service-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }

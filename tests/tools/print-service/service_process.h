@@ -19,7 +19,8 @@ using Json = nlohmann::json;
 // A fresh temporary folder, removed with everything in it.
 class TempDir {
  public:
-  TempDir();
+  // In the system's temporary folder, or in base when given.
+  explicit TempDir(const std::string& base = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
