@@ -7,6 +7,8 @@
 #   <prefix>/include/fiscal/driver/Arfis770.h, include/fiscal/platform/*.h and
 #   include/fiscal/printer/*.h
 #   <prefix>/bin/cdsdump (and the printer emulator program when it is built)
+#   <prefix>/bin/fiscal-printd                the print service, and its systemd unit in
+#   <prefix>/lib/systemd/system/fiscal-printd.service
 #   <prefix>/share/doc/fiscal-driver/         README and the guides
 #   <prefix>/lib/cmake/fiscal-driver/         find_package(fiscal-driver)
 #   <prefix>/lib/pkgconfig/                   fiscalplat.pc, fiscalprinter.pc, arfis770.pc
@@ -87,3 +89,19 @@ foreach(pc fiscalplat fiscalprinter arfis770)
   install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
+
+# The print service and its systemd unit. The unit names the installed program and package, so
+# it is written at install time, for the prefix installed into (also with --prefix).
+if(TARGET fiscal-printd)
+  set_target_properties(fiscal-printd PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
+  install(TARGETS fiscal-printd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(FISCAL_PRINTD_UNIT_IN ${CMAKE_SOURCE_DIR}/tools/fiscal-printd/fiscal-printd.service.in)
+  install(CODE "
+    set(FISCAL_PRINTD_BIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fiscal-printd\")
+    set(FISCAL_PRINTD_PACKAGE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libarfis770.so\")
+    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}\")
+    set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/fiscal-printd.service\")
+    message(STATUS \"Installing: \${unit}\")
+    configure_file(\"${FISCAL_PRINTD_UNIT_IN}\" \"\${unit}\" @ONLY)
+  ")
+endif()

@@ -1,0 +1,409 @@
+// The service over loopback: every endpoint with good and bad bodies, exactly once across a
+// crash, the queue limit, the token, browser origins, the body limit and the Python client.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "tests/tools/print-service/service_process.h"
+
+namespace {
+
+using servicetest::Answer;
+using servicetest::Json;
+using servicetest::ServiceProcess;
+using servicetest::TempDir;
+using namespace std::chrono_literals;
+
+Answer Send(const ServiceProcess& s, const std::string& method, const std::string& path,
+            const std::string& body, const httplib::Headers& headers) {
+  httplib::Client c("127.0.0.1", s.Port());
+  c.set_read_timeout(60, 0);
+  httplib::Result r = method == "GET"       ? c.Get(path, headers)
+                      : method == "OPTIONS" ? c.Options(path, headers)
+                                            : c.Post(path, headers, body, "application/json");
+  Answer a;
+  if (!r) return a;
+  a.status = r->status;
+  a.headers = r->headers;
+  a.body = Json::parse(r->body, nullptr, false);
+  if (a.body.is_discarded()) a.body = r->body;
+  return a;
+}
+
+std::string ErrorCode(const Answer& a) {
+  return a.body.is_object() && a.body.contains("error") ? a.body["error"].value("code", "") : "";
+}
+
+size_t PaperLines(const ServiceProcess& s) {
+  return s.Get("/v1/paper").body["next"].get<size_t>();
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::unique_ptr<ServiceProcess> s_ = std::make_unique<ServiceProcess>(dir_.Path());
+};
+
+TEST_F(ServiceTest, TheIssuesBodyPrintsAOneItemTicketAndARepeatPrintsNothing) {
+  const Json sale = Json::parse(
+      R"({"kind":"T","items":[{"description":"Cafe","quantity":1,"price":10,"vat":21}],)"
+      R"("payments":[{"description":"Efectivo","amount":10}]})");
+  const Answer a = s_->Post("/v1/sales", sale, "sale-1");
+  ASSERT_EQ(a.status, 200) << a.body.dump();
+  EXPECT_TRUE(a.body["ok"].get<bool>());
+  EXPECT_EQ(a.body["number"], "00000001");
+  EXPECT_EQ(a.body["documentOpen"], false);
+  EXPECT_EQ(a.body["printer"]["lastDocumentNumber"], "00000001");
+  EXPECT_NE(a.body["log"].dump().find("CloseTicket"), std::string::npos);
+  const size_t printed = PaperLines(*s_);
+
+  const Answer again = s_->Post("/v1/sales", sale, "sale-1");
+  EXPECT_EQ(again.status, 200);
+  EXPECT_EQ(again.body, a.body);
+  EXPECT_EQ(again.headers.find("Idempotent-Replay")->second, "true");
+  EXPECT_EQ(PaperLines(*s_), printed);
+
+  Json other = sale;
+  other["items"][0]["price"] = 11;
+  EXPECT_EQ(ErrorCode(s_->Post("/v1/sales", other, "sale-1")), "idempotency_conflict");
+  EXPECT_EQ(PaperLines(*s_), printed);
+  EXPECT_EQ(s_->Get("/v1/journal/sale-1").body["state"], "done");
+  EXPECT_EQ(s_->Get("/v1/journal").body["entries"][0]["key"], "sale-1");
+}
+
+TEST_F(ServiceTest, TaskEndpointsPrintWhatATillNeeds) {
+  struct Case {
+    const char* path;
+    const char* body;
+  };
+  const Case cases[] = {
+      {"/v1/cash/supply", R"({"amount":200,"opening":true})"},
+      {"/v1/cash/supply", R"({"amount":150})"},
+      {"/v1/sales",
+       R"({"kind":"A","buyer":{"name":"Peña y Cía","vatCondition":"Responsable Inscripto",)"
+       R"("documentType":"C","documentNumber":"30712345679","address":"Av. 1"},)"
+       R"("items":[{"description":"Vino","quantity":2,"price":121,"vat":21}],)"
+       R"("payments":[{"description":"Efectivo","amount":242}]})"},
+      {"/v1/sales",
+       R"({"kind":"T","discount":5,"items":[{"description":"Agua","quantity":2,"price":9.9,"vat":10.5},)"
+       R"({"description":"Agua","quantity":1,"price":9.9,"vat":10.5,"cancel":true}],)"
+       R"("payments":[{"description":"Tarjeta","amount":4.9,"card":"VISA"}]})"},
+      {"/v1/x", "{}"},
+      {"/v1/closing", R"({"printReceipt":false,"answers":[false,true,true]})"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Answer a = s_->Post(c.path, Json::parse(c.body), "task-" + std::to_string(++n));
+    ASSERT_EQ(a.status, 200) << a.body.dump();
+    EXPECT_TRUE(a.body["ok"].get<bool>() || std::string(c.path) == "/v1/closing") << a.body.dump();
+    EXPECT_TRUE(a.body["printer"]["reachable"].get<bool>());
+  }
+  // The closing asked its three questions and, confirmed, took the Z with its figures.
+  const Json closing = s_->Get("/v1/journal/task-6").body["answer"];
+  EXPECT_EQ(closing["dialogs"].size(), 3u);
+  EXPECT_TRUE(closing["zConfirmed"].get<bool>());
+  EXPECT_EQ(closing["z"]["figures"]["NRREDREDZ"], "0000000001");
+  EXPECT_DOUBLE_EQ(closing["z"]["figures"]["VRVENBRUREDZ"].get<double>(), 242 + 9.9 * 2 - 9.9 - 5);
+
+  const Answer z = s_->Post("/v1/z", Json::object(), "z-2");
+  EXPECT_EQ(z.body["figures"]["NRREDREDZ"], "0000000002");
+  EXPECT_EQ(z.body["figures"].size(), 27u);
+}
+
+TEST_F(ServiceTest, AFailedTicketIsCancelledAndAFailedInvoiceReportedOpen) {
+  // Taking back an item that was never sold is refused by the printer.
+  Json ticket = servicetest::TicketSale("Pan");
+  ticket["items"].push_back(
+      {{"description", "Vino"}, {"quantity", 1}, {"price", 3}, {"vat", 21}, {"cancel", true}});
+  const Answer t = s_->Post("/v1/sales", ticket, "bad-ticket");
+  ASSERT_EQ(t.status, 200);
+  EXPECT_FALSE(t.body["ok"].get<bool>());
+  EXPECT_EQ(t.body["failedStep"], Json({{"entryPoint", "Cancela_ItGenerico"}, {"item", 1}}));
+  EXPECT_TRUE(t.body["cancelled"].get<bool>());
+  EXPECT_FALSE(t.body["documentOpen"].get<bool>());
+
+  Json invoice = ticket;
+  invoice["kind"] = "C";
+  invoice["buyer"] = Json::object();
+  const Answer i = s_->Post("/v1/sales", invoice, "bad-invoice");
+  EXPECT_FALSE(i.body["ok"].get<bool>());
+  EXPECT_FALSE(i.body["cancelled"].get<bool>());
+  EXPECT_TRUE(i.body["documentOpen"].get<bool>());
+  EXPECT_EQ(i.body["printer"]["document"], "invoice C");
+}
+
+TEST_F(ServiceTest, EveryEntryPointAnswersWithItsArgumentsAndCapture) {
+  const Answer open = s_->Post("/v1/call/AbreCupom",
+                               Json::parse(R"({"Params":{"TIPOTICKET":"T","CUPNR":"7"}})"), "c-1");
+  ASSERT_EQ(open.status, 200);
+  EXPECT_EQ(open.body["result"], true);
+  EXPECT_EQ(open.body["out"]["Params"]["CUPNR"], "7");
+  EXPECT_EQ(open.body["log"][0].get<std::string>().substr(19), " - AbreCupom(OpenTicket) :T - G");
+
+  // Raised before the guard: a 500 with the driver's message, nothing printed.
+  const Answer raised =
+      s_->Post("/v1/call/VendaItem", Json::parse(R"({"Params":{"QTDE":"two"}})"), "c-2");
+  EXPECT_EQ(raised.status, 500);
+  EXPECT_EQ(ErrorCode(raised), "driver_raised");
+  EXPECT_NE(raised.body["error"]["message"].get<std::string>().find("two"), std::string::npos);
+
+  // A question without an answer left is answered no and reported.
+  const Answer q = s_->Post("/v1/call/GeraReciboSangria", Json::object(), "c-3");
+  ASSERT_EQ(q.body["dialogs"].size(), 1u);
+  EXPECT_EQ(q.body["dialogs"][0]["text"], "Deseja abrir o caixa?");
+  EXPECT_EQ(q.body["dialogs"][0]["unanswered"], true);
+
+  // The host's sale file travels in the body; the cancel reads it.
+  const Answer cancel = s_->Post(
+      "/v1/call/Cancela_Cupom_Imp",
+      Json::parse(
+          R"({"hostFiles":{"cdsVenda.cds":{"fields":[{"name":"VRPRECCOMVEN","type":"float"}],"rows":[[30.5]]}}})"),
+      "c-4");
+  EXPECT_EQ(cancel.body["result"], true) << cancel.body.dump();
+
+  int n = 10;
+  for (const char* name : {"StartImpFiscal",
+                           "ImpFisDebug",
+                           "Estado_Imp",
+                           "VerificaData",
+                           "Carrega_Dados_Impressora",
+                           "Nr_Cupom",
+                           "Abre_Gaveta_Imp",
+                           "Suprimento",
+                           "Leitura_X_Imp",
+                           "BuscaDadosReducaoZ",
+                           "GetValue",
+                           "Relatorio_Produto",
+                           "Atu_TotGeral",
+                           "DataHoraGravacaoUsuarioSWBasicoMFAdicional",
+                           "Versao_Software_Basico",
+                           "Codigo_Nacional_ECF",
+                           "CarregaRecebimento",
+                           "CarregaTotalizador",
+                           "CarregaAliquota",
+                           "ExportRedZ",
+                           "DataMoviFiscal",
+                           "Estado_Gaveta_Imp",
+                           "NumeroOperacoesNaoFiscais",
+                           "VerificaSerialImp",
+                           "Sangria",
+                           "ImprimeMesasAbertas",
+                           "GeraCatGenerica",
+                           "DadosUltimaRedZ",
+                           "Estado_HorVerao",
+                           "Muda_Horario",
+                           "Modelo_Impressora",
+                           "BuscaTotGer",
+                           "Cupom_Troca",
+                           "FechaCupom",
+                           "Cancela_ItGenerico",
+                           "Reducao_Z_Imp"}) {
+    SCOPED_TRACE(name);
+    const Answer a =
+        s_->Post(std::string("/v1/call/") + name, Json::object(), "each-" + std::to_string(++n));
+    EXPECT_TRUE(a.status == 200 || ErrorCode(a) == "driver_raised") << a.body.dump();
+    EXPECT_EQ(a.body["entryPoint"], name);
+    EXPECT_TRUE(a.body["out"].is_object());
+  }
+  EXPECT_EQ(s_->Post("/v1/call/Codigo_Nacional_ECF", Json::object(), "ecf").body["result"],
+            "000000");
+}
+
+TEST_F(ServiceTest, RefusesBadRequestsWithTheirCodes) {
+  struct Case {
+    const char* method;
+    const char* path;
+    const char* key;  // nullptr: no Idempotency-Key
+    const char* body;
+    int status;
+    const char* code;
+  };
+  const Case cases[] = {
+      {"POST", "/v1/sales", nullptr, "{}", 400, "missing_idempotency_key"},
+      {"POST", "/v1/x", "with blank", "{}", 400, "bad_idempotency_key"},
+      {"POST", "/v1/x", "k1", "{not json", 400, "bad_json"},
+      {"POST", "/v1/x", "k2", "[]", 400, "bad_json"},
+      {"POST", "/v1/x", "k3", R"({"scheme":1})", 400, "bad_field"},
+      {"POST", "/v1/cash/supply", "k4", "{}", 400, "bad_field"},
+      {"POST", "/v1/sales", "k5", R"({"kind":"T","items":[{"description":"✓"}]})", 400,
+       "unencodable_text"},
+      {"POST", "/v1/call/Initialize", "k6", "{}", 404, "unknown_entry_point"},
+      {"POST", "/v1/call/abrecupom", "k7", "{}", 404, "unknown_entry_point"},
+      {"GET", "/v1/call/AbreCupom", nullptr, "", 405, "method_not_allowed"},
+      {"GET", "/v1/sales", nullptr, "", 405, "method_not_allowed"},
+      {"POST", "/v1/status", "k8", "{}", 405, "method_not_allowed"},
+      {"GET", "/v1/nothing", nullptr, "", 404, "not_found"},
+      {"GET", "/v1/journal/unknown", nullptr, "", 404, "not_found"},
+      {"POST", "/v1/journal/unknown/resolve", nullptr, R"({"printed":true})", 404, "not_found"},
+      {"POST", "/v1/journal/unknown/resolve", nullptr, "{}", 400, "bad_field"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body);
+    httplib::Headers h;
+    if (c.key) h.emplace("Idempotency-Key", c.key);
+    const Answer a = Send(*s_, c.method, c.path, c.body, h);
+    EXPECT_EQ(a.status, c.status) << a.body.dump();
+    EXPECT_EQ(ErrorCode(a), c.code) << a.body.dump();
+  }
+  // Nothing refused was journaled or printed.
+  EXPECT_TRUE(s_->Get("/v1/journal").body["entries"].empty());
+  EXPECT_EQ(PaperLines(*s_), 0u);
+  // A refused key may be used again once the body is right.
+  EXPECT_EQ(s_->Post("/v1/cash/supply", Json{{"amount", 1}}, "k4").status, 200);
+}
+
+// A printer on a serial line that never answers: every command takes 4 x 150 ms and fails.
+class SilentPrinter {
+ public:
+  SilentPrinter() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ::grantpt(master_);
+    ::unlockpt(master_);
+    pty_ = ::ptsname(master_);
+  }
+  ~SilentPrinter() { ::close(master_); }
+  std::map<std::string, std::string> Env() const {
+    return {{"FISCAL_PRINTER", "serial"},
+            {"FISCAL_PRINTER_PORTS", "1=" + pty_},
+            {"FISCAL_PRINTER_TIMEOUT_MS", "150"}};
+  }
+
+ private:
+  int master_ = -1;
+  std::string pty_;
+};
+
+TEST(ServiceQueue, AFullQueueAnswers503AndTheStatusNeverWaits) {
+  TempDir dir;
+  SilentPrinter printer;
+  ServiceProcess s(dir.Path(), {"--queue", "1"}, printer.Env());
+  std::vector<std::thread> clients;
+  std::vector<int> statuses(6);
+  for (int i = 0; i < 6; ++i) {
+    clients.emplace_back([&, i] {
+      statuses[static_cast<size_t>(i)] =
+          s.Post("/v1/call/Estado_Imp", Json::object(), "q-" + std::to_string(i)).status;
+    });
+  }
+  std::this_thread::sleep_for(200ms);
+  const Answer status = s.Get("/v1/status");  // answered while the worker is stuck
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(status.status, 200);
+  EXPECT_TRUE(status.body["service"]["busy"].get<bool>());
+  EXPECT_EQ(status.body["printer"]["backend"], "serial");
+  int full = 0, raised = 0;
+  for (int st : statuses) (st == 503 ? full : raised) += 1;
+  EXPECT_GE(full, 1);
+  EXPECT_GE(raised, 1);
+  for (int i = 0; i < 6; ++i) {  // a refused request was not journaled: its key is free
+    if (statuses[static_cast<size_t>(i)] == 503) {
+      EXPECT_EQ(s.Get("/v1/journal/q-" + std::to_string(i)).status, 404);
+    }
+  }
+  EXPECT_FALSE(s.Get("/v1/status").body["printer"]["reachable"].get<bool>());
+}
+
+TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
+  TempDir dir;
+  const Json sale = servicetest::TicketSale("Medialuna", 2.5);
+  {
+    SilentPrinter printer;
+    ServiceProcess s(dir.Path(), {}, printer.Env());
+    std::thread client([&] { s.Post("/v1/sales", sale, "cut"); });
+    const std::string journal = dir.Path() + "/journal.jsonl";
+    for (int i = 0; i < 500; ++i) {
+      const auto lines = servicetest::FileLines(journal);
+      if (!lines.empty() && lines.back().find("\"cut\"") != std::string::npos) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    s.Kill();
+    client.join();
+  }
+  // The earlier run's output names its port: gone before the next run writes its own.
+  std::remove((dir.Path() + "/service-output.txt").c_str());
+  ServiceProcess s(dir.Path());  // back, on the emulator
+  const Answer doubt = s.Post("/v1/sales", sale, "cut");
+  EXPECT_EQ(doubt.status, 409);
+  EXPECT_EQ(ErrorCode(doubt), "in_doubt");
+  EXPECT_EQ(doubt.body["printer"]["documentOpen"], false);
+  EXPECT_EQ(doubt.body["journal"]["request"], sale);
+  EXPECT_EQ(s.Get("/v1/status").body["inDoubt"], Json::array({"cut"}));
+  EXPECT_EQ(PaperLines(s), 0u);  // never printed again by itself
+
+  EXPECT_EQ(ErrorCode(s.Post("/v1/sales", servicetest::TicketSale("Otra"), "cut")),
+            "idempotency_conflict");
+  httplib::Client c("127.0.0.1", s.Port());
+  auto r = c.Post("/v1/journal/cut/resolve", R"({"printed":false})", "application/json");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200) << r->body;
+  EXPECT_EQ(ErrorCode(s.Post("/v1/sales", sale, "cut")), "resolved");
+  EXPECT_TRUE(s.Get("/v1/status").body["inDoubt"].empty());
+  EXPECT_TRUE(s.Post("/v1/sales", sale, "next").body["ok"].get<bool>());
+}
+
+TEST(ServiceSecurity, TokenOriginsAndBodyLimit) {
+  TempDir dir;
+  const std::string tokenFile = dir.Path() + "/token";
+  std::ofstream(tokenFile) << "s3cret\n";
+  ServiceProcess s(dir.Path(), {"--token-file", tokenFile, "--allow-origin",
+                                "http://localhost:8080", "--max-body", "300"});
+  const httplib::Headers token = {{"Authorization", "Bearer s3cret"}};
+  EXPECT_EQ(Send(s, "GET", "/v1/status", "", {}).status, 401);
+  EXPECT_EQ(Send(s, "GET", "/v1/status", "", {{"Authorization", "Bearer s3cre"}}).status, 401);
+  EXPECT_EQ(Send(s, "GET", "/v1/status", "", token).status, 200);
+  EXPECT_EQ(Send(s, "GET", "/", "", {}).status, 200);  // the page holds no data
+
+  httplib::Headers allowed = token;
+  allowed.emplace("Origin", "http://localhost:8080");
+  const Answer ok = Send(s, "GET", "/v1/status", "", allowed);
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.headers.find("Access-Control-Allow-Origin")->second, "http://localhost:8080");
+  const Answer pre = Send(s, "OPTIONS", "/v1/sales", "", {{"Origin", "http://localhost:8080"}});
+  EXPECT_EQ(pre.status, 204);
+  EXPECT_NE(pre.headers.find("Access-Control-Allow-Headers")->second.find("Idempotency-Key"),
+            std::string::npos);
+  httplib::Headers foreign = token;
+  foreign.emplace("Origin", "http://localhost:8081");
+  foreign.emplace("Idempotency-Key", "from-elsewhere");
+  EXPECT_EQ(ErrorCode(Send(s, "POST", "/v1/x", "{}", foreign)), "origin_not_allowed");
+
+  httplib::Headers big = token;
+  big.emplace("Idempotency-Key", "big");
+  const Answer tooLarge =
+      Send(s, "POST", "/v1/x", "{\"scheme\":\"" + std::string(400, 'a') + "\"}", big);
+  EXPECT_EQ(tooLarge.status, 413);
+  EXPECT_EQ(ErrorCode(tooLarge), "too_large");
+}
+
+TEST(ServiceSecurity, AnyOtherAddressNeedsAToken) {
+  TempDir dir;
+  const auto run = servicetest::Shell(std::string(FISCAL_PRINTD_PATH) +
+                                      " --listen 0.0.0.0:0 --state " + dir.Path());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("--token-file"), std::string::npos);
+}
+
+TEST_F(ServiceTest, ThePythonClientSellsRepeatsAndReadsTheStatus) {
+  const std::string client = std::string("python3 ") + FISCAL_PRINTD_CLIENT + " --url " + s_->Url();
+  const std::string sale = "'" + servicetest::TicketSale("Café").dump() + "'";
+  const auto first = servicetest::Shell(client + " --key py-1 sale " + sale);
+  ASSERT_EQ(first.exitCode, 0) << first.output;
+  EXPECT_NE(first.output.find("\"ok\": true"), std::string::npos) << first.output;
+  const auto again = servicetest::Shell(client + " --key py-1 sale " + sale);
+  EXPECT_NE(again.output.find("replayed"), std::string::npos) << again.output;
+  const auto bad = servicetest::Shell(client + " --key py-2 sale '{\"kind\":\"X\"}'");
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.output.find("bad_field"), std::string::npos);
+  const auto status = servicetest::Shell(client + " status");
+  EXPECT_NE(status.output.find("\"lastDocumentNumber\": \"00000001\""), std::string::npos)
+      << status.output;
+}
+
+}  // namespace

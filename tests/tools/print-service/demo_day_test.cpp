@@ -1,0 +1,93 @@
+// The demo's default day sent through the service as JSON prints the same paper and writes the
+// same log as the demo host that calls the package in its own process; and the day with curl
+// that the service's guide shows runs as it stands.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/tools/print-service/service_process.h"
+
+namespace {
+
+using namespace servicetest;
+
+// The paper lines and the log lines of a run's output, in order, with dates and times masked
+// (the two runs happen at different moments).
+struct Printed {
+  std::vector<std::string> paper, log;
+};
+
+Printed Extract(const std::string& output) {
+  static const std::regex moment(R"(\d\d/\d\d/\d\d(\d\d)?|\d\d:\d\d(:\d\d)?)");
+  Printed p;
+  bool inLog = false;
+  size_t start = 0;
+  for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {
+    const std::string line = std::regex_replace(output.substr(start, nl - start), moment, "#");
+    if (line == "  log:") {
+      inLog = true;
+    } else if (line.empty() || line.rfind("    ", 0) != 0) {
+      inLog = false;
+    } else if (inLog) {
+      p.log.push_back(line);
+    } else if (line.rfind("    |", 0) == 0) {
+      p.paper.push_back(line);
+    }
+  }
+  return p;
+}
+
+TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
+  const ShellRun demo = Shell(std::string("'") + DEMO_PATH + "'");
+  ASSERT_EQ(demo.exitCode, 0) << demo.output;
+
+  TempDir state;
+  ServiceProcess service(state.Path(), {"--port", "COM3", "--scheme", "azul"});
+  const std::string requests = state.Path() + "/day.json";
+  const ShellRun day =
+      Shell("python3 '" + std::string(SCENARIO_DAY_PATH) + "' --url " + service.Url() +
+            " --state '" + state.Path() + "' --json '" + requests + "'");
+  ASSERT_EQ(day.exitCode, 0) << day.output;
+  EXPECT_NE(day.output.find("Scenario done: 29 calls, 0 raised to the host."), std::string::npos)
+      << day.output;
+
+  const Printed expected = Extract(demo.output), got = Extract(day.output);
+  ASSERT_GT(expected.paper.size(), 100u);
+  EXPECT_EQ(got.paper, expected.paper);
+  EXPECT_EQ(got.log, expected.log);
+  const auto sent = FileLines(requests);
+  EXPECT_FALSE(sent.empty()) << "the day's requests were not written";
+}
+
+TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
+  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/docs/print-service.md");
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t section = text.find("## 12. A day at the till with curl");
+  ASSERT_NE(section, std::string::npos);
+  const size_t start = text.find("```sh\n", section) + 6;
+  std::string script = text.substr(start, text.find("```", start) - start);
+
+  TempDir state;
+  ServiceProcess service(state.Path());
+  script = std::regex_replace(script, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  std::ofstream(state.Path() + "/day.sh") << script;
+  const ShellRun run = Shell("bash -e '" + state.Path() + "/day.sh'");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.find("\"error\":{"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Idempotent-Replay: true"), std::string::npos) << run.output;
+
+  // Two documents, one replay printed nothing, and the day ended with its Z reduction.
+  const Json printer = service.Get("/v1/status").body["printer"];
+  EXPECT_EQ(printer["lastDocuments"]["ticket"], "00000001");
+  EXPECT_EQ(printer["lastDocuments"]["invoiceA"], "00000001");
+  const Json paper = service.Get("/v1/paper").body["lines"];
+  EXPECT_NE(paper.dump().find("INFORME Z"), std::string::npos);
+}
+
+}  // namespace

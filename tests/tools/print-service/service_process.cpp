@@ -1,0 +1,224 @@
+#include "tests/tools/print-service/service_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace servicetest {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Forks and runs argv with stdout and stderr into outPath and the environment added.
+pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+            const std::string& outPath) {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0) {
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(out, STDERR_FILENO);
+    }
+    for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Waits until the file holds a whole line with the text, the process ended, or the time is up.
+bool AwaitOutput(pid_t pid, const std::string& path, const std::string& text,
+                 std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    const std::string out = ReadFile(path);
+    const size_t at = out.find(text);
+    if (at != std::string::npos && out.find('\n', at) != std::string::npos) return true;
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+Answer ToAnswer(const httplib::Result& r) {
+  Answer a;
+  if (!r) return a;
+  a.status = r->status;
+  a.headers = r->headers;
+  a.body = Json::parse(r->body, nullptr, false);
+  if (a.body.is_discarded()) a.body = nullptr;
+  return a;
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& base) {
+  const std::filesystem::path folder =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  std::string pattern = (folder / "fiscal-service-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::string> args,
+                               std::map<std::string, std::string> env)
+    : outPath_(stateDir + "/service-output.txt") {
+  // Port 0: the service takes a free port and names it in "listening on http://HOST:PORT".
+  std::vector<std::string> argv = {FISCAL_PRINTD_PATH, "--listen", "127.0.0.1:0", "--state",
+                                   stateDir};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // The built-in emulator unless the test points the service at a printer.
+  if (env.find("FISCAL_PRINTER") == env.end()) env["FISCAL_PRINTER"] = "emulator";
+  std::remove(outPath_.c_str());  // a run before this one in the same folder said its port there
+  pid_ = Spawn(argv, env, outPath_);
+  if (!AwaitOutput(pid_, outPath_, "listening on", 60s)) {
+    Kill();
+    throw std::runtime_error("fiscal-printd did not start: " + ReadFile(outPath_));
+  }
+  const std::string out = ReadFile(outPath_);
+  const std::string prefix = "listening on http://127.0.0.1:";
+  const size_t at = out.find(prefix);
+  if (at == std::string::npos) throw std::runtime_error("fiscal-printd said: " + out);
+  port_ = std::stoi(out.substr(at + prefix.size()));
+}
+
+ServiceProcess::~ServiceProcess() {
+  Stop();
+}
+
+Answer ServiceProcess::Get(const std::string& path) const {
+  httplib::Client c("127.0.0.1", port_);
+  c.set_read_timeout(60, 0);
+  return ToAnswer(c.Get(path));
+}
+
+Answer ServiceProcess::Post(const std::string& path, const Json& body,
+                            const std::string& key) const {
+  httplib::Client c("127.0.0.1", port_);
+  c.set_read_timeout(60, 0);
+  httplib::Headers h;
+  if (!key.empty()) h.emplace("Idempotency-Key", key);
+  return ToAnswer(c.Post(path, h, body.dump(), "application/json"));
+}
+
+void ServiceProcess::Wait(int graceMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+void ServiceProcess::Stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  Wait(30000);
+}
+
+void ServiceProcess::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  Wait(30000);
+}
+
+PrinterProgram::PrinterProgram(const std::string& dir, std::vector<std::string> extra) : dir_(dir) {
+  const std::string out = dir + "/printer-output.txt";
+  std::vector<std::string> argv = {
+      PRINTER_EMULATOR_PATH,        "--clock", "2026-12-08 10:00:00",     "--journal",
+      dir + "/printer-journal.txt", "--paper", dir + "/printer-paper.txt"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  pid_ = Spawn(argv, {}, out);
+  if (!AwaitOutput(pid_, out, "PTY ", 20s)) {
+    throw std::runtime_error("printer-emulator did not start: " + ReadFile(out));
+  }
+  const std::string text = ReadFile(out);
+  if (text.rfind("PTY ", 0) != 0) throw std::runtime_error("printer-emulator said: " + text);
+  pty_ = text.substr(4, text.find('\n') - 4);
+}
+
+PrinterProgram::~PrinterProgram() {
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+std::map<std::string, std::string> PrinterProgram::Env() const {
+  return {{"FISCAL_PRINTER", "serial"}, {"FISCAL_PRINTER_PORTS", "1=" + pty_}};
+}
+
+std::vector<std::vector<std::string>> PrinterProgram::Journal() const {
+  std::vector<std::vector<std::string>> out;
+  for (const auto& line : FileLines(dir_ + "/printer-journal.txt")) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    out.push_back(fields);
+  }
+  return out;
+}
+
+ShellRun Shell(const std::string& command) {
+  ShellRun r;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return r;
+  std::array<char, 8192> buf{};
+  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0;)
+    r.output.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+Json TicketSale(const std::string& description, double price) {
+  return {
+      {"kind", "T"},
+      {"items", {{{"description", description}, {"quantity", 1}, {"price", price}, {"vat", 21}}}},
+      {"payments", {{{"description", "Efectivo"}, {"amount", price}}}}};
+}
+
+}  // namespace servicetest

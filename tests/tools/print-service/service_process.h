@@ -1,0 +1,103 @@
+// The print service as a separate program for end-to-end tests: started on a free loopback
+// port with its own state folder, stopped, or killed outright; and the printer-emulator program
+// on a pseudo-terminal, which outlives any number of service runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <httplib.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace servicetest {
+
+using Json = nlohmann::json;
+
+// A fresh temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  // In the system's temporary folder, or in base when given.
+  explicit TempDir(const std::string& base = "");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// An answer of the service: HTTP status, the body parsed (null when it is not JSON), headers.
+struct Answer {
+  int status = 0;  // 0: no answer (connection refused or cut)
+  Json body;
+  httplib::Headers headers;
+};
+
+class ServiceProcess {
+ public:
+  // Starts fiscal-printd with --state stateDir on a free port of 127.0.0.1, the environment
+  // given added to the test's, and waits until it listens. Raises std::runtime_error when it
+  // does not start (with what it wrote).
+  ServiceProcess(const std::string& stateDir, std::vector<std::string> args = {},
+                 std::map<std::string, std::string> env = {});
+  ~ServiceProcess();  // Stop()
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+  int Port() const { return port_; }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  Answer Get(const std::string& path) const;
+  // A POST with the JSON body; with an Idempotency-Key when key is not empty.
+  Answer Post(const std::string& path, const Json& body, const std::string& key) const;
+
+  void Stop();  // SIGTERM, then waits (SIGKILL after a grace period)
+  void Kill();  // SIGKILL, as a crash or a power cut would end it, and waits
+  bool Running() const { return pid_ > 0; }
+
+ private:
+  void Wait(int graceMs);
+  std::string outPath_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// The printer-emulator program on a pseudo-terminal with its journal (one executed command per
+// line: method and fields, tab-separated) and its paper file.
+class PrinterProgram {
+ public:
+  // extra: more of the program's options (a slow printer: --busy 1 --busy-ms 50).
+  explicit PrinterProgram(const std::string& dir, std::vector<std::string> extra = {});
+  ~PrinterProgram();
+  PrinterProgram(const PrinterProgram&) = delete;
+  PrinterProgram& operator=(const PrinterProgram&) = delete;
+
+  const std::string& Pty() const { return pty_; }
+  // The environment that points a host's COM1 at this printer.
+  std::map<std::string, std::string> Env() const;
+  std::vector<std::vector<std::string>> Journal() const;  // each line split at the tabs
+
+ private:
+  std::string dir_;
+  std::string pty_;
+  pid_t pid_ = -1;
+};
+
+// A shell command's exit code and output (standard output and standard error together).
+struct ShellRun {
+  int exitCode = -1;
+  std::string output;
+};
+ShellRun Shell(const std::string& command);
+
+// The lines of a text file (without line ends); empty when it cannot be read.
+std::vector<std::string> FileLines(const std::string& path);
+
+// A one-item ticket paid in cash, with the item's description.
+Json TicketSale(const std::string& description, double price = 10);
+
+}  // namespace servicetest

@@ -1,0 +1,437 @@
+#include "codec.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <unordered_map>
+
+#include "platform/codepage.h"
+
+namespace fpd {
+
+namespace {
+
+// Unicode code point -> Windows-1252 byte, built from the platform's own table.
+const std::unordered_map<char32_t, char>& CodePage() {
+  static const auto table = [] {
+    std::unordered_map<char32_t, char> t;
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<char>(i);
+    const plat::WideString wide = plat::AnsiToWide(all);
+    for (int i = 0; i < 256; ++i) t.emplace(wide[static_cast<size_t>(i)], static_cast<char>(i));
+    return t;
+  }();
+  return table;
+}
+
+const char* KindName(const Json& v) {
+  return v.type_name();
+}
+
+}  // namespace
+
+void BadField(const std::string& field, const std::string& what) {
+  throw RequestError("bad_field", field, (field.empty() ? "body" : field) + ": " + what);
+}
+
+Json ParseBody(const std::string& body) {
+  Json j;
+  try {
+    j = Json::parse(body.empty() ? std::string("{}") : body);
+  } catch (const std::exception& e) {
+    throw RequestError("bad_json", "", std::string("the body is not JSON: ") + e.what());
+  }
+  if (!j.is_object()) throw RequestError("bad_json", "", "the body is not a JSON object");
+  return j;
+}
+
+plat::AnsiString ToAnsi(const Json& v, const std::string& field) {
+  if (!v.is_string()) BadField(field, std::string("expected a string, found ") + KindName(v));
+  const std::string& s = v.get_ref<const std::string&>();
+  plat::AnsiString out;
+  out.reserve(s.size());
+  const auto& table = CodePage();
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0;
+    size_t len = 1;
+    if (b < 0x80) {
+      cp = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F, len = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F, len = 3;
+    } else {
+      cp = b & 0x07, len = 4;
+    }
+    if (i + len > s.size()) BadField(field, "the text is not UTF-8");
+    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    const auto it = table.find(cp);
+    if (it == table.end()) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(cp));
+      throw RequestError("unencodable_text", field,
+                         field + ": the character " + s.substr(i, len) + " (" + hex +
+                             ") cannot be printed (it is not in the printer's code page)");
+    }
+    out += it->second;
+    i += len;
+  }
+  return out;
+}
+
+plat::WideString ToWide(const Json& v, const std::string& field) {
+  return plat::AnsiToWide(ToAnsi(v, field));
+}
+
+std::string FromAnsi(const plat::AnsiString& s) {
+  return plat::AnsiToUtf8(s);
+}
+
+bool ToBool(const Json& v, const std::string& field) {
+  if (!v.is_boolean()) BadField(field, std::string("expected true or false, found ") + KindName(v));
+  return v.get<bool>();
+}
+
+int ToInt(const Json& v, const std::string& field) {
+  if (v.is_number_integer()) {
+    const auto n = v.get<int64_t>();
+    if (n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max()) {
+      return static_cast<int>(n);
+    }
+  } else if (v.is_number_unsigned() && v.get<uint64_t>() <= std::numeric_limits<int>::max()) {
+    return static_cast<int>(v.get<uint64_t>());
+  }
+  BadField(field, "expected a whole number in the 32-bit range");
+}
+
+double ToDouble(const Json& v, const std::string& field) {
+  if (!v.is_number()) BadField(field, std::string("expected a number, found ") + KindName(v));
+  const double d = v.get<double>();
+  if (!std::isfinite(d)) BadField(field, "expected a finite number");
+  return d;
+}
+
+namespace {
+
+// Days since 30/12/1899 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468 + 25569;  // 1970-01-01 is day 25569
+}
+
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z -= 25569;
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+}  // namespace
+
+plat::TDateTime ToDate(const Json& v, const std::string& field) {
+  if (v.is_number()) return ToDouble(v, field);
+  if (!v.is_string()) BadField(field, "expected a date-time text or a number of days");
+  const std::string& s = v.get_ref<const std::string&>();
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  char sep = 'T';
+  int n = 0;
+  const int got =
+      std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &sec, &n);
+  const bool dateOnly = got == 3 && s.size() == 10;
+  if (!dateOnly && (got != 7 || (sep != 'T' && sep != ' ') || static_cast<size_t>(n) != s.size())) {
+    BadField(field, "expected a date-time \"YYYY-MM-DDTHH:MM:SS\"");
+  }
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 || mi > 59 || sec > 59 || h < 0 ||
+      mi < 0 || sec < 0) {
+    BadField(field, "not a valid date-time");
+  }
+  const double days =
+      static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)));
+  return days + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
+std::string DateText(plat::TDateTime dt) {
+  if (!std::isfinite(dt) || std::fabs(dt) > 3e6) return std::to_string(dt);
+  auto whole = static_cast<int64_t>(std::floor(dt));
+  auto secs = static_cast<int64_t>(std::llround((dt - static_cast<double>(whole)) * 86400.0));
+  if (secs >= 86400) ++whole, secs -= 86400;
+  int64_t y = 0;
+  unsigned m = 0, d = 0;
+  CivilFromDays(whole, y, m, d);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(y),
+                m, d, static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
+                static_cast<long long>(secs % 60));
+  return buf;
+}
+
+plat::Variant ToVariant(const Json& v, const std::string& field) {
+  switch (v.type()) {
+    case Json::value_t::null:
+      return plat::Variant();
+    case Json::value_t::boolean:
+      return plat::Variant(v.get<bool>());
+    case Json::value_t::string:
+      return plat::Variant(ToAnsi(v, field));
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned: {
+      if (v.is_number_integer() && v.get<int64_t>() >= std::numeric_limits<int>::min() &&
+          v.get<int64_t>() <= std::numeric_limits<int>::max()) {
+        return plat::Variant(static_cast<int>(v.get<int64_t>()));
+      }
+      return plat::Variant(v.get<double>());
+    }
+    case Json::value_t::number_float:
+      return plat::Variant(ToDouble(v, field));
+    case Json::value_t::array: {
+      plat::Variant::Array items;
+      items.reserve(v.size());
+      for (size_t i = 0; i < v.size(); ++i) {
+        items.push_back(ToVariant(v[i], field + "[" + std::to_string(i) + "]"));
+      }
+      return plat::VarArrayOf(std::move(items));
+    }
+    case Json::value_t::object:
+      if (IsDatasetObject(v)) return plat::Variant(ToPacket(v, field));
+      BadField(field, "an object here must be a dataset {\"fields\":[...],\"rows\":[...]}");
+    default:
+      BadField(field, "unsupported value");
+  }
+}
+
+Json FromVariant(const plat::Variant& v) {
+  switch (v.Type()) {
+    case plat::VarType::Empty:
+    case plat::VarType::Null:
+      return nullptr;
+    case plat::VarType::Boolean:
+      return v.AsBoolean();
+    case plat::VarType::Integer:
+      return v.AsInteger();
+    case plat::VarType::Double: {
+      const double d = v.AsDouble();
+      return std::isfinite(d) ? Json(d) : Json(nullptr);
+    }
+    case plat::VarType::Date:
+      return DateText(v.AsDateTime());
+    case plat::VarType::String:
+    case plat::VarType::WideStr:
+      return FromAnsi(v.AsString());
+    case plat::VarType::Array: {
+      Json a = Json::array();
+      for (const auto& item : v.Items()) a.push_back(FromVariant(item));
+      return a;
+    }
+    case plat::VarType::Packet:
+      return FromPacket(*v.AsPacket());
+  }
+  return nullptr;
+}
+
+plat::Variant ToBundle(const Json& v, const std::string& field) {
+  if (!v.is_object()) BadField(field, "expected an object of bundle pairs");
+  std::vector<std::pair<plat::AnsiString, plat::Variant>> pairs;
+  for (const auto& [key, value] : v.items()) {
+    const std::string path = field + "." + key;
+    pairs.emplace_back(ToAnsi(Json(key), path), ToVariant(value, path));
+  }
+  return plat::MakeBundle(pairs);
+}
+
+Json FromBundle(const plat::Variant& v) {
+  if (!v.IsArray()) return FromVariant(v);
+  Json o = Json::object();
+  for (const auto& pair : v.Items()) {
+    if (!pair.IsArray() || pair.Count() != 2 ||
+        (pair[0].Type() != plat::VarType::String && pair[0].Type() != plat::VarType::WideStr)) {
+      return FromVariant(v);
+    }
+    o[FromAnsi(pair[0].AsString())] = FromVariant(pair[1]);
+  }
+  return o;
+}
+
+ArfisOpenArray ToOpenArray(const Json& v, const std::string& field) {
+  if (!v.is_array()) BadField(field, "expected an array");
+  ArfisOpenArray out;
+  out.reserve(v.size());
+  for (size_t i = 0; i < v.size(); ++i) {
+    out.push_back(ToVariant(v[i], field + "[" + std::to_string(i) + "]"));
+  }
+  return out;
+}
+
+bool IsDatasetObject(const Json& v) {
+  return v.is_object() && v.contains("fields");
+}
+
+namespace {
+
+plat::FieldType FieldTypeOf(const std::string& name, const std::string& field) {
+  static const std::pair<const char*, plat::FieldType> kTypes[] = {
+      {"string", plat::FieldType::String},
+      {"integer", plat::FieldType::Integer},
+      {"float", plat::FieldType::Float},
+      {"boolean", plat::FieldType::Boolean},
+      {"datetime", plat::FieldType::DateTime}};
+  for (const auto& [n, t] : kTypes) {
+    if (name == n) return t;
+  }
+  BadField(field,
+           "unknown field type \"" + name + "\" (string, integer, float, boolean, datetime)");
+}
+
+plat::Variant Cell(const Json& v, plat::FieldType type, const std::string& field) {
+  if (v.is_null()) return plat::Variant::Null();
+  switch (type) {
+    case plat::FieldType::String:
+      return plat::Variant(ToAnsi(v, field));
+    case plat::FieldType::Integer:
+      return plat::Variant(ToInt(v, field));
+    case plat::FieldType::Float:
+      return plat::Variant(ToDouble(v, field));
+    case plat::FieldType::Boolean:
+      return plat::Variant(ToBool(v, field));
+    case plat::FieldType::DateTime:
+      return plat::Variant::FromDate(ToDate(v, field));
+  }
+  return plat::Variant::Null();
+}
+
+const char* TypeText(plat::FieldType t) {
+  switch (t) {
+    case plat::FieldType::String:
+      return "string";
+    case plat::FieldType::Integer:
+      return "integer";
+    case plat::FieldType::Float:
+      return "float";
+    case plat::FieldType::Boolean:
+      return "boolean";
+    case plat::FieldType::DateTime:
+      return "datetime";
+  }
+  return "string";
+}
+
+}  // namespace
+
+std::shared_ptr<const plat::DataPacket> ToPacket(const Json& v, const std::string& field) {
+  if (!v.is_object()) BadField(field, "expected a dataset {\"fields\":[...],\"rows\":[...]}");
+  Members m(v, field + ".");
+  auto packet = std::make_shared<plat::DataPacket>();
+  const Json& fields = m.Required("fields");
+  if (!fields.is_array()) BadField(m.Path("fields"), "expected an array");
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string path = m.Path("fields") + "[" + std::to_string(i) + "]";
+    if (!fields[i].is_object()) BadField(path, "expected {\"name\",\"type\",\"size\"}");
+    Members f(fields[i], path + ".");
+    plat::FieldDef def;
+    def.Name = ToAnsi(f.Required("name"), f.Path("name"));
+    if (def.Name.empty()) BadField(f.Path("name"), "a field needs a name");
+    for (const auto& earlier : packet->Fields) {
+      if (earlier.Name == def.Name) BadField(f.Path("name"), "the field is named twice");
+    }
+    const Json* type = f.Get("type");
+    def.Type =
+        type ? FieldTypeOf(ToAnsi(*type, f.Path("type")), f.Path("type")) : plat::FieldType::String;
+    if (const Json* size = f.Get("size")) {
+      def.Size = ToInt(*size, f.Path("size"));
+      if (def.Size < 0 || def.Size > 65535) BadField(f.Path("size"), "expected 0 to 65535");
+    }
+    f.Done();
+    packet->Fields.push_back(def);
+  }
+  if (const Json* rows = m.Get("rows")) {
+    if (!rows->is_array()) BadField(m.Path("rows"), "expected an array of rows");
+    for (size_t r = 0; r < rows->size(); ++r) {
+      const std::string path = m.Path("rows") + "[" + std::to_string(r) + "]";
+      const Json& row = (*rows)[r];
+      if (!row.is_array() || row.size() != packet->Fields.size()) {
+        BadField(path, "expected an array of " + std::to_string(packet->Fields.size()) + " cells");
+      }
+      std::vector<plat::Variant> cells;
+      cells.reserve(row.size());
+      for (size_t c = 0; c < row.size(); ++c) {
+        cells.push_back(Cell(row[c], packet->Fields[c].Type, path + "[" + std::to_string(c) + "]"));
+      }
+      packet->Rows.push_back(std::move(cells));
+    }
+  }
+  m.Done();
+  return packet;
+}
+
+std::unique_ptr<plat::TClientDataSet> ToDataset(const Json& v, const std::string& field,
+                                                const plat::AnsiString& name) {
+  auto ds = std::make_unique<plat::TClientDataSet>(name);
+  if (v.is_null()) {
+    ds->SetData(plat::Variant(std::make_shared<const plat::DataPacket>()));
+  } else {
+    ds->SetData(plat::Variant(ToPacket(v, field)));
+  }
+  return ds;
+}
+
+Json FromPacket(const plat::DataPacket& p) {
+  Json fields = Json::array();
+  for (const auto& f : p.Fields) {
+    Json def = {{"name", FromAnsi(f.Name)}, {"type", TypeText(f.Type)}};
+    if (f.Type == plat::FieldType::String) def["size"] = f.Size;
+    fields.push_back(std::move(def));
+  }
+  Json rows = Json::array();
+  for (const auto& row : p.Rows) {
+    Json cells = Json::array();
+    for (const auto& cell : row) cells.push_back(FromVariant(cell));
+    rows.push_back(std::move(cells));
+  }
+  return Json{{"fields", std::move(fields)}, {"rows", std::move(rows)}};
+}
+
+Json FromDataset(const plat::TClientDataSet* ds) {
+  if (!ds) return nullptr;
+  const plat::Variant data = ds->Data();
+  return FromPacket(*data.AsPacket());
+}
+
+Members::Members(const Json& object, std::string prefix)
+    : object_(object), prefix_(std::move(prefix)) {}
+
+const Json* Members::Get(const std::string& name) {
+  seen_.push_back(name);
+  const auto it = object_.find(name);
+  if (it == object_.end() || it->is_null()) return nullptr;
+  return &*it;
+}
+
+const Json& Members::Required(const std::string& name) {
+  const Json* v = Get(name);
+  if (!v) BadField(Path(name), "required");
+  return *v;
+}
+
+void Members::Done() const {
+  for (const auto& [key, value] : object_.items()) {
+    if (key == "answers" && prefix_.empty()) continue;
+    bool known = false;
+    for (const auto& s : seen_) known = known || s == key;
+    if (!known) BadField(Path(key), "unknown member");
+  }
+}
+
+}  // namespace fpd

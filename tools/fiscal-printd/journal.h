@@ -1,0 +1,80 @@
+// The idempotency journal: one JSON line per step of a printing request, appended whole and
+// flushed to disk, so that a request is printed at most once across restarts of the service.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+
+namespace fpd {
+
+// A hash of a request: its path and its body written with sorted members, as 16 hex digits.
+std::string RequestHash(const std::string& path, const Json& body);
+// A key the till may use: 1 to 128 of letters, digits and "-_.:".
+bool ValidKey(const std::string& key);
+
+struct JournalEntry {
+  std::string Key, Hash, Path;
+  Json Request;
+  // "queued" and "started" while this process works on it; "done", "in_doubt", "resolved".
+  std::string State;
+  std::string StartedAt, FinishedAt;
+  int64_t StartedEpoch = 0, FinishedEpoch = 0;
+  int Status = 0;
+  Json Answer;
+  Json Resolution;  // {"printed": bool, ...} once resolved
+  uint64_t Order = 0;
+};
+
+class Journal {
+ public:
+  // Opens (creating) the journal file and reads it. A last line torn by a crash is dropped.
+  // Raises std::runtime_error when the file cannot be opened or read.
+  Journal(std::string path, int keepDays);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  enum class Verdict { New, Replay, Conflict, InProgress, InDoubt, Resolved };
+  // Looks the key up; a new key is taken ("queued") in one step, so that two requests with one
+  // key never both run. The entry is a copy as it stands.
+  Verdict Claim(const std::string& key, const std::string& hash, const std::string& path,
+                const Json& request, JournalEntry* entry);
+  // A queued key that will not run after all (the queue was full): forgotten.
+  void Release(const std::string& key);
+  // Appends "started" and flushes; raises std::runtime_error when it cannot.
+  void Started(const std::string& key);
+  // Appends the outcome and flushes; raises std::runtime_error when it cannot (the entry then
+  // stays "started" on disk and is in doubt after a restart).
+  void Finished(const std::string& key, int status, const Json& answer);
+  // Records the till's decision on an in-doubt key. Raises like Started.
+  void Resolve(const std::string& key, const Json& resolution);
+
+  std::optional<JournalEntry> Find(const std::string& key) const;
+  std::vector<JournalEntry> Last(size_t n) const;  // newest first
+  std::vector<std::string> InDoubt() const;
+  // Rewrites the file without entries finished or resolved more than keepDays ago.
+  void Compact();
+  int64_t LastCompaction() const;
+
+ private:
+  void Append(const Json& line);  // with mu_ held
+  void Load();
+  void Apply(const Json& line);
+
+  std::string path_;
+  int keepDays_;
+  int fd_ = -1;
+  bool needNewline_ = false;
+  mutable std::mutex mu_;
+  std::map<std::string, JournalEntry> entries_;
+  uint64_t order_ = 0;
+  int64_t lastCompaction_ = 0;
+};
+
+}  // namespace fpd

@@ -1,0 +1,111 @@
+// fiscal-printd: the local print service. Loads the driver package as a host does and serves
+// its operations as a JSON API over HTTP on the till (docs/print-service.md).
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "platform/exceptions.h"
+#include "platform/loader.h"
+#include "server.h"
+
+namespace {
+
+std::string DefaultStateDir() {
+  if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x)
+    return std::string(x) + "/fiscal-printd";
+  if (const char* h = std::getenv("HOME"); h && *h)
+    return std::string(h) + "/.local/state/fiscal-printd";
+  return "fiscal-printd-state";
+}
+
+std::string ReadToken(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read the token file '" + path + "'");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string t = ss.str();
+  const auto first = t.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos)
+    throw std::runtime_error("the token file '" + path + "' is empty");
+  t = t.substr(first, t.find_last_not_of(" \t\r\n") - first + 1);
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service"};
+  std::string listen = "127.0.0.1:8520", state = DefaultStateDir(), tokenFile;
+  fpd::ServiceOptions o;
+  o.Driver.PackagePath = plat::DefaultDriverPackagePath();
+  app.add_option("--listen", listen, "HOST:PORT to listen on")->capture_default_str();
+  app.add_option("--state", state, "the service's folder (log, Z data, journal)")
+      ->capture_default_str();
+  app.add_option("--package", o.Driver.PackagePath, "the driver package")->capture_default_str();
+  app.add_option("--port", o.Driver.Port, "CDPORTAIMPFIS of the start call")->capture_default_str();
+  app.add_option("--scheme", o.Driver.Scheme, "colour scheme for the driver's dialogs");
+  app.add_option("--token-file", tokenFile, "file holding the bearer token");
+  app.add_option("--allow-origin", o.Origins, "browser origin allowed to call (repeatable)");
+  app.add_option("--queue", o.QueueLimit, "requests that may wait for the printer")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 10000));
+  app.add_option("--max-body", o.MaxBody, "largest body in bytes")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1 << 30));
+  app.add_option("--journal-days", o.JournalDays, "days finished journal entries are kept")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 36500));
+  int statusSeconds = 5;
+  app.add_option("--status-interval", statusSeconds, "seconds between idle status queries")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3600));
+  CLI11_PARSE(app, argc, argv);
+  o.StatusIntervalMs = statusSeconds * 1000;
+
+  try {
+    const auto colon = listen.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+      throw std::runtime_error("--listen needs HOST:PORT");
+    o.Host = listen.substr(0, colon);
+    if (o.Host.size() > 2 && o.Host.front() == '[' && o.Host.back() == ']') {
+      o.Host = o.Host.substr(1, o.Host.size() - 2);
+    }
+    o.Port = std::stoi(listen.substr(colon + 1));
+    if (o.Port < 0 || o.Port > 65535) throw std::runtime_error("--listen: bad port");
+    if (!tokenFile.empty()) o.Token = ReadToken(tokenFile);
+    if (o.Host != "127.0.0.1" && o.Token.empty()) {
+      throw std::runtime_error("listening on " + o.Host +
+                               " needs --token-file: only 127.0.0.1 is served without a token");
+    }
+    o.Driver.StateDir = state;
+    // Signals are taken by one thread, which stops the server; the others never see them.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    fpd::Service service(o);
+    if (!service.Bind()) throw std::runtime_error("cannot listen on " + listen);
+    std::cout << "listening on http://" << o.Host << ":" << service.BoundPort() << std::endl;
+    std::thread signals([&service, set] {
+      int sig = 0;
+      sigwait(&set, &sig);
+      service.Stop();
+    });
+    signals.detach();
+    service.Run();
+    return 0;
+  } catch (const plat::Exception& e) {
+    std::cerr << "fiscal-printd: " << e.Message() << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "fiscal-printd: " << e.what() << "\n";
+  }
+  return 2;
+}

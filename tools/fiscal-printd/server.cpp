@@ -1,0 +1,479 @@
+#include "server.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <future>
+
+#include "platform/exceptions.h"
+#include "status_page.h"
+
+namespace fpd {
+
+namespace {
+
+Json EntryJson(const JournalEntry& e, bool withAnswer) {
+  Json j = {{"key", e.Key},
+            {"path", e.Path},
+            {"state", e.State},
+            {"startedAt", e.StartedAt.empty() ? Json(nullptr) : Json(e.StartedAt)},
+            {"finishedAt", e.FinishedAt.empty() ? Json(nullptr) : Json(e.FinishedAt)},
+            {"status", e.State == "done" ? Json(e.Status) : Json(nullptr)},
+            {"ok", nullptr},
+            {"request", e.Request},
+            {"resolution", e.Resolution}};
+  if (e.Answer.is_object()) {
+    if (e.Answer.contains("ok")) {
+      j["ok"] = e.Answer["ok"];
+    } else if (e.Answer.contains("result")) {
+      j["ok"] = e.Answer["result"];
+    }
+  }
+  if (withAnswer) j["answer"] = e.Answer;
+  return j;
+}
+
+bool ConstantTimeEqual(const std::string& a, const std::string& b) {
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+  }
+  return diff == 0;
+}
+
+const char* DefaultCode(int status) {
+  switch (status) {
+    case 400:
+      return "bad_json";
+    case 401:
+      return "unauthorized";
+    case 403:
+      return "origin_not_allowed";
+    case 404:
+      return "not_found";
+    case 405:
+      return "method_not_allowed";
+    case 413:
+      return "too_large";
+    case 503:
+      return "queue_full";
+    default:
+      return "error";
+  }
+}
+
+}  // namespace
+
+void Send(httplib::Response& res, int status, const Json& body) {
+  res.status = status;
+  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+}
+
+Service::Service(ServiceOptions options) : options_(std::move(options)) {
+  const std::string& dir = options_.Driver.StateDir;
+  ::mkdir(dir.c_str(), 0750);
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(dir.c_str(), W_OK) != 0) {
+    throw std::runtime_error("the state folder '" + dir + "' cannot be written");
+  }
+  scheme_ = ToAnsi(Json(options_.Driver.Scheme), "--scheme");
+  journal_ = std::make_unique<Journal>(dir + "/journal.jsonl", options_.JournalDays);
+  journal_->Compact();
+  session_ = std::make_unique<DriverSession>(options_.Driver);
+  const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
+  worker_ = std::make_unique<Worker>(
+      options_.QueueLimit,
+      [this, interval] {
+        session_->Idle(interval);
+        if (std::time(nullptr) - journal_->LastCompaction() >= 86400) {
+          try {
+            journal_->Compact();
+          } catch (const std::exception&) {
+            // Kept as it is; the next day tries again.
+          }
+        }
+      },
+      std::min(interval, std::chrono::milliseconds(1000)));
+  // Requests that wait for the worker each hold a thread: room for a full queue, the one
+  // running and the status readers.
+  const size_t threads = options_.QueueLimit + 9;
+  http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  http_.set_payload_max_length(options_.MaxBody);
+  Routes();
+}
+
+Service::~Service() {
+  http_.stop();
+  if (worker_) worker_->Stop();
+}
+
+bool Service::Bind() {
+  if (options_.Port == 0) {
+    port_ = http_.bind_to_any_port(options_.Host);
+    return port_ > 0;
+  }
+  port_ = options_.Port;
+  return http_.bind_to_port(options_.Host, options_.Port);
+}
+
+void Service::Run() {
+  http_.listen_after_bind();
+  worker_->Stop();
+}
+
+void Service::Stop() {
+  http_.stop();
+}
+
+httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
+                                               httplib::Response& res) {
+  using HR = httplib::Server::HandlerResponse;
+  if (req.has_header("Origin")) {
+    const std::string origin = req.get_header_value("Origin");
+    bool allowed = false;
+    for (const auto& o : options_.Origins) allowed = allowed || o == origin;
+    if (!allowed) {
+      Send(res, 403, ErrorBody("origin_not_allowed", "the origin " + origin + " is not allowed"));
+      return HR::Handled;
+    }
+    res.set_header("Access-Control-Allow-Origin", origin);
+    res.set_header("Vary", "Origin");
+    if (req.method == "OPTIONS") {
+      res.status = 204;
+      res.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+      res.set_header("Access-Control-Allow-Headers",
+                     "Content-Type, Idempotency-Key, Authorization");
+      res.set_header("Access-Control-Max-Age", "600");
+      return HR::Handled;
+    }
+  }
+  // The status page itself holds no data (it reads the endpoints, with the token): a browser
+  // loads it without one.
+  const bool page = req.method == "GET" && req.path == "/";
+  if (!options_.Token.empty() && !page) {
+    const std::string auth = req.get_header_value("Authorization");
+    if (!ConstantTimeEqual(auth, "Bearer " + options_.Token)) {
+      res.set_header("WWW-Authenticate", "Bearer");
+      Send(res, 401, ErrorBody("unauthorized", "a valid bearer token is required"));
+      return HR::Handled;
+    }
+  }
+  return HR::Unhandled;
+}
+
+bool Service::OnWorker(const std::function<void()>& f) {
+  auto done = std::make_shared<std::promise<void>>();
+  auto future = done->get_future();
+  if (!worker_->TrySubmit([f, done] {
+        try {
+          f();
+        } catch (...) {
+        }
+        done->set_value();
+      })) {
+    return false;
+  }
+  future.wait();
+  return true;
+}
+
+void Service::Printing(const httplib::Request& req, httplib::Response& res,
+                       const Prepare& prepare) {
+  if (!req.has_header("Idempotency-Key")) {
+    Send(res, 400,
+         ErrorBody("missing_idempotency_key", "a printing request needs an Idempotency-Key"));
+    return;
+  }
+  const std::string key = req.get_header_value("Idempotency-Key");
+  if (!ValidKey(key)) {
+    Send(res, 400,
+         ErrorBody("bad_idempotency_key",
+                   "an Idempotency-Key is 1 to 128 letters, digits and -_.:"));
+    return;
+  }
+  Json body;
+  Task task;
+  try {
+    body = ParseBody(req.body);
+    task = prepare(body);
+  } catch (const RequestError& e) {
+    Send(res, 400, ErrorBody(e.Code(), e.what(), e.Field()));
+    return;
+  }
+  const std::string hash = RequestHash(req.path, body);
+  JournalEntry e;
+  switch (journal_->Claim(key, hash, req.path, body, &e)) {
+    case Journal::Verdict::Replay:
+      res.set_header("Idempotent-Replay", "true");
+      Send(res, e.Status, e.Answer);
+      return;
+    case Journal::Verdict::Conflict:
+      Send(res, 409,
+           ErrorBody("idempotency_conflict",
+                     "the key " + key + " was used for another request (" + e.Path + ")"));
+      return;
+    case Journal::Verdict::InProgress:
+      Send(res, 409,
+           ErrorBody("in_progress",
+                     "the request with the key " + key + " is still being printed; retry later"));
+      return;
+    case Journal::Verdict::Resolved: {
+      Json b = ErrorBody(
+          "resolved", "the request with the key " + key + " was in doubt and the till resolved it");
+      b["resolution"] = e.Resolution;
+      Send(res, 409, b);
+      return;
+    }
+    case Journal::Verdict::InDoubt:
+      InDoubt(e, res);
+      return;
+    case Journal::Verdict::New:
+      break;
+  }
+  auto result = std::make_shared<std::promise<Outcome>>();
+  auto future = result->get_future();
+  Journal* journal = journal_.get();
+  DriverSession* session = session_.get();
+  const bool queued = worker_->TrySubmit([=] {
+    try {
+      journal->Started(key);
+    } catch (const std::exception& ex) {
+      journal->Release(key);
+      result->set_value(Outcome{
+          500, ErrorBody("journal_failed", std::string(ex.what()) + "; nothing was printed")});
+      return;
+    }
+    Outcome o;
+    try {
+      o = task(*session);
+    } catch (const std::exception& ex) {
+      o = Outcome{500, ErrorBody("driver_raised", ex.what())};
+    }
+    try {
+      journal->Finished(key, o.Status, o.Body);
+    } catch (const std::exception& ex) {
+      o.Body["error"] = ErrorBody("journal_failed", std::string(ex.what()) +
+                                                        "; the request was made, its outcome is "
+                                                        "not recorded")["error"];
+      o.Status = 500;
+    }
+    result->set_value(std::move(o));
+  });
+  if (!queued) {
+    journal_->Release(key);
+    Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
+    return;
+  }
+  const Outcome o = future.get();
+  Send(res, o.Status, o.Body);
+}
+
+void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
+  Json printer;
+  if (!OnWorker([&] { printer = session_->Probe(); })) {
+    Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
+    return;
+  }
+  Json b = ErrorBody("in_doubt",
+                     "the service stopped while this request was being printed; it may or may "
+                     "not have been printed and is not printed again: resolve it with POST "
+                     "/v1/journal/" +
+                         e.Key + "/resolve");
+  b["printer"] = printer;
+  b["journal"] = {
+      {"key", e.Key}, {"path", e.Path}, {"request", e.Request}, {"startedAt", e.StartedAt}};
+  Send(res, 409, b);
+}
+
+void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
+  const std::string key = req.matches[1];
+  bool printed = false, cancel = false;
+  try {
+    const Json body = ParseBody(req.body);
+    Members m(body, "");
+    printed = ToBool(m.Required("printed"), "printed");
+    if (const Json* c = m.Get("cancelOpenTicket")) cancel = ToBool(*c, "cancelOpenTicket");
+    m.Done();
+  } catch (const RequestError& e) {
+    Send(res, 400, ErrorBody(e.Code(), e.what(), e.Field()));
+    return;
+  }
+  int status = 200;
+  Json answer;
+  const bool ran = OnWorker([&] {
+    const auto e = journal_->Find(key);
+    if (!e) {
+      status = 404;
+      answer = ErrorBody("not_found", "no journal entry for the key " + key);
+      return;
+    }
+    if (e->State == "resolved") {
+      if (e->Resolution.value("printed", !printed) == printed) {
+        answer = {{"key", key},
+                  {"state", "resolved"},
+                  {"printed", printed},
+                  {"cancelled", e->Resolution.value("cancelled", false)},
+                  {"printer", session_->Snapshot()}};
+      } else {
+        status = 409;
+        answer = ErrorBody("idempotency_conflict", "the key " + key + " was resolved otherwise");
+      }
+      return;
+    }
+    if (e->State != "in_doubt") {
+      status = 409;
+      answer = ErrorBody("not_in_doubt", "the request with the key " + key + " is not in doubt");
+      return;
+    }
+    Json printer = session_->Probe();
+    bool cancelled = false;
+    Json cancelAnswer = nullptr;
+    const Json doc = printer["document"];
+    if (cancel && (doc == "ticket" || (doc == "fiscal" && e->Request.value("kind", "") != "A" &&
+                                       e->Request.value("kind", "") != "C"))) {
+      cancelAnswer = CancelOpenTicket(*session_, e->Path, e->Request);
+      cancelled = cancelAnswer.value("cancelled", false);
+      printer = cancelAnswer["printer"];
+    }
+    Json resolution = {{"printed", printed}, {"cancelled", cancelled}};
+    try {
+      journal_->Resolve(key, resolution);
+    } catch (const std::exception& ex) {
+      status = 500;
+      answer = ErrorBody("journal_failed", ex.what());
+      return;
+    }
+    answer = {{"key", key},
+              {"state", "resolved"},
+              {"printed", printed},
+              {"cancelled", cancelled},
+              {"printer", printer}};
+    if (!cancelAnswer.is_null()) answer["cancel"] = cancelAnswer;
+  });
+  if (!ran) {
+    Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
+    return;
+  }
+  Send(res, status, answer);
+}
+
+Json Service::Status() const {
+  return Json{{"service",
+               {{"version", "1.0"},
+                {"queued", worker_->Queued()},
+                {"busy", worker_->Busy()},
+                {"queueLimit", worker_->Limit()}}},
+              {"printer", session_->Snapshot()},
+              {"inDoubt", journal_->InDoubt()}};
+}
+
+Json Service::JournalList(size_t limit) const {
+  Json entries = Json::array();
+  for (const auto& e : journal_->Last(limit)) entries.push_back(EntryJson(e, false));
+  return Json{{"entries", entries}};
+}
+
+void Service::Routes() {
+  using httplib::Request;
+  using httplib::Response;
+  http_.set_pre_routing_handler(
+      [this](const Request& req, Response& res) { return Gate(req, res); });
+  const httplib::Server::HandlerWithResponse errors = [](const Request&, Response& res) {
+    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    const int status = res.status;
+    Send(res, status,
+         ErrorBody(DefaultCode(status), status == 413 ? "the body is larger than allowed"
+                                                      : "no such endpoint or method"));
+    return httplib::Server::HandlerResponse::Handled;
+  };
+  http_.set_error_handler(errors);
+  http_.set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
+    std::string what = "internal error";
+    try {
+      std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    Send(res, 500, ErrorBody("internal", what));
+  });
+
+  const auto printing = [this](const std::string& path, Prepare prepare) {
+    http_.Post(path,
+               [this, prepare](const Request& req, Response& res) { Printing(req, res, prepare); });
+    http_.Get(path, [](const Request&, Response& res) {
+      Send(res, 405, ErrorBody("method_not_allowed", "this endpoint takes POST"));
+    });
+  };
+  http_.Post(R"(/v1/call/(.*))", [this](const Request& req, Response& res) {
+    const std::string name = req.matches[1];
+    const EntryPoint* entry = FindEntryPoint(name);
+    if (!entry) {
+      Send(res, 404, ErrorBody("unknown_entry_point", "no entry point named '" + name + "'"));
+      return;
+    }
+    Printing(req, res, [entry](const Json& body) { return PrepareCall(*entry, body); });
+  });
+  http_.Get(R"(/v1/call/(.*))", [](const Request&, Response& res) {
+    Send(res, 405, ErrorBody("method_not_allowed", "entry points take POST"));
+  });
+  const plat::AnsiString scheme = scheme_;
+  printing("/v1/sales", [scheme](const Json& b) { return PrepareSale(b, scheme); });
+  printing("/v1/cash/supply", [scheme](const Json& b) { return PrepareSupply(b, scheme); });
+  printing("/v1/x", [scheme](const Json& b) { return PrepareX(b, scheme); });
+  printing("/v1/z", [scheme](const Json& b) { return PrepareZ(b, scheme); });
+  printing("/v1/closing", [scheme](const Json& b) { return PrepareClosing(b, scheme); });
+  http_.Post(R"(/v1/journal/([^/]+)/resolve)",
+             [this](const Request& req, Response& res) { Resolve(req, res); });
+
+  const auto reading = [this](const std::string& path, httplib::Server::Handler h) {
+    http_.Get(path, std::move(h));
+    http_.Post(path, [](const Request&, Response& res) {
+      Send(res, 405, ErrorBody("method_not_allowed", "this endpoint takes GET"));
+    });
+  };
+  http_.Get("/", [](const Request&, Response& res) {
+    const std::string_view html = StatusPageHtml();
+    res.set_content(html.data(), html.size(), "text/html; charset=utf-8");
+  });
+  reading("/v1/status", [this](const Request&, Response& res) { Send(res, 200, Status()); });
+  reading("/v1/paper", [this](const Request& req, Response& res) {
+    size_t from = 0;
+    if (req.has_param("from")) {
+      try {
+        from = std::stoul(req.get_param_value("from"));
+      } catch (const std::exception&) {
+        Send(res, 400, ErrorBody("bad_field", "from: expected a line number", "from"));
+        return;
+      }
+    }
+    const Json paper = session_->Paper(from);
+    if (paper.is_null()) {
+      Send(res, 404, ErrorBody("not_found", "the paper is only kept with the emulator"));
+      return;
+    }
+    Send(res, 200, paper);
+  });
+  reading("/v1/journal", [this](const Request& req, Response& res) {
+    size_t limit = 20;
+    if (req.has_param("limit")) {
+      try {
+        limit = std::min<size_t>(500, std::stoul(req.get_param_value("limit")));
+      } catch (const std::exception&) {
+        Send(res, 400, ErrorBody("bad_field", "limit: expected a number", "limit"));
+        return;
+      }
+    }
+    Send(res, 200, JournalList(limit));
+  });
+  http_.Get(R"(/v1/journal/([^/]+))", [this](const Request& req, Response& res) {
+    const auto e = journal_->Find(req.matches[1]);
+    if (!e || e->State == "queued") {
+      Send(res, 404, ErrorBody("not_found", "no journal entry for that key"));
+      return;
+    }
+    Send(res, 200, EntryJson(*e, true));
+  });
+}
+
+}  // namespace fpd

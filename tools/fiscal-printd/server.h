@@ -1,0 +1,70 @@
+// The HTTP side of the service: routes, the exactly-once handling of printing requests, the
+// token, browser origins and body limit, and the answers of the status and journal endpoints.
+#pragma once
+
+#include <httplib.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "journal.h"
+#include "session.h"
+#include "tasks.h"
+#include "worker.h"
+
+namespace fpd {
+
+struct ServiceOptions {
+  std::string Host = "127.0.0.1";
+  int Port = 8520;
+  SessionOptions Driver;
+  std::string Token;  // empty: no token
+  std::vector<std::string> Origins;
+  size_t QueueLimit = 64;
+  size_t MaxBody = 1 << 20;
+  int JournalDays = 30;
+  int StatusIntervalMs = 5000;
+};
+
+class Service {
+ public:
+  // Starts the driver, reads the journal and sets up the routes. Raises plat::Exception or
+  // std::runtime_error when the package, the state folder or the journal cannot be used.
+  explicit Service(ServiceOptions options);
+  ~Service();
+
+  // Binds the address; false when it cannot. Port 0 takes a free port (BoundPort()).
+  bool Bind();
+  int BoundPort() const { return port_; }
+  // Serves until Stop(); then finishes the queued requests.
+  void Run();
+  void Stop();
+  // The HTTP server, for routes added beside these (the status page).
+  httplib::Server& Http() { return http_; }
+
+  Json Status() const;
+  Json JournalList(size_t limit) const;
+
+ private:
+  using Prepare = std::function<Task(const Json&)>;
+  void Routes();
+  void Printing(const httplib::Request& req, httplib::Response& res, const Prepare& prepare);
+  void InDoubt(const JournalEntry& e, httplib::Response& res);
+  void Resolve(const httplib::Request& req, httplib::Response& res);
+  // Runs f on the worker and waits for it; false when the queue is full.
+  bool OnWorker(const std::function<void()>& f);
+  httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
+
+  ServiceOptions options_;
+  plat::AnsiString scheme_;
+  std::unique_ptr<DriverSession> session_;
+  std::unique_ptr<Journal> journal_;
+  std::unique_ptr<Worker> worker_;
+  httplib::Server http_;
+  int port_ = 0;
+};
+
+void Send(httplib::Response& res, int status, const Json& body);
+
+}  // namespace fpd

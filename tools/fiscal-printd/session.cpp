@@ -1,0 +1,262 @@
+#include "session.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "platform/emulator.h"
+#include "platform/exceptions.h"
+#include "platform/format.h"
+#include "platform/link_frame.h"
+#include "platform/os.h"
+#include "platform/support.h"
+
+namespace fpd {
+
+namespace {
+
+// "COM1" to "COM12" give the port numbers 1 to 12, anything else 0, as the driver maps them.
+int PortNumber(const plat::AnsiString& name) {
+  for (int n = 1; n <= 12; ++n) {
+    if (name == "COM" + std::to_string(n)) return n;
+  }
+  return 0;
+}
+
+std::string Hex4(uint16_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
+  return buf;
+}
+
+std::string NowText() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+  return buf;
+}
+
+std::string Number8(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08d", n);
+  return buf;
+}
+
+uint64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+}  // namespace
+
+std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalStatus) {
+  std::vector<std::string> out = plat::link::DecodePrinterStatus(printerStatus);
+  for (auto& r : plat::link::DecodeFiscalStatus(fiscalStatus)) out.push_back(std::move(r));
+  return out;
+}
+
+DriverSession::DriverSession(SessionOptions options) : options_(std::move(options)) {
+  // The driver names its host folder from the executable's path: the state folder plays it.
+  plat::SetExecutablePathForTesting(options_.StateDir + "/fiscal-printd");
+  plat::SetMensagemHandler([this](const plat::MensagemCall& c) { return OnDialog(c); });
+  package_ = plat::Package::Load(options_.PackagePath);
+  try {
+    emulated_ = plat::CurrentPrinterBackend().get() == plat::DefaultEmulator().get();
+  } catch (const plat::Exception&) {
+    emulated_ = false;
+  }
+  snapshot_ = Json{{"backend", emulated_ ? "emulator" : "serial"},
+                   {"reachable", nullptr},
+                   {"checkedAt", nullptr},
+                   {"printerStatus", nullptr},
+                   {"fiscalStatus", nullptr},
+                   {"reasons", Json::array()},
+                   {"documentOpen", nullptr},
+                   {"document", nullptr},
+                   {"lastDocumentNumber", nullptr},
+                   {"error", nullptr}};
+  const auto start = package_->Get<decltype(::StartImpFiscal)>("StartImpFiscal");
+  Begin({});
+  const bool started = start(plat::MakeBundle({{"CDFILIAL", ""},
+                                               {"CDCAIXA", ""},
+                                               {"NRSERIEIMP", ""},
+                                               {"ESQUEMA", plat::Variant(options_.Scheme)},
+                                               {"CDPORTAIMPFIS", plat::Variant(options_.Port)}}));
+  const Capture c = End();
+  if (!started) {
+    std::string why = "StartImpFiscal answered False";
+    for (const auto& d : c.Dialogs) why += ": " + d.value("text", "");
+    throw plat::Exception(why);
+  }
+  SetPort(options_.Port);
+}
+
+DriverSession::~DriverSession() {
+  plat::SetMensagemHandler({});
+}
+
+bool DriverSession::OnDialog(const plat::MensagemCall& call) {
+  Json d = {{"kind", static_cast<int>(call.Kind)},
+            {"text", FromAnsi(call.Text)},
+            {"scheme", FromAnsi(call.Scheme)},
+            {"question", call.Kind == plat::tmPergunta}};
+  bool yes = false;
+  if (call.Kind == plat::tmPergunta) {
+    if (!answers_.empty()) {
+      yes = answers_.front();
+      answers_.pop_front();
+    } else {
+      d["unanswered"] = true;
+      ++capture_.Unanswered;
+    }
+    d["answer"] = yes;
+  }
+  capture_.Dialogs.push_back(std::move(d));
+  return yes;
+}
+
+void DriverSession::Begin(std::vector<bool> answers) {
+  answers_.assign(answers.begin(), answers.end());
+  capture_ = Capture{};
+  capturing_ = true;
+  called_ = true;
+  int y = 0, m = 0, d = 0;
+  plat::DecodeDate(plat::Date(), y, m, d);
+  char name[32];
+  std::snprintf(name, sizeof name, "/impdebug%02d%02d.txt", m, y % 100);
+  logPath_ = options_.StateDir + name;
+  logOffset_ = FileSize(logPath_);
+}
+
+DriverSession::Capture DriverSession::End() {
+  capturing_ = false;
+  answers_.clear();
+  // The lines appended since Begin; a month that turned meanwhile starts a new file, whose
+  // lines follow.
+  std::vector<std::pair<std::string, uint64_t>> files = {{logPath_, logOffset_}};
+  int y = 0, m = 0, d = 0;
+  plat::DecodeDate(plat::Date(), y, m, d);
+  char name[32];
+  std::snprintf(name, sizeof name, "/impdebug%02d%02d.txt", m, y % 100);
+  if (options_.StateDir + name != logPath_) files.emplace_back(options_.StateDir + name, 0);
+  for (const auto& [path, offset] : files) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) continue;
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      capture_.Log.push_back(FromAnsi(line));
+    }
+  }
+  CopyPaper();
+  return std::move(capture_);
+}
+
+void DriverSession::SetPort(const plat::AnsiString& portName) {
+  control_.SetPortNumber(plat::Variant(PortNumber(portName)));
+}
+
+void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
+  std::lock_guard lock(mu_);
+  lastNumber_ = FromAnsi(number);
+  if (!emulated_) snapshot_["lastDocumentNumber"] = lastNumber_;
+}
+
+void DriverSession::CopyPaper() {
+  if (!emulated_) return;
+  const auto& paper = plat::DefaultEmulator()->Paper();
+  std::lock_guard lock(mu_);
+  if (paper.size() < paperCopied_) paperCopied_ = 0;  // the tape was cleared
+  for (size_t i = paperCopied_; i < paper.size(); ++i) paper_.push_back(FromAnsi(paper[i]));
+  paperCopied_ = paper.size();
+}
+
+Json DriverSession::Probe() {
+  Json s = Json::object();
+  s["backend"] = emulated_ ? "emulator" : "serial";
+  s["checkedAt"] = NowText();
+  plat::WideString mode = u"N";
+  try {
+    control_.Status(mode);
+    const auto ps = static_cast<uint16_t>(control_.PrinterStatus().AsInteger());
+    const auto fs = static_cast<uint16_t>(control_.FiscalStatus().AsInteger());
+    s["reachable"] = true;
+    s["printerStatus"] = Hex4(ps);
+    s["fiscalStatus"] = Hex4(fs);
+    s["reasons"] = StatusReasons(ps, fs);
+    s["documentOpen"] = (fs & (1u << 13)) != 0;
+    s["document"] = (fs & (1u << 12))   ? Json("fiscal")
+                    : (fs & (1u << 13)) ? Json("non-fiscal")
+                                        : Json(nullptr);
+    s["error"] = nullptr;
+  } catch (const std::exception& e) {
+    s["reachable"] = false;
+    s["printerStatus"] = nullptr;
+    s["fiscalStatus"] = nullptr;
+    s["reasons"] = Json::array();
+    s["documentOpen"] = nullptr;
+    s["document"] = nullptr;
+    const auto* pe = dynamic_cast<const plat::Exception*>(&e);
+    s["error"] = pe ? FromAnsi(pe->Message()) : std::string(e.what());
+  }
+  if (emulated_) {
+    const auto& model = plat::DefaultEmulator()->Model();
+    using St = plat::FiscalPrinterModel::DocState;
+    switch (model.State()) {
+      case St::Idle:
+        s["document"] = nullptr;
+        break;
+      case St::Ticket:
+        s["document"] = "ticket";
+        break;
+      case St::Invoice:
+        s["document"] = std::string("invoice ") + model.InvoiceLetter();
+        break;
+      case St::NonFiscal:
+        s["document"] = "non-fiscal";
+        break;
+    }
+    const auto& c = model.GetCounters();
+    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)},
+                          {"invoiceA", Number8(c.LastInvoiceA)},
+                          {"invoiceC", Number8(c.LastInvoiceC)}};
+    // The last document is the one whose counter moved last.
+    const int now[3] = {c.LastTicket, c.LastInvoiceA, c.LastInvoiceC};
+    for (int k = 0; k < 3; ++k) {
+      if (now[k] != counters_[k]) lastKind_ = k;
+      counters_[k] = now[k];
+    }
+    s["lastDocumentNumber"] = Number8(now[lastKind_]);
+  }
+  CopyPaper();
+  std::lock_guard lock(mu_);
+  if (!emulated_) s["lastDocumentNumber"] = lastNumber_.empty() ? Json(nullptr) : Json(lastNumber_);
+  snapshot_ = s;
+  called_ = false;
+  probedAt_ = std::chrono::steady_clock::now();
+  return s;
+}
+
+void DriverSession::Idle(std::chrono::milliseconds interval) {
+  if (called_ || std::chrono::steady_clock::now() - probedAt_ >= interval) Probe();
+}
+
+Json DriverSession::Snapshot() const {
+  std::lock_guard lock(mu_);
+  return snapshot_;
+}
+
+Json DriverSession::Paper(size_t from) const {
+  if (!emulated_) return nullptr;
+  std::lock_guard lock(mu_);
+  Json lines = Json::array();
+  for (size_t i = from; i < paper_.size(); ++i) lines.push_back(paper_[i]);
+  return Json{{"from", from}, {"next", std::max(from, paper_.size())}, {"lines", lines}};
+}
+
+}  // namespace fpd

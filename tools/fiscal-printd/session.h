@@ -1,0 +1,90 @@
+// The driver as the service holds it: the loaded package started on the printer, the dialogs
+// and log lines of each call captured, and the printer's state asked with a status query.
+// Everything but the snapshot readers runs on the worker thread only.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "platform/loader.h"
+#include "platform/printer.h"
+#include "platform/support.h"
+
+namespace fpd {
+
+struct SessionOptions {
+  std::string PackagePath;
+  std::string StateDir;  // the driver's host folder
+  std::string Port = "COM1";
+  std::string Scheme;
+};
+
+// Readable reasons for the set bits of the two status words, printer word first.
+std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalStatus);
+
+class DriverSession {
+ public:
+  // Points the driver's host folder at the state folder, installs the dialog handler, loads
+  // the package and calls StartImpFiscal. Raises plat::Exception when the package cannot load.
+  explicit DriverSession(SessionOptions options);
+  ~DriverSession();
+
+  const plat::Package& Package() const { return *package_; }
+  const SessionOptions& Options() const { return options_; }
+  std::string HostFile(const std::string& name) const { return options_.StateDir + "/" + name; }
+
+  // What the calls between Begin and End showed and wrote.
+  struct Capture {
+    Json Dialogs = Json::array();
+    Json Log = Json::array();
+    int Unanswered = 0;
+  };
+  void Begin(std::vector<bool> answers);
+  Capture End();
+
+  // Asks the printer its status now and answers the printer's part of /v1/status.
+  Json Probe();
+  // The idle task: asks again when a call ran since the last query or the interval passed.
+  void Idle(std::chrono::milliseconds interval);
+  // The printer's part of /v1/status as last asked (any thread).
+  Json Snapshot() const;
+  // The emulator's paper from line from on (any thread); null on a serial line.
+  Json Paper(size_t from) const;
+  bool Emulated() const { return emulated_; }
+
+  // The port a StartImpFiscal call set, for the status queries.
+  void SetPort(const plat::AnsiString& portName);
+  // A document number the service saw (Nr_Cupom's answer).
+  void NoteDocumentNumber(const plat::AnsiString& number);
+
+ private:
+  bool OnDialog(const plat::MensagemCall& call);
+  void CopyPaper();
+
+  SessionOptions options_;
+  std::unique_ptr<plat::Package> package_;
+  plat::TPrinterFiscal control_;  // the service's own control, for status queries only
+  bool emulated_ = true;
+  bool capturing_ = false;
+  std::deque<bool> answers_;
+  Capture capture_;
+  std::string logPath_;
+  uint64_t logOffset_ = 0;
+  bool called_ = true;
+  std::chrono::steady_clock::time_point probedAt_{};
+
+  mutable std::mutex mu_;  // guards what other threads read
+  Json snapshot_;
+  std::vector<std::string> paper_;
+  size_t paperCopied_ = 0;
+  std::string lastNumber_;
+  int counters_[3] = {0, 0, 0};  // ticket, invoice A, invoice C as last seen
+  int lastKind_ = 0;
+};
+
+}  // namespace fpd

@@ -1,0 +1,565 @@
+#include "tasks.h"
+
+#include <memory>
+
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/format.h"
+#include "platform/os.h"
+#include "platform/support.h"
+
+namespace fpd {
+
+namespace {
+
+using plat::AnsiString;
+using plat::Variant;
+
+std::string Message(const std::exception& e) {
+  const auto* pe = dynamic_cast<const plat::Exception*>(&e);
+  return pe ? FromAnsi(pe->Message()) : std::string(e.what());
+}
+
+// The calls of one task, the first failure the driver raised, and the answer they make.
+class Steps {
+ public:
+  Steps(DriverSession& s, const std::vector<bool>& answers) : s_(s) { s_.Begin(answers); }
+
+  // Runs one driver call; false when it answered false or raised (raised() then tells).
+  template <class F>
+  bool Run(const char* name, F&& f) {
+    if (!raised_.empty()) return false;
+    try {
+      const bool ok = f();
+      calls_.push_back(Json{{"entryPoint", name}, {"result", ok}});
+      return ok;
+    } catch (const std::exception& e) {
+      raised_ = Message(e);
+      calls_.push_back(Json{{"entryPoint", name}, {"raised", raised_}});
+      return false;
+    }
+  }
+  // The same for a call whose failure must not stop what follows (the cancel after a failure).
+  template <class F>
+  bool RunAnyway(const char* name, F&& f) {
+    const std::string earlier = raised_;
+    raised_.clear();
+    const bool ok = Run(name, std::forward<F>(f));
+    if (raised_.empty()) raised_ = earlier;
+    return ok;
+  }
+  bool Raised() const { return !raised_.empty(); }
+  const std::string& RaisedMessage() const { return raised_; }
+  const plat::Package& P() const { return s_.Package(); }
+  DriverSession& Session() { return s_; }
+
+  // Ends the capture, asks the printer and completes the answer.
+  Outcome Finish(Json body) {
+    DriverSession::Capture c = s_.End();
+    body["calls"] = calls_;
+    body["dialogs"] = std::move(c.Dialogs);
+    body["log"] = std::move(c.Log);
+    body["printer"] = s_.Probe();
+    Outcome o;
+    if (Raised()) {
+      o.Status = 500;
+      body["error"] = ErrorBody("driver_raised", raised_)["error"];
+    }
+    o.Body = std::move(body);
+    return o;
+  }
+
+ private:
+  DriverSession& s_;
+  Json calls_ = Json::array();
+  std::string raised_;
+};
+
+AnsiString Scheme(Members& m, const AnsiString& fallback) {
+  const Json* v = m.Get("scheme");
+  return v ? ToAnsi(*v, "scheme") : fallback;
+}
+
+AnsiString OptText(Members& m, const std::string& name, const AnsiString& fallback = "") {
+  const Json* v = m.Get(name);
+  return v ? ToAnsi(*v, m.Path(name)) : fallback;
+}
+
+bool OptBool(Members& m, const std::string& name, bool fallback) {
+  const Json* v = m.Get(name);
+  return v ? ToBool(*v, m.Path(name)) : fallback;
+}
+
+std::unique_ptr<plat::TClientDataSet> Table(const AnsiString& name,
+                                            std::vector<plat::FieldDef> fields,
+                                            std::vector<std::vector<Variant>> rows) {
+  auto packet = std::make_shared<plat::DataPacket>();
+  packet->Fields = std::move(fields);
+  packet->Rows = std::move(rows);
+  auto ds = std::make_unique<plat::TClientDataSet>(name);
+  ds->SetData(Variant(std::shared_ptr<const plat::DataPacket>(packet)));
+  return ds;
+}
+
+// ---- Sales ------------------------------------------------------------------------------------
+
+struct SaleItem {
+  AnsiString Description, Code, Unit, Vat;
+  double Quantity = 0, Price = 0;
+  bool Cancel = false;
+};
+
+struct Payment {
+  AnsiString Description, Card;
+  double Amount = 0;
+};
+
+struct Sale {
+  AnsiString Kind, Scheme, Number, Table, SellerVat;
+  AnsiString BuyerName, BuyerAddress, BuyerVat, BuyerDocType, BuyerDocNumber;
+  std::vector<SaleItem> Items;
+  double Discount = 0;
+  std::vector<Payment> Payments;
+  std::vector<bool> Answers;
+};
+
+Sale DecodeSale(const Json& body, const AnsiString& defaultScheme) {
+  Sale s;
+  Members m(body, "");
+  s.Kind = ToAnsi(m.Required("kind"), "kind");
+  if (s.Kind != "T" && s.Kind != "A" && s.Kind != "C")
+    BadField("kind", "expected \"T\", \"A\" or \"C\"");
+  s.Scheme = Scheme(m, defaultScheme);
+  s.Number = OptText(m, "number");
+  s.Table = OptText(m, "table");
+  s.SellerVat = OptText(m, "sellerVatCondition", "R");
+  if (const Json* buyer = m.Get("buyer")) {
+    if (s.Kind == "T") BadField("buyer", "a ticket has no buyer");
+    if (!buyer->is_object()) BadField("buyer", "expected an object");
+    Members b(*buyer, "buyer.");
+    s.BuyerName = OptText(b, "name");
+    s.BuyerAddress = OptText(b, "address");
+    s.BuyerVat = OptText(b, "vatCondition");
+    s.BuyerDocType = OptText(b, "documentType");
+    s.BuyerDocNumber = OptText(b, "documentNumber");
+    b.Done();
+  } else if (s.Kind != "T") {
+    BadField("buyer", "required for an invoice");
+  }
+  const Json& items = m.Required("items");
+  if (!items.is_array() || items.empty())
+    BadField("items", "expected an array of at least one item");
+  for (size_t i = 0; i < items.size(); ++i) {
+    const std::string path = "items[" + std::to_string(i) + "]";
+    if (!items[i].is_object()) BadField(path, "expected an object");
+    Members it(items[i], path + ".");
+    SaleItem item;
+    item.Description = ToAnsi(it.Required("description"), it.Path("description"));
+    item.Quantity = ToDouble(it.Required("quantity"), it.Path("quantity"));
+    if (item.Quantity <= 0) BadField(it.Path("quantity"), "must be above 0");
+    item.Price = ToDouble(it.Required("price"), it.Path("price"));
+    if (item.Price < 0) BadField(it.Path("price"), "must not be negative");
+    const Json& vat = it.Required("vat");
+    if (vat.is_number()) {
+      item.Vat = plat::FloatToStr(ToDouble(vat, it.Path("vat")));
+    } else {
+      item.Vat = ToAnsi(vat, it.Path("vat"));
+    }
+    item.Code = OptText(it, "code");
+    item.Unit = OptText(it, "unit", "UN");
+    item.Cancel = OptBool(it, "cancel", false);
+    it.Done();
+    s.Items.push_back(std::move(item));
+  }
+  if (const Json* d = m.Get("discount")) {
+    s.Discount = ToDouble(*d, "discount");
+    if (s.Discount < 0) BadField("discount", "must not be negative");
+  }
+  const Json& payments = m.Required("payments");
+  if (!payments.is_array() || payments.empty() || payments.size() > 999) {
+    BadField("payments", "expected an array of 1 to 999 payments");
+  }
+  for (size_t i = 0; i < payments.size(); ++i) {
+    const std::string path = "payments[" + std::to_string(i) + "]";
+    if (!payments[i].is_object()) BadField(path, "expected an object");
+    Members pm(payments[i], path + ".");
+    Payment p;
+    p.Description = ToAnsi(pm.Required("description"), pm.Path("description"));
+    p.Amount = ToDouble(pm.Required("amount"), pm.Path("amount"));
+    if (p.Amount <= 0) BadField(pm.Path("amount"), "must be above 0");
+    p.Card = OptText(pm, "card");
+    pm.Done();
+    s.Payments.push_back(std::move(p));
+  }
+  m.Done();
+  s.Answers = DecodeAnswers(body);
+  return s;
+}
+
+// The host's sale file with the items sent so far: a taken-back item counts negative.
+void WriteSaleFile(DriverSession& session, const std::vector<SaleItem>& sent) {
+  std::vector<std::vector<Variant>> rows;
+  for (const auto& item : sent) {
+    const double amount = item.Quantity * item.Price * (item.Cancel ? -1 : 1);
+    rows.push_back({Variant(item.Description), Variant(item.Quantity), Variant(amount)});
+  }
+  auto sale = Table("cdsVenda",
+                    {{"NMPRODUTO", plat::FieldType::String, 40},
+                     {"QTPRODUTO", plat::FieldType::Float, 0},
+                     {"VRPRECCOMVEN", plat::FieldType::Float, 0}},
+                    std::move(rows));
+  sale->SaveToFile(session.HostFile("cdsVenda.cds"));
+}
+
+bool SendItem(Steps& st, const Sale& s, const SaleItem& item) {
+  if (item.Cancel) {
+    return st.Run("Cancela_ItGenerico", [&] {
+      const auto fn = st.P().Get<decltype(::Cancela_ItGenerico)>("Cancela_ItGenerico");
+      return fn(s.Scheme, "", plat::AnsiToWide(item.Description), plat::AnsiToWide(item.Vat), u"m",
+                u"0", u"0", u"0", plat::AnsiToWide(s.Kind), item.Quantity, item.Price);
+    });
+  }
+  return st.Run("VendaItem", [&] {
+    const auto fn = st.P().Get<decltype(::VendaItem)>("VendaItem");
+    return fn(plat::MakeBundle({{"ESQUEMACOR", Variant(s.Scheme)},
+                                {"MESA", Variant(s.Table)},
+                                {"FLAG", "N"},
+                                {"CDARVPROD", Variant(item.Code)},
+                                {"NMPROD", Variant(item.Description)},
+                                {"CDALIQ", "1"},
+                                {"IDALIQ", "T"},
+                                {"QTDE", Variant(item.Quantity)},
+                                {"VALOR", Variant(item.Price)},
+                                {"UNIDADE", Variant(item.Unit)},
+                                {"TIPOTICKET", Variant(s.Kind)},
+                                {"VRPERCALIQ", Variant(item.Vat)}}));
+  });
+}
+
+bool CloseSale(Steps& st, const Sale& s) {
+  std::vector<std::vector<Variant>> moves, types;
+  for (size_t i = 0; i < s.Payments.size(); ++i) {
+    char code[24];
+    std::snprintf(code, sizeof code, "%03zu", i + 1);
+    const Payment& p = s.Payments[i];
+    moves.push_back({"E", Variant(p.Card), Variant(AnsiString(code)), Variant(AnsiString(code)),
+                     Variant(p.Amount)});
+    types.push_back({Variant(AnsiString(code)), Variant(p.Description)});
+  }
+  auto movements = Table("cdsMovCaixa",
+                         {{"IDTIPOMOVIVE", plat::FieldType::String, 1},
+                          {"CDBANCARTCR", plat::FieldType::String, 10},
+                          {"CDTIPORECE", plat::FieldType::String, 3},
+                          {"CDTIPORECEORIG", plat::FieldType::String, 3},
+                          {"VRMOVIVEND", plat::FieldType::Float, 0}},
+                         std::move(moves));
+  auto receipts = Table(
+      "cdsTipoRece",
+      {{"CDTIPORECE", plat::FieldType::String, 3}, {"NMTIPORECE", plat::FieldType::String, 40}},
+      std::move(types));
+  ArfisOpenArray close(43);
+  close[2] = Variant(s.Scheme);
+  close[6] = Variant(s.Discount);
+  close[13] = movements->Data();
+  close[14] = receipts->Data();
+  close[30] = Variant(s.Kind);
+  close[42] = Variant(s.Number);
+  Variant answer = plat::VarArrayOf({Variant(), Variant(), Variant()});
+  return st.Run("FechaCupom", [&] {
+    return st.P().Get<decltype(::FechaCupom)>("FechaCupom")(close, nullptr, answer);
+  });
+}
+
+Outcome RunSale(DriverSession& session, const Sale& s) {
+  Steps st(session, s.Answers);
+  Json body = Json::object();
+  body["kind"] = FromAnsi(s.Kind);
+  Json failed = nullptr;
+  bool opened = false, closed = false;
+  std::vector<SaleItem> sent;
+  Variant open = plat::MakeBundle({{"ESQUEMACOR", Variant(s.Scheme)},
+                                   {"INCLUICPF", "N"},
+                                   {"INCLUINOME", Variant(s.BuyerName)},
+                                   {"INCLUIENDERECO", Variant(s.BuyerAddress)},
+                                   {"CUPNR", Variant(s.Number)},
+                                   {"CONTCUPOM", Variant(s.Number)},
+                                   {"TIPOTICKET", Variant(s.Kind)},
+                                   {"IVACOMP", Variant(s.BuyerVat)},
+                                   {"IVAPROP", Variant(s.SellerVat)},
+                                   {"TIPODOC", Variant(s.BuyerDocType)},
+                                   {"NRDOC", Variant(s.BuyerDocNumber)},
+                                   {"MESA", Variant(s.Table)},
+                                   {"IDUTILTEF", "N"},
+                                   {"INTTEFERRO", 0}});
+  if (!st.Run("AbreCupom", [&] { return st.P().Get<decltype(::AbreCupom)>("AbreCupom")(open); })) {
+    failed = Json{{"entryPoint", "AbreCupom"}};
+  } else {
+    opened = true;
+    for (size_t i = 0; i < s.Items.size() && failed.is_null(); ++i) {
+      if (SendItem(st, s, s.Items[i])) {
+        sent.push_back(s.Items[i]);
+      } else {
+        failed = Json{{"entryPoint", s.Items[i].Cancel ? "Cancela_ItGenerico" : "VendaItem"},
+                      {"item", i}};
+      }
+    }
+    if (failed.is_null()) {
+      if (CloseSale(st, s)) {
+        closed = true;
+      } else {
+        failed = Json{{"entryPoint", "FechaCupom"}};
+      }
+    }
+  }
+  if (closed) {
+    AnsiString number;
+    st.RunAnyway("Nr_Cupom", [&] {
+      number = st.P().Get<decltype(::Nr_Cupom)>("Nr_Cupom")("", "");
+      return true;
+    });
+    session.NoteDocumentNumber(number);
+    body["number"] = FromAnsi(number);
+  }
+  if (opened && !closed) {
+    if (s.Kind == "T") {
+      bool cancelled = false;
+      try {
+        WriteSaleFile(session, sent);
+        cancelled = st.RunAnyway("Cancela_Cupom_Imp", [&] {
+          ArfisOpenArray unused;
+          Variant untouched;
+          return st.P().Get<decltype(::Cancela_Cupom_Imp)>("Cancela_Cupom_Imp")(unused, untouched);
+        });
+      } catch (const std::exception& e) {
+        body["cancelError"] = Message(e);
+      }
+      body["cancelled"] = cancelled;
+    } else {
+      body["cancelled"] = false;  // the driver cannot cancel an invoice: it stays open
+    }
+  }
+  body["ok"] = closed && !st.Raised();
+  if (!failed.is_null()) body["failedStep"] = failed;
+  Outcome o = st.Finish(std::move(body));
+  o.Body["documentOpen"] = o.Body["printer"]["documentOpen"];
+  return o;
+}
+
+// ---- Z figures --------------------------------------------------------------------------------
+
+Json ZFigures(DriverSession& session) {
+  const std::string path = session.HostFile("REDUCAOZ_MP35.CDS");
+  plat::TClientDataSet z("ReducaoZ");
+  try {
+    z.LoadFromFile(path);
+    z.Open();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  Json figures = Json::object();
+  if (z.IsEmpty()) return figures;
+  z.First();
+  for (int i = 0; i < z.FieldCount(); ++i) {
+    plat::TField f = z.Fields(i);
+    figures[FromAnsi(f.FieldName())] = FromVariant(f.Value());
+  }
+  return figures;
+}
+
+bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
+  const bool ok = st.Run("Reducao_Z_Imp", [&] {
+    return st.P().Get<decltype(::Reducao_Z_Imp)>("Reducao_Z_Imp")("", scheme, "");
+  });
+  figures = ZFigures(st.Session());
+  return ok;
+}
+
+}  // namespace
+
+Json ErrorBody(const std::string& code, const std::string& message, const std::string& field) {
+  return Json{{"error",
+               {{"code", code},
+                {"message", message},
+                {"field", field.empty() ? Json(nullptr) : Json(field)}}}};
+}
+
+Task PrepareCall(const EntryPoint& entry, const Json& body) {
+  auto call = std::make_shared<CallArgs>(DecodeCall(entry, body));
+  auto answers = DecodeAnswers(body);
+  return [call, answers](DriverSession& session) {
+    Outcome o;
+    session.Begin(answers);
+    Json body = Json::object();
+    body["entryPoint"] = call->Entry->Name;
+    std::string raised, code = "driver_raised";
+    try {
+      for (const auto& f : call->Files) {
+        code = "host_file_failed";
+        plat::TClientDataSet ds(f.Name);
+        ds.SetData(Variant(f.Data));
+        ds.SaveToFile(session.HostFile(f.Name));
+      }
+      code = "driver_raised";
+      body["result"] = call->Entry->Invoke(session.Package(), *call);
+    } catch (const std::exception& e) {
+      raised = Message(e);
+    }
+    body["out"] = OutArgs(*call);
+    DriverSession::Capture c = session.End();
+    body["dialogs"] = std::move(c.Dialogs);
+    body["log"] = std::move(c.Log);
+    const std::string name = call->Entry->Name;
+    if (raised.empty() && name == "StartImpFiscal" && body["result"] == true) {
+      session.SetPort(plat::RecebeParams(call->Args[0].Value, "CDPORTAIMPFIS").AsString());
+    }
+    if (raised.empty() && name == "Nr_Cupom") {
+      session.NoteDocumentNumber(plat::Utf8ToAnsi(body["result"].get<std::string>()));
+    }
+    if (!raised.empty()) {
+      o.Status = 500;
+      body["error"] = ErrorBody(code, raised)["error"];
+    }
+    o.Body = std::move(body);
+    return o;
+  };
+}
+
+Task PrepareSale(const Json& body, const AnsiString& defaultScheme) {
+  auto sale = std::make_shared<Sale>(DecodeSale(body, defaultScheme));
+  return [sale](DriverSession& session) { return RunSale(session, *sale); };
+}
+
+Task PrepareSupply(const Json& body, const AnsiString& defaultScheme) {
+  Members m(body, "");
+  const AnsiString scheme = Scheme(m, defaultScheme);
+  const double amount = ToDouble(m.Required("amount"), "amount");
+  if (amount <= 0) BadField("amount", "must be above 0");
+  const bool opening = OptBool(m, "opening", false);
+  m.Done();
+  const auto answers = DecodeAnswers(body);
+  return [=](DriverSession& session) {
+    Steps st(session, answers);
+    const bool ok = st.Run("Suprimento", [&] {
+      return st.P().Get<decltype(::Suprimento)>("Suprimento")("", scheme, amount, opening);
+    });
+    return st.Finish(Json{{"ok", ok}});
+  };
+}
+
+Task PrepareX(const Json& body, const AnsiString& defaultScheme) {
+  Members m(body, "");
+  const AnsiString scheme = Scheme(m, defaultScheme);
+  m.Done();
+  const auto answers = DecodeAnswers(body);
+  return [=](DriverSession& session) {
+    Steps st(session, answers);
+    const bool ok = st.Run("Leitura_X_Imp", [&] {
+      return st.P().Get<decltype(::Leitura_X_Imp)>("Leitura_X_Imp")("", scheme, "");
+    });
+    return st.Finish(Json{{"ok", ok}});
+  };
+}
+
+Task PrepareZ(const Json& body, const AnsiString& defaultScheme) {
+  Members m(body, "");
+  const AnsiString scheme = Scheme(m, defaultScheme);
+  m.Done();
+  const auto answers = DecodeAnswers(body);
+  return [=](DriverSession& session) {
+    Steps st(session, answers);
+    Json figures;
+    const bool ok = TakeZ(st, scheme, figures);
+    return st.Finish(Json{{"ok", ok}, {"figures", figures}});
+  };
+}
+
+Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
+  struct Closing {
+    AnsiString Scheme, ProductReport, Reason, Note, Port, Serial, Branch, Till;
+    bool Withdrawal, PrintReceipt, XFirst, OfferZ, MayTakeZ, TakeZ, ByTax, Envelope;
+    std::shared_ptr<const plat::DataPacket> Sets[8];
+    std::vector<bool> Answers;
+  };
+  static const char* const kSets[8] = {"closeAmounts", "withdrawals",  "shiftProducts",
+                                       "staff",        "dayMovements", "shiftMovements",
+                                       "dayProducts",  "receiptTypes"};
+  auto c = std::make_shared<Closing>();
+  Members m(body, "");
+  c->Scheme = Scheme(m, defaultScheme);
+  c->Withdrawal = OptBool(m, "withdrawal", false);
+  c->PrintReceipt = OptBool(m, "printReceipt", true);
+  c->XFirst = OptBool(m, "xFirst", false);
+  c->OfferZ = OptBool(m, "offerZ", true);
+  c->MayTakeZ = OptBool(m, "mayTakeZ", true);
+  c->TakeZ = OptBool(m, "takeZ", true);
+  c->ProductReport = OptText(m, "productReport", "N");
+  c->ByTax = OptBool(m, "productsByTax", false);
+  c->Envelope = OptBool(m, "envelope", false);
+  c->Reason = OptText(m, "reason");
+  c->Note = OptText(m, "note");
+  c->Port = OptText(m, "port");
+  c->Serial = OptText(m, "serial");
+  c->Branch = OptText(m, "branch");
+  c->Till = OptText(m, "till");
+  for (int i = 0; i < 8; ++i) {
+    const Json* v = m.Get(kSets[i]);
+    c->Sets[i] = v ? ToPacket(*v, kSets[i]) : std::make_shared<const plat::DataPacket>();
+  }
+  m.Done();
+  c->Answers = DecodeAnswers(body);
+  return [c](DriverSession& session) {
+    Steps st(session, c->Answers);
+    std::unique_ptr<plat::TClientDataSet> sets[8];
+    for (int i = 0; i < 8; ++i) {
+      sets[i] = std::make_unique<plat::TClientDataSet>(kSets[i]);
+      sets[i]->SetData(Variant(c->Sets[i]));
+    }
+    AnsiString cupomDia;
+    plat::TClientDataSet* none[4] = {nullptr, nullptr, nullptr, nullptr};
+    bool reduziu = false;
+    const bool reopen = st.Run("GeraReciboSangria", [&] {
+      return st.P().Get<decltype(::GeraReciboSangria)>("GeraReciboSangria")(
+          c->Port, c->Serial, c->Branch, c->Till, "", 0, cupomDia, sets[0].get(), sets[1].get(),
+          sets[2].get(), sets[3].get(), sets[4].get(), sets[5].get(), sets[6].get(), plat::Now(),
+          c->PrintReceipt, c->OfferZ, false, none[0], none[1], none[2], none[3], reduziu,
+          sets[7].get(), c->ProductReport, c->ByTax ? "S" : "N", c->XFirst ? "S" : "N",
+          c->Envelope ? "S" : "N", c->Scheme, c->Withdrawal, false, c->MayTakeZ, c->Reason,
+          c->Note);
+    });
+    Json z = nullptr;
+    if (reduziu && c->TakeZ && !st.Raised()) {
+      Json figures;
+      const bool ok = TakeZ(st, c->Scheme, figures);
+      z = Json{{"ok", ok}, {"figures", figures}};
+    }
+    return st.Finish(Json{
+        {"ok", reopen && !st.Raised()}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}});
+  };
+}
+
+Json CancelOpenTicket(DriverSession& session, const std::string& path, const Json& request) {
+  Steps st(session, {});
+  Json out = Json::object();
+  try {
+    if (path == "/v1/sales") {
+      const Sale s = DecodeSale(request, "");
+      WriteSaleFile(session, s.Items);
+    }
+  } catch (const std::exception& e) {
+    out["error"] = Message(e);
+  }
+  const bool cancelled = st.Run("Cancela_Cupom_Imp", [&] {
+    ArfisOpenArray unused;
+    Variant untouched;
+    return st.P().Get<decltype(::Cancela_Cupom_Imp)>("Cancela_Cupom_Imp")(unused, untouched);
+  });
+  const Outcome o = st.Finish(Json::object());
+  out["cancelled"] = cancelled;
+  out["calls"] = o.Body["calls"];
+  out["log"] = o.Body["log"];
+  out["printer"] = o.Body["printer"];
+  if (st.Raised()) out["error"] = st.RaisedMessage();
+  return out;
+}
+
+}  // namespace fpd
