@@ -6,12 +6,13 @@
 #include <ctime>
 #include <fstream>
 
-#include "platform/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
-#include "platform/link_frame.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "platform/testing/hooks.h"
+#include "printer/emulator.h"
+#include "printer/link_frame.h"
 
 namespace fpd {
 

@@ -12,8 +12,8 @@
 
 #include "codec.h"
 #include "platform/loader.h"
-#include "platform/printer.h"
 #include "platform/support.h"
+#include "printer/printer.h"
 
 namespace fpd {
 
