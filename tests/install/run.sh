@@ -5,7 +5,8 @@
 #  2. configures and builds tests/install (find_package(fiscal-driver)) with CMAKE_PREFIX_PATH
 #     pointing at the prefix, runs its host and the host guide's examples;
 #  3. dumps the Z data file that the examples left, with the installed cdsdump;
-#  4. compiles the same host as one file with the flags that pkg-config gives (arfis770.pc,
+#  4. starts the installed print service as its systemd unit does and asks its status;
+#  5. compiles the same host as one file with the flags that pkg-config gives (arfis770.pc,
 #     which requires fiscalprinter and fiscalplat), and runs it.
 # Usage: run.sh BUILD_DIR SOURCE_DIR CXX_COMPILER "CXX_FLAGS"
 set -euo pipefail
@@ -107,6 +108,44 @@ if [ -x "$prefix/bin/cdsdump" ]; then
   env -u LD_LIBRARY_PATH "$prefix/bin/cdsdump" "$work/host/REDUCAOZ_MP35.CDS" >"$work/z.txt" ||
     fail "the installed cdsdump cannot read the Z data file"
   grep -q 'NRREDREDZ' "$work/z.txt" || fail "the Z data file has no NRREDREDZ field"
+fi
+
+if [ -x "$build_dir/bin/fiscal-printd" ]; then
+  step "installed print service and its systemd unit"
+  unit=$prefix/lib/systemd/system/fiscal-printd.service
+  [ -x "$prefix/bin/fiscal-printd" ] || fail "fiscal-printd was not installed"
+  [ -f "$unit" ] || fail "missing after install: lib/systemd/system/fiscal-printd.service"
+  exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+  read -r -a command <<<"$exec_start"
+  [ "${command[0]}" = "$prefix/bin/fiscal-printd" ] ||
+    fail "the unit starts '${command[0]}', not the installed program"
+  grep -q -- "--package $libdir/libarfis770.so" <<<"$exec_start" ||
+    fail "the unit does not pass the installed package: $exec_start"
+  grep -q -- "--listen 127.0.0.1:" <<<"$exec_start" || fail "the unit does not listen on 127.0.0.1"
+  # The installed program, as the unit starts it, but on a free port and a folder of its own.
+  mkdir -p "$work/printd"
+  env -u LD_LIBRARY_PATH FISCAL_PRINTER=emulator "$prefix/bin/fiscal-printd" \
+    --listen 127.0.0.1:0 --state "$work/printd" --package "$libdir/libarfis770.so" \
+    >"$work/printd.out" 2>&1 &
+  printd=$!
+  url=""
+  for _ in $(seq 400); do
+    url=$(sed -n 's/^listening on //p' "$work/printd.out")
+    [ -n "$url" ] && break
+    kill -0 "$printd" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ -z "$url" ]; then
+    kill "$printd" 2>/dev/null || true
+    cat "$work/printd.out" >&2
+    fail "the installed fiscal-printd did not start"
+  fi
+  status_ok=1
+  curl -sf "$url/v1/status" | grep -q '"backend":"emulator"' || status_ok=0
+  curl -sf "$url/" | grep -q '<title>fiscal-printd</title>' || status_ok=0
+  kill "$printd"
+  wait "$printd" || true
+  [ "$status_ok" -eq 1 ] || fail "the installed fiscal-printd does not answer its status or page"
 fi
 
 if command -v pkg-config >/dev/null; then

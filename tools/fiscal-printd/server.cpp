@@ -99,6 +99,9 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   const size_t threads = options_.QueueLimit + 9;
   http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_.set_payload_max_length(options_.MaxBody);
+  // An answer's header and body go out in two writes: without this the body of an answer on a
+  // kept-alive connection waits for the client's delayed acknowledgement.
+  http_.set_tcp_nodelay(true);
   Routes();
 }
 

@@ -175,6 +175,11 @@ void DriverSession::CopyPaper() {
   if (paper.size() < paperCopied_) paperCopied_ = 0;  // the tape was cleared
   for (size_t i = paperCopied_; i < paper.size(); ++i) paper_.push_back(FromAnsi(paper[i]));
   paperCopied_ = paper.size();
+  if (paper_.size() > 2 * kPaperKept) {  // a long day: the oldest lines go
+    const size_t drop = paper_.size() - kPaperKept;
+    paper_.erase(paper_.begin(), paper_.begin() + static_cast<std::ptrdiff_t>(drop));
+    paperBase_ += drop;
+  }
 }
 
 Json DriverSession::Probe() {
@@ -255,9 +260,11 @@ Json DriverSession::Snapshot() const {
 Json DriverSession::Paper(size_t from) const {
   if (!emulated_) return nullptr;
   std::lock_guard lock(mu_);
+  from = std::max(from, paperBase_);
+  const size_t end = paperBase_ + paper_.size();
   Json lines = Json::array();
-  for (size_t i = from; i < paper_.size(); ++i) lines.push_back(paper_[i]);
-  return Json{{"from", from}, {"next", std::max(from, paper_.size())}, {"lines", lines}};
+  for (size_t i = from; i < end; ++i) lines.push_back(paper_[i - paperBase_]);
+  return Json{{"from", from}, {"next", std::max(from, end)}, {"lines", lines}};
 }
 
 }  // namespace fpd

@@ -53,9 +53,11 @@ class DriverSession {
   void Idle(std::chrono::milliseconds interval);
   // The printer's part of /v1/status as last asked (any thread).
   Json Snapshot() const;
-  // The emulator's paper from line from on (any thread); null on a serial line.
+  // The emulator's paper from line from on (any thread); null on a serial line. The last
+  // kPaperKept lines at least are kept.
   Json Paper(size_t from) const;
   bool Emulated() const { return emulated_; }
+  static constexpr size_t kPaperKept = 20000;
 
   // The port a StartImpFiscal call set, for the status queries.
   void SetPort(const plat::AnsiString& portName);
@@ -80,7 +82,8 @@ class DriverSession {
 
   mutable std::mutex mu_;  // guards what other threads read
   Json snapshot_;
-  std::vector<std::string> paper_;
+  std::vector<std::string> paper_;  // lines paperBase_ on; older ones are dropped
+  size_t paperBase_ = 0;
   size_t paperCopied_ = 0;
   std::string lastNumber_;
   int counters_[3] = {0, 0, 0};  // ticket, invoice A, invoice C as last seen
