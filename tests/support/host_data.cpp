@@ -3,9 +3,25 @@
 #include <algorithm>
 
 #include "platform/support.h"
-#include "tests/support/harness.h"
 
 namespace testhost {
+
+std::unique_ptr<plat::TClientDataSet> MakeDataSet(
+    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
+    const plat::AnsiString& name) {
+  auto ds = std::make_unique<plat::TClientDataSet>(name);
+  for (const auto& f : fields) ds->AddFieldDef(f.Name, f.Type, f.Size);
+  ds->CreateDataSet();
+  for (const auto& row : rows) {
+    ds->Append();
+    for (size_t i = 0; i < row.size() && i < fields.size(); ++i) {
+      ds->FieldByName(fields[i].Name).SetValue(row[i]);
+    }
+    ds->Post();
+  }
+  ds->First();
+  return ds;
+}
 
 namespace {
 

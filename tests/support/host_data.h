@@ -1,6 +1,6 @@
-// What a point-of-sale host hands the driver, built once for every test program: the bundles of
-// the sale's entry points, its money-movement and receipt-type datasets and the closing array.
-// Each test changes only the values it is about.
+// What a point-of-sale host hands the driver, built once for the tests and the benchmarks: its
+// datasets, the bundles of the sale's entry points, the money-movement and receipt-type datasets
+// and the closing array. Each caller changes only the values it is about.
 #pragma once
 
 #include <memory>
@@ -12,6 +12,11 @@
 #include "platform/variant.h"
 
 namespace testhost {
+
+// Builds a dataset with the given fields and rows (cells as Variants, Null for null).
+std::unique_ptr<plat::TClientDataSet> MakeDataSet(
+    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
+    const plat::AnsiString& name = "host");
 
 using Pairs = std::vector<std::pair<plat::AnsiString, plat::Variant>>;
 
