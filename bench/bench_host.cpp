@@ -73,22 +73,6 @@ bool Direct(plat::FiscalEmulator& emu, const char* method, std::vector<plat::Wid
   return emu.Execute(1, method, refs).Result != 0;
 }
 
-std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields,
-    const std::vector<std::vector<plat::Variant>>& rows) {
-  auto ds = std::make_unique<plat::TClientDataSet>("host");
-  for (const auto& f : fields) ds->AddFieldDef(f.Name, f.Type, f.Size);
-  ds->CreateDataSet();
-  for (const auto& row : rows) {
-    ds->Append();
-    for (size_t i = 0; i < row.size() && i < fields.size(); ++i)
-      ds->FieldByName(fields[i].Name).SetValue(row[i]);
-    ds->Post();
-  }
-  ds->First();
-  return ds;
-}
-
 using plat::FieldType;
 using plat::Variant;
 

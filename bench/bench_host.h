@@ -11,6 +11,7 @@
 #include "printer/emulator.h"
 #include "platform/loader.h"
 #include "platform/variant.h"
+#include "tests/support/host_data.h"
 
 namespace benchhost {
 
@@ -60,8 +61,7 @@ class Host {
 bool Direct(plat::FiscalEmulator& emu, const char* method, std::vector<plat::WideString> args);
 
 // The host's datasets used by the benchmarks.
-std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows);
+using testhost::MakeDataSet;
 // Product rows over a handful of tax categories.
 std::unique_ptr<plat::TClientDataSet> Products(int rows);
 // Movement rows of the kinds a closing reads (payment types, vouchers, supply).

@@ -23,35 +23,11 @@ using plat::Variant;
 using plat::WideString;
 
 Variant OpenBundle(const char* kind) {
-  return plat::MakeBundle({{"ESQUEMACOR", "AZUL"},
-                           {"INCLUICPF", "S"},
-                           {"INCLUINOME", "Juan Perez"},
-                           {"INCLUIENDERECO", "Calle 1"},
-                           {"CUPNR", "15"},
-                           {"CONTCUPOM", "3"},
-                           {"TIPOTICKET", kind},
-                           {"IVACOMP", "Responsable"},
-                           {"IVAPROP", "Monotributo"},
-                           {"TIPODOC", "DNI"},
-                           {"NRDOC", "20123456"},
-                           {"MESA", "4"},
-                           {"IDUTILTEF", "N"},
-                           {"INTTEFERRO", "0"}});
+  return testhost::OpenBundle(kind);
 }
 
 Variant ItemBundle(const char* kind) {
-  return plat::MakeBundle({{"ESQUEMACOR", "AZUL"},
-                           {"MESA", "4"},
-                           {"FLAG", "N"},
-                           {"CDARVPROD", "100"},
-                           {"NMPROD", "Empanada de carne"},
-                           {"CDALIQ", "1"},
-                           {"IDALIQ", "T"},
-                           {"QTDE", 1.0},
-                           {"VALOR", 1.21},
-                           {"UNIDADE", "UN"},
-                           {"TIPOTICKET", kind},
-                           {"VRPERCALIQ", "21"}});
+  return testhost::ItemBundle("Empanada de carne", 1.0, 1.21, kind);
 }
 
 // FechaCupom's array for a ticket of total, paid in cash and by card.

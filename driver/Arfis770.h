@@ -112,15 +112,12 @@ ARFIS_API bool VendaItem(const plat::Variant& Params);
 // item back with it (qualifier "m"). NmProd, TaxaIva, stTipoTicket, doQtda and doValor are
 // handled as in VendaItem; the second argument is not read. True when the printer accepted the
 // line; any failure shows the error dialog with stEsquemaCor and answers False.
-ARFIS_API bool Cancela_ItGenerico(const plat::AnsiString& stEsquemaCor,
-                                  const plat::AnsiString& stParam, const plat::WideString& NmProd,
-                                  const plat::WideString& TaxaIva,
-                                  const plat::WideString& Qualificador,
-                                  const plat::WideString& QtdeCultos,
-                                  const plat::WideString& ImposInterPerc,
-                                  const plat::WideString& ImpostoInterFixo,
-                                  const plat::WideString& stTipoTicket, double doQtda,
-                                  double doValor);
+ARFIS_API bool Cancela_ItGenerico(
+    const plat::AnsiString& stEsquemaCor, const plat::AnsiString& stParam,
+    const plat::WideString& NmProd, const plat::WideString& TaxaIva,
+    const plat::WideString& Qualificador, const plat::WideString& QtdeCultos,
+    const plat::WideString& ImposInterPerc, const plat::WideString& ImpostoInterFixo,
+    const plat::WideString& stTipoTicket, double doQtda, double doValor);
 // Subtotal, discount (position 6, as payment "D" when above 0), one payment "T" per money
 // movement of kind "E" (position 13, with the receipt types of position 14), then CloseTicket or
 // CloseInvoice for the kind of position 30. arParams has at least 43 positions
@@ -151,15 +148,13 @@ ARFIS_API bool Suprimento(const plat::AnsiString& stParam, const plat::AnsiStrin
                           double doValor, bool boEntraCaixa);
 // X reading: CloseJournal "X", "P". True when the printer accepted it. Failures show the error
 // dialog with stEsquemaCor and answer False.
-ARFIS_API bool Leitura_X_Imp(const plat::AnsiString& stParam1,
-                             const plat::AnsiString& stEsquemaCor,
+ARFIS_API bool Leitura_X_Imp(const plat::AnsiString& stParam1, const plat::AnsiString& stEsquemaCor,
                              const plat::AnsiString& stParam3);
 // Z reduction: CloseJournal "Z", ""; then, also after a refusal, rewrites the Z data file
 // DsDirCad/REDUCAOZ_MP35.CDS (one row, 27 fields; docs/host-guide.md). True when the printer
 // accepted and the capture succeeded. Failures (a Z figure that does not convert included) show
 // the error dialog with stEsquemaCor and answer False.
-ARFIS_API bool Reducao_Z_Imp(const plat::AnsiString& stParam1,
-                             const plat::AnsiString& stEsquemaCor,
+ARFIS_API bool Reducao_Z_Imp(const plat::AnsiString& stParam1, const plat::AnsiString& stEsquemaCor,
                              const plat::AnsiString& stParam3);
 // Captures the printer's Z answer into REDUCAOZ_MP35.CDS; answers the empty text. Raises on a
 // conversion failure.
@@ -199,8 +194,7 @@ ARFIS_API bool GeraReciboSangria(
 // caller's document; it leaves True whenever the report ran. Creates the driver form when none
 // exists. The first log line raises to the host; later failures show the error dialog with
 // stIdEsquema.
-ARFIS_API void Relatorio_Produto(const plat::AnsiString& stParam1,
-                                 const plat::AnsiString& stParam2,
+ARFIS_API void Relatorio_Produto(const plat::AnsiString& stParam1, const plat::AnsiString& stParam2,
                                  const plat::AnsiString& stParam3,
                                  const plat::AnsiString& stCdFilial,
                                  const plat::AnsiString& stCdCaixa, plat::AnsiString& stCupomDia,
@@ -211,37 +205,34 @@ ARFIS_API void Relatorio_Produto(const plat::AnsiString& stParam1,
 
 // ---- Fixed answers: no printer work, no log, no dialog; var parameters come back unchanged --
 
-ARFIS_API bool Atu_TotGeral(const plat::Variant& Params);                    // True
-ARFIS_API bool DataHoraGravacaoUsuarioSWBasicoMFAdicional(                    // True
+ARFIS_API bool Atu_TotGeral(const plat::Variant& Params);   // True
+ARFIS_API bool DataHoraGravacaoUsuarioSWBasicoMFAdicional(  // True
     const plat::AnsiString& stParam, plat::AnsiString& stDataHoraUsuario,
     plat::AnsiString& stDataHoraSWBasico, plat::AnsiString& stMFAdicional);
-ARFIS_API bool Versao_Software_Basico(const plat::AnsiString& stParam,        // True
+ARFIS_API bool Versao_Software_Basico(const plat::AnsiString& stParam,  // True
                                       plat::AnsiString& stVersaoFirmware);
-ARFIS_API plat::AnsiString Codigo_Nacional_ECF(int IdTipoImpFis,              // "000000"
+ARFIS_API plat::AnsiString Codigo_Nacional_ECF(int IdTipoImpFis,  // "000000"
                                                const plat::AnsiString& stParam);
 ARFIS_API void CarregaRecebimento(const plat::AnsiString& stParam1,
                                   const plat::AnsiString& stParam2, int idTipoImpFis,
                                   plat::TClientDataSet* cdsTipoRece);
 ARFIS_API void CarregaTotalizador(plat::AnsiString& stTotCV, plat::AnsiString& stTotCred,
-                                  plat::AnsiString& stTotCompCred,
-                                  plat::AnsiString& stTotCancCred,
+                                  plat::AnsiString& stTotCompCred, plat::AnsiString& stTotCancCred,
                                   plat::AnsiString& stTotRelatorio,
                                   const plat::AnsiString& stEsquemaCor, int idTipoImpFis,
                                   plat::TClientDataSet*& cdsRecebimento);
 ARFIS_API void CarregaAliquota(const plat::AnsiString& stParam,
                                plat::TClientDataSet*& cdsAliqImpFis_Ret);
-ARFIS_API bool ExportRedZ(const plat::AnsiString& stParam1, const plat::AnsiString& stParam2,  // True
-                          const plat::AnsiString& stParam3, int idTipoImpFis,
-                          plat::TClientDataSet* cdsTipoReceAux,
-                          plat::TClientDataSet*& cdsReducaoZAux,
-                          plat::TClientDataSet*& cdsFormPgtoZAux,
-                          plat::TClientDataSet*& cdsImpostoRedzAux,
-                          plat::TClientDataSet*& cdsTotNFiscRedZAux);
-ARFIS_API plat::TDateTime DataMoviFiscal(const plat::AnsiString& stParam);  // today, 00:00
+ARFIS_API bool ExportRedZ(
+    const plat::AnsiString& stParam1, const plat::AnsiString& stParam2,  // True
+    const plat::AnsiString& stParam3, int idTipoImpFis, plat::TClientDataSet* cdsTipoReceAux,
+    plat::TClientDataSet*& cdsReducaoZAux, plat::TClientDataSet*& cdsFormPgtoZAux,
+    plat::TClientDataSet*& cdsImpostoRedzAux, plat::TClientDataSet*& cdsTotNFiscRedZAux);
+ARFIS_API plat::TDateTime DataMoviFiscal(const plat::AnsiString& stParam);      // today, 00:00
 ARFIS_API plat::AnsiString Estado_Gaveta_Imp(const plat::AnsiString& stParam);  // "00"
-ARFIS_API bool NumeroOperacoesNaoFiscais(const plat::AnsiString& stParam,    // True
+ARFIS_API bool NumeroOperacoesNaoFiscais(const plat::AnsiString& stParam,       // True
                                          plat::AnsiString& stOperacoes);
-ARFIS_API bool VerificaSerialImp(const plat::Variant& Params);  // True
+ARFIS_API bool VerificaSerialImp(const plat::Variant& Params);                              // True
 ARFIS_API bool Sangria(const plat::AnsiString& stParam1, const plat::AnsiString& stParam2,  // True
                        double doValor);
 ARFIS_API bool ImprimeMesasAbertas(plat::TClientDataSet*& cdsParams,  // True
@@ -255,8 +246,10 @@ ARFIS_API bool DadosUltimaRedZ(const ArfisOpenArray& arParams, plat::Variant& ol
                                plat::TClientDataSet*& cdsTotalizadorParciaisTributados);
 ARFIS_API bool Estado_HorVerao(const plat::AnsiString& stParam);  // True
 ARFIS_API bool Muda_Horario(const plat::AnsiString& stParam);     // True
-ARFIS_API bool Modelo_Impressora(const plat::AnsiString& stParam, plat::AnsiString& stMarca,  // True
+ARFIS_API bool Modelo_Impressora(const plat::AnsiString& stParam,
+                                 plat::AnsiString& stMarca,  // True
                                  plat::AnsiString& stModelo, plat::AnsiString& stTipo);
 ARFIS_API bool BuscaTotGer(const plat::AnsiString& stParam, plat::AnsiString& stValTotGer);  // True
-ARFIS_API bool Cupom_Troca(const plat::AnsiString& stParam1, const plat::AnsiString& stParam2,  // True
+ARFIS_API bool Cupom_Troca(const plat::AnsiString& stParam1,
+                           const plat::AnsiString& stParam2,  // True
                            const plat::AnsiString& stParam3, const plat::AnsiString& stRelat);

@@ -213,6 +213,9 @@ const std::vector<FieldDef>& TClientDataSet::CurrentFields() const {
 
 int TClientDataSet::FieldIndex(const AnsiString& name) const {
   const auto& fields = CurrentFields();
+  // Names are unique whatever their case, so an exact match (the usual call) is the match.
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].Name == name) return static_cast<int>(i);
   for (size_t i = 0; i < fields.size(); ++i)
     if (SameName(fields[i].Name, name)) return static_cast<int>(i);
   return -1;

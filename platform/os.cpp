@@ -78,13 +78,9 @@ bool WriteAll(int fd, const char* data, size_t size, int& err) {
   return true;
 }
 
-}  // namespace
-
-AnsiString ExecutablePath() {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_exe_override.empty()) return g_exe_override;
-  }
+// The executable's path from the kernel; it does not change while the process lives, so it is
+// read once (every log line asks for it).
+AnsiString ReadExecutablePath() {
   std::string buf(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -97,6 +93,17 @@ AnsiString ExecutablePath() {
     }
     buf.resize(buf.size() * 2);  // the path may have been cut: try a larger buffer
   }
+}
+
+}  // namespace
+
+AnsiString ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_exe_override.empty()) return g_exe_override;
+  }
+  static const AnsiString path = ReadExecutablePath();
+  return path;
 }
 
 void SetExecutablePathForTesting(const AnsiString& path) {
@@ -135,14 +142,6 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) RaiseIo("open", path, errno);
 
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    RaiseIo("open", path, err);
-  }
-  const off_t size_before = st.st_size;
-
   const bool forced = ForcedAppendFailure();
   if (!text.empty() || forced) {
     const size_t wanted = forced ? text.size() / 2 : text.size();
@@ -153,8 +152,10 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
     if (forced || n < 0 || static_cast<size_t>(n) != text.size()) {
       const int err = n < 0 ? errno : ENOSPC;
       // Take back whatever part of the line went in, so the file holds whole lines only.
-      if (n > 0) {
-        [[maybe_unused]] const int ignored = ::ftruncate(fd, size_before);
+      // The file was opened for appending, so the part that went in is its last n bytes.
+      struct stat st {};
+      if (n > 0 && ::fstat(fd, &st) == 0 && st.st_size >= n) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, st.st_size - n);
       }
       ::close(fd);
       if (n >= 0) {

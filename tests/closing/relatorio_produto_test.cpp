@@ -135,9 +135,9 @@ TEST(RelatorioProduto, CategoryLetterLongerThanTheSummaryKeepsOneRowPerProduct) 
   r.trib = "S";
   r.Run(host, products.get());
   const Texts after = After(SentTexts(host), Lt("Tributados", 30));
-  EXPECT_EQ(Texts(after.begin(), after.begin() + 3),
-            (Texts{V("21.00", "7.00") + "\n", V("21.00", "4.00") + "\n",
-                   V("21.00", "3.00") + "\n"}));
+  EXPECT_EQ(
+      Texts(after.begin(), after.begin() + 3),
+      (Texts{V("21.00", "7.00") + "\n", V("21.00", "4.00") + "\n", V("21.00", "3.00") + "\n"}));
 }
 
 TEST(RelatorioProduto, FlagsAndDocumentHandOver) {

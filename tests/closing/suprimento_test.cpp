@@ -65,11 +65,4 @@ TEST(Suprimento, FailureShowsDialogAndAnswersFalse) {
   EXPECT_EQ(d.Data, nullptr);
 }
 
-TEST(Suprimento, WithoutFormShowsDialogAndAnswersFalse) {
-  DriverHost host(false);
-  EXPECT_FALSE(CALL(host, Suprimento)("", "ESQ", 10, false));
-  EXPECT_EQ(host.dialogs.size(), 1u);
-  EXPECT_TRUE(host.Emu().Journal().empty());
-}
-
 }  // namespace

@@ -39,8 +39,11 @@ std::vector<FixedCase> Cases() {
        }},
       {"Codigo_Nacional_ECF",
        [](DriverHost& h) { EXPECT_EQ(CALL(h, Codigo_Nacional_ECF)(3, ""), "000000"); }},
-      {"CarregaRecebimento", [](DriverHost& h) { CALL(h, CarregaRecebimento)
-                                                 ("", "", 1, &ds1); }},
+      {"CarregaRecebimento",
+       [](DriverHost& h) {
+         CALL(h, CarregaRecebimento)
+         ("", "", 1, &ds1);
+       }},
       {"CarregaTotalizador",
        [](DriverHost& h) {
          AnsiString a = kA, b = kB, c = kC, d = kD, e = kE;

@@ -129,14 +129,6 @@ TEST(PrinterState, EstadoImpTestsTheFirstAnswerField) {
   }
 }
 
-TEST(PrinterState, QueriesWithoutFormRaiseToHost) {
-  DriverHost host(false);
-  EXPECT_THROW(CALL(host, Estado_Imp)("", false, false), plat::Exception);
-  EXPECT_THROW(CALL(host, Nr_Cupom)("", ""), plat::Exception);
-  plat::TDateTime dt = 0;
-  EXPECT_THROW(CALL(host, VerificaData)("ESQ", dt, "", "", false), plat::Exception);
-}
-
 TEST(PrinterState, NrCupomRepeatsTheLastAnswerWithoutSending) {
   DriverHost host;
   ASSERT_TRUE(CALL(host, Leitura_X_Imp)("", "ESQ", ""));

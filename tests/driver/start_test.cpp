@@ -162,19 +162,6 @@ TEST(Start, UnconvertibleBundleRaisesAndUnwritableLogShowsTheDialog) {
   EXPECT_EQ(d.Data, nullptr);
 }
 
-TEST(Start, EntryPointsWithoutAFormFailCleanly) {
-  DriverHost host(false);
-  // A guarded entry point answers False with the dialog.
-  EXPECT_FALSE(CALL(host, Leitura_X_Imp)("", "rojo", ""));
-  ASSERT_EQ(host.dialogs.size(), 1u);
-  EXPECT_EQ(host.dialogs[0].Scheme, "rojo");
-  EXPECT_NE(host.dialogs[0].Text.find("StartImpFiscal"), std::string::npos);
-  // An unguarded one raises a clear error to the host.
-  EXPECT_THROW(CALL(host, Abre_Gaveta_Imp)("", false), plat::Exception);
-  EXPECT_TRUE(host.Emu().Journal().empty() ||
-              host.Emu().Journal().back().Method != "OpenCashDrawer");
-}
-
 TEST(Log, OneFilePerMonthWithDateTimeSeparatorAndCrLf) {
   DriverHost host(false);
   auto log = CALL(host, ImpFisDebug);

@@ -119,13 +119,5 @@ TEST(CashDrawer, FailuresRaiseToTheHost) {
   EXPECT_TRUE(host.dialogs.empty());
 }
 
-TEST(WithoutStart, DrawerAndCancellationRaiseToTheHost) {
-  testhost::DriverHost host(false);
-  Variant answer;
-  EXPECT_THROW(CALL(host, Abre_Gaveta_Imp)("", false), plat::Exception);
-  EXPECT_THROW(CALL(host, Cancela_Cupom_Imp)(ArfisOpenArray(43), answer), plat::Exception);
-  EXPECT_TRUE(host.Emu().Journal().empty());
-}
-
 }  // namespace
 }  // namespace salestest

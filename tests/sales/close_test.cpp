@@ -23,31 +23,11 @@ Variant MovPacket(const std::vector<Mov>& movs) {
     rows.push_back({m.kind == nullptr ? Variant::Null() : Variant(m.kind), Variant(m.card),
                     Variant(m.type), Variant(m.origType), Variant(m.amount)});
   }
-  return testhost::MakeDataSet({{"IDTIPOMOVIVE", FieldType::String, 1},
-                                {"CDBANCARTCR", FieldType::String, 10},
-                                {"CDTIPORECE", FieldType::String, 5},
-                                {"CDTIPORECEORIG", FieldType::String, 5},
-                                {"VRMOVIVEND", FieldType::Float, 0}},
-                               rows)
-      ->Data();
-}
-
-Variant RecebPacket() {
-  return testhost::MakeDataSet(
-             {{"CDTIPORECE", FieldType::String, 5}, {"NMTIPORECE", FieldType::String, 30}},
-             {{"1", "Efectivo"}, {"2", "Tarjeta"}, {"9", "Visa"}})
-      ->Data();
+  return testhost::MoneyMovements(rows)->Data();
 }
 
 ArfisOpenArray CloseArray(const AnsiString& kind, double discount, const Variant& movs) {
-  ArfisOpenArray ar(43);
-  ar[2] = Variant("AZUL");
-  ar[6] = Variant(discount);
-  ar[13] = movs;
-  ar[14] = RecebPacket();
-  ar[30] = Variant(kind);
-  ar[42] = Variant("00000042");
-  return ar;
+  return testhost::CloseArray("AZUL", kind, discount, movs);
 }
 
 Variant Answer() {

@@ -152,14 +152,5 @@ TEST_P(OpenTest, ControlFailureShowsItsMessageAndStillHandsTheBundleBack) {
 
 INSTANTIATE_TEST_SUITE_P(Separators, OpenTest, ::testing::Values('.', ','));
 
-TEST(OpenWithoutStart, AnswersFalseWithTheDialog) {
-  testhost::DriverHost host(false);
-  Variant params = plat::MakeBundle({{"ESQUEMACOR", "AZUL"}, {"TIPOTICKET", "T"}});
-  EXPECT_FALSE(CALL(host, AbreCupom)(params));
-  ASSERT_EQ(host.dialogs.size(), 1u);
-  EXPECT_EQ(params.Count(), 6);
-  EXPECT_TRUE(host.Emu().Journal().empty());
-}
-
 }  // namespace
 }  // namespace salestest

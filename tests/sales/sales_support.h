@@ -1,5 +1,5 @@
 // Shared set-up for the sales document tests: a started host with a clean log and journal,
-// bundles and arrays the way a point-of-sale host builds them, and the separator switch.
+// the bundles of tests/support/host_data.h, and the separator switch.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,11 +10,14 @@
 #include "driver/form.h"
 #include "platform/codepage.h"
 #include "tests/support/harness.h"
+#include "tests/support/host_data.h"
 
 namespace salestest {
 
 using plat::AnsiString;
 using plat::Variant;
+using testhost::ItemBundle;
+using testhost::OpenBundle;
 using Lines = std::vector<AnsiString>;
 using Texts = std::vector<std::string>;  // the same type as Lines (texts are bytes)
 
@@ -46,37 +49,6 @@ class SalesTest : public ::testing::TestWithParam<char> {
   }
   TfrmArgentina& Form() { return **host.Package().Get<TfrmArgentina*>("frmArgentina"); }
 
-  Variant OpenBundle(const AnsiString& kind) {
-    return plat::MakeBundle({{"ESQUEMACOR", "AZUL"},
-                             {"INCLUICPF", "S"},
-                             {"INCLUINOME", "Juan"},
-                             {"INCLUIENDERECO", "Calle 1"},
-                             {"CUPNR", "15"},
-                             {"CONTCUPOM", "3"},
-                             {"TIPOTICKET", kind},
-                             {"IVACOMP", "Responsable"},
-                             {"IVAPROP", "Monotributo"},
-                             {"TIPODOC", "DNI"},
-                             {"NRDOC", "20123"},
-                             {"MESA", "4"},
-                             {"IDUTILTEF", "N"},
-                             {"INTTEFERRO", "0"}});
-  }
-  Variant ItemBundle(const AnsiString& name, double qty, double price, const AnsiString& kind,
-                     const AnsiString& rate) {
-    return plat::MakeBundle({{"ESQUEMACOR", "AZUL"},
-                             {"MESA", "4"},
-                             {"FLAG", "N"},
-                             {"CDARVPROD", "100"},
-                             {"NMPROD", name},
-                             {"CDALIQ", "1"},
-                             {"IDALIQ", "T"},
-                             {"QTDE", qty},
-                             {"VALOR", price},
-                             {"UNIDADE", "UN"},
-                             {"TIPOTICKET", kind},
-                             {"VRPERCALIQ", rate}});
-  }
   // Opens a document of the kind through the driver and sells one item on it, then clears the
   // log and the journal.
   void OpenWithItem(const AnsiString& kind, double qty, double price, const AnsiString& rate) {

@@ -146,23 +146,6 @@ void DriverHost::SetClock(plat::TDateTime now) {
   plat::SetClockForTesting([now] { return now; });
 }
 
-std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
-    const plat::AnsiString& name) {
-  auto ds = std::make_unique<plat::TClientDataSet>(name);
-  for (const auto& f : fields) ds->AddFieldDef(f.Name, f.Type, f.Size);
-  ds->CreateDataSet();
-  for (const auto& row : rows) {
-    ds->Append();
-    for (size_t i = 0; i < row.size() && i < fields.size(); ++i) {
-      ds->FieldByName(fields[i].Name).SetValue(row[i]);
-    }
-    ds->Post();
-  }
-  ds->First();
-  return ds;
-}
-
 plat::WideString W(const std::string& utf8) {
   return plat::Utf8ToWide(utf8);
 }

@@ -12,6 +12,7 @@
 #include "platform/format.h"
 #include "platform/loader.h"
 #include "platform/support.h"
+#include "tests/support/host_data.h"
 
 namespace testhost {
 
@@ -70,11 +71,6 @@ class DriverHost {
   std::shared_ptr<plat::FiscalEmulator> emulator_;
   plat::TFormatSettings savedFormat_;
 };
-
-// Builds a dataset with the given fields and rows (cells as Variants, Null for null).
-std::unique_ptr<plat::TClientDataSet> MakeDataSet(
-    const std::vector<plat::FieldDef>& fields, const std::vector<std::vector<plat::Variant>>& rows,
-    const plat::AnsiString& name = "host");
 
 // A wide text from UTF-8 source text (for readable test tables with accents).
 plat::WideString W(const std::string& utf8);

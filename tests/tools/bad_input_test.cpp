@@ -19,9 +19,9 @@
 #include "platform/exceptions.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "platform/testing/hooks.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
-#include "platform/testing/hooks.h"
 
 namespace {
 
@@ -538,6 +538,8 @@ TEST(BadInput, UnassignedHostDatasetsEndInTheErrorDialog) {
   }
 }
 
+// Every entry point that talks to the printer, called before StartImpFiscal: the one place for
+// this case.
 TEST(BadInput, PrinterEntryPointsBeforeTheDriverIsStarted) {
   struct Case {
     const char* name;

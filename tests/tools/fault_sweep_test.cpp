@@ -22,9 +22,10 @@
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "platform/testing/hooks.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
-#include "platform/testing/hooks.h"
+#include "tests/support/host_data.h"
 
 namespace {
 
@@ -36,37 +37,13 @@ using Texts = std::vector<std::string>;
 
 // ---- Host-side material ---------------------------------------------------------------------
 
-Variant OpenBundle(const AnsiString& kind, const AnsiString& name = "Juan") {
-  return plat::MakeBundle({{"ESQUEMACOR", "SCH-OPEN"},
-                           {"INCLUICPF", "S"},
-                           {"INCLUINOME", name},
-                           {"INCLUIENDERECO", "Calle 1"},
-                           {"CUPNR", "15"},
-                           {"CONTCUPOM", "3"},
-                           {"TIPOTICKET", kind},
-                           {"IVACOMP", "Responsable"},
-                           {"IVAPROP", "Monotributo"},
-                           {"TIPODOC", "DNI"},
-                           {"NRDOC", "20123"},
-                           {"MESA", "4"},
-                           {"IDUTILTEF", "N"},
-                           {"INTTEFERRO", "7"}});
+// The sale's bundles, each call with a colour scheme of its own.
+Variant OpenBundle(const AnsiString& kind) {
+  return testhost::OpenBundle(kind, {{"ESQUEMACOR", "SCH-OPEN"}, {"INTTEFERRO", "7"}});
 }
 
-Variant ItemBundle(const AnsiString& kind, const Variant& name = Variant("Item"),
-                   const Variant& qty = Variant(2.0), const Variant& price = Variant(25.0)) {
-  return plat::MakeBundle({{"ESQUEMACOR", "SCH-ITEM"},
-                           {"MESA", "4"},
-                           {"FLAG", "N"},
-                           {"CDARVPROD", "100"},
-                           {"NMPROD", name},
-                           {"CDALIQ", "1"},
-                           {"IDALIQ", "T"},
-                           {"QTDE", qty},
-                           {"VALOR", price},
-                           {"UNIDADE", "UN"},
-                           {"TIPOTICKET", kind},
-                           {"VRPERCALIQ", "21"}});
+Variant ItemBundle(const AnsiString& kind) {
+  return testhost::ItemBundle("Item", 2.0, 25.0, kind, "21", {{"ESQUEMACOR", "SCH-ITEM"}});
 }
 
 // Opens a document of the kind and sells 2 x 25 on it.
@@ -76,34 +53,15 @@ void OpenWithItem(DriverHost& host, const AnsiString& kind) {
   ASSERT_TRUE(CALL(host, VendaItem)(ItemBundle(kind)));
 }
 
-Variant MovPacket(double first, double second) {
-  return testhost::MakeDataSet(
-             {{"IDTIPOMOVIVE", FieldType::String, 1},
-              {"CDBANCARTCR", FieldType::String, 10},
-              {"CDTIPORECE", FieldType::String, 5},
-              {"CDTIPORECEORIG", FieldType::String, 5},
-              {"VRMOVIVEND", FieldType::Float, 0}},
-             {{"E", "", "1", "", first}, {"S", "", "1", "", 99.0}, {"E", "VISA", "9", "2", second}})
-      ->Data();
-}
-
-Variant RecebPacket() {
-  return testhost::MakeDataSet(
-             {{"CDTIPORECE", FieldType::String, 5}, {"NMTIPORECE", FieldType::String, 30}},
-             {{"1", "Efectivo"}, {"2", "Tarjeta"}})
-      ->Data();
-}
-
 // The closing array: a discount of 5 and two payments, 20 and 25, for a sale of 50.
 ArfisOpenArray CloseArray(const AnsiString& kind) {
-  ArfisOpenArray ar(43);
-  ar[2] = Variant("SCH-CLOSE");
-  ar[6] = Variant(5.0);
-  ar[13] = MovPacket(20, 25);
-  ar[14] = RecebPacket();
-  ar[30] = Variant(kind);
-  ar[42] = Variant("00000042");
-  return ar;
+  const Variant movements =
+      testhost::MoneyMovements(
+          {{"E", "", "1", "", 20.0}, {"S", "", "1", "", 99.0}, {"E", "VISA", "9", "2", 25.0}})
+          ->Data();
+  return testhost::CloseArray(
+      "SCH-CLOSE", kind, 5, movements,
+      testhost::ReceiptTypes({{"1", "Efectivo"}, {"2", "Tarjeta"}})->Data());
 }
 
 Variant EmptyAnswer() {

@@ -20,6 +20,7 @@
 #include "printer/serial_backend.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
+#include "tests/support/host_data.h"
 
 namespace {
 
@@ -158,18 +159,8 @@ Variant OpenBundle(const AnsiString& kind, const std::string& name = "") {
 
 Variant ItemBundle(const std::string& name, double qty, double price, const AnsiString& kind,
                    const AnsiString& rate = "21") {
-  return plat::MakeBundle({{"ESQUEMACOR", "azul"},
-                           {"MESA", "12"},
-                           {"FLAG", "N"},
-                           {"CDARVPROD", "1"},
-                           {"NMPROD", testhost::A(name)},
-                           {"CDALIQ", "1"},
-                           {"IDALIQ", "T"},
-                           {"QTDE", qty},
-                           {"VALOR", price},
-                           {"UNIDADE", "UN"},
-                           {"TIPOTICKET", kind},
-                           {"VRPERCALIQ", rate}});
+  return testhost::ItemBundle(testhost::A(name), qty, price, kind, rate,
+                              {{"ESQUEMACOR", "azul"}, {"MESA", "12"}, {"CDARVPROD", "1"}});
 }
 
 // Runs the host's calls and keeps what each answered.
@@ -185,15 +176,9 @@ struct Day {
              const std::vector<std::pair<AnsiString, double>>& pays) {
     closingtest::Rows rows;
     for (const auto& [code, value] : pays) rows.push_back({"E", "", code, "", value});
-    auto movs = testhost::MakeDataSet({{"IDTIPOMOVIVE", FieldType::String, 1},
-                                       {"CDBANCARTCR", FieldType::String, 10},
-                                       {"CDTIPORECE", FieldType::String, 3},
-                                       {"CDTIPORECEORIG", FieldType::String, 3},
-                                       {"VRMOVIVEND", FieldType::Float}},
-                                      rows);
-    auto receb = testhost::MakeDataSet(
-        {{"CDTIPORECE", FieldType::String, 3}, {"NMTIPORECE", FieldType::String, 40}},
-        {{"001", "Efectivo"}, {"002", testhost::A("Tarjeta de crédito")}});
+    auto movs = testhost::MoneyMovements(rows);
+    auto receb =
+        testhost::ReceiptTypes({{"001", "Efectivo"}, {"002", testhost::A("Tarjeta de crédito")}});
     auto empty = testhost::MakeDataSet({{"ID", FieldType::Integer}}, {});
     ArfisOpenArray ar(43, Variant(AnsiString()));
     ar[2] = Variant(AnsiString("azul"));
