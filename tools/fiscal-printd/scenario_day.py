@@ -21,6 +21,7 @@ import struct
 import sys
 import uuid
 
+sys.dont_write_bytecode = True  # runs from the source tree; leaves nothing in it
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "client"))
 import fiscal_printd  # noqa: E402
 
