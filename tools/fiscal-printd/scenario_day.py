@@ -296,15 +296,8 @@ class Day:
                 self.say(f"  dialog (kind {d.get('kind')}, scheme {d.get('scheme', '')}): "
                          f"{d.get('text', '')}")
 
-    def paper(self, start):
-        """The emulator's paper from line start on (GET /v1/paper)."""
-        reader = getattr(self.client, "paper", None)
-        if reader is not None:
-            return reader(start)
-        return self.client._request("GET", f"/v1/paper?from={start}")
-
     def show_printed(self, answer):
-        paper = self.paper(self.paper_next)
+        paper = self.client.paper(self.paper_next)
         self.paper_next = paper["next"]
         if paper["lines"]:
             self.say("  printer:")
