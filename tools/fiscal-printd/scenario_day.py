@@ -21,6 +21,7 @@ import struct
 import sys
 import uuid
 
+sys.dont_write_bytecode = True  # runs from the source tree; leaves nothing in it
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "client"))
 import fiscal_printd  # noqa: E402
 
@@ -295,15 +296,8 @@ class Day:
                 self.say(f"  dialog (kind {d.get('kind')}, scheme {d.get('scheme', '')}): "
                          f"{d.get('text', '')}")
 
-    def paper(self, start):
-        """The emulator's paper from line start on (GET /v1/paper)."""
-        reader = getattr(self.client, "paper", None)
-        if reader is not None:
-            return reader(start)
-        return self.client._request("GET", f"/v1/paper?from={start}")
-
     def show_printed(self, answer):
-        paper = self.paper(self.paper_next)
+        paper = self.client.paper(self.paper_next)
         self.paper_next = paper["next"]
         if paper["lines"]:
             self.say("  printer:")
