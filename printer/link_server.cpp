@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -36,6 +37,7 @@ class LinkServer::Impl {
       paper_.open(o_.paper, std::ios::app | std::ios::binary);
       if (!paper_) return Complain("cannot write the paper " + o_.paper);
     }
+    if (!o_.state.empty() && !LoadState()) return false;
     if (!o_.clock.empty()) {
       int y, mo, d, h, mi, s;
       char sep;
@@ -104,6 +106,61 @@ class LinkServer::Impl {
     return stop_;
   }
 
+  // The state file: the model's state, then "link SEQ REPLY" (the reply in hexadecimal).
+  bool LoadState() {
+    std::ifstream in(o_.state, std::ios::binary);
+    if (!in) return true;  // a printer that never ran
+    std::string text, line, link;
+    while (std::getline(in, line)) {
+      if (line.rfind("link ", 0) == 0)
+        link = line;
+      else
+        text += line + "\n";
+    }
+    try {
+      model_.LoadState(text);
+    } catch (const Exception& e) {
+      return Complain(o_.state + ": " + e.Message());
+    }
+    unsigned seq = 0;
+    char hex[2 * link::kMaxFrameBytes + 1] = {};
+    if (!link.empty()) {
+      if (std::sscanf(link.c_str(), "link %u %8192s", &seq, hex) != 2 || std::strlen(hex) % 2)
+        return Complain(o_.state + ": the last command's line does not read");
+      stored_.clear();
+      for (size_t i = 0; hex[i]; i += 2) {
+        const char pair[3] = {hex[i], hex[i + 1], 0};
+        stored_ += static_cast<char>(std::strtoul(pair, nullptr, 16));
+      }
+      lastSeq_ = static_cast<uint8_t>(seq);
+      haveLast_ = true;
+    }
+    return true;
+  }
+
+  // Written beside and renamed over the old file, so that a crash never leaves half of it.
+  void SaveState() {
+    std::string text = model_.SaveState();
+    char buf[3];
+    text += "link " + std::to_string(lastSeq_) + " ";
+    for (unsigned char c : stored_) {
+      std::snprintf(buf, sizeof buf, "%02X", c);
+      text += buf;
+    }
+    text += "\n";
+    const std::string tmp = o_.state + ".new";
+    {
+      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+      out << text;
+      if (!out.flush()) {
+        Complain("cannot write the state " + tmp);
+        return;
+      }
+    }
+    if (std::rename(tmp.c_str(), o_.state.c_str()) != 0)
+      Complain("cannot replace the state " + o_.state);
+  }
+
   bool Silent() const { return o_.silentAfter >= 0 && executed_ >= o_.silentAfter; }
 
   void Byte(uint8_t b) {
@@ -126,7 +183,7 @@ class LinkServer::Impl {
       if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
       return;
     }
-    if (haveLast_ && frame->Seq == lastSeq_) {
+    if (haveLast_ && frame->Seq == lastSeq_ && !o_.rerunRepeats) {
       // The same command again: its reply was lost. Never run it twice.
       if (!Silent()) Send(stored_);
       return;
@@ -141,6 +198,7 @@ class LinkServer::Impl {
     lastSeq_ = frame->Seq;
     haveLast_ = true;
     ++executed_;
+    if (!o_.state.empty()) SaveState();
     Send(stored_);
   }
 
