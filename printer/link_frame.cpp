@@ -101,8 +101,7 @@ void CheckField(std::string_view method, size_t index, const AnsiString& field) 
   for (size_t i = 0; i < field.size(); ++i) {
     const auto c = static_cast<unsigned char>(field[i]);
     if (!Forbidden(c)) continue;
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    const std::string byte = {'0', 'x', kDigits[c >> 4], kDigits[c & 0xF]};
+    const std::string byte = "0x" + HexWord(c).substr(2);
     throw ELinkError("the printer link cannot send " + std::string(method) + ": field " +
                      std::to_string(index) + " holds the control byte " + byte + " at position " +
                      std::to_string(i + 1));

@@ -50,24 +50,24 @@ using plat::DecodePrinterStatus;
 using plat::FindCommand;
 
 // The 16-bit sum of the bytes, and its four upper-case hex digits.
-uint16_t Checksum(std::string_view bytes);
-std::string HexWord(uint16_t value);
+FISCAL_PRINTER_API uint16_t Checksum(std::string_view bytes);
+FISCAL_PRINTER_API std::string HexWord(uint16_t value);
 
 // The sequence number after seq: 0x20 .. 0x7F, then 0x20 again. A value outside the range
 // starts over at 0x20.
-uint8_t NextSequence(uint8_t seq);
+FISCAL_PRINTER_API uint8_t NextSequence(uint8_t seq);
 
 // Refuses (ELinkError naming the command and the 1-based field) a field that holds a byte
 // below 0x20 or 0x7F, which could end a frame or split a field.
-void CheckField(std::string_view method, size_t index, const AnsiString& field);
+FISCAL_PRINTER_API void CheckField(std::string_view method, size_t index, const AnsiString& field);
 
 // A host frame for the method with its fields. Raises ELinkError for an unknown method, a
 // field count that is not the method's, or a refused field; nothing is framed then.
-std::string EncodeCommand(uint8_t seq, std::string_view method,
-                          const std::vector<AnsiString>& fields);
+FISCAL_PRINTER_API std::string EncodeCommand(uint8_t seq, std::string_view method,
+                                             const std::vector<AnsiString>& fields);
 // The same from the control's wide arguments (converted to Windows-1252).
-std::string EncodeCommand(uint8_t seq, std::string_view method,
-                          const std::vector<WideString*>& args);
+FISCAL_PRINTER_API std::string EncodeCommand(uint8_t seq, std::string_view method,
+                                             const std::vector<WideString*>& args);
 
 struct CommandFrame {
   uint8_t Seq = 0;
@@ -75,7 +75,7 @@ struct CommandFrame {
   std::vector<AnsiString> Fields;
 };
 // Decodes a whole host frame (STX .. CHK). Nothing for a damaged or malformed frame.
-std::optional<CommandFrame> DecodeCommand(std::string_view frame);
+FISCAL_PRINTER_API std::optional<CommandFrame> DecodeCommand(std::string_view frame);
 
 struct ReplyFrame {
   uint8_t Seq = 0;
@@ -86,19 +86,19 @@ struct ReplyFrame {
 };
 // A printer frame. A byte that may not travel in a field goes out as a blank, and fields past
 // the seventeenth are left out, so that any answer frames cleanly.
-std::string EncodeReply(const ReplyFrame& reply);
+FISCAL_PRINTER_API std::string EncodeReply(const ReplyFrame& reply);
 // Decodes a whole printer frame (STX .. CHK), keeping at most kMaxAnswerFields answer fields.
 // Nothing for a damaged or malformed frame.
-std::optional<ReplyFrame> DecodeReply(std::string_view frame);
+FISCAL_PRINTER_API std::optional<ReplyFrame> DecodeReply(std::string_view frame);
 
 // The control's answer for a reply: accepted unless a refusal bit (0 to 6) of the fiscal status
 // is set; fields as wide text.
-PrinterAnswer ToAnswer(const ReplyFrame& reply);
+FISCAL_PRINTER_API PrinterAnswer ToAnswer(const ReplyFrame& reply);
 
 // Cuts a byte stream into frames, one byte at a time. Works for either direction and for any
 // input: noise between frames is skipped, a frame cut short by a new STX, an overlong frame or
 // one whose checksum is wrong is reported as bad, and it never holds more than kMaxFrameBytes.
-class FrameScanner {
+class FISCAL_PRINTER_API FrameScanner {
  public:
   enum class Event {
     None,       // nothing complete yet
@@ -120,7 +120,7 @@ class FrameScanner {
 };
 
 // A FrameScanner for the printer's replies: a frame that does not decode as a reply is bad.
-class ReplyParser {
+class FISCAL_PRINTER_API ReplyParser {
  public:
   enum class Event { None, KeepAlive, Nak, Reply, BadReply };
   Event Feed(uint8_t byte);

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "printer/internal/link_server.h"
+#include "printer/internal/system.h"
 #include "printer/serial_backend.h"
 
 namespace {
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
     }
     fd = ::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 || !plat::MakeRawSerialLine(fd, o.baud)) {
-      std::cerr << "printer-emulator: cannot open " << o.device << ": " << std::strerror(errno)
+      std::cerr << "printer-emulator: cannot open " << o.device << ": " << plat::ErrnoText(errno)
                 << "\n";
       return 1;
     }

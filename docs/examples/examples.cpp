@@ -3,7 +3,7 @@
 // program runs them all, in the order of a day at a till, against the built-in printer
 // emulator. It answers 0 when every example did what the guide says.
 //
-// Build it like any host: link the platform library and define FISCAL_DRIVER_PACKAGE as the
+// Build it like any host: link the printer library and define FISCAL_DRIVER_PACKAGE as the
 // path of libarfis770.so (tests/install/CMakeLists.txt does this with find_package).
 #include <cstdio>
 #include <deque>
