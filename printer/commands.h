@@ -133,8 +133,7 @@ consteval bool CommandTableHolds() {
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
     const CommandInfo& a = kCommandTable[i];
     if (static_cast<size_t>(a.Id) != i) return false;
-    if (a.Cmd < 0x20 || a.Cmd > 0x7E || a.Fields > 19 || CountAnswers(a.Answers) > 17)
-      return false;
+    if (a.Cmd < 0x20 || a.Cmd > 0x7E || a.Fields > 19 || CountAnswers(a.Answers) > 17) return false;
     for (size_t j = i + 1; j < kCommandTable.size(); ++j) {
       const CommandInfo& b = kCommandTable[j];
       if (a.Cmd == b.Cmd || std::string_view(a.Method) == b.Method) return false;

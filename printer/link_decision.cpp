@@ -85,8 +85,8 @@ std::optional<PrinterState> StateFromStatus(const PrinterAnswer& answer) {
   if (answer.Result == 0 || answer.Fields.size() < f::kCount) return std::nullopt;
   PrinterState s;
   const AnsiString kind = WideToAnsi(answer.Fields[f::kDocument]);
-  if (kind.size() > 1 || (kind.size() == 1 && kind != "T" && kind != "A" && kind != "C" &&
-                          kind != "N"))
+  if (kind.size() > 1 ||
+      (kind.size() == 1 && kind != "T" && kind != "A" && kind != "C" && kind != "N"))
     return std::nullopt;
   s.Document = kind.empty() ? 0 : kind[0];
   const auto number = CountField(answer, f::kNumber), lines = CountField(answer, f::kLines),

@@ -45,10 +45,10 @@ FISCAL_PRINTER_API PrinterState Follow(const PrinterState& before, const Command
 
 struct Decision {
   enum class Outcome {
-    TookEffect,   // the command ran: Answer is its answer, rebuilt from the status
-    AnswerLost,   // the command ran, but its answer cannot be rebuilt (the Z figures)
-    DidNot,       // the command did not run: send it again
-    CannotTell    // in doubt: never send it again
+    TookEffect,  // the command ran: Answer is its answer, rebuilt from the status
+    AnswerLost,  // the command ran, but its answer cannot be rebuilt (the Z figures)
+    DidNot,      // the command did not run: send it again
+    CannotTell   // in doubt: never send it again
   };
   Outcome What = Outcome::CannotTell;
   PrinterAnswer Answer;

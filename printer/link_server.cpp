@@ -26,7 +26,7 @@ namespace plat {
 class LinkServer::Impl {
  public:
   Impl(const LinkServerOptions& o, int fd, int stopFd, std::ostream& errors)
-      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed) {}
+      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed), loseRng_(o.seed + 1) {}
 
   bool Open() {
     if (!o_.journal.empty()) {
@@ -178,6 +178,8 @@ class LinkServer::Impl {
       case link::FrameScanner::Event::Frame:
         break;
     }
+    if (o_.lose > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(loseRng_) < o_.lose)
+      return;  // lost on the line: the printer never saw it
     auto frame = link::DecodeCommand(scanner_.Frame());
     if (!frame) {
       if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
@@ -285,6 +287,7 @@ class LinkServer::Impl {
   int stopFd_;
   std::ostream& errors_;
   std::mt19937 rng_;
+  std::mt19937 loseRng_;
   FiscalPrinterModel model_;
   link::FrameScanner scanner_;
   std::ofstream journal_;

@@ -52,9 +52,10 @@ struct SerialBackend::Exchange {
   std::string device;
   std::string method;  // named in failure messages
   const std::vector<AnsiString>& fields;
-  bool changes = false;  // the command changes what the printer holds
-  std::string context;   // put before the fault in failure messages
-  size_t record = 0;     // its entry in the record of commands sent, 1-based
+  bool changes = false;     // the command changes what the printer holds
+  std::string context;      // put before the fault in failure messages
+  size_t record = 0;        // its entry in the record of commands sent, 1-based
+  bool fromStatus = false;  // answered from the status read after it: the state is that one
   uint8_t seq = 0;
   uint8_t cmd = 0;
   std::string frame;
@@ -139,8 +140,7 @@ void SerialBackend::Open(const std::string& device) {
   if (fd_ >= 0 && device_ == device) return;
   Close();
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0 && errno == EBUSY)
-    throw ELinkError("the device is in use by " + DeviceHolder(device));
+  if (fd < 0 && errno == EBUSY) throw ELinkError("the device is in use by " + DeviceHolder(device));
   if (fd < 0) throw ELinkError("cannot open the device (" + ErrnoText(errno) + ")");
   const std::string held = HoldDevice(fd, device);
   if (!held.empty()) {
@@ -247,11 +247,13 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
   if (asked_.insert(device).second && config_.AskPrinterFirst) AskPrinter(x);
 
   link::PrinterState& state = states_[device];
-  if (x.changes && !state.Known) state = QueryState(x, "before it");
+  if (x.changes && !state.Known && config_.ReadStateFirst && !untold_.count(device))
+    state = QueryState(x, "before it");
   ++stats_.Frames;
   x.record = Record(method, fields, false);
   PrinterAnswer answer = Run(x);
-  state = link::Follow(state, *info, fields, answer);
+  if (!x.fromStatus) state = link::Follow(state, *info, fields, answer);
+  if (info->Id == Command::Status && !state.Known) untold_.insert(device);
   stopped_.clear();
   guard.armed = false;
   return answer;
@@ -280,6 +282,7 @@ PrinterAnswer SerialBackend::Run(Exchange& x) {
         case link::Decision::Outcome::TookEffect:
           ++stats_.FromStatus;
           Ended(x.record, Outcome::FromStatus);
+          x.fromStatus = true;
           return d.Answer;
         case link::Decision::Outcome::DidNot:
           if (sent >= config_.Retries + 1) {
@@ -324,7 +327,9 @@ link::PrinterState SerialBackend::QueryState(Exchange& x, const std::string& why
   }
   Ended(q.record, Outcome::Answered);
   stopped_.clear();
-  return link::Follow({}, Info(Command::Status), q.fields, a);
+  link::PrinterState s = link::Follow({}, Info(Command::Status), q.fields, a);
+  if (!s.Known) untold_.insert(x.device);
+  return s;
 }
 
 PrinterAnswer SerialBackend::RunOnce(Exchange& x) {
@@ -498,8 +503,7 @@ void SerialBackend::Resend(Exchange& x, Trouble trouble, bool nak) {
   if (x.changes && (!nak || x.tries >= config_.Retries + 1)) throw ReplyLost{trouble};
   if (x.tries >= config_.Retries + 1) {
     switch (trouble) {
-      case Trouble::NoAnswer:
-      {
+      case Trouble::NoAnswer: {
         const std::string what = "no answer (" + std::to_string(x.tries) + " tries, " +
                                  std::to_string(config_.TimeoutMs) + " ms each)";
         stopped_ = (x.context.empty() ? x.method + ": " : x.context) + what;

@@ -61,6 +61,10 @@ struct SerialConfig {
   // numbers on from that reply's number, so that a restarted host never repeats the number the
   // printer executed last.
   bool AskPrinterFirst = true;
+  // Before the first command that changes what the printer holds (and again after a failure)
+  // the host reads the printer's state with a status query, so that a reply lost later can be
+  // decided from it. Off, such a lost reply is decided only when a status query was made.
+  bool ReadStateFirst = true;
   std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
   LinkTrace Trace;                         // empty: no trace
 };
@@ -70,8 +74,7 @@ FISCAL_PRINTER_API bool SupportedBaud(int baud);
 // Puts an open serial line or pseudo-terminal in raw mode: 8 data bits, no parity, 1 stop bit,
 // at baud (0 keeps the line's rate), with the flow control (RTS/CTS in the line's settings;
 // DTR/DSR is handled by the link, which raises DTR). Answers false, errno set, on failure.
-FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud,
-                                          FlowControl flow = FlowControl::None);
+FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud, FlowControl flow = FlowControl::None);
 
 // The device for a port number under the configuration.
 FISCAL_PRINTER_API std::string SerialDeviceForPort(const SerialConfig& config, int portNumber);
@@ -100,18 +103,18 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   const SerialConfig& Config() const { return config_; }
 
   struct Stats {
-    int Frames = 0;        // new commands framed and sent
-    int Resends = 0;       // the same frame sent again
-    int NaksSent = 0;      // damaged replies answered with NAK
-    int NaksReceived = 0;  // frames the printer answered with NAK
-    int KeepAlives = 0;    // DC2 / DC4 received
-    int StaleReplies = 0;  // replies to an earlier command, skipped
+    int Frames = 0;         // new commands framed and sent
+    int Resends = 0;        // the same frame sent again
+    int NaksSent = 0;       // damaged replies answered with NAK
+    int NaksReceived = 0;   // frames the printer answered with NAK
+    int KeepAlives = 0;     // DC2 / DC4 received
+    int StaleReplies = 0;   // replies to an earlier command, skipped
     int StatusQueries = 0;  // status queries the link made itself
     int FromStatus = 0;     // commands whose reply was lost, found to have run
     int SentAgain = 0;      // commands whose reply was lost, found not to have run, sent again
     int InDoubt = 0;        // commands the link could not tell about, reported in doubt
     int FailedFast = 0;     // commands refused at once after the printer stopped answering
-    long BytesSent = 0;    // everything written to the line and read from it
+    long BytesSent = 0;     // everything written to the line and read from it
     long BytesReceived = 0;
   };
   Stats GetStats() const;
@@ -160,6 +163,8 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   uint8_t seq_;
   std::set<std::string> asked_;  // devices whose printer was asked for its last number
   std::map<std::string, link::PrinterState> states_;  // the printer's state per device
+  // Devices whose printer's status tells no document state: not asked before each command.
+  std::set<std::string> untold_;
   std::string stopped_;  // why the printer stopped answering; empty while it answers
   LinkClock::TimePoint stoppedAt_{};
   Stats stats_;

@@ -18,6 +18,9 @@ struct LinkServerOptions {
   // Probabilities from 0 to 1 per reply: damage one byte, send none, send it late (after
   // delayMs), send DC2/DC4 every keepAliveMs for busyMs before it.
   double corrupt = 0, drop = 0, delay = 0, busy = 0;
+  // Probability per frame received that it is lost on its way to the printer (not run, not
+  // answered); drawn from its own sequence, so that it leaves the reply faults as they were.
+  double lose = 0;
   int delayMs = 3000;
   int busyMs = 500;
   int keepAliveMs = 100;

@@ -33,11 +33,11 @@ PrinterAnswer ModelOps::CloseJournal(M& m, const Args& a) {
   }
   c.ZNumber = c.ZNumber >= 9999 ? 1 : c.ZNumber + 1;
   PrintDaySummary(m, "INFORME Z Nro " + ZeroPad(c.ZNumber, 4));
-  PrinterAnswer answer = Accept(m, {ZeroPad(c.ZNumber, 4), "0", std::to_string(c.XSinceZ),
-                                    std::to_string(c.NonFiscalDocs), std::to_string(c.FiscalDocs),
-                                    "0", ZeroPad(c.LastTicket, 8), ZeroPad(c.DaySalesCents, 10),
-                                    std::to_string(c.CancelledDocs), ZeroPad(c.LastInvoiceA, 8),
-                                    ZeroPad(c.LastInvoiceC, 8), ZeroPad(c.LastNonFiscal, 8)});
+  PrinterAnswer answer = Accept(
+      m, {ZeroPad(c.ZNumber, 4), "0", std::to_string(c.XSinceZ), std::to_string(c.NonFiscalDocs),
+          std::to_string(c.FiscalDocs), "0", ZeroPad(c.LastTicket, 8), ZeroPad(c.DaySalesCents, 10),
+          std::to_string(c.CancelledDocs), ZeroPad(c.LastInvoiceA, 8), ZeroPad(c.LastInvoiceC, 8),
+          ZeroPad(c.LastNonFiscal, 8)});
   c.XSinceZ = 0;
   c.FiscalDocs = 0;
   c.NonFiscalDocs = 0;
@@ -54,12 +54,13 @@ PrinterAnswer ModelOps::SetGetDateTime(M& m, const Args& a) {
     // Sets the clock: 2 date YYMMDD, 3 time HHMMSS; only between documents.
     const AnsiString date = Arg(a, 1), time = Arg(a, 2);
     auto digits = [](const AnsiString& s) {
-      return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) {
-               return c >= '0' && c <= '9';
-             });
+      return s.size() == 6 &&
+             std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
     if (!digits(date) || !digits(time)) return BadField(m);
-    auto two = [](const AnsiString& s, size_t at) { return (s[at] - '0') * 10 + (s[at + 1] - '0'); };
+    auto two = [](const AnsiString& s, size_t at) {
+      return (s[at] - '0') * 10 + (s[at + 1] - '0');
+    };
     TDateTime wanted;
     try {
       wanted = EncodeDate(2000 + two(date, 0), two(date, 2), two(date, 4)) +
@@ -102,10 +103,10 @@ PrinterAnswer ModelOps::Status(M& m, const Args&) {
     case M::DocState::Idle:
       break;
   }
-  return Accept(m, {link::HexWord(PrinterBits(m)), link::HexWord(FiscalBits(m)), kind,
-                    ZeroPad(number, 8), std::to_string(m.lines_), Money(m.docTotal_),
-                    Money(m.docPaid_), ZeroPad(m.counters_.XSinceZ, 4),
-                    ZeroPad(m.counters_.ZNumber, 4)});
+  return Accept(
+      m, {link::HexWord(PrinterBits(m)), link::HexWord(FiscalBits(m)), kind, ZeroPad(number, 8),
+          std::to_string(m.lines_), Money(m.docTotal_), Money(m.docPaid_),
+          ZeroPad(m.counters_.XSinceZ, 4), ZeroPad(m.counters_.ZNumber, 4)});
 }
 
 }  // namespace plat

@@ -42,8 +42,8 @@ std::string FiscalPrinterModel::SaveState() const {
       << c.ZNumber << ' ' << c.XSinceZ << ' ' << c.FiscalDocs << ' ' << c.NonFiscalDocs << ' '
       << c.DaySalesCents << ' ' << c.CancelledDocs << ' ' << c.LastNonFiscal << ' '
       << c.LastDocument << "\n"
-      << "document " << static_cast<int>(state_) << ' ' << Hex(AnsiString(1, invoiceLetter_))
-      << ' ' << docTotal_ << ' ' << docPaid_ << ' ' << totalPrinted_ << ' ' << lines_ << "\n"
+      << "document " << static_cast<int>(state_) << ' ' << Hex(AnsiString(1, invoiceLetter_)) << ' '
+      << docTotal_ << ' ' << docPaid_ << ' ' << totalPrinted_ << ' ' << lines_ << "\n"
       << "clock " << clockOffset_ << "\n";
   for (const auto& i : items_)
     out << "item " << Hex(i.Description) << ' ' << i.UnitPriceCents << ' ' << i.RateHundredths
