@@ -125,7 +125,7 @@ std::string TraceLine(LinkDirection direction, std::string_view bytes) {
 LinkTrace FileTrace(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr)
-    throw ELinkError("FISCAL_PRINTER_TRACE: cannot write '" + path + "' (" + ErrnoText(errno) +
+    throw ELinkError("FISCAL_PRINTER_TRACE: '" + path + "' cannot be written (" + ErrnoText(errno) +
                      ")");
   auto file = std::make_shared<TraceFile>(f);
   return [file](LinkDirection d, std::string_view bytes) { file->Add(d, bytes); };
