@@ -137,7 +137,13 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
 }
 
 void SerialBackend::Open(const std::string& device) {
-  if (fd_ >= 0 && device_ == device) return;
+  if (fd_ >= 0 && device_ == device) {
+    // A line hung up since the last command (a printer switched off and on, a restarted
+    // printer program behind a stable path) is opened afresh, and its state read again.
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+    states_.erase(device);
+  }
   Close();
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0 && errno == EBUSY) throw ELinkError("the device is in use by " + DeviceHolder(device));

@@ -420,6 +420,43 @@ TEST(SerialDay, APrinterThatVanishesFailsAtOnce) {
   EXPECT_EQ(program.JournalLines(), Texts{"Status\tN"});
 }
 
+TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
+  char dir[] = "/tmp/fiscal-restart-XXXXXX";
+  const std::string base = mkdtemp(dir);
+  const std::string state = base + "/state", link = base + "/printer";
+  DriverHost host;
+  plat::SerialConfig c;
+  c.Ports[1] = link;
+  c.TimeoutMs = 500;
+  plat::SetPrinterBackend(std::make_shared<plat::SerialBackend>(c));
+  Day day{host, {}};
+  Texts journal;
+  {
+    EmulatorProgram program({"--state", state, "--link", link});
+    Variant open = OpenBundle("T");
+    day.Note("AbreCupom", CALL(host, AbreCupom)(open));
+    day.Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Empanada", 2, 10, "T")));
+    journal = program.JournalLines();
+  }
+  {
+    // A new pseudo-terminal behind the same path, and the printer where it stopped.
+    EmulatorProgram program({"--state", state, "--link", link});
+    day.Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Agua", 1, 5, "T")));
+    day.Note("FechaCupom", day.Close("T", 0, {{"001", 25}}));
+    for (const auto& l : program.JournalLines()) journal.push_back(l);
+    EXPECT_EQ(program.PaperLines().back(), "========================================");
+  }
+  EXPECT_EQ(day.results,
+            (Texts{"AbreCupom: True", "VendaItem: True", "VendaItem: True", "FechaCupom: True"}));
+  size_t closes = 0;
+  for (const auto& l : journal) closes += l == "CloseTicket";
+  EXPECT_EQ(closes, 1u);
+  plat::SetPrinterBackend(nullptr);
+  std::remove(state.c_str());
+  std::remove(link.c_str());
+  rmdir(base.c_str());
+}
+
 // ---- fault runs: lost and damaged replies at several rates, against a printer that keeps the
 // repeated-number rule and against one that runs every frame it receives -----------------------
 
