@@ -46,7 +46,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/driver/Arfis770.h
 # Tools. The demo host is a development tool and stays in the build tree.
 file(RELATIVE_PATH FISCAL_BIN_TO_LIB
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
-foreach(tool cdsdump printer-emulator printer_emulator)
+foreach(tool cdsdump fiscalctl printer-emulator printer_emulator)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
