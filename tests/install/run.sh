@@ -93,7 +93,7 @@ grep -q 'SONAME.*\[libfiscalprinter\.so\.1\]' <<<"$printer_dynamic" ||
 grep -q 'NEEDED.*\[libfiscalplat\.so\.1\]' <<<"$printer_dynamic" ||
   fail "libfiscalprinter.so does not need libfiscalplat.so.1"
 
-# The package finds the platform library by its RUNPATH alone.
+# The package finds the platform library and the printer stack by its RUNPATH alone.
 if command -v ldd >/dev/null; then
   for lib in libfiscalplat libfiscalprinter; do
     env -u LD_LIBRARY_PATH ldd "$libdir/libarfis770.so" | grep "$lib" | grep -q "$libdir" ||
