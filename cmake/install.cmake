@@ -48,17 +48,20 @@ install(FILES ${CMAKE_SOURCE_DIR}/driver/Arfis770.h
 # Tools. The demo host is a development tool and stays in the build tree.
 file(RELATIVE_PATH FISCAL_BIN_TO_LIB
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
-foreach(tool cdsdump printer-emulator printer_emulator)
+foreach(tool cdsdump fiscalctl printer-emulator printer_emulator)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
 
-# Documentation (the demo's scenario format stays with the demo, in the source tree).
+# Documentation: the README and every guide it links, with the guides' compiled examples and
+# the sample scenarios, so that the links of the installed README hold.
 file(GLOB FISCAL_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
-list(FILTER FISCAL_DOCS EXCLUDE REGEX "/demo-scenarios\\.md$")
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR})
+install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples ${CMAKE_SOURCE_DIR}/docs/scenarios
+  DESTINATION ${FISCAL_DOC_DIR}/docs)
 
 # CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat, fiscal::fiscalprinter and
 # FISCAL_DRIVER_PACKAGE.
@@ -79,15 +82,24 @@ install(FILES
   ${CMAKE_BINARY_DIR}/fiscal-driverConfigVersion.cmake
   DESTINATION ${FISCAL_CMAKE_DIR})
 
-# pkg-config files. The prefix is found from the file's own folder, so an installed tree can
-# be moved (or installed with --prefix) without editing them.
-file(RELATIVE_PATH FISCAL_PC_TO_PREFIX
-  ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
-string(REGEX REPLACE "/$" "" FISCAL_PC_TO_PREFIX "${FISCAL_PC_TO_PREFIX}")
+# pkg-config files, written when installing: their paths are the prefix installed to
+# (cmake --install --prefix included), made absolute and normalised, so that pkg-config gives
+# plain paths such as -I/opt/fiscal/include/fiscal. (pkg-config --define-prefix still moves them
+# with a tree that was moved.)
 foreach(pc fiscalplat fiscalprinter arfis770)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(CODE "
+    set(FISCAL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    get_filename_component(FISCAL_PC_PREFIX \"\${FISCAL_PC_PREFIX}\" ABSOLUTE)
+    cmake_path(NORMAL_PATH FISCAL_PC_PREFIX)
+    string(REGEX REPLACE \"(.)/$\" \"\\\\1\" FISCAL_PC_PREFIX \"\${FISCAL_PC_PREFIX}\")
+    set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+    set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+    set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+    configure_file(\"${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in\"
+      \"${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\"
+      TYPE FILE FILES \"${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc\")
+  ")
 endforeach()
 
 # The print service and its systemd unit. The unit names the installed program and package, so

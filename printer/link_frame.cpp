@@ -2,6 +2,8 @@
 // frame scanner.
 #include "printer/link_frame.h"
 
+#include <algorithm>
+
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 
@@ -169,8 +171,10 @@ std::optional<ReplyFrame> DecodeReply(std::string_view frame) {
   if (!printer || !fiscal) return std::nullopt;
   out.PrinterStatus = *printer;
   out.FiscalStatus = *fiscal;
-  out.Fields.assign(fields.begin() + 2, fields.end());
-  if (out.Fields.size() > kMaxAnswerFields) return std::nullopt;
+  // The reply is read as far as the control holds answer fields; a printer that gives more
+  // (a newer firmware's Z closing) is not refused for it.
+  const size_t kept = std::min(fields.size() - 2, kMaxAnswerFields);
+  out.Fields.assign(fields.begin() + 2, fields.begin() + 2 + static_cast<std::ptrdiff_t>(kept));
   return out;
 }
 

@@ -87,7 +87,8 @@ struct ReplyFrame {
 // A printer frame. A byte that may not travel in a field goes out as a blank, and fields past
 // the seventeenth are left out, so that any answer frames cleanly.
 FISCAL_PRINTER_API std::string EncodeReply(const ReplyFrame& reply);
-// Decodes a whole printer frame (STX .. CHK). Nothing for a damaged or malformed frame.
+// Decodes a whole printer frame (STX .. CHK), keeping at most kMaxAnswerFields answer fields.
+// Nothing for a damaged or malformed frame.
 FISCAL_PRINTER_API std::optional<ReplyFrame> DecodeReply(std::string_view frame);
 
 // The control's answer for a reply: accepted unless a refusal bit (0 to 6) of the fiscal status

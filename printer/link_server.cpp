@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -25,7 +26,7 @@ namespace plat {
 class LinkServer::Impl {
  public:
   Impl(const LinkServerOptions& o, int fd, int stopFd, std::ostream& errors)
-      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed) {}
+      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed), loseRng_(o.seed + 1) {}
 
   bool Open() {
     if (!o_.journal.empty()) {
@@ -36,6 +37,7 @@ class LinkServer::Impl {
       paper_.open(o_.paper, std::ios::app | std::ios::binary);
       if (!paper_) return Complain("cannot write the paper " + o_.paper);
     }
+    if (!o_.state.empty() && !LoadState()) return false;
     if (!o_.clock.empty()) {
       int y, mo, d, h, mi, s;
       char sep;
@@ -104,6 +106,61 @@ class LinkServer::Impl {
     return stop_;
   }
 
+  // The state file: the model's state, then "link SEQ REPLY" (the reply in hexadecimal).
+  bool LoadState() {
+    std::ifstream in(o_.state, std::ios::binary);
+    if (!in) return true;  // a printer that never ran
+    std::string text, line, link;
+    while (std::getline(in, line)) {
+      if (line.rfind("link ", 0) == 0)
+        link = line;
+      else
+        text += line + "\n";
+    }
+    try {
+      model_.LoadState(text);
+    } catch (const Exception& e) {
+      return Complain(o_.state + ": " + e.Message());
+    }
+    unsigned seq = 0;
+    char hex[2 * link::kMaxFrameBytes + 1] = {};
+    if (!link.empty()) {
+      if (std::sscanf(link.c_str(), "link %u %8192s", &seq, hex) != 2 || std::strlen(hex) % 2)
+        return Complain(o_.state + ": the last command's line does not read");
+      stored_.clear();
+      for (size_t i = 0; hex[i]; i += 2) {
+        const char pair[3] = {hex[i], hex[i + 1], 0};
+        stored_ += static_cast<char>(std::strtoul(pair, nullptr, 16));
+      }
+      lastSeq_ = static_cast<uint8_t>(seq);
+      haveLast_ = true;
+    }
+    return true;
+  }
+
+  // Written beside and renamed over the old file, so that a crash never leaves half of it.
+  void SaveState() {
+    std::string text = model_.SaveState();
+    char buf[3];
+    text += "link " + std::to_string(lastSeq_) + " ";
+    for (unsigned char c : stored_) {
+      std::snprintf(buf, sizeof buf, "%02X", c);
+      text += buf;
+    }
+    text += "\n";
+    const std::string tmp = o_.state + ".new";
+    {
+      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+      out << text;
+      if (!out.flush()) {
+        Complain("cannot write the state " + tmp);
+        return;
+      }
+    }
+    if (std::rename(tmp.c_str(), o_.state.c_str()) != 0)
+      Complain("cannot replace the state " + o_.state);
+  }
+
   bool Silent() const { return o_.silentAfter >= 0 && executed_ >= o_.silentAfter; }
 
   void Byte(uint8_t b) {
@@ -121,12 +178,14 @@ class LinkServer::Impl {
       case link::FrameScanner::Event::Frame:
         break;
     }
+    if (o_.lose > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(loseRng_) < o_.lose)
+      return;  // lost on the line: the printer never saw it
     auto frame = link::DecodeCommand(scanner_.Frame());
     if (!frame) {
       if (!Silent()) Write(std::string(1, static_cast<char>(link::kNak)));
       return;
     }
-    if (haveLast_ && frame->Seq == lastSeq_) {
+    if (haveLast_ && frame->Seq == lastSeq_ && !o_.rerunRepeats) {
       // The same command again: its reply was lost. Never run it twice.
       if (!Silent()) Send(stored_);
       return;
@@ -141,6 +200,7 @@ class LinkServer::Impl {
     lastSeq_ = frame->Seq;
     haveLast_ = true;
     ++executed_;
+    if (!o_.state.empty()) SaveState();
     Send(stored_);
   }
 
@@ -227,6 +287,7 @@ class LinkServer::Impl {
   int stopFd_;
   std::ostream& errors_;
   std::mt19937 rng_;
+  std::mt19937 loseRng_;
   FiscalPrinterModel model_;
   link::FrameScanner scanner_;
   std::ofstream journal_;

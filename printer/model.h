@@ -42,16 +42,25 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
     int64_t DaySalesCents = 0;  // accumulated sales of the day, cleared by a Z
     int CancelledDocs = 0;      // fiscal documents cancelled since the last Z
     int LastNonFiscal = 0;      // number of the last non-fiscal document (not cleared by a Z)
+    int LastDocument = 0;       // number of the last document ended, of any kind
   };
   const Counters& GetCounters() const { return counters_; }
   Counters& MutableCounters() { return counters_; }
 
-  // The printer's own clock (the platform clock unless set).
+  // The printer's own clock (the platform clock unless set). SetGetDateTime "S" moves it by
+  // an offset that the model keeps.
   void SetClock(std::function<TDateTime()> clock) { clock_ = std::move(clock); }
+
+  // The whole state as text, and back: documents, counters, the open document with its items,
+  // the clock's offset. LoadState raises plat::Exception for a text SaveState did not write.
+  std::string SaveState() const;
+  void LoadState(const std::string& text);
 
   // The document in progress (for tests): items total and paid so far, in cents.
   int64_t DocumentTotalCents() const { return docTotal_; }
   int64_t DocumentPaidCents() const { return docPaid_; }
+  // Lines on the open document: items sold or taken back, payments and discounts, texts.
+  int DocumentLines() const { return lines_; }
 
  private:
   // Implementation state; the implementation may add what it needs.
@@ -64,6 +73,8 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   int64_t docPaid_ = 0;
   bool totalPrinted_ = false;
   bool drawerOpen_ = false;
+  int lines_ = 0;
+  double clockOffset_ = 0;  // days the printer's clock was set forward (or back)
   // Item lines of the open document, so that a cancelled item must match one sold.
   struct SoldItem {
     AnsiString Description;

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "printer/internal/device_lock.h"
 #include "printer/internal/system.h"
 
 namespace plat {
@@ -50,6 +52,10 @@ struct SerialBackend::Exchange {
   std::string device;
   std::string method;  // named in failure messages
   const std::vector<AnsiString>& fields;
+  bool changes = false;     // the command changes what the printer holds
+  std::string context;      // put before the fault in failure messages
+  size_t record = 0;        // its entry in the record of commands sent, 1-based
+  bool fromStatus = false;  // answered from the status read after it: the state is that one
   uint8_t seq = 0;
   uint8_t cmd = 0;
   std::string frame;
@@ -131,23 +137,63 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
 }
 
 void SerialBackend::Open(const std::string& device) {
-  if (fd_ >= 0 && device_ == device) return;
+  if (fd_ >= 0 && device_ == device) {
+    // A line hung up since the last command (a printer switched off and on, a restarted
+    // printer program behind a stable path) is opened afresh, and its state read again.
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+    states_.erase(device);
+  }
   Close();
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 && errno == EBUSY) throw ELinkError("the device is in use by " + DeviceHolder(device));
   if (fd < 0) throw ELinkError("cannot open the device (" + ErrnoText(errno) + ")");
-  if (!SupportedBaud(config_.Baud) || !MakeRawSerialLine(fd, config_.Baud)) {
-    const int err = errno;
+  const std::string held = HoldDevice(fd, device);
+  if (!held.empty()) {
     ::close(fd);
-    throw ELinkError(
-        "cannot set " + std::to_string(config_.Baud) + " baud 8N1 (" +
-        (SupportedBaud(config_.Baud) ? ErrnoText(err) : std::string("unsupported rate")) + ")");
+    throw ELinkError(held);
+  }
+  auto fail = [&](const std::string& what) {
+    ReleaseDevice(fd);
+    ::close(fd);
+    throw ELinkError(what);
+  };
+  if (!SupportedBaud(config_.Baud) || !MakeRawSerialLine(fd, config_.Baud, config_.Flow)) {
+    const int err = errno;
+    fail("cannot set " + std::to_string(config_.Baud) + " baud 8N1 (" +
+         (SupportedBaud(config_.Baud) ? ErrnoText(err) : std::string("unsupported rate")) + ")");
+  }
+  if (config_.Flow == FlowControl::DtrDsr) {
+    const int dtr = TIOCM_DTR;
+    if (::ioctl(fd, TIOCMBIS, &dtr) != 0)
+      fail("cannot use DTR/DSR flow control (the device has no modem control lines: " +
+           ErrnoText(errno) + ")");
   }
   fd_ = fd;
   device_ = device;
 }
 
+void SerialBackend::WaitReady(Exchange& x) {
+  if (config_.Flow != FlowControl::DtrDsr) return;
+  // The printer holds DSR up while it can take a frame.
+  const auto deadline = Now() + std::chrono::milliseconds(config_.TimeoutMs);
+  while (true) {
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0)
+      Fail(x, "device gone (modem lines: " + ErrnoText(errno) + ")");
+    if (lines & TIOCM_DSR) return;
+    if (Now() >= deadline)
+      Fail(x, "the printer does not signal ready (DSR low for " +
+                  std::to_string(config_.TimeoutMs) + " ms)");
+    ::poll(nullptr, 0, 5);
+  }
+}
+
 void SerialBackend::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    ReleaseDevice(fd_);
+    ::close(fd_);
+  }
   fd_ = -1;
   device_.clear();
 }
@@ -157,38 +203,158 @@ LinkClock::TimePoint SerialBackend::Now() const {
 }
 
 void SerialBackend::Fail(const Exchange& x, const std::string& what) const {
-  throw ELinkError("printer link " + x.device + ": " + x.method + ": " + what);
+  throw ELinkError("printer link " + x.device + ": " +
+                   (x.context.empty() ? x.method + ": " : x.context) + what);
+}
+
+size_t SerialBackend::Record(const std::string& method, const std::vector<AnsiString>& fields,
+                             bool query) {
+  if (!record_) return 0;
+  sent_.push_back({method, fields, query, Outcome::Pending});
+  return sent_.size();
+}
+
+void SerialBackend::Ended(size_t record, Outcome end) {
+  if (record > 0 && record <= sent_.size()) sent_[record - 1].End = end;
 }
 
 PrinterAnswer SerialBackend::Transact(const std::string& device, const std::string& method,
                                       const std::vector<AnsiString>& fields) {
   Exchange x(device, method, fields);
+  const CommandInfo* info = FindCommand(method);
+  x.changes = info->Kind == Effect::ChangesState;
+  // A printer that stopped answering is not waited for again on every command: only a status
+  // query goes out, until one answers or the probe time has passed.
+  if (!stopped_.empty() && method != "Status" &&
+      Now() - stoppedAt_ < std::chrono::milliseconds(config_.ProbeAfterMs)) {
+    ++stats_.FailedFast;
+    Fail(x, "not sent, the printer stopped answering (" + stopped_ + ")");
+  }
   try {
     Open(device);
   } catch (const ELinkError& e) {
     Fail(x, e.Message());
   }
 
-  // Any failure leaves the device closed, so the next command starts on a fresh line.
+  // Any failure leaves the device closed, so the next command starts on a fresh line, and
+  // the state of the printer is read again before the next command that changes it.
   struct CloseOnFailure {
     SerialBackend* self;
+    std::string device;
     bool armed = true;
     ~CloseOnFailure() {
-      if (armed) self->Close();
+      if (!armed) return;
+      self->states_.erase(device);
+      self->Close();
     }
-  } guard{this};
+  } guard{this, device};
 
   tcflush(fd_, TCIFLUSH);  // bytes of earlier exchanges are of no use now
   if (asked_.insert(device).second && config_.AskPrinterFirst) AskPrinter(x);
 
+  link::PrinterState& state = states_[device];
+  if (x.changes && !state.Known && config_.ReadStateFirst && !untold_.count(device))
+    state = QueryState(x, "before it");
+  ++stats_.Frames;
+  x.record = Record(method, fields, false);
+  PrinterAnswer answer = Run(x);
+  if (!x.fromStatus) state = link::Follow(state, *info, fields, answer);
+  if (info->Id == Command::Status && !state.Known) untold_.insert(device);
+  stopped_.clear();
+  guard.armed = false;
+  return answer;
+}
+
+PrinterAnswer SerialBackend::Run(Exchange& x) {
+  if (!x.changes) {
+    PrinterAnswer a = RunOnce(x);
+    Ended(x.record, Outcome::Answered);
+    return a;
+  }
+  // A command that changes what the printer holds is never sent again blindly: after a lost
+  // or broken reply the printer's status tells whether it ran.
+  const CommandInfo& info = *FindCommand(x.method);
+  for (int sent = 1;; ++sent) {
+    try {
+      PrinterAnswer a = RunOnce(x);
+      Ended(x.record, Outcome::Answered);
+      return a;
+    } catch (const ReplyLost&) {
+      link::PrinterState& state = states_[x.device];
+      const link::PrinterState before = state;
+      state = QueryState(x, "after a lost reply");
+      const link::Decision d = link::Decide(before, state, info, x.fields);
+      switch (d.What) {
+        case link::Decision::Outcome::TookEffect:
+          ++stats_.FromStatus;
+          Ended(x.record, Outcome::FromStatus);
+          x.fromStatus = true;
+          return d.Answer;
+        case link::Decision::Outcome::DidNot:
+          if (sent >= config_.Retries + 1) {
+            Ended(x.record, Outcome::Failed);
+            const std::string what = "no answer (" + std::to_string(sent) + " tries, " +
+                                     std::to_string(config_.TimeoutMs) +
+                                     " ms each; the printer's status shows it did not run)";
+            stopped_ = x.method + ": " + what;
+            stoppedAt_ = Now();
+            Fail(x, what);
+          }
+          ++stats_.SentAgain;
+          ++stats_.Resends;
+          continue;
+        case link::Decision::Outcome::AnswerLost:
+        case link::Decision::Outcome::CannotTell:
+          ++stats_.InDoubt;
+          Ended(x.record, Outcome::InDoubt);
+          Fail(x, "in doubt, not sent again: " + d.Reason + "; the printer reports " +
+                      link::Describe(state));
+      }
+    }
+  }
+}
+
+link::PrinterState SerialBackend::QueryState(Exchange& x, const std::string& why) {
+  static const std::vector<AnsiString> kStatusFields = {"N"};
+  Exchange q(x.device, "Status", kStatusFields);
+  q.context = x.method + (why == "before it" ? ": " : ": in doubt, not sent again: ") +
+              "the status query " + why + ": ";
+  ++stats_.StatusQueries;
+  q.record = Record(q.method, q.fields, true);
+  tcflush(fd_, TCIFLUSH);
+  PrinterAnswer a;
+  try {
+    a = RunOnce(q);
+  } catch (const ELinkError&) {
+    Ended(q.record, Outcome::Failed);
+    if (x.record > 0) Ended(x.record, why == "before it" ? Outcome::Failed : Outcome::InDoubt);
+    if (why != "before it") ++stats_.InDoubt;
+    throw;
+  }
+  Ended(q.record, Outcome::Answered);
+  stopped_.clear();
+  link::PrinterState s = link::Follow({}, Info(Command::Status), q.fields, a);
+  if (!s.Known) untold_.insert(x.device);
+  return s;
+}
+
+PrinterAnswer SerialBackend::RunOnce(Exchange& x) {
   x.seq = seq_;
   seq_ = link::NextSequence(seq_);
-  x.frame = link::EncodeCommand(x.seq, method, fields);
+  x.frame = link::EncodeCommand(x.seq, x.method, x.fields);
   x.cmd = static_cast<uint8_t>(x.frame[2]);
-  ++stats_.Frames;
-  if (record_) sent_.push_back({method, fields});
+  x.tries = 1;
+  x.badReplies = 0;
+  x.naks = 0;
+  x.renumbered = false;
+  x.partial = false;
+  x.keepAlives = 0;
+  x.parser.Reset();
+  x.pending.clear();
+  x.next = 0;
 
   x.giveUp = Now() + std::chrono::milliseconds(config_.TotalTimeoutMs);
+  WaitReady(x);
   Write(x, x.frame);
   x.deadline = Now() + std::chrono::milliseconds(config_.TimeoutMs);
   while (true) {
@@ -224,14 +390,13 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
           x.renumbered = true;
           x.seq = seq_;
           seq_ = link::NextSequence(seq_);
-          x.frame = link::EncodeCommand(x.seq, method, fields);
+          x.frame = link::EncodeCommand(x.seq, x.method, x.fields);
           x.parser.Reset();
           x.pending.clear();  // the rest of this read belongs to the old exchange
           Write(x, x.frame);
           x.deadline = Now() + std::chrono::milliseconds(config_.TimeoutMs);
           break;
         }
-        guard.armed = false;
         return link::ToAnswer(reply);
       }
     }
@@ -340,11 +505,17 @@ link::ReplyParser::Event SerialBackend::Wait(Exchange& x) {
 }
 
 void SerialBackend::Resend(Exchange& x, Trouble trouble, bool nak) {
+  // A command that changes what the printer holds goes again only once its status says so.
+  if (x.changes && (!nak || x.tries >= config_.Retries + 1)) throw ReplyLost{trouble};
   if (x.tries >= config_.Retries + 1) {
     switch (trouble) {
-      case Trouble::NoAnswer:
-        Fail(x, "no answer (" + std::to_string(x.tries) + " tries, " +
-                    std::to_string(config_.TimeoutMs) + " ms each)");
+      case Trouble::NoAnswer: {
+        const std::string what = "no answer (" + std::to_string(x.tries) + " tries, " +
+                                 std::to_string(config_.TimeoutMs) + " ms each)";
+        stopped_ = (x.context.empty() ? x.method + ": " : x.context) + what;
+        stoppedAt_ = Now();
+        Fail(x, what);
+      }
       case Trouble::BadReply:
         Fail(x, "repeated bad checksums (" + std::to_string(x.badReplies) + " damaged replies)");
       case Trouble::Refused:

@@ -18,6 +18,7 @@
 
 #include "printer/api.h"
 #include "printer/backend.h"
+#include "printer/link_decision.h"
 #include "printer/link_frame.h"
 
 namespace plat {
@@ -36,12 +37,20 @@ class FISCAL_PRINTER_API LinkClock {
 enum class LinkDirection { Out, In };
 using LinkTrace = std::function<void(LinkDirection, std::string_view bytes)>;
 
+// Flow control on the line. Printers of this kind often ship with DTR/DSR: the host raises
+// DTR and sends only while the printer holds DSR up.
+enum class FlowControl { None, DtrDsr, RtsCts };
+
 struct SerialConfig {
   // Port number -> device. A port without an entry is /dev/ttyS(n-1).
   std::map<int, std::string> Ports;
   int Baud = 9600;
+  FlowControl Flow = FlowControl::None;
   int TimeoutMs = 2000;  // for a reply; DC2 / DC4 from the printer restart it
-  int Retries = 3;       // resends of the same frame before the link gives up
+  int Retries = 3;       // sends of a command again before the link gives up
+  // Once a command got no answer, the next commands fail at once until a status query
+  // answers; after this long the next command tries the printer again.
+  int ProbeAfterMs = 30000;
   // The longest one command may take, busy printer included: a printer that keeps sending DC2 /
   // DC4 without an answer fails the command once this has passed.
   int TotalTimeoutMs = 60000;
@@ -52,6 +61,10 @@ struct SerialConfig {
   // numbers on from that reply's number, so that a restarted host never repeats the number the
   // printer executed last.
   bool AskPrinterFirst = true;
+  // Before the first command that changes what the printer holds (and again after a failure)
+  // the host reads the printer's state with a status query, so that a reply lost later can be
+  // decided from it. Off, such a lost reply is decided only when a status query was made.
+  bool ReadStateFirst = true;
   std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
   LinkTrace Trace;                         // empty: no trace
 };
@@ -59,15 +72,17 @@ struct SerialConfig {
 // Whether a serial line can run at this baud rate (1200 to 115200).
 FISCAL_PRINTER_API bool SupportedBaud(int baud);
 // Puts an open serial line or pseudo-terminal in raw mode: 8 data bits, no parity, 1 stop bit,
-// no flow control, at baud (0 keeps the line's rate). Answers false, errno set, on failure.
-FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud);
+// at baud (0 keeps the line's rate), with the flow control (RTS/CTS in the line's settings;
+// DTR/DSR is handled by the link, which raises DTR). Answers false, errno set, on failure.
+FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud, FlowControl flow = FlowControl::None);
 
 // The device for a port number under the configuration.
 FISCAL_PRINTER_API std::string SerialDeviceForPort(const SerialConfig& config, int portNumber);
 
 // The configuration from FISCAL_PRINTER_PORTS ("1=/dev/ttyUSB0,2=/dev/ttyS1"),
-// FISCAL_PRINTER_BAUD and FISCAL_PRINTER_TIMEOUT_MS. Raises ELinkError for a value that does
-// not read.
+// FISCAL_PRINTER_BAUD, FISCAL_PRINTER_FLOW, FISCAL_PRINTER_TIMEOUT_MS,
+// FISCAL_PRINTER_RETRIES and FISCAL_PRINTER_TRACE (printer/serial_settings.cpp). Raises
+// ELinkError naming the variable for a value that does not read.
 FISCAL_PRINTER_API SerialConfig SerialConfigFromEnvironment();
 
 class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
@@ -88,21 +103,30 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   const SerialConfig& Config() const { return config_; }
 
   struct Stats {
-    int Frames = 0;        // new commands framed and sent
-    int Resends = 0;       // the same frame sent again
-    int NaksSent = 0;      // damaged replies answered with NAK
-    int NaksReceived = 0;  // frames the printer answered with NAK
-    int KeepAlives = 0;    // DC2 / DC4 received
-    int StaleReplies = 0;  // replies to an earlier command, skipped
-    long BytesSent = 0;    // everything written to the line and read from it
+    int Frames = 0;         // new commands framed and sent
+    int Resends = 0;        // the same frame sent again
+    int NaksSent = 0;       // damaged replies answered with NAK
+    int NaksReceived = 0;   // frames the printer answered with NAK
+    int KeepAlives = 0;     // DC2 / DC4 received
+    int StaleReplies = 0;   // replies to an earlier command, skipped
+    int StatusQueries = 0;  // status queries the link made itself
+    int FromStatus = 0;     // commands whose reply was lost, found to have run
+    int SentAgain = 0;      // commands whose reply was lost, found not to have run, sent again
+    int InDoubt = 0;        // commands the link could not tell about, reported in doubt
+    int FailedFast = 0;     // commands refused at once after the printer stopped answering
+    long BytesSent = 0;     // everything written to the line and read from it
     long BytesReceived = 0;
   };
   Stats GetStats() const;
 
-  // One command as framed for the first time: method and fields (Windows-1252).
+  // One command as framed for the first time: method and fields (Windows-1252), whether the
+  // link sent it on its own (a status query), and how it ended.
+  enum class Outcome { Pending, Answered, FromStatus, InDoubt, Failed };
   struct Sent {
     std::string Method;
     std::vector<AnsiString> Fields;
+    bool Query = false;
+    Outcome End = Outcome::Pending;
   };
   // Keeps every command sent from now on (for checks that each ran exactly once).
   void RecordSent(bool on);
@@ -111,9 +135,17 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
  private:
   struct Exchange;
   enum class Trouble { NoAnswer, BadReply, Refused };
+  struct ReplyLost {
+    Trouble What;
+  };
 
   PrinterAnswer Transact(const std::string& device, const std::string& method,
                          const std::vector<AnsiString>& fields);
+  PrinterAnswer Run(Exchange& x);
+  PrinterAnswer RunOnce(Exchange& x);
+  link::PrinterState QueryState(Exchange& x, const std::string& why);
+  size_t Record(const std::string& method, const std::vector<AnsiString>& fields, bool query);
+  void Ended(size_t record, Outcome end);
   void AskPrinter(Exchange& x);
   void Write(Exchange& x, const std::string& bytes);
   link::ReplyParser::Event Wait(Exchange& x);
@@ -121,6 +153,7 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   [[noreturn]] void Fail(const Exchange& x, const std::string& what) const;
   LinkClock::TimePoint Now() const;
   void Open(const std::string& device);
+  void WaitReady(Exchange& x);
   void Close();
 
   SerialConfig config_;
@@ -129,6 +162,11 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   std::string device_;
   uint8_t seq_;
   std::set<std::string> asked_;  // devices whose printer was asked for its last number
+  std::map<std::string, link::PrinterState> states_;  // the printer's state per device
+  // Devices whose printer's status tells no document state: not asked before each command.
+  std::set<std::string> untold_;
+  std::string stopped_;  // why the printer stopped answering; empty while it answers
+  LinkClock::TimePoint stoppedAt_{};
   Stats stats_;
   bool record_ = false;
   std::vector<Sent> sent_;

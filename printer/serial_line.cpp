@@ -39,13 +39,14 @@ bool SupportedBaud(int baud) {
   return SpeedFor(baud) != B0;
 }
 
-bool MakeRawSerialLine(int fd, int baud) {
+bool MakeRawSerialLine(int fd, int baud, FlowControl flow) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return false;
   cfmakeraw(&t);
   t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  if (flow == FlowControl::RtsCts) t.c_cflag |= CRTSCTS;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (baud != 0) {

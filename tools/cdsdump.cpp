@@ -1,9 +1,10 @@
 // cdsdump: prints a dataset file as UTF-8 text: the fields, then every row.
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 #include "platform/codepage.h"
 #include "platform/dataset.h"
@@ -74,11 +75,15 @@ int Dump(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+  std::string file;
+  CLI::App app("Prints a dataset file as text.", "cdsdump");
+  app.add_option("FILE", file)->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
     std::fputs(kUsage, stdout);
     return 0;
-  }
-  if (argc != 2) {
+  } catch (const CLI::ParseError&) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -88,7 +93,7 @@ int main(int argc, char** argv) {
   fs.DateSeparator = '/';
   fs.TimeSeparator = ':';
   try {
-    return Dump(argv[1]);
+    return Dump(file);
   } catch (const plat::Exception& e) {
     std::cerr << "cdsdump: " << plat::AnsiToUtf8(e.Message()) << "\n";
   } catch (const std::exception& e) {

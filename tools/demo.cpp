@@ -19,15 +19,17 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "driver/Arfis770.h"
 #include "platform/codepage.h"
 #include "platform/dataset.h"
-#include "printer/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/loader.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "printer/emulator.h"
 #include "tools/scenario.h"
 
 namespace {
@@ -529,17 +531,16 @@ void Usage() {
 
 int main(int argc, char** argv) {
   std::string scenario = DEMO_DEFAULT_SCENARIO;
-  if (argc > 2) {
+  CLI::App app("Runs a scenario of host calls against the driver package.", "demo");
+  app.add_option("SCENARIO", scenario);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    Usage();
+    return 0;
+  } catch (const CLI::ParseError&) {
     Usage();
     return 2;
-  }
-  if (argc == 2) {
-    const std::string arg = argv[1];
-    if (arg == "--help" || arg == "-h") {
-      Usage();
-      return 0;
-    }
-    scenario = arg;
   }
   return Demo(scenario).Run();
 }

@@ -15,6 +15,8 @@
 #include <iostream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "printer/internal/link_server.h"
 #include "printer/internal/system.h"
 #include "printer/serial_backend.h"
@@ -33,96 +35,81 @@ struct Options : plat::LinkServerOptions {
   int baud = 9600;
 };
 
-void Usage(std::ostream& out) {
-  out << "usage: printer-emulator [options]\n\n"
-         "Answers the printer control's framed commands on a serial line with the fiscal\n"
-         "printer model. Without --device it opens a pseudo-terminal and prints its path as\n"
-         "\"PTY /dev/pts/N\"; point the host at it with FISCAL_PRINTER=serial and\n"
-         "FISCAL_PRINTER_PORTS=1=/dev/pts/N. Stops on SIGTERM or SIGINT.\n\n"
-         "  --device PATH      serve on this serial device instead of a pseudo-terminal\n"
-         "  --baud N           line speed for --device (default 9600)\n"
-         "  --journal FILE     append every executed command: method and fields, tab-separated\n"
-         "  --paper FILE       append every printed line\n"
-         "  --clock 'YYYY-MM-DD HH:MM:SS'  the printer's clock stands at this time\n"
-         "Line faults (P is a probability from 0 to 1, drawn per reply sent):\n"
-         "  --seed N           seed of the fault draws (default 1)\n"
-         "  --corrupt P        damage one byte of a reply\n"
-         "  --drop P           send no reply\n"
-         "  --delay P          send a reply late, after --delay-ms (default 3000)\n"
-         "  --busy P           send DC2/DC4 every --keepalive-ms (default 100) for --busy-ms\n"
-         "                     (default 500) before a reply\n"
-         "  --silent-after N   answer nothing once N commands have run\n"
-         "  --vanish-after N   close the line and exit when a command comes after N have run\n"
-         "  --help             this text\n";
+const char kAbout[] =
+    "Answers the printer control's framed commands on a serial line with the fiscal\n"
+    "printer model. Without --device it opens a pseudo-terminal and prints its path as\n"
+    "\"PTY /dev/pts/N\"; point the host at it with FISCAL_PRINTER=serial and\n"
+    "FISCAL_PRINTER_PORTS=1=/dev/pts/N (or at the stable --link path). Stops on SIGTERM or\n"
+    "SIGINT. Line faults take a probability P from 0 to 1, drawn per reply sent.";
+
+// The stable path points at this run's pseudo-terminal: a new link made beside the path and
+// renamed over it, so that a host never finds the path missing across a restart.
+bool PointLink(const std::string& link, const std::string& target) {
+  const std::string tmp = link + ".new";
+  ::unlink(tmp.c_str());
+  return ::symlink(target.c_str(), tmp.c_str()) == 0 && ::rename(tmp.c_str(), link.c_str()) == 0;
 }
 
-bool ParseNumber(const char* text, double low, double high, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  out = v;
-  return true;
+void DropLink(const std::string& link, const std::string& target) {
+  char buf[4096];
+  const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+  if (n > 0 && std::string(buf, static_cast<size_t>(n)) == target) ::unlink(link.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      Usage(std::cout);
-      return 0;
-    }
-    if (i + 1 >= argc) {
-      std::cerr << "printer-emulator: " << a << " needs a value (see --help)\n";
-      return 2;
-    }
-    const char* v = argv[++i];
-    double d = 0;
-    auto number = [&](double low, double high) {
-      if (!ParseNumber(v, low, high, d)) {
-        std::cerr << "printer-emulator: " << a << " takes a number from " << low << " to " << high
-                  << ", not '" << v << "'\n";
-        std::exit(2);
-      }
-      return d;
-    };
-    if (a == "--device")
-      o.device = v;
-    else if (a == "--baud")
-      o.baud = static_cast<int>(number(1, 1e6));
-    else if (a == "--seed")
-      o.seed = static_cast<unsigned>(number(0, 4294967295.0));
-    else if (a == "--corrupt")
-      o.corrupt = number(0, 1);
-    else if (a == "--drop")
-      o.drop = number(0, 1);
-    else if (a == "--delay")
-      o.delay = number(0, 1);
-    else if (a == "--busy")
-      o.busy = number(0, 1);
-    else if (a == "--delay-ms")
-      o.delayMs = static_cast<int>(number(0, 600000));
-    else if (a == "--busy-ms")
-      o.busyMs = static_cast<int>(number(0, 600000));
-    else if (a == "--keepalive-ms")
-      o.keepAliveMs = static_cast<int>(number(1, 600000));
-    else if (a == "--silent-after")
-      o.silentAfter = static_cast<long>(number(0, 1e9));
-    else if (a == "--vanish-after")
-      o.vanishAfter = static_cast<long>(number(0, 1e9));
-    else if (a == "--journal")
-      o.journal = v;
-    else if (a == "--paper")
-      o.paper = v;
-    else if (a == "--clock")
-      o.clock = v;
-    else {
-      std::cerr << "printer-emulator: unknown option " << a << " (see --help)\n";
-      return 2;
-    }
+  std::string link;
+  CLI::App app(kAbout, "printer-emulator");
+  app.get_formatter()->column_width(34);
+  app.add_option("--device", o.device, "serve on this serial device instead of a pseudo-terminal")
+      ->type_name("PATH");
+  app.add_option("--baud", o.baud, "line speed for --device")
+      ->capture_default_str()
+      ->check([](const std::string& v) {
+        return plat::SupportedBaud(std::atoi(v.c_str())) ? std::string()
+                                                         : "unsupported baud rate " + v;
+      });
+  app.add_option("--journal", o.journal,
+                 "append every executed command: method and fields, tab-separated")
+      ->type_name("FILE");
+  app.add_option("--paper", o.paper, "append every printed line")->type_name("FILE");
+  app.add_option("--clock", o.clock, "'YYYY-MM-DD HH:MM:SS': the printer's clock stands there");
+  app.add_option("--state", o.state,
+                 "keep the printer's state (documents, counters, the last command) in FILE "
+                 "and start from it")
+      ->type_name("FILE");
+  app.add_option("--link", link, "a symbolic link at PATH to this run's pseudo-terminal")
+      ->type_name("PATH");
+  app.add_flag("--rerun-repeats", o.rerunRepeats,
+               "run every frame, also one repeating the number of the command run last");
+  app.add_option("--seed", o.seed, "seed of the fault draws")->capture_default_str();
+  const auto p = CLI::Range(0.0, 1.0);
+  app.add_option("--corrupt", o.corrupt, "P: damage one byte of a reply")->check(p);
+  app.add_option("--drop", o.drop, "P: send no reply")->check(p);
+  app.add_option("--lose", o.lose, "P: lose a frame from the host before it runs")->check(p);
+  app.add_option("--delay", o.delay, "P: send a reply late, after --delay-ms")->check(p);
+  app.add_option("--busy", o.busy, "P: send DC2/DC4 every --keepalive-ms for --busy-ms first")
+      ->check(p);
+  const auto ms = CLI::Range(0, 600000);
+  app.add_option("--delay-ms", o.delayMs)->check(ms)->capture_default_str();
+  app.add_option("--busy-ms", o.busyMs)->check(ms)->capture_default_str();
+  app.add_option("--keepalive-ms", o.keepAliveMs)
+      ->check(CLI::Range(1, 600000))
+      ->capture_default_str();
+  app.add_option("--silent-after", o.silentAfter, "answer nothing once N commands have run")
+      ->check(CLI::Range(0L, 1000000000L));
+  app.add_option("--vanish-after", o.vanishAfter,
+                 "close the line and exit when a command comes after N have run")
+      ->check(CLI::Range(0L, 1000000000L));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "printer-emulator: " << e.what() << " (see --help)\n";
+    return 2;
   }
 
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -140,10 +127,6 @@ int main(int argc, char** argv) {
   int slave = -1;  // kept open so that the line stays up between host sessions
   std::string path;
   if (!o.device.empty()) {
-    if (!plat::SupportedBaud(o.baud)) {
-      std::cerr << "printer-emulator: unsupported baud rate " << o.baud << "\n";
-      return 2;
-    }
     fd = ::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 || !plat::MakeRawSerialLine(fd, o.baud)) {
       std::cerr << "printer-emulator: cannot open " << o.device << ": " << plat::ErrnoText(errno)
@@ -170,6 +153,11 @@ int main(int argc, char** argv) {
     }
     plat::MakeRawSerialLine(fd, 0);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (!link.empty() && !PointLink(link, path)) {
+      std::cerr << "printer-emulator: cannot make the link " << link << ": "
+                << plat::ErrnoText(errno) << "\n";
+      return 1;
+    }
     std::cout << "PTY " << path << std::endl;
   }
 
@@ -177,6 +165,7 @@ int main(int argc, char** argv) {
   if (!printer.Open()) return 2;
   if (!o.device.empty()) std::cout << "DEVICE " << path << std::endl;
   const int rc = printer.Serve();
+  if (!link.empty()) DropLink(link, path);
   if (slave >= 0) ::close(slave);
   ::close(fd);
   return rc;

@@ -1,6 +1,7 @@
 // The printer side of the serial link, as the printer-emulator program runs it: the printer
 // model (printer/model.h) answering the control's framed commands on a serial line or
-// pseudo-terminal, once per sequence number, with scripted line faults. Not installed: it is
+// pseudo-terminal, once per sequence number (or, to try the host against a printer that does
+// not keep that rule, every frame), with scripted line faults. Not installed: it is
 // the program's inside. One server serves one line on one thread; Executed may be read from any.
 #pragma once
 
@@ -17,6 +18,9 @@ struct LinkServerOptions {
   // Probabilities from 0 to 1 per reply: damage one byte, send none, send it late (after
   // delayMs), send DC2/DC4 every keepAliveMs for busyMs before it.
   double corrupt = 0, drop = 0, delay = 0, busy = 0;
+  // Probability per frame received that it is lost on its way to the printer (not run, not
+  // answered); drawn from its own sequence, so that it leaves the reply faults as they were.
+  double lose = 0;
   int delayMs = 3000;
   int busyMs = 500;
   int keepAliveMs = 100;
@@ -25,6 +29,12 @@ struct LinkServerOptions {
   std::string journal;    // appended: every executed command, method and fields tab-separated
   std::string paper;      // appended: every printed line
   std::string clock;      // 'YYYY-MM-DD HH:MM:SS': the printer's clock stands at this time
+  // Runs every frame it receives, also one whose number is that of the command it ran last
+  // (a printer that does not keep the repeated-number rule).
+  bool rerunRepeats = false;
+  // Kept after every command and read at the start: documents, counters, the last command's
+  // number and reply, so that a restarted printer goes on where it stopped.
+  std::string state;
 };
 
 class FISCAL_PRINTER_API LinkServer {

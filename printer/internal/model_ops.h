@@ -168,6 +168,7 @@ struct ModelOps {
             ? (m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA : m.counters_.LastInvoiceC)
             : m.counters_.LastTicket;
     last = NextNumber(last);
+    m.counters_.LastDocument = last;
     return last;
   }
 
@@ -178,6 +179,7 @@ struct ModelOps {
     m.docPaid_ = 0;
     m.totalPrinted_ = false;
     m.items_.clear();
+    m.lines_ = 0;
   }
   static void EndDocument(M& m) { BeginDocument(m, M::DocState::Idle, 0); }
 

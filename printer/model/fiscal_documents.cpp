@@ -72,6 +72,7 @@ PrinterAnswer ModelOps::Item(M& m, const Args& a, M::DocState kind) {
   AnsiString detail = "  " + Money(*qty) + " x " + Money(*price);
   if (kind == M::DocState::Invoice) detail += " (" + Money(*rate) + "%)";
   m.Print(LeftRight(detail, Money(qualifier == "m" ? -amount : amount)));
+  ++m.lines_;
   return Accept(m);
 }
 PrinterAnswer ModelOps::SendTicketItem(M& m, const Args& a) {
@@ -125,6 +126,7 @@ PrinterAnswer ModelOps::Payment(M& m, const Args& a, M::DocState kind) {
     m.docPaid_ += *amount;
     m.Print(LeftRight(Cut(description, 24), Money(*amount)));
   }
+  ++m.lines_;
   int64_t left = std::max<int64_t>(0, m.docTotal_ - m.docPaid_);
   int64_t change = std::max<int64_t>(0, m.docPaid_ - m.docTotal_);
   return Accept(m, {Money(left), Money(change)});

@@ -117,7 +117,7 @@ void FiscalPrinterModel::Print(std::string_view line) {
 }
 
 TDateTime FiscalPrinterModel::ClockNow() const {
-  return clock_ ? clock_() : Now();
+  return (clock_ ? clock_() : Now()) + clockOffset_;
 }
 
 }  // namespace plat

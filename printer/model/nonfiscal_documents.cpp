@@ -24,12 +24,14 @@ PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
   } else {
     PrintWrapped(m, text);
   }
+  ++m.lines_;
   return Accept(m);
 }
 PrinterAnswer ModelOps::CloseNoFiscal(M& m, const Args&) {
   if (m.state_ != M::DocState::NonFiscal) return BadState(m);
   m.counters_.LastNonFiscal = NextNumber(m.counters_.LastNonFiscal);
   ++m.counters_.NonFiscalDocs;
+  m.counters_.LastDocument = m.counters_.LastNonFiscal;
   AnsiString number = ZeroPad(m.counters_.LastNonFiscal, 8);
   m.Print(Rule('-'));
   m.Print(Center("FIN DOCUMENTO NO FISCAL"));

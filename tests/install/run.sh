@@ -44,7 +44,9 @@ for f in "$libdir/libarfis770.so" "$libdir/libarfis770.so.1" "$libdir/libfiscalp
   "$prefix/include/fiscal/driver/Arfis770.h" \
   "$prefix/include/fiscal/platform/variant.h" "$prefix/include/fiscal/platform/loader.h" \
   "$prefix/include/fiscal/printer/printer.h" "$prefix/include/fiscal/printer/emulator.h" \
-  "$prefix/share/doc/fiscal-driver/host-guide.md" \
+  "$prefix/share/doc/fiscal-driver/docs/host-guide.md" \
+  "$prefix/share/doc/fiscal-driver/docs/examples/examples.cpp" \
+  "$prefix/share/doc/fiscal-driver/docs/scenarios/sales.txt" \
   "$prefix/share/doc/fiscal-driver/README.md" \
   "$libdir/cmake/fiscal-driver/fiscal-driverConfig.cmake" \
   "$libdir/cmake/fiscal-driver/fiscal-driverConfigVersion.cmake" \
@@ -58,6 +60,26 @@ done
 if [ -e "$build_dir/bin/cdsdump" ]; then
   [ -x "$prefix/bin/cdsdump" ] || fail "cdsdump was not installed"
 fi
+# Only the tools are installed: no test program, no benchmark.
+for f in "$prefix/bin"/*; do
+  case "$(basename "$f")" in
+    cdsdump | fiscalctl | printer-emulator) ;;
+    *) fail "not a tool, but installed: bin/$(basename "$f")" ;;
+  esac
+done
+if [ -x "$prefix/bin/fiscalctl" ]; then
+  env -u LD_LIBRARY_PATH -u FISCAL_PRINTER "$prefix/bin/fiscalctl" status >"$work/ctl.txt" ||
+    fail "the installed fiscalctl does not run"
+  grep -q 'no document open' "$work/ctl.txt" || fail "fiscalctl status does not tell the document"
+fi
+# Every relative link of the installed documents leads to an installed file.
+while IFS= read -r doc; do
+  dir=$(dirname "$doc")
+  for target in $(grep -oE '\]\([^)#: ]+[)#]' "$doc" | sed 's/^](//; s/[)#]$//'); do
+    case "$target" in http* | mailto*) continue ;; esac
+    [ -e "$dir/$target" ] || fail "${doc#"$prefix"/} links $target, which is not installed"
+  done
+done < <(find "$prefix/share/doc/fiscal-driver" -name '*.md')
 
 dynamic=$(readelf -d "$libdir/libarfis770.so")
 grep -q 'SONAME.*\[libarfis770\.so\.1\]' <<<"$dynamic" || fail "libarfis770.so has no SONAME libarfis770.so.1"
@@ -157,6 +179,12 @@ if command -v pkg-config >/dev/null; then
   pkg-config --libs fiscalplat | grep -q -- '-ldl' || fail "fiscalplat.pc has no -ldl"
   pkg-config --libs fiscalprinter | grep -q -- '-lfiscalprinter' ||
     fail "fiscalprinter.pc has no -lfiscalprinter"
+  # Plain paths of the prefix installed to, with no "../" to resolve.
+  cflags=$(pkg-config --cflags arfis770)
+  [ "${cflags%% }" = "-I$prefix/include/fiscal" ] ||
+    fail "arfis770.pc's flags are not normalised: $(pkg-config --cflags arfis770)"
+  [ "$(pkg-config --variable=libdir fiscalplat)" = "$libdir" ] ||
+    fail "fiscalplat.pc's libdir is not $libdir"
   mkdir -p "$work/pkg"
   # shellcheck disable=SC2046,SC2086
   "$cxx" -std=c++20 $cxx_flags $(pkg-config --cflags arfis770) \

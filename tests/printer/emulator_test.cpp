@@ -7,6 +7,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/format.h"
+#include "printer/commands.h"
 
 namespace plat {
 namespace {
@@ -478,6 +479,10 @@ TEST(EmulatorJournalTest, XAndZAnswerTheDayAndZClearsIt) {
   for (size_t i = 3; i <= 10; ++i) fields.push_back(b.Field(i));
   EXPECT_EQ(fields,
             (std::vector<std::string>{"0001", "0", "2", "1", "2", "0", "00000002", "0000123450"}));
+  // Past the fields the driver reads: cancelled documents, the last invoices and non-fiscal.
+  EXPECT_EQ(b.last.Fields.size(), plat::z_field::kCount);
+  EXPECT_EQ(b.Field(11), "0");
+  EXPECT_EQ(b.Field(14), "00000001");
   EXPECT_TRUE(b.PaperHas("INFORME Z Nro 0001"));
   const auto& c = b.C();
   EXPECT_EQ(c.ZNumber, 1);
@@ -627,6 +632,67 @@ TEST(EmulatorScriptTest, SwitchedOffPrinterRaisesAndRecovers) {
 TEST(EmulatorDefaultTest, DefaultEmulatorIsOneSharedInstance) {
   EXPECT_EQ(DefaultEmulator().get(), DefaultEmulator().get());
   EXPECT_NE(DefaultEmulator(), nullptr);
+}
+
+TEST(EmulatorQueryTest, StatusReportsTheDocumentInProgress) {
+  Bench b;
+  auto status = [&] {
+    b.Run("Status", {u"N"});
+    std::vector<std::string> f;
+    for (size_t i = 5; i <= 11; ++i) f.push_back(b.Field(i));
+    return f;
+  };
+  using F = std::vector<std::string>;
+  EXPECT_EQ(status(), (F{"", "00000000", "0", "0.00", "0.00", "0000", "0000"}));
+  b.OpenTicket();
+  b.TicketItem(u"Cena", u"2", u"10.00");
+  b.TicketItem(u"Cena", u"1", u"10.00", u"m");
+  EXPECT_EQ(status(), (F{"T", "00000001", "2", "10.00", "0.00", "0000", "0000"}));
+  b.TicketPay(u"15.00");
+  EXPECT_EQ(status(), (F{"T", "00000001", "3", "10.00", "15.00", "0000", "0000"}));
+  b.CloseTicket();
+  b.Run("CloseJournal", {u"X", u"P"});
+  EXPECT_EQ(status(), (F{"", "00000001", "0", "0.00", "0.00", "0001", "0000"}));
+  b.OpenInvoice(u"C");
+  EXPECT_EQ(status()[0], "C");
+  EXPECT_EQ(b.Field(3), "0000");
+  EXPECT_EQ(b.Field(4), "3000");
+}
+
+TEST(EmulatorQueryTest, TheClockIsSetBetweenDocumentsOnly) {
+  Bench b;
+  b.emu.Model().SetClock([] { return EncodeDate(2026, 12, 7) + EncodeTime(20, 45, 12); });
+  ASSERT_TRUE(b.Run("SetGetDateTime", {u"S", u"270102", u"083000"}).Result);
+  EXPECT_EQ(b.Field(3), "270102");
+  EXPECT_EQ(b.Field(4), "083000");
+  b.Run("SetGetDateTime", {u"G", u"", u""});
+  EXPECT_EQ(b.Field(3), "270102");  // the offset stays
+  for (const Args& bad : {Args{u"S", u"271302", u"083000"}, Args{u"S", u"2701", u"083000"},
+                          Args{u"S", u"270102", u"250000"}})
+    EXPECT_FALSE(b.Run("SetGetDateTime", bad).Result);
+  b.OpenTicket();
+  EXPECT_FALSE(b.Run("SetGetDateTime", {u"S", u"270102", u"083000"}).Result);
+}
+
+TEST(EmulatorStateTest, AModelComesBackWithItsDocumentAndCounters) {
+  Bench b;
+  b.OpenTicket();
+  b.TicketItem(u"Ñandú \\ 1", u"2", u"10.00");
+  const std::string saved = b.emu.Model().SaveState();
+  FiscalPrinterModel restarted;
+  restarted.LoadState(saved);
+  EXPECT_EQ(restarted.SaveState(), saved);
+  EXPECT_EQ(restarted.State(), FiscalPrinterModel::DocState::Ticket);
+  EXPECT_EQ(restarted.DocumentTotalCents(), 2000);
+  EXPECT_EQ(restarted.DocumentLines(), 1);
+  // The item sold before the restart can be taken back after it.
+  Args take = {u"Ñandú \\ 1", u"1", u"10.00", u"000021.00", u"m", u"0", u"0", u"0"};
+  std::vector<WideString*> ptrs;
+  for (auto& a : take) ptrs.push_back(&a);
+  EXPECT_EQ(restarted.Execute("SendTicketItem", ptrs).Result, 1);
+  for (const std::string bad :
+       {"", "fiscal-printer-state 1\nnonsense 1\n", "fiscal-printer-state 1\ncounters x\n"})
+    EXPECT_THROW(restarted.LoadState(bad), Exception) << bad;
 }
 
 }  // namespace

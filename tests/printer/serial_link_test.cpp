@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -20,6 +22,7 @@
 #include "printer/emulator.h"
 #include "printer/internal/link_server.h"
 #include "printer/link_frame.h"
+#include "printer/link_trace.h"
 #include "printer/printer.h"
 
 namespace {
@@ -130,6 +133,7 @@ plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 1000) {
   c.TimeoutMs = timeoutMs;
   c.FirstSequence = 0x20;
   c.AskPrinterFirst = false;
+  c.ReadStateFirst = false;
   return c;
 }
 
@@ -228,8 +232,9 @@ TEST(SerialLink, ResendsTheSameFrameAfterSilenceOrANak) {
     int n = 0;
     FakePrinter printer([&](FakePrinter& p, const std::string& got) { c.script(p, got, ++n); });
     plat::SerialBackend b(ConfigFor(printer, 200));
-    EXPECT_EQ(Exec(b, "SendTicketPayment", {u"Efectivo", u"000010.00", u"T"}).Result, 1) << c.what;
-    const std::string frame = Frame(0x20, "SendTicketPayment", {"Efectivo", "000010.00", "T"});
+    // A query runs again harmlessly; a command that changes the printer never goes blindly.
+    EXPECT_EQ(Exec(b, "GetTicketSubtotal", {u"N", u""}).Result, 1) << c.what;
+    const std::string frame = Frame(0x20, "GetTicketSubtotal", {"N", ""});
     EXPECT_EQ(printer.Received(), (std::vector<std::string>(3, frame))) << c.what;
     EXPECT_EQ(b.GetStats().Resends, 2) << c.what;
   }
@@ -457,6 +462,7 @@ TEST(SerialLink, ARestartedHostNeverRepeatsTheNumberThePrinterRanLast) {
   config.TimeoutMs = 1000;
   // The worst case: the new host would start on the very number the last one ended with.
   config.FirstSequence = 0x20;
+  config.ReadStateFirst = false;  // one command per host: the number is what is tried here
   for (int host = 0; host < 2; ++host) {
     plat::SerialBackend b(config);
     EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"1"}).Result, 1);
@@ -495,8 +501,10 @@ class EnvGuard {
   }
 
  private:
-  static constexpr const char* kNames[] = {"FISCAL_PRINTER", "FISCAL_PRINTER_PORTS",
-                                           "FISCAL_PRINTER_BAUD", "FISCAL_PRINTER_TIMEOUT_MS"};
+  static constexpr const char* kNames[] = {"FISCAL_PRINTER",         "FISCAL_PRINTER_PORTS",
+                                           "FISCAL_PRINTER_BAUD",    "FISCAL_PRINTER_FLOW",
+                                           "FISCAL_PRINTER_RETRIES", "FISCAL_PRINTER_TIMEOUT_MS",
+                                           "FISCAL_PRINTER_TRACE"};
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
@@ -513,7 +521,13 @@ TEST(SerialLinkConfig, ReadsTheEnvironment) {
   setenv("FISCAL_PRINTER_PORTS", " 1=/dev/ttyUSB0, 3 = /dev/pts/4 ,", 1);
   setenv("FISCAL_PRINTER_BAUD", "19200", 1);
   setenv("FISCAL_PRINTER_TIMEOUT_MS", "250", 1);
+  setenv("FISCAL_PRINTER_FLOW", "dtrdsr", 1);
+  setenv("FISCAL_PRINTER_RETRIES", "0", 1);
   plat::SerialConfig c = plat::SerialConfigFromEnvironment();
+  EXPECT_EQ(c.Flow, plat::FlowControl::DtrDsr);
+  EXPECT_EQ(c.Retries, 0);
+  EXPECT_EQ(d.Flow, plat::FlowControl::None);
+  EXPECT_EQ(d.Retries, 3);
   EXPECT_EQ(c.Ports, (std::map<int, std::string>{{1, "/dev/ttyUSB0"}, {3, "/dev/pts/4"}}));
   EXPECT_EQ(plat::SerialDeviceForPort(c, 2), "/dev/ttyS1");
   EXPECT_EQ(c.Baud, 19200);
@@ -523,12 +537,15 @@ TEST(SerialLinkConfig, ReadsTheEnvironment) {
       {"FISCAL_PRINTER_PORTS", "/dev/ttyUSB0"}, {"FISCAL_PRINTER_PORTS", "x=/dev/ttyS0"},
       {"FISCAL_PRINTER_PORTS", "1="},           {"FISCAL_PRINTER_BAUD", "9601"},
       {"FISCAL_PRINTER_BAUD", "fast"},          {"FISCAL_PRINTER_TIMEOUT_MS", "0"},
-      {"FISCAL_PRINTER_TIMEOUT_MS", "-5"}};
+      {"FISCAL_PRINTER_TIMEOUT_MS", "-5"},      {"FISCAL_PRINTER_BAUD", "230400"},
+      {"FISCAL_PRINTER_BAUD", "600"},           {"FISCAL_PRINTER_FLOW", "xonxoff"},
+      {"FISCAL_PRINTER_FLOW", "DTRDSR"},        {"FISCAL_PRINTER_RETRIES", "11"},
+      {"FISCAL_PRINTER_RETRIES", "two"},        {"FISCAL_PRINTER_TRACE", "/nonexistent/dir/t"}};
   for (const auto& [name, value] : bad) {
     EnvGuard inner;
     setenv(name, value, 1);
     const std::string msg = LinkFailure([] { plat::SerialConfigFromEnvironment(); });
-    EXPECT_TRUE(Has(msg, name)) << value << ": " << msg;
+    EXPECT_EQ(msg.rfind(std::string(name) + ": '" + value + "'", 0), 0u) << msg;
   }
 }
 
@@ -564,6 +581,89 @@ TEST(SerialLinkConfig, FiscalPrinterSelectsTheBackendWhenTheHostSetNone) {
   EXPECT_EQ(
       LinkFailure([] { plat::CurrentPrinterBackend(); }),
       "FISCAL_PRINTER: 'Serial' names no printer backend (known: bench-line, emulator, serial)");
+}
+
+// ---- the line: exclusive use, baud and flow control, the frame trace ---------------------
+
+TEST(SerialLine, ASecondProgramOnTheDeviceIsToldWhoHoldsIt) {
+  FakePrinter printer(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  auto first = std::make_unique<plat::SerialBackend>(ConfigFor(printer));
+  EXPECT_EQ(Exec(*first, "Status", {u"N"}).Result, 1);
+  // Another backend stands for another program: it gets its own open file, which the lock
+  // keeps out.
+  plat::SerialBackend second(ConfigFor(printer));
+  EXPECT_EQ(LinkFailure([&] { Exec(second, "Status", {u"N"}); }),
+            "printer link " + printer.Path() + ": Status: the device is in use by process " +
+                std::to_string(getpid()));
+  // The holder's end releases the device; so does any failure of the holder.
+  first.reset();
+  EXPECT_EQ(Exec(second, "Status", {u"N"}).Result, 1);
+  printer.Hangup();
+  EXPECT_TRUE(Has(LinkFailure([&] { Exec(second, "Status", {u"N"}); }), "device gone"));
+  plat::SerialBackend third(ConfigFor(printer));
+  EXPECT_TRUE(Has(LinkFailure([&] { Exec(third, "Status", {u"N"}); }), "cannot open the device"));
+}
+
+TEST(SerialLine, BaudAndFlowControlAreSetOnTheLine) {
+  FakePrinter printer(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  struct Case {
+    int baud;
+    plat::FlowControl flow;
+    speed_t speed;
+    bool rtscts;
+  };
+  for (const Case& c : {Case{1200, plat::FlowControl::None, B1200, false},
+                        Case{115200, plat::FlowControl::RtsCts, B115200, true}}) {
+    auto config = ConfigFor(printer);
+    config.Baud = c.baud;
+    config.Flow = c.flow;
+    plat::SerialBackend b(config);
+    EXPECT_EQ(Exec(b, "Status", {u"N"}).Result, 1);
+    // The printer's side of a pseudo-terminal sees the settings the host made.
+    const int fd = ::open(printer.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    ::close(fd);
+    EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.rtscts) << c.baud;
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  }
+  // DTR/DSR needs modem control lines, which a pseudo-terminal has not: said plainly.
+  auto config = ConfigFor(printer);
+  config.Flow = plat::FlowControl::DtrDsr;
+  plat::SerialBackend b(config);
+  EXPECT_TRUE(Has(LinkFailure([&] { Exec(b, "Status", {u"N"}); }),
+                  ": Status: cannot use DTR/DSR flow control (the device has no modem control "
+                  "lines"));
+}
+
+TEST(SerialLine, TheTraceHasEveryFrameInHexAndReadable) {
+  FakePrinter printer([](FakePrinter& p, const std::string& got) {
+    const std::string reply = FakePrinter::Reply(got, 0x3000, {"00000042"});
+    p.Write(std::string(1, '\x12'));
+    p.Write(reply.substr(0, 5));  // a reply in two pieces is one line
+    std::this_thread::sleep_for(5ms);
+    p.Write(reply.substr(5));
+  });
+  const std::string path = "/tmp/fiscal-trace-" + std::to_string(getpid()) + ".txt";
+  std::remove(path.c_str());
+  {
+    auto config = ConfigFor(printer);
+    config.Trace = plat::link::FileTrace(path);
+    plat::SerialBackend b(config);
+    EXPECT_EQ(Exec(b, "CloseTicket", {}).Fields, std::vector<WideString>{u"00000042"});
+  }
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l.substr(24));  // after the time
+  std::remove(path.c_str());
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "out 02 20 45 03 30 30 36 41 | <STX> E<ETX>006A", "in  12 | <DC2>",
+                       "in  02 20 45 1C 30 30 30 30 1C 33 30 30 30 1C 30 30 30 30 30 30 34 32 03 "
+                       "30 33 43 37 | <STX> E<FS>0000<FS>3000<FS>00000042<ETX>03C7"}));
 }
 
 }  // namespace

@@ -122,15 +122,32 @@ Texts InProcessJournal(DriverHost& host) {
   return out;
 }
 
+// Where two runs part: the first line that differs, with its place, or "" when they agree.
+std::string FirstDifference(const Texts& a, const Texts& b) {
+  for (size_t i = 0; i < a.size() || i < b.size(); ++i) {
+    const std::string x = i < a.size() ? a[i] : "(end)", y = i < b.size() ? b[i] : "(end)";
+    if (x != y) return "line " + std::to_string(i) + ": '" + x + "' / '" + y + "'";
+  }
+  return "";
+}
+
 Texts InProcessPaper(DriverHost& host) {
   Texts out;
   for (const auto& l : host.Emu().Paper()) out.push_back(plat::AnsiToUtf8(l));
   return out;
 }
 
+std::string SentLine(const plat::SerialBackend::Sent& s) {
+  std::string line = s.Method;
+  for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
+  return line;
+}
+
+// The commands the host sent, without the link's own status queries.
 Texts SentLines(const plat::SerialBackend& b) {
   Texts out;
   for (const auto& s : b.SentCommands()) {
+    if (s.Query) continue;
     std::string line = s.Method;
     for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
     out.push_back(line);
@@ -323,14 +340,15 @@ TEST(SerialDay, DamagedAndLostRepliesStillRunEveryCommandExactlyOnce) {
   auto backend = program.Connect(300);
   Day day{host, {}};
   day.ManyItems();
-  const Texts sent = SentLines(*backend);
-  const Texts executed = program.JournalLines();
-  EXPECT_EQ(executed, sent);  // no command twice, none missing
-  EXPECT_EQ(executed, expected.journal);
-  EXPECT_EQ(day.results, expected.results);
-  EXPECT_EQ(program.PaperLines(), expected.paper);  // the same totals, Z included
+  Texts sent, executed = program.JournalLines();
+  for (const auto& s : backend->SentCommands()) sent.push_back(SentLine(s));
+  // No command twice, none missing, the link's queries included.
+  EXPECT_EQ(FirstDifference(executed, sent), "");
+  EXPECT_EQ(FirstDifference(SentLines(*backend), expected.journal), "");
+  EXPECT_EQ(FirstDifference(day.results, expected.results), "");
+  EXPECT_EQ(FirstDifference(program.PaperLines(), expected.paper), "");  // Z included
   const auto stats = backend->GetStats();
-  EXPECT_GT(stats.Resends, 0);  // the faults did happen
+  EXPECT_GT(stats.FromStatus, 0);  // the faults did happen
   EXPECT_GT(stats.NaksSent, 0);
 }
 
@@ -338,25 +356,36 @@ TEST(SerialDay, ASilentPrinterFailsTheCallAfterItsTries) {
   EmulatorProgram program({"--silent-after", "0"});
   DriverHost host;
   auto backend = program.Connect(200);
-  const std::string expected =
-      "printer link " + program.Pty() + ": OpenTicket: no answer (4 tries, 200 ms each)";
+  // The opening is not sent: the status query before it finds no printer.
+  const std::string cause =
+      "OpenTicket: the status query before it: no answer (4 tries, 200 ms each)";
 
   // An entry point with a handler shows the link error and answers False.
   Variant open = OpenBundle("T");
   EXPECT_FALSE(CALL(host, AbreCupom)(open));
-  EXPECT_EQ(backend->GetStats().Frames, 1);
+  EXPECT_EQ(backend->GetStats().Frames, 0);
+  EXPECT_EQ(backend->GetStats().StatusQueries, 1);
   EXPECT_EQ(backend->GetStats().Resends, 3);
   ASSERT_EQ(host.dialogs.size(), 1u);
-  EXPECT_EQ(host.dialogs[0].Text, expected);
+  EXPECT_EQ(host.dialogs[0].Text, "printer link " + program.Pty() + ": " + cause);
 
-  // One without a handler lets it reach the host.
-  try {
-    CALL(host, Abre_Gaveta_Imp)("", false);
-    ADD_FAILURE() << "no exception";
-  } catch (const plat::ELinkError& e) {
-    EXPECT_EQ(e.Message(), "printer link " + program.Pty() +
-                               ": OpenCashDrawer: no answer (4 tries, 200 ms each)");
+  // The next commands fail at once with the same cause, without a frame on the line; one
+  // without a handler lets it reach the host.
+  for (int i = 0; i < 3; ++i) {
+    try {
+      CALL(host, Abre_Gaveta_Imp)("", false);
+      ADD_FAILURE() << "no exception";
+    } catch (const plat::ELinkError& e) {
+      EXPECT_EQ(e.Message(), "printer link " + program.Pty() +
+                                 ": OpenCashDrawer: not sent, the printer stopped answering (" +
+                                 cause + ")");
+    }
   }
+  EXPECT_EQ(backend->GetStats().FailedFast, 3);
+  EXPECT_EQ(backend->GetStats().Resends, 3);
+  // A status query is still tried on the line.
+  EXPECT_THROW(CALL(host, Estado_Imp)("", false, false), plat::ELinkError);
+  EXPECT_EQ(backend->GetStats().Resends, 6);
   EXPECT_TRUE(program.JournalLines().empty());
 }
 
@@ -375,5 +404,189 @@ TEST(SerialDay, APrinterThatVanishesFailsAtOnce) {
   EXPECT_EQ(backend->GetStats().Resends, 0);  // at once, without waiting for a reply
   EXPECT_EQ(program.JournalLines(), Texts{"Status\tN"});
 }
+
+TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
+  char dir[] = "/tmp/fiscal-restart-XXXXXX";
+  const std::string base = mkdtemp(dir);
+  const std::string state = base + "/state", link = base + "/printer";
+  DriverHost host;
+  plat::SerialConfig c;
+  c.Ports[1] = link;
+  c.TimeoutMs = 500;
+  plat::SetPrinterBackend(std::make_shared<plat::SerialBackend>(c));
+  Day day{host, {}};
+  Texts journal;
+  {
+    EmulatorProgram program({"--state", state, "--link", link});
+    Variant open = OpenBundle("T");
+    day.Note("AbreCupom", CALL(host, AbreCupom)(open));
+    day.Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Empanada", 2, 10, "T")));
+    journal = program.JournalLines();
+  }
+  {
+    // A new pseudo-terminal behind the same path, and the printer where it stopped.
+    EmulatorProgram program({"--state", state, "--link", link});
+    day.Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Agua", 1, 5, "T")));
+    day.Note("FechaCupom", day.Close("T", 0, {{"001", 25}}));
+    for (const auto& l : program.JournalLines()) journal.push_back(l);
+    EXPECT_EQ(program.PaperLines().back(), "========================================");
+  }
+  EXPECT_EQ(day.results,
+            (Texts{"AbreCupom: True", "VendaItem: True", "VendaItem: True", "FechaCupom: True"}));
+  size_t closes = 0;
+  for (const auto& l : journal) closes += l == "CloseTicket";
+  EXPECT_EQ(closes, 1u);
+  plat::SetPrinterBackend(nullptr);
+  std::remove(state.c_str());
+  std::remove(link.c_str());
+  rmdir(base.c_str());
+}
+
+// ---- fault runs: lost and damaged replies at several rates, against a printer that keeps the
+// repeated-number rule and against one that runs every frame it receives -----------------------
+
+namespace fault {
+
+struct FaultRun {
+  const char* name;
+  double rate;  // of lost replies, and of damaged ones
+  unsigned seed;
+  bool rerun;
+};
+
+// The host's commands that change the printer, matched in order against the printer's journal.
+struct Tally {
+  int commands = 0;
+  int ranOnce = 0;     // answered (or found run) and in the journal once
+  int mismatches = 0;  // a command the link says ran, not next in the journal
+  int falseFails = 0;  // a command the link says did not run, in the journal
+  int inDoubt = 0;
+  int inDoubtRan = 0;
+  int extra = 0;  // journal lines no command accounts for: duplicates
+};
+
+bool Changes(const std::string& method) {
+  const plat::CommandInfo* c = plat::FindCommand(method);
+  return c != nullptr && c->Kind == plat::Effect::ChangesState;
+}
+
+Tally Match(const std::vector<plat::SerialBackend::Sent>& sent, const Texts& journal) {
+  using End = plat::SerialBackend::Outcome;
+  Texts ran;
+  for (const auto& l : journal)
+    if (Changes(l.substr(0, l.find('\t')))) ran.push_back(l);
+  Tally t;
+  size_t i = 0;
+  for (const auto& s : sent) {
+    if (s.Query || !Changes(s.Method)) continue;
+    ++t.commands;
+    const bool next = i < ran.size() && ran[i] == SentLine(s);
+    switch (s.End) {
+      case End::Answered:
+      case End::FromStatus:
+        next ? (++i, ++t.ranOnce) : ++t.mismatches;
+        break;
+      case End::InDoubt:
+        ++t.inDoubt;
+        if (next) ++i, ++t.inDoubtRan;
+        break;
+      case End::Failed:
+      case End::Pending:
+        if (next) ++i, ++t.falseFails;
+        break;
+    }
+  }
+  t.extra = static_cast<int>(ran.size() - i);
+  return t;
+}
+
+// A day with faults: sales of both kinds, a cash supply, the drawer, a cancelled ticket, the X
+// and the Z. Calls without a handler have their link errors caught and kept.
+struct FaultDay : Day {
+  Texts errors;
+  template <typename F>
+  void Try(const std::string& call, F f) {
+    try {
+      Note(call, f());
+    } catch (const plat::ELinkError& e) {
+      errors.push_back(e.Message());
+      results.push_back(call + ": " + e.Message());
+    }
+  }
+  void Run() {
+    for (int sale = 0; sale < 6; ++sale) Sale(sale % 3 == 1 ? "A" : "T", 15, "Juan");
+    Note("Suprimento", CALL(host, Suprimento)("", "azul", 150, false));
+    Try("Abre_Gaveta_Imp", [&] { return CALL(host, Abre_Gaveta_Imp)("", false); });
+    Variant open = OpenBundle("T");
+    Note("AbreCupom", CALL(host, AbreCupom)(open));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Café", 2, 10.5, "T")));
+    auto venda = testhost::MakeDataSet(
+        {{"CDPRODUTO", FieldType::String, 10}, {"VRPRECCOMVEN", FieldType::Float}},
+        {{"5", 10.5}, {"5", 10.5}});
+    venda->SaveToFile(host.PathOf("cdsVenda.cds"));
+    Variant cancelAnswer;
+    Try("Cancela_Cupom_Imp", [&] { return CALL(host, Cancela_Cupom_Imp)({}, cancelAnswer); });
+    Note("Leitura_X_Imp", CALL(host, Leitura_X_Imp)("", "azul", ""));
+    Note("Reducao_Z_Imp", CALL(host, Reducao_Z_Imp)("", "azul", ""));
+  }
+};
+
+class SerialFaultDay : public ::testing::TestWithParam<FaultRun> {};
+
+TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
+  const FaultRun& r = GetParam();
+  const std::string rate = std::to_string(r.rate);
+  std::vector<std::string> args = {
+      "--seed", std::to_string(r.seed),    "--drop", rate, "--corrupt", rate,
+      "--lose", std::to_string(r.rate / 2)};
+  if (r.rerun) args.push_back("--rerun-repeats");
+  EmulatorProgram program(args);
+  DriverHost host;
+  auto backend = program.Connect(150);
+  FaultDay day{{host, {}}, {}};
+  day.Run();
+
+  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  const auto stats = backend->GetStats();
+  int reported = 0;
+  for (const auto& e : day.errors) reported += e.find("in doubt") != std::string::npos;
+  for (const auto& d : host.dialogs) reported += d.Text.find("in doubt") != std::string::npos;
+
+  std::printf(
+      "fault run %s: %d commands changing the printer, %d ran once, %d duplicates, %d found run "
+      "from the status, %d sent again, %d in doubt (%d of them ran), %d status queries, %d "
+      "resends, %d NAKs sent\n",
+      r.name, t.commands, t.ranOnce, t.extra, stats.FromStatus, stats.SentAgain, t.inDoubt,
+      t.inDoubtRan, stats.StatusQueries, stats.Resends, stats.NaksSent);
+  EXPECT_GT(t.commands, 100);
+  EXPECT_EQ(t.extra, 0) << "a command ran twice";
+  EXPECT_EQ(t.mismatches, 0) << "a command the link answered is not in the journal";
+  EXPECT_EQ(t.falseFails, 0) << "a command the link called not run ran";
+  EXPECT_EQ(t.inDoubt, stats.InDoubt);
+  EXPECT_EQ(reported, t.inDoubt) << "every command in doubt is reported as such";
+  EXPECT_GT(stats.FromStatus + stats.SentAgain + stats.NaksSent, 0);  // the faults did happen
+  if (r.rate >= 0.05) {
+    EXPECT_GT(stats.FromStatus, 0);  // replies lost of commands that ran
+    EXPECT_GT(stats.SentAgain, 0);   // and commands lost on their way, that did not
+  }
+  if (day.errors.empty() && host.dialogs.empty()) {
+    // Nothing went wrong that the host saw: every call answered as on a perfect line.
+    DriverHost perfect;
+    FaultDay clean{{perfect, {}}, {}};
+    clean.Run();
+    EXPECT_EQ(day.results, clean.results);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SerialFaultDay,
+                         ::testing::Values(FaultRun{"keeps_rule_2pct", 0.02, 11, false},
+                                           FaultRun{"keeps_rule_5pct", 0.05, 12, false},
+                                           FaultRun{"keeps_rule_10pct", 0.10, 13, false},
+                                           FaultRun{"reruns_2pct", 0.02, 21, true},
+                                           FaultRun{"reruns_5pct", 0.05, 22, true},
+                                           FaultRun{"reruns_10pct", 0.10, 23, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace fault
 
 }  // namespace

@@ -1,0 +1,103 @@
+// The printer model's state as text, so that a printer program keeps its documents and
+// counters across a restart. One "key value" per line; texts are kept as hexadecimal bytes.
+#include <sstream>
+
+#include "platform/exceptions.h"
+#include "printer/internal/model_ops.h"
+
+namespace plat {
+
+namespace {
+
+constexpr const char* kHeader = "fiscal-printer-state 1";
+
+std::string Hex(const AnsiString& s) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out.empty() ? "-" : out;
+}
+
+AnsiString Unhex(const std::string& s) {
+  if (s == "-") return "";
+  if (s.size() % 2) throw Exception("the printer state holds a broken text");
+  AnsiString out;
+  for (size_t i = 0; i < s.size(); i += 2) {
+    out += static_cast<char>(std::stoi(s.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FiscalPrinterModel::SaveState() const {
+  const Counters& c = counters_;
+  std::ostringstream out;
+  out.precision(17);
+  out << kHeader << "\n"
+      << "counters " << c.LastTicket << ' ' << c.LastInvoiceA << ' ' << c.LastInvoiceC << ' '
+      << c.ZNumber << ' ' << c.XSinceZ << ' ' << c.FiscalDocs << ' ' << c.NonFiscalDocs << ' '
+      << c.DaySalesCents << ' ' << c.CancelledDocs << ' ' << c.LastNonFiscal << ' '
+      << c.LastDocument << "\n"
+      << "document " << static_cast<int>(state_) << ' ' << Hex(AnsiString(1, invoiceLetter_)) << ' '
+      << docTotal_ << ' ' << docPaid_ << ' ' << totalPrinted_ << ' ' << lines_ << "\n"
+      << "clock " << clockOffset_ << "\n";
+  for (const auto& i : items_)
+    out << "item " << Hex(i.Description) << ' ' << i.UnitPriceCents << ' ' << i.RateHundredths
+        << ' ' << i.QuantityHundredths << ' ' << i.AmountCents << "\n";
+  return out.str();
+}
+
+void FiscalPrinterModel::LoadState(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line != kHeader)
+    throw Exception("not a printer state (it does not start with \"" + std::string(kHeader) +
+                    "\")");
+  FiscalPrinterModel m;
+  try {
+    while (std::getline(in, line)) {
+      std::istringstream l(line);
+      std::string key;
+      l >> key;
+      Counters& c = m.counters_;
+      if (key == "counters") {
+        l >> c.LastTicket >> c.LastInvoiceA >> c.LastInvoiceC >> c.ZNumber >> c.XSinceZ >>
+            c.FiscalDocs >> c.NonFiscalDocs >> c.DaySalesCents >> c.CancelledDocs >>
+            c.LastNonFiscal >> c.LastDocument;
+      } else if (key == "document") {
+        int state = 0;
+        std::string letter;
+        l >> state >> letter >> m.docTotal_ >> m.docPaid_ >> m.totalPrinted_ >> m.lines_;
+        if (state < 0 || state > static_cast<int>(DocState::NonFiscal))
+          throw Exception("unknown document state");
+        m.state_ = static_cast<DocState>(state);
+        const AnsiString l1 = Unhex(letter);
+        m.invoiceLetter_ = l1.empty() ? 0 : l1[0];
+      } else if (key == "clock") {
+        l >> m.clockOffset_;
+      } else if (key == "item") {
+        SoldItem i;
+        std::string description;
+        l >> description >> i.UnitPriceCents >> i.RateHundredths >> i.QuantityHundredths >>
+            i.AmountCents;
+        i.Description = Unhex(description);
+        m.items_.push_back(std::move(i));
+      } else if (!key.empty()) {
+        throw Exception("unknown line '" + key + "'");
+      }
+      if (l.fail()) throw Exception("a line that does not read: " + line);
+    }
+  } catch (const std::logic_error&) {
+    throw Exception("the printer state holds a broken text");
+  } catch (const Exception& e) {
+    throw Exception("the printer state does not read: " + e.Message());
+  }
+  m.clock_ = std::move(clock_);
+  *this = std::move(m);
+}
+
+}  // namespace plat

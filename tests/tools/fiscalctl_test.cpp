@@ -1,0 +1,91 @@
+// fiscalctl against the built-in emulator and, for the frame trace, the emulator program.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Ctl {
+  int status = -1;
+  std::string out;
+};
+
+Ctl RunCtl(const std::string& args) {
+  const std::string command =
+      "env -u FISCAL_PRINTER '" + std::string(FISCALCTL_PATH) + "' " + args + " 2>&1";
+  Ctl r;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* has;
+  };
+  const Case cases[] = {
+      {"status", 0, "fiscal status  0000: no condition\ndocument       no document open"},
+      {"x", 0, "X reading 0001 printed"},
+      {"date --set '2027-01-02 08:30:00'", 0, "2027-01-02 08:30:"},
+      {"date --set tomorrow", 2, "--set takes 'YYYY-MM-DD HH:MM:SS'"},
+      {"", 2, "A subcommand is required"},
+      {"--port 0 status", 2, "--port"},
+      {"trace Status", 2, "Status takes 1 fields, not 0"},
+      {"trace Nothing", 2, "no printer command 'Nothing'"},
+      {"--device /nonexistent/tty status", 3, "printer link /nonexistent/tty: Status: cannot"},
+      {"--device /nonexistent/tty trace Status N", 3, "/nonexistent/tty: Status: cannot open"},
+  };
+  for (const Case& c : cases) {
+    const Ctl r = RunCtl(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.has), std::string::npos) << c.args << "\n" << r.out;
+  }
+  EXPECT_EQ(RunCtl("--help").status, 0);
+}
+
+#ifdef PRINTER_EMULATOR_PATH
+TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t emu = fork();
+  if (emu == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execl(PRINTER_EMULATOR_PATH, PRINTER_EMULATOR_PATH, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string said;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') said += c;
+  close(out[0]);
+  ASSERT_EQ(said.rfind("PTY ", 0), 0u) << said;
+  const std::string pty = said.substr(4);
+  const Ctl refused = RunCtl("--device " + pty + " trace CloseTicket");
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_NE(refused.out.find(" out 02 "), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("E<FS>0000<FS>8020<ETX>"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("refused the command: command not valid in the current state"),
+            std::string::npos);
+  const Ctl status = RunCtl("--device " + pty + " status");
+  EXPECT_EQ(status.status, 0) << status.out;
+  kill(emu, SIGTERM);
+  int st = 0;
+  waitpid(emu, &st, 0);
+}
+#endif
+
+}  // namespace
