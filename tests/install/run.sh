@@ -63,7 +63,7 @@ fi
 # Only the tools are installed: no test program, no benchmark.
 for f in "$prefix/bin"/*; do
   case "$(basename "$f")" in
-    cdsdump | fiscalctl | printer-emulator) ;;
+    cdsdump | fiscalctl | printer-emulator | fiscal-printd) ;;
     *) fail "not a tool, but installed: bin/$(basename "$f")" ;;
   esac
 done
@@ -162,9 +162,16 @@ if [ -x "$build_dir/bin/fiscal-printd" ]; then
     cat "$work/printd.out" >&2
     fail "the installed fiscal-printd did not start"
   fi
-  status_ok=1
-  curl -sf "$url/v1/status" | grep -q '"backend":"emulator"' || status_ok=0
-  curl -sf "$url/" | grep -q '<title>fiscal-printd</title>' || status_ok=0
+  # A loaded machine may keep the first answers waiting: a few tries before it counts.
+  status_ok=0
+  for _ in $(seq 40); do
+    if curl -sf --max-time 5 "$url/v1/status" | grep -q '"backend":"emulator"' &&
+      curl -sf --max-time 5 "$url/" | grep -q '<title>fiscal-printd</title>'; then
+      status_ok=1
+      break
+    fi
+    sleep 0.25
+  done
   kill "$printd"
   wait "$printd" || true
   [ "$status_ok" -eq 1 ] || fail "the installed fiscal-printd does not answer its status or page"
