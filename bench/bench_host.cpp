@@ -7,9 +7,9 @@
 
 #include "platform/format.h"
 #include "platform/os.h"
-#include "printer/printer.h"
 #include "platform/support.h"
 #include "platform/testing/hooks.h"
+#include "printer/printer.h"
 
 namespace benchhost {
 

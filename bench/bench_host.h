@@ -8,9 +8,9 @@
 
 #include "driver/Arfis770.h"
 #include "platform/dataset.h"
-#include "printer/emulator.h"
 #include "platform/loader.h"
 #include "platform/variant.h"
+#include "printer/emulator.h"
 #include "tests/support/host_data.h"
 
 namespace benchhost {

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "platform/dataset.h"
-#include "printer/printer.h"
 #include "platform/support.h"
+#include "printer/printer.h"
 
 class TfrmArgentina {
  public:

@@ -1,8 +1,8 @@
 // The fiscal printer control. Each method hands one command to the current backend
 // (printer/backend.h: the built-in emulator, a printer on a serial line, or the host's own) and
-// answers a 16-bit value: nonzero means the printer accepted the command. Every argument is a wide text passed by reference, which
-// the control may write. After a command the control holds the printer's answer:
-// PrinterStatus, FiscalStatus and the answer fields from AnswerField_3 on.
+// answers a 16-bit value: nonzero means the printer accepted the command. Every argument is a wide
+// text passed by reference, which the control may write. After a command the control holds the
+// printer's answer: PrinterStatus, FiscalStatus and the answer fields from AnswerField_3 on.
 #pragma once
 
 #include <array>

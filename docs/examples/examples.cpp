@@ -15,12 +15,12 @@
 #include "driver/Arfis770.h"
 #include "platform/codepage.h"
 #include "platform/dataset.h"
-#include "printer/emulator.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/loader.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "printer/emulator.h"
 
 #ifndef FISCAL_DRIVER_PACKAGE
 #error "build with -DFISCAL_DRIVER_PACKAGE=\"<path of libarfis770.so>\""

@@ -66,8 +66,8 @@ TEST(ReciboSangria, WholeDocumentWithReasonNoteAndEnvelopeHeading) {
                                         Send("Operador : 02 MARIA\n"),
                                         kClose}));
   EXPECT_EQ(LogTexts(host), (Texts{"GeraReciboSangria", "OpenNoFiscal", kTitle1, kSep, heading, d1,
-                                    d2, kSep, "Supervisor : 01 JOAO\n", kTitle2, kSep, heading, d1,
-                                    d2, kSep, "Operador : 02 MARIA\n", "CloseNoFiscal"}));
+                                   d2, kSep, "Supervisor : 01 JOAO\n", kTitle2, kSep, heading, d1,
+                                   d2, kSep, "Operador : 02 MARIA\n", "CloseNoFiscal"}));
   EXPECT_TRUE(host.dialogs.empty());
 }
 

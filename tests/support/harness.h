@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "driver/Arfis770.h"
-#include "printer/emulator.h"
 #include "platform/format.h"
 #include "platform/loader.h"
 #include "platform/support.h"
+#include "printer/emulator.h"
 #include "tests/support/host_data.h"
 
 namespace testhost {
