@@ -446,31 +446,36 @@ Task PrepareSupply(const Json& body, const AnsiString& defaultScheme) {
   };
 }
 
-Task PrepareX(const Json& body, const AnsiString& defaultScheme) {
+// A task whose body names only the colour scheme and the operator's answers: run(st, scheme)
+// makes its calls and gives the answer's members.
+template <typename Run>
+Task SchemeOnlyTask(const Json& body, const AnsiString& defaultScheme, Run run) {
   Members m(body, "");
   const AnsiString scheme = Scheme(m, defaultScheme);
   m.Done();
   const auto answers = DecodeAnswers(body);
   return [=](DriverSession& session) {
     Steps st(session, answers);
-    const bool ok = st.Run("Leitura_X_Imp", [&] {
-      return st.P().Get<decltype(::Leitura_X_Imp)>("Leitura_X_Imp")("", scheme, "");
-    });
-    return st.Finish(Json{{"ok", ok}});
+    Json out = run(st, scheme);
+    return st.Finish(std::move(out));
   };
 }
 
+Task PrepareX(const Json& body, const AnsiString& defaultScheme) {
+  return SchemeOnlyTask(body, defaultScheme, [](Steps& st, const AnsiString& scheme) {
+    const bool ok = st.Run("Leitura_X_Imp", [&] {
+      return st.P().Get<decltype(::Leitura_X_Imp)>("Leitura_X_Imp")("", scheme, "");
+    });
+    return Json{{"ok", ok}};
+  });
+}
+
 Task PrepareZ(const Json& body, const AnsiString& defaultScheme) {
-  Members m(body, "");
-  const AnsiString scheme = Scheme(m, defaultScheme);
-  m.Done();
-  const auto answers = DecodeAnswers(body);
-  return [=](DriverSession& session) {
-    Steps st(session, answers);
+  return SchemeOnlyTask(body, defaultScheme, [](Steps& st, const AnsiString& scheme) {
     Json figures;
     const bool ok = TakeZ(st, scheme, figures);
-    return st.Finish(Json{{"ok", ok}, {"figures", figures}});
-  };
+    return Json{{"ok", ok}, {"figures", figures}};
+  });
 }
 
 Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
