@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/bench_host.h"
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

@@ -107,7 +107,7 @@ endforeach()
 if(TARGET fiscal-printd)
   set_target_properties(fiscal-printd PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
   install(TARGETS fiscal-printd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  set(FISCAL_PRINTD_UNIT_IN ${CMAKE_SOURCE_DIR}/tools/fiscal-printd/fiscal-printd.service.in)
+  set(FISCAL_PRINTD_UNIT_IN ${CMAKE_SOURCE_DIR}/service/fiscal-printd.service.in)
   install(CODE "
     set(FISCAL_PRINTD_BIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fiscal-printd\")
     set(FISCAL_PRINTD_PACKAGE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libarfis770.so\")

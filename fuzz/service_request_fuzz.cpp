@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/fiscal-printd/codec.h"
-#include "tools/fiscal-printd/entry_points.h"
-#include "tools/fiscal-printd/tasks.h"
+#include "service/codec.h"
+#include "service/entry_points.h"
+#include "service/tasks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

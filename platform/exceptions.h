@@ -46,10 +46,25 @@ class PLAT_API EInOutError : public Exception {
   using Exception::Exception;
 };
 
+// What kind of link failure an ELinkError reports, for a caller that decides on it.
+enum class LinkFault {
+  Other,        // anything not listed below
+  Timeout,      // the printer did not answer; the command did not run
+  Refused,      // the command was refused before it reached the printer (bad field, fail-fast)
+  InDoubt,      // the command may or may not have run on the printer: never send it again
+  DeviceInUse,  // another program holds the device
+  BadSettings   // the line settings or the device name do not read
+};
+
 // The printer cannot be reached: no answer, device gone, repeated bad frames.
 class PLAT_API ELinkError : public Exception {
  public:
-  using Exception::Exception;
+  explicit ELinkError(AnsiString message, LinkFault kind = LinkFault::Other)
+      : Exception(std::move(message)), kind_(kind) {}
+  LinkFault Kind() const noexcept { return kind_; }
+
+ private:
+  LinkFault kind_;
 };
 
 }  // namespace plat

@@ -3,11 +3,11 @@
 
 #include <fstream>
 
-#include "tests/tools/print-service/service_process.h"
-#include "tools/fiscal-printd/codec.h"
-#include "tools/fiscal-printd/entry_points.h"
-#include "tools/fiscal-printd/journal.h"
-#include "tools/fiscal-printd/tasks.h"
+#include "service/codec.h"
+#include "service/entry_points.h"
+#include "service/journal.h"
+#include "service/tasks.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

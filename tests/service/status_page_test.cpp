@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 namespace {
 

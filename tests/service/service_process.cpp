@@ -1,4 +1,4 @@
-#include "tests/tools/print-service/service_process.h"
+#include "tests/service/service_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
