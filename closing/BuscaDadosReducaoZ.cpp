@@ -93,7 +93,7 @@ void CapturaReducaoZ(TfrmArgentina& form, const plat::AnsiString& path) {
 ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
   TfrmArgentina& form = arfis::Form();
   const plat::AnsiString oldFile =
-      plat::ExtractFileDir(plat::ExecutablePath()) + "/" + kArquivoReducaoZ;
+      plat::HostFolder() + "/" + kArquivoReducaoZ;
   const plat::AnsiString newFile = DsDirCad + kArquivoReducaoZ;
   try {
     CapturaReducaoZ(form, newFile);

@@ -1,4 +1,4 @@
-// The diagnostic log: one file per month beside the host executable, one line per call, the
+// The diagnostic log: one file per month in the host folder, one line per call, the
 // file opened and closed for every line. Failures reach the caller.
 #include "driver/Arfis770.h"
 #include "driver/log_escape.h"
@@ -7,7 +7,7 @@
 
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const plat::TDateTime now = plat::Now();
-  const plat::AnsiString path = plat::ExtractFileDir(plat::ExecutablePath()) + plat::PathDelim +
+  const plat::AnsiString path = plat::HostFolder() + plat::PathDelim +
                                 "impdebug" + plat::FormatDateTime("mmyy", now) + ".txt";
   const plat::TFormatSettings& fs = plat::FormatSettings();
   plat::AnsiString line = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +

@@ -10,8 +10,9 @@ bool initialized = false;
 ARFIS_API void Initialize() {
   if (initialized) return;
   initialized = true;
-  // The host program's directory, in short form, with the trailing separator.
-  const plat::AnsiString dir = plat::ExtractFileDir(plat::ExecutablePath());
+  // The host folder (the executable's unless the host set another), in short form, with the
+  // trailing separator.
+  const plat::AnsiString dir = plat::HostFolder();
   DsDirCad = plat::ShortPathName(dir + plat::PathDelim);
 }
 

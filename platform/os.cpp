@@ -26,6 +26,7 @@ namespace {
 
 std::mutex g_mutex;
 AnsiString g_exe_override;
+AnsiString g_host_folder;
 std::function<TDateTime()> g_clock;
 int g_append_failure_countdown = 0;  // SetAppendFailureForTesting; 0 = off
 
@@ -111,6 +112,21 @@ void SetExecutablePathForTesting(const AnsiString& path) {
   g_exe_override = path;
 }
 
+AnsiString HostFolder() {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_host_folder.empty()) return g_host_folder;
+  }
+  return ExtractFileDir(ExecutablePath());
+}
+
+void SetHostFolder(const AnsiString& folder) {
+  AnsiString f = folder;
+  while (f.size() > 1 && f.back() == PathDelim) f.pop_back();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_host_folder = f;
+}
+
 AnsiString ExtractFileDir(const AnsiString& path) {
   const size_t pos = path.rfind(PathDelim);
   if (pos == AnsiString::npos) return AnsiString();
@@ -178,10 +194,14 @@ void SetAppendFailureForTesting(int n) {
 // What a writer's temporary is named after its target: "<target>.tmp.<process id>".
 constexpr std::string_view kTemporaryMark = ".tmp.";
 
-void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
+namespace {
+
+// WriteFileAtomic; with keepOpen the new file's descriptor stays open (for appending) and is
+// answered, else -1.
+int WriteAtomically(const AnsiString& path, const std::string& bytes, bool keepOpen) {
   RemoveStaleTemporaries(path);
   const AnsiString temp = path + AnsiString(kTemporaryMark) + std::to_string(::getpid());
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  const int flags = O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC;
   int fd = ::open(temp.c_str(), flags, 0644);
   if (fd < 0 && errno == EEXIST) {
     // Left behind by an earlier process that had the same id and did not finish.
@@ -199,9 +219,11 @@ void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
   int err = 0;
   if (!WriteAll(fd, bytes.data(), bytes.size(), err)) fail("write", temp, err);
   if (::fsync(fd) != 0) fail("flush", temp, errno);
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) fail("close", temp, errno);
+  if (!keepOpen) {
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) fail("close", temp, errno);
+  }
   if (::rename(temp.c_str(), path.c_str()) != 0) fail("replace", path, errno);
 
   // Make the rename itself durable; a folder that cannot be flushed does not undo the write.
@@ -211,6 +233,17 @@ void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
     ::fsync(dfd);
     ::close(dfd);
   }
+  return fd;
+}
+
+}  // namespace
+
+void WriteFileAtomic(const AnsiString& path, const std::string& bytes) {
+  WriteAtomically(path, bytes, false);
+}
+
+int ReplaceFileKeepingItOpen(const AnsiString& path, const std::string& bytes) {
+  return WriteAtomically(path, bytes, true);
 }
 
 void RemoveStaleTemporaries(const AnsiString& path) {

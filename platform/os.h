@@ -12,6 +12,13 @@ namespace plat {
 // The full path of the process's executable (/proc/self/exe).
 PLAT_API AnsiString ExecutablePath();
 
+// The host folder: where the driver writes its diagnostic log and Z data file and reads the
+// host's files. By default the folder of the executable. A host that keeps them elsewhere sets
+// it before it loads the package, which names the folder to the host (DsDirCad) when it is
+// loaded. An empty folder returns to the default; a trailing separator is dropped.
+PLAT_API AnsiString HostFolder();
+PLAT_API void SetHostFolder(const AnsiString& folder);
+
 // Folder of a path without the trailing separator ("/a/b/c" -> "/a/b").
 PLAT_API AnsiString ExtractFileDir(const AnsiString& path);
 // The short (8.3) form of a path. Linux has no short names: the path itself.
@@ -32,6 +39,11 @@ PLAT_API void AppendToTextFile(const AnsiString& path, const AnsiString& text);
 // Each write first removes the temporaries of the same target that writers no longer running
 // left behind (a process killed during its write), see RemoveStaleTemporaries.
 PLAT_API void WriteFileAtomic(const AnsiString& path, const std::string& bytes);
+// WriteFileAtomic for a file the caller goes on appending to: answers the new file's
+// descriptor, open for appending (the caller closes it), so that no second open after the
+// rename can fail and leave the caller writing to the replaced file. Failures raise as
+// WriteFileAtomic's and leave the old file in place.
+PLAT_API int ReplaceFileKeepingItOpen(const AnsiString& path, const std::string& bytes);
 // Removes the temporaries "<path>.tmp.<process id>" of WriteFileAtomic whose process no longer
 // runs: regular files of this user only, named exactly so; nothing else in the folder is
 // touched, nor the temporary of a writer still running. A temporary that cannot be removed is

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/os.h"
 
 namespace fpd {
 
@@ -41,6 +46,15 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
     if (n <= 0) Fail("cannot write the journal", path);
     done += static_cast<size_t>(n);
   }
+}
+
+// Room kept beside a compacted journal for the appends of the next hours.
+constexpr uint64_t kAppendReserve = 64 * 1024;
+
+uint64_t FreeBytes(const std::string& folder) {
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return UINT64_MAX;  // the write itself will tell
+  return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
 uint64_t Fnv(const std::string& s, uint64_t h) {
@@ -114,6 +128,7 @@ void Journal::Apply(const Json& line) {
   if (key.empty()) return;
   if (state == "started") {
     JournalEntry& e = entries_[key];
+    if (e.Order != 0) byOrder_.erase(e.Order);
     e = JournalEntry{};
     e.Key = key;
     e.Hash = line.value("hash", "");
@@ -122,14 +137,14 @@ void Journal::Apply(const Json& line) {
     e.State = "started";
     e.StartedEpoch = ts;
     e.StartedAt = line.value("at", "");
-    e.Order = ++order_;
+    Index(e, ++order_);
     return;
   }
   const auto it = entries_.find(key);
   if (it == entries_.end()) return;
   JournalEntry& e = it->second;
-  if (state == "done") {
-    e.State = "done";
+  if (state == "done" || state == "in_doubt") {
+    e.State = state;
     e.Status = line.value("status", 500);
     e.Answer = line.contains("answer") ? line["answer"] : Json(nullptr);
     e.FinishedEpoch = ts;
@@ -165,7 +180,7 @@ Journal::Verdict Journal::Claim(const std::string& key, const std::string& hash,
     e.Path = path;
     e.Request = request;
     e.State = "queued";
-    e.Order = ++order_;
+    Index(e, ++order_);
     if (entry) *entry = e;
     return Verdict::New;
   }
@@ -181,7 +196,23 @@ Journal::Verdict Journal::Claim(const std::string& key, const std::string& hash,
 void Journal::Release(const std::string& key) {
   std::lock_guard lock(mu_);
   const auto it = entries_.find(key);
-  if (it != entries_.end() && it->second.State == "queued") entries_.erase(it);
+  if (it != entries_.end() && it->second.State == "queued") Forget(it);
+}
+
+void Journal::Index(JournalEntry& e, uint64_t order) {
+  if (e.Order != 0) byOrder_.erase(e.Order);
+  e.Order = order;
+  byOrder_[order] = e.Key;
+}
+
+void Journal::Forget(std::map<std::string, JournalEntry>::iterator it) {
+  byOrder_.erase(it->second.Order);
+  entries_.erase(it);
+}
+
+void Journal::SetFreeSpace(FreeSpace f) {
+  std::lock_guard lock(mu_);
+  freeSpace_ = std::move(f);
 }
 
 void Journal::Started(const std::string& key) {
@@ -201,6 +232,15 @@ void Journal::Started(const std::string& key) {
 }
 
 void Journal::Finished(const std::string& key, int status, const Json& answer) {
+  Outcome(key, "done", status, answer);
+}
+
+void Journal::FinishedInDoubt(const std::string& key, int status, const Json& answer) {
+  Outcome(key, "in_doubt", status, answer);
+}
+
+void Journal::Outcome(const std::string& key, const std::string& state, int status,
+                      const Json& answer) {
   std::lock_guard lock(mu_);
   JournalEntry& e = entries_.at(key);
   const int64_t now = EpochNow();
@@ -208,12 +248,12 @@ void Journal::Finished(const std::string& key, int status, const Json& answer) {
   e.State = "in_doubt";
   Append(Json{{"key", key},
               {"hash", e.Hash},
-              {"state", "done"},
+              {"state", state},
               {"status", status},
               {"answer", answer},
               {"at", LocalText(now)},
               {"ts", now}});
-  e.State = "done";
+  e.State = state;
   e.Status = status;
   e.Answer = answer;
   e.FinishedEpoch = now;
@@ -245,13 +285,11 @@ std::optional<JournalEntry> Journal::Find(const std::string& key) const {
 
 std::vector<JournalEntry> Journal::Last(size_t n) const {
   std::lock_guard lock(mu_);
-  std::vector<JournalEntry> all;
-  all.reserve(entries_.size());
-  for (const auto& [key, e] : entries_) all.push_back(e);
-  std::sort(all.begin(), all.end(),
-            [](const JournalEntry& a, const JournalEntry& b) { return a.Order > b.Order; });
-  if (all.size() > n) all.resize(n);
-  return all;
+  std::vector<JournalEntry> last;
+  for (auto it = byOrder_.rbegin(); it != byOrder_.rend() && last.size() < n; ++it) {
+    last.push_back(entries_.at(it->second));
+  }
+  return last;
 }
 
 std::vector<std::string> Journal::InDoubt() const {
@@ -272,70 +310,69 @@ void Journal::Compact() {
   std::lock_guard lock(mu_);
   const int64_t now = EpochNow();
   const int64_t limit = now - static_cast<int64_t>(keepDays_) * 86400;
-  std::vector<const JournalEntry*> kept;
+  const auto dropped = [limit](const JournalEntry& e) {
+    return (e.State == "done" || e.State == "resolved") && e.FinishedEpoch < limit;
+  };
+  const auto line = [](const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  };
+  std::string bytes;
+  for (const auto& [order, key] : byOrder_) {
+    const JournalEntry& e = entries_.at(key);
+    if (e.State == "queued" || dropped(e)) continue;
+    bytes += line({{"key", e.Key},
+                   {"hash", e.Hash},
+                   {"path", e.Path},
+                   {"request", e.Request},
+                   {"state", "started"},
+                   {"at", e.StartedAt},
+                   {"ts", e.StartedEpoch}});
+    // An entry in doubt keeps the outcome the link answered, when it has one.
+    if (e.State == "done" || (e.State == "in_doubt" && e.Status != 0)) {
+      bytes += line({{"key", e.Key},
+                     {"hash", e.Hash},
+                     {"state", e.State},
+                     {"status", e.Status},
+                     {"answer", e.Answer},
+                     {"at", e.FinishedAt},
+                     {"ts", e.FinishedEpoch}});
+    } else if (e.State == "resolved") {
+      bytes += line({{"key", e.Key},
+                     {"hash", e.Hash},
+                     {"state", "resolved"},
+                     {"resolution", e.Resolution},
+                     {"at", e.FinishedAt},
+                     {"ts", e.FinishedEpoch}});
+    }
+  }
+  // The new file is written beside the old one: without room for it (and for the appends that
+  // follow) the old journal stays as it is.
+  const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
+  const uint64_t room = freeSpace_ ? freeSpace_(dir) : FreeBytes(dir.empty() ? "." : dir);
+  const uint64_t needed = bytes.size() + kAppendReserve;
+  if (room < needed) {
+    throw std::runtime_error("the journal '" + path_ + "' is not compacted: " +
+                             std::to_string(room) + " bytes free, " + std::to_string(needed) +
+                             " needed; it stays in use as it is");
+  }
+  int fresh = -1;
+  try {
+    fresh = plat::ReplaceFileKeepingItOpen(path_, bytes);
+  } catch (const plat::Exception& e) {
+    throw std::runtime_error(plat::AnsiToUtf8(e.Message()) +
+                             "; the journal stays in use as it is");
+  }
+  ::close(fd_);
+  fd_ = fresh;
+  needNewline_ = false;
   for (auto it = entries_.begin(); it != entries_.end();) {
-    const JournalEntry& e = it->second;
-    const bool finished = e.State == "done" || e.State == "resolved";
-    if (finished && e.FinishedEpoch < limit) {
+    if (dropped(it->second)) {
+      byOrder_.erase(it->second.Order);
       it = entries_.erase(it);
     } else {
       ++it;
     }
   }
-  for (const auto& [key, e] : entries_) {
-    if (e.State != "queued") kept.push_back(&e);
-  }
-  std::sort(kept.begin(), kept.end(),
-            [](const JournalEntry* a, const JournalEntry* b) { return a->Order < b->Order; });
-  std::string bytes;
-  for (const JournalEntry* e : kept) {
-    const std::string onDisk = e->State == "in_doubt" ? "started" : e->State;
-    bytes += Json{{"key", e->Key},         {"hash", e->Hash},    {"path", e->Path},
-                  {"request", e->Request}, {"state", "started"}, {"at", e->StartedAt},
-                  {"ts", e->StartedEpoch}}
-                 .dump(-1, ' ', false, Json::error_handler_t::replace) +
-             "\n";
-    if (onDisk == "done") {
-      bytes += Json{{"key", e->Key},         {"hash", e->Hash},     {"state", "done"},
-                    {"status", e->Status},   {"answer", e->Answer}, {"at", e->FinishedAt},
-                    {"ts", e->FinishedEpoch}}
-                   .dump(-1, ' ', false, Json::error_handler_t::replace) +
-               "\n";
-    } else if (onDisk == "resolved") {
-      bytes += Json{{"key", e->Key},       {"hash", e->Hash},
-                    {"state", "resolved"}, {"resolution", e->Resolution},
-                    {"at", e->FinishedAt}, {"ts", e->FinishedEpoch}}
-                   .dump(-1, ' ', false, Json::error_handler_t::replace) +
-               "\n";
-    }
-  }
-  const std::string tmp = path_ + ".tmp";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd < 0) Fail("cannot write the journal", tmp);
-  try {
-    WriteAll(fd, bytes, tmp);
-    if (::fsync(fd) != 0) Fail("cannot flush the journal", tmp);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw;
-  }
-  ::close(fd);
-  if (::rename(tmp.c_str(), path_.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    Fail("cannot replace the journal", path_);
-  }
-  const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
-  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  const int fresh = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fresh < 0) Fail("cannot open the journal", path_);
-  ::close(fd_);
-  fd_ = fresh;
-  needNewline_ = false;
   lastCompaction_ = now;
 }
 

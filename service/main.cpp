@@ -102,10 +102,8 @@ int main(int argc, char** argv) {
     signals.detach();
     service.Run();
     return 0;
-  } catch (const plat::Exception& e) {
-    std::cerr << "fiscal-printd: " << e.Message() << "\n";
-  } catch (const std::exception& e) {
-    std::cerr << "fiscal-printd: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "fiscal-printd: " << fpd::FailureText(std::current_exception()) << "\n";
   }
   return 2;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <iostream>
 
 #include "platform/exceptions.h"
 #include "status_page.h"
@@ -62,6 +63,13 @@ const char* DefaultCode(int status) {
   }
 }
 
+Json InDoubtError(const std::string& key, const std::string& why) {
+  return ErrorBody("in_doubt", why +
+                                   "; it may or may not have been printed and is not printed "
+                                   "again: resolve it with POST /v1/journal/" +
+                                   key + "/resolve");
+}
+
 }  // namespace
 
 void Send(httplib::Response& res, int status, const Json& body) {
@@ -78,19 +86,17 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   }
   scheme_ = ToAnsi(Json(options_.Driver.Scheme), "--scheme");
   journal_ = std::make_unique<Journal>(dir + "/journal.jsonl", options_.JournalDays);
-  journal_->Compact();
+  TryCompact();
   session_ = std::make_unique<DriverSession>(options_.Driver);
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,
       [this, interval] {
         session_->Idle(interval);
-        if (std::time(nullptr) - journal_->LastCompaction() >= 86400) {
-          try {
-            journal_->Compact();
-          } catch (const std::exception&) {
-            // Kept as it is; the next day tries again.
-          }
+        // Once a day; a compaction that could not finish is tried again an hour later.
+        const int64_t now = std::time(nullptr);
+        if (now - journal_->LastCompaction() >= 86400 && now - compactTriedAt_ >= 3600) {
+          TryCompact();
         }
       },
       std::min(interval, std::chrono::milliseconds(1000)));
@@ -103,6 +109,17 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   // kept-alive connection waits for the client's delayed acknowledgement.
   http_.set_tcp_nodelay(true);
   Routes();
+}
+
+void Service::TryCompact() {
+  compactTriedAt_ = std::time(nullptr);
+  try {
+    journal_->Compact();
+  } catch (...) {
+    // The journal is intact and appends go on; only its rewrite waits.
+    std::cerr << "fiscal-printd: " << FailureText(std::current_exception())
+              << "; the rewrite is tried again in an hour" << std::endl;
+  }
 }
 
 Service::~Service() {
@@ -170,14 +187,51 @@ bool Service::OnWorker(const std::function<void()>& f) {
   if (!worker_->TrySubmit([f, done] {
         try {
           f();
+          done->set_value();
         } catch (...) {
+          done->set_exception(std::current_exception());
         }
-        done->set_value();
       })) {
     return false;
   }
-  future.wait();
+  // A failure on the worker is the request's: it reaches the exception handler (500 internal).
+  future.get();
   return true;
+}
+
+Outcome RunJournaled(Journal& journal, const std::string& key,
+                     const std::function<Outcome()>& task) {
+  try {
+    journal.Started(key);
+  } catch (...) {
+    journal.Release(key);
+    return Outcome{500, ErrorBody("journal_failed", FailureText(std::current_exception()) +
+                                                        "; nothing was printed")};
+  }
+  Outcome o;
+  try {
+    o = task();
+  } catch (const plat::Exception& ex) {
+    o = Outcome{500, ErrorBody("driver_raised", FailureText(ex))};
+  } catch (...) {
+    o = Outcome{500, ErrorBody("internal", FailureText(std::current_exception()))};
+  }
+  try {
+    if (o.InDoubt) {
+      o.Status = 409;
+      o.Body["error"] = InDoubtError(key, "the printer link could not tell whether a command of "
+                                          "this request ran on the printer")["error"];
+      journal.FinishedInDoubt(key, o.Status, o.Body);
+    } else {
+      journal.Finished(key, o.Status, o.Body);
+    }
+  } catch (...) {
+    o.Body["error"] = ErrorBody("journal_failed", FailureText(std::current_exception()) +
+                                                      "; the request was made, its outcome is "
+                                                      "not recorded")["error"];
+    o.Status = 500;
+  }
+  return o;
 }
 
 void Service::Printing(const httplib::Request& req, httplib::Response& res,
@@ -239,28 +293,16 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   DriverSession* session = session_.get();
   const bool queued = worker_->TrySubmit([=] {
     try {
-      journal->Started(key);
-    } catch (const std::exception& ex) {
-      journal->Release(key);
-      result->set_value(Outcome{
-          500, ErrorBody("journal_failed", std::string(ex.what()) + "; nothing was printed")});
-      return;
+      result->set_value(RunJournaled(*journal, key, [&] {
+        Outcome o = task(*session);
+        // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
+        o.InDoubt = o.InDoubt ||
+                    (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
+        return o;
+      }));
+    } catch (...) {
+      result->set_exception(std::current_exception());
     }
-    Outcome o;
-    try {
-      o = task(*session);
-    } catch (const std::exception& ex) {
-      o = Outcome{500, ErrorBody("driver_raised", ex.what())};
-    }
-    try {
-      journal->Finished(key, o.Status, o.Body);
-    } catch (const std::exception& ex) {
-      o.Body["error"] = ErrorBody("journal_failed", std::string(ex.what()) +
-                                                        "; the request was made, its outcome is "
-                                                        "not recorded")["error"];
-      o.Status = 500;
-    }
-    result->set_value(std::move(o));
   });
   if (!queued) {
     journal_->Release(key);
@@ -277,11 +319,10 @@ void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
     Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
     return;
   }
-  Json b = ErrorBody("in_doubt",
-                     "the service stopped while this request was being printed; it may or may "
-                     "not have been printed and is not printed again: resolve it with POST "
-                     "/v1/journal/" +
-                         e.Key + "/resolve");
+  Json b = InDoubtError(e.Key, e.Status != 0
+                                   ? "the printer link could not tell whether a command of this "
+                                     "request ran on the printer"
+                                   : "the service stopped while this request was being printed");
   b["printer"] = printer;
   b["journal"] = {
       {"key", e.Key}, {"path", e.Path}, {"request", e.Request}, {"startedAt", e.StartedAt}};
@@ -301,8 +342,9 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
     Send(res, 400, ErrorBody(e.Code(), e.what(), e.Field()));
     return;
   }
-  int status = 200;
-  Json answer;
+  // Each way through below sets the answer; one that did not would be a failure, not a success.
+  int status = 500;
+  Json answer = ErrorBody("internal", "the resolution gave no answer");
   const bool ran = OnWorker([&] {
     const auto e = journal_->Find(key);
     if (!e) {
@@ -312,6 +354,7 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
     }
     if (e->State == "resolved") {
       if (e->Resolution.value("printed", !printed) == printed) {
+        status = 200;
         answer = {{"key", key},
                   {"state", "resolved"},
                   {"printed", printed},
@@ -346,6 +389,7 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
       answer = ErrorBody("journal_failed", ex.what());
       return;
     }
+    status = 200;
     answer = {{"key", key},
               {"state", "resolved"},
               {"printed", printed},
@@ -391,14 +435,7 @@ void Service::Routes() {
   };
   http_.set_error_handler(errors);
   http_.set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
-    std::string what = "internal error";
-    try {
-      std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      what = e.what();
-    } catch (...) {
-    }
-    Send(res, 500, ErrorBody("internal", what));
+    Send(res, 500, ErrorBody("internal", FailureText(ep)));
   });
 
   const auto printing = [this](const std::string& path, Prepare prepare) {
@@ -471,7 +508,7 @@ void Service::Routes() {
   });
   http_.Get(R"(/v1/journal/([^/]+))", [this](const Request& req, Response& res) {
     const auto e = journal_->Find(req.matches[1]);
-    if (!e || e->State == "queued") {
+    if (!e) {
       Send(res, 404, ErrorBody("not_found", "no journal entry for that key"));
       return;
     }

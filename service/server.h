@@ -54,6 +54,7 @@ class Service {
   void Resolve(const httplib::Request& req, httplib::Response& res);
   // Runs f on the worker and waits for it; false when the queue is full.
   bool OnWorker(const std::function<void()>& f);
+  void TryCompact();  // on the worker, or before it starts
   httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
 
   ServiceOptions options_;
@@ -63,8 +64,15 @@ class Service {
   std::unique_ptr<Worker> worker_;
   httplib::Server http_;
   int port_ = 0;
+  int64_t compactTriedAt_ = 0;
 };
 
 void Send(httplib::Response& res, int status, const Json& body);
+
+// Runs a printing request's task between its "started" and its outcome in the journal. Every
+// failure becomes an answer with an error code (driver_raised, internal, journal_failed) and is
+// journaled as the outcome.
+Outcome RunJournaled(Journal& journal, const std::string& key,
+                     const std::function<Outcome()>& task);
 
 }  // namespace fpd

@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/support.h"
-#include "platform/testing/hooks.h"
 #include "printer/emulator.h"
 #include "printer/link_frame.h"
+#include "tasks.h"
 
 namespace fpd {
 
@@ -54,6 +55,46 @@ uint64_t FileSize(const std::string& path) {
 
 }  // namespace
 
+// Every command on its way to the printer: what the link reports is kept for the request.
+class DriverSession::Watch final : public plat::PrinterBackend {
+ public:
+  explicit Watch(std::shared_ptr<plat::PrinterBackend> inner) : inner_(std::move(inner)) {}
+  plat::PrinterAnswer Execute(int portNumber, const char* method,
+                              const std::vector<plat::WideString*>& args) override {
+    try {
+      plat::PrinterAnswer a = inner_->Execute(portNumber, method, args);
+      if (a.Result == 0) {
+        std::string why;
+        for (const auto& r : StatusReasons(a.PrinterStatus, a.FiscalStatus)) {
+          why += (why.empty() ? "" : ", ") + r;
+        }
+        std::lock_guard lock(mu_);
+        events_.Refused = std::string("the printer refused ") + method +
+                          (why.empty() ? std::string() : ": " + why);
+      }
+      return a;
+    } catch (const plat::ELinkError& e) {
+      std::lock_guard lock(mu_);
+      if (e.Kind() == plat::LinkFault::InDoubt) events_.InDoubt = true;
+      events_.Failure = FromAnsi(e.Message());
+      throw;
+    }
+  }
+  LinkEvents Take() {
+    std::lock_guard lock(mu_);
+    return std::exchange(events_, LinkEvents{});
+  }
+  LinkEvents Peek() const {
+    std::lock_guard lock(mu_);
+    return events_;
+  }
+
+ private:
+  std::shared_ptr<plat::PrinterBackend> inner_;
+  mutable std::mutex mu_;
+  LinkEvents events_;
+};
+
 std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalStatus) {
   std::vector<std::string> out = plat::link::DecodePrinterStatus(printerStatus);
   for (auto& r : plat::link::DecodeFiscalStatus(fiscalStatus)) out.push_back(std::move(r));
@@ -61,14 +102,17 @@ std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalSt
 }
 
 DriverSession::DriverSession(SessionOptions options) : options_(std::move(options)) {
-  // The driver names its host folder from the executable's path: the state folder plays it.
-  plat::SetExecutablePathForTesting(options_.StateDir + "/fiscal-printd");
+  // The state folder is the driver's host folder.
+  plat::SetHostFolder(options_.StateDir);
   plat::SetMensagemHandler([this](const plat::MensagemCall& c) { return OnDialog(c); });
   package_ = plat::Package::Load(options_.PackagePath);
   try {
-    emulated_ = plat::CurrentPrinterBackend().get() == plat::DefaultEmulator().get();
+    const auto backend = plat::CurrentPrinterBackend();
+    emulated_ = backend.get() == plat::DefaultEmulator().get();
+    watch_ = std::make_shared<Watch>(backend);
+    plat::SetPrinterBackend(watch_);
   } catch (const plat::Exception&) {
-    emulated_ = false;
+    emulated_ = false;  // the first command tells the printer's trouble
   }
   snapshot_ = Json{{"backend", emulated_ ? "emulator" : "serial"},
                    {"reachable", nullptr},
@@ -98,6 +142,11 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
 
 DriverSession::~DriverSession() {
   plat::SetMensagemHandler({});
+  if (watch_) plat::SetPrinterBackend(nullptr);
+}
+
+DriverSession::LinkEvents DriverSession::Link() const {
+  return watch_ ? watch_->Peek() : LinkEvents{};
 }
 
 bool DriverSession::OnDialog(const plat::MensagemCall& call) {
@@ -121,6 +170,7 @@ bool DriverSession::OnDialog(const plat::MensagemCall& call) {
 }
 
 void DriverSession::Begin(std::vector<bool> answers) {
+  if (watch_) watch_->Take();
   answers_.assign(answers.begin(), answers.end());
   capture_ = Capture{};
   capturing_ = true;
@@ -207,8 +257,7 @@ Json DriverSession::Probe() {
     s["reasons"] = Json::array();
     s["documentOpen"] = nullptr;
     s["document"] = nullptr;
-    const auto* pe = dynamic_cast<const plat::Exception*>(&e);
-    s["error"] = pe ? FromAnsi(pe->Message()) : std::string(e.what());
+    s["error"] = FailureText(e);
   }
   if (emulated_) {
     const auto& model = plat::DefaultEmulator()->Model();

@@ -59,6 +59,16 @@ class DriverSession {
   bool Emulated() const { return emulated_; }
   static constexpr size_t kPaperKept = 20000;
 
+  // What the printer link did between Begin and End: a command it left in doubt (it may or may
+  // not have run on the printer), the last failure to reach the printer, and the last command
+  // the printer refused with the reasons its status words give.
+  struct LinkEvents {
+    bool InDoubt = false;
+    std::string Failure;
+    std::string Refused;
+  };
+  LinkEvents Link() const;
+
   // The port a StartImpFiscal call set, for the status queries.
   void SetPort(const plat::AnsiString& portName);
   // A document number the service saw (Nr_Cupom's answer).
@@ -66,10 +76,12 @@ class DriverSession {
 
  private:
   bool OnDialog(const plat::MensagemCall& call);
+  class Watch;
   void CopyPaper();
 
   SessionOptions options_;
   std::unique_ptr<plat::Package> package_;
+  std::shared_ptr<Watch> watch_;  // between the driver and the printer
   plat::TPrinterFiscal control_;  // the service's own control, for status queries only
   bool emulated_ = true;
   bool capturing_ = false;

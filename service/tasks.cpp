@@ -15,11 +15,6 @@ namespace {
 using plat::AnsiString;
 using plat::Variant;
 
-std::string Message(const std::exception& e) {
-  const auto* pe = dynamic_cast<const plat::Exception*>(&e);
-  return pe ? FromAnsi(pe->Message()) : std::string(e.what());
-}
-
 // The calls of one task, the first failure the driver raised, and the answer they make.
 class Steps {
  public:
@@ -33,8 +28,8 @@ class Steps {
       const bool ok = f();
       calls_.push_back(Json{{"entryPoint", name}, {"result", ok}});
       return ok;
-    } catch (const std::exception& e) {
-      raised_ = Message(e);
+    } catch (...) {
+      raised_ = FailureText(std::current_exception());
       calls_.push_back(Json{{"entryPoint", name}, {"raised", raised_}});
       return false;
     }
@@ -330,8 +325,8 @@ Outcome RunSale(DriverSession& session, const Sale& s) {
           Variant untouched;
           return st.P().Get<decltype(::Cancela_Cupom_Imp)>("Cancela_Cupom_Imp")(unused, untouched);
         });
-      } catch (const std::exception& e) {
-        body["cancelError"] = Message(e);
+      } catch (...) {
+        body["cancelError"] = FailureText(std::current_exception());
       }
       body["cancelled"] = cancelled;
     } else {
@@ -376,6 +371,21 @@ bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
 
 }  // namespace
 
+std::string FailureText(const std::exception& e) {
+  const auto* pe = dynamic_cast<const plat::Exception*>(&e);
+  return pe ? FromAnsi(pe->Message()) : std::string(e.what());
+}
+
+std::string FailureText(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return FailureText(e);
+  } catch (...) {
+    return "a failure that names no reason";
+  }
+}
+
 Json ErrorBody(const std::string& code, const std::string& message, const std::string& field) {
   return Json{{"error",
                {{"code", code},
@@ -401,8 +411,8 @@ Task PrepareCall(const EntryPoint& entry, const Json& body) {
       }
       code = "driver_raised";
       body["result"] = call->Entry->Invoke(session.Package(), *call);
-    } catch (const std::exception& e) {
-      raised = Message(e);
+    } catch (...) {
+      raised = FailureText(std::current_exception());
     }
     body["out"] = OutArgs(*call);
     DriverSession::Capture c = session.End();
@@ -550,8 +560,8 @@ Json CancelOpenTicket(DriverSession& session, const std::string& path, const Jso
       const Sale s = DecodeSale(request, "");
       WriteSaleFile(session, s.Items);
     }
-  } catch (const std::exception& e) {
-    out["error"] = Message(e);
+  } catch (...) {
+    out["error"] = FailureText(std::current_exception());
   }
   const bool cancelled = st.Run("Cancela_Cupom_Imp", [&] {
     ArfisOpenArray unused;

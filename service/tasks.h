@@ -3,6 +3,7 @@
 // (RequestError for a bad one); the task returned runs on the worker with the driver session.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -15,10 +16,18 @@ namespace fpd {
 struct Outcome {
   int Status = 200;
   Json Body;
+  // The printer link could not tell whether a command of the request ran, and nothing after
+  // it settled the question: the request needs the till's resolution.
+  bool InDoubt = false;
 };
 using Task = std::function<Outcome(DriverSession&)>;
 
 Json ErrorBody(const std::string& code, const std::string& message, const std::string& field = "");
+
+// The message of a failure as UTF-8: the driver's own text for its exceptions (Windows-1252
+// inside), what() for any other, a fixed text for a throw of something that is no exception.
+std::string FailureText(const std::exception& e);
+std::string FailureText(std::exception_ptr failure);
 
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);

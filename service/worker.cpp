@@ -1,5 +1,7 @@
 #include "worker.h"
 
+#include <iostream>
+
 namespace fpd {
 
 Worker::Worker(size_t limit, Job idle, std::chrono::milliseconds idleEvery)
@@ -39,6 +41,20 @@ bool Worker::Busy() const {
   return busy_;
 }
 
+void Worker::RunGuarded(const Job& job) {
+  // A job answers its own failures; one that escapes it must not end the thread that every
+  // later request waits for.
+  try {
+    job();
+  } catch (const std::exception& e) {
+    ++escaped_;
+    std::cerr << "fiscal-printd: a job of the worker failed: " << e.what() << std::endl;
+  } catch (...) {
+    ++escaped_;
+    std::cerr << "fiscal-printd: a job of the worker failed" << std::endl;
+  }
+}
+
 void Worker::Run() {
   std::unique_lock lock(mu_);
   bool idleDue = true;  // a first status query right at start
@@ -51,7 +67,7 @@ void Worker::Run() {
       jobs_.pop_front();
       busy_ = true;
       lock.unlock();
-      job();
+      RunGuarded(job);
       lock.lock();
       busy_ = false;
       // Once the queue drains, the state the last job left is looked at again.
@@ -62,7 +78,7 @@ void Worker::Run() {
     if (idleDue && idle_) {
       busy_ = true;
       lock.unlock();
-      idle_();
+      RunGuarded(idle_);
       lock.lock();
       busy_ = false;
     }

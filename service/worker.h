@@ -2,6 +2,7 @@
 // an idle task run when nothing has come for a while.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -28,9 +29,12 @@ class Worker {
   size_t Queued() const;
   bool Busy() const;
   size_t Limit() const { return limit_; }
+  // Jobs (and idle runs) that let a failure escape; the worker goes on with the next one.
+  size_t Escaped() const { return escaped_; }
 
  private:
   void Run();
+  void RunGuarded(const Job& job);
 
   const size_t limit_;
   Job idle_;
@@ -40,6 +44,7 @@ class Worker {
   std::deque<Job> jobs_;
   bool busy_ = false;
   bool stopping_ = false;
+  std::atomic<size_t> escaped_{0};
   std::thread thread_;
 };
 

@@ -89,7 +89,7 @@ TEST(Package, LoadRecordsHostFolderAndUnloadClearsTheTexts) {
   EXPECT_EQ(*form, nullptr);
 
   // A second Initialize without Finalize keeps what the first recorded.
-  plat::SetExecutablePathForTesting("/elsewhere/host");
+  plat::SetHostFolder("/elsewhere");
   CALL(host, Initialize)();
   EXPECT_EQ(*dir, host.Dir() + "/");
 
@@ -100,7 +100,7 @@ TEST(Package, LoadRecordsHostFolderAndUnloadClearsTheTexts) {
   // Initialize after Finalize records the folder again.
   CALL(host, Initialize)();
   EXPECT_EQ(*dir, "/elsewhere/");
-  plat::SetExecutablePathForTesting(host.Dir() + "/posHost");
+  plat::SetHostFolder(host.Dir());
 }
 
 TEST(Start, PortNamesAreComparedWholeAndCaseSensitive) {
@@ -247,10 +247,10 @@ TEST(Log, FollowsTheLongFolderAndRaisesWhenItCannotWrite) {
   // A folder with a long name: the log goes there, and DsDirCad names the same folder.
   const std::string longDir = host.Dir() + "/Point of Sale Host With A Long Name";
   std::filesystem::create_directory(longDir);
-  plat::SetExecutablePathForTesting(longDir + "/host");
+  plat::SetHostFolder(longDir);
   CALL(host, ImpFisDebug)("here");
   EXPECT_TRUE(std::filesystem::exists(longDir + "/impdebug1226.txt"));
-  plat::SetExecutablePathForTesting(host.Dir() + "/posHost");
+  plat::SetHostFolder(host.Dir());
 
   host.BreakLog();
   EXPECT_THROW(CALL(host, ImpFisDebug)("lost"), plat::EInOutError);

@@ -157,8 +157,10 @@ int Run(const char* packagePath) {
   Check(PaperHas(paper, "25.00"), "the total is on the paper");
   Check(emu->Model().State() == plat::FiscalPrinterModel::DocState::Idle, "the ticket is closed");
 
-  // The log beside this executable.
-  const plat::AnsiString dir = plat::ExtractFileDir(plat::ExecutablePath());
+  // The log in the host folder, by default this executable's.
+  const plat::AnsiString dir = plat::HostFolder();
+  Check(dir == plat::ExtractFileDir(plat::ExecutablePath()),
+        "the host folder is the executable's by default");
   const plat::AnsiString log =
       dir + "/impdebug" + plat::FormatDateTime("mmyy", plat::Now()) + ".txt";
   Check(plat::FileExists(log), "the log " + log + " exists");

@@ -66,6 +66,17 @@ TEST(OsPaths, ExecutablePathOverrideAndRestore) {
   EXPECT_EQ(ExecutablePath(), real);
 }
 
+TEST(OsPaths, HostFolderDefaultsToTheExecutablesAndFollowsTheHost) {
+  const AnsiString exeDir = ExtractFileDir(ExecutablePath());
+  EXPECT_EQ(HostFolder(), exeDir);
+  SetHostFolder("/var/lib/till/");
+  EXPECT_EQ(HostFolder(), "/var/lib/till");  // no trailing separator
+  SetHostFolder("/");
+  EXPECT_EQ(HostFolder(), "/");
+  SetHostFolder("");
+  EXPECT_EQ(HostFolder(), exeDir);
+}
+
 TEST_F(OsFiles, FileExistsAndDelete) {
   MakeFile("f");
   fs::create_directory(Path("d"));

@@ -33,7 +33,7 @@ DriverHost::DriverHost(bool start) {
   dir_ = made;
   savedFormat_ = plat::FormatSettings();
   plat::FormatSettings() = plat::TFormatSettings{};
-  plat::SetExecutablePathForTesting(dir_ + "/posHost");
+  plat::SetHostFolder(dir_);
   const plat::TDateTime now = FixedNow();
   plat::SetClockForTesting([now] { return now; });
   emulator_ = std::make_shared<plat::FiscalEmulator>();
@@ -55,7 +55,7 @@ DriverHost::~DriverHost() {
   plat::SetMensagemHandler(nullptr);
   plat::SetPrinterBackend(nullptr);
   plat::SetClockForTesting(nullptr);
-  plat::SetExecutablePathForTesting("");
+  plat::SetHostFolder("");
   plat::FormatSettings() = savedFormat_;
   std::error_code ec;
   fs::remove_all(dir_, ec);
