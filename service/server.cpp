@@ -291,15 +291,25 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   auto future = result->get_future();
   Journal* journal = journal_.get();
   DriverSession* session = session_.get();
-  const bool queued = worker_->TrySubmit([=] {
+  const bool sale = req.path == "/v1/sales";
+  const bool queued = worker_->TrySubmit([=, this] {
     try {
-      result->set_value(RunJournaled(*journal, key, [&] {
+      // The service owns the printer: a sale starts on a printer with no document that no
+      // request holds open.
+      const Json before = sale ? Reconcile() : Json(nullptr);
+      Outcome outcome = RunJournaled(*journal, key, [&] {
         Outcome o = task(*session);
         // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
         o.InDoubt = o.InDoubt ||
                     (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
         return o;
-      }));
+      });
+      const Json after = AfterRequest(key, outcome);
+      if (outcome.Body.is_object()) {
+        const Json& stray = after.is_null() ? before : after;
+        if (!stray.is_null()) outcome.Body["strayDocument"] = stray;
+      }
+      result->set_value(std::move(outcome));
     } catch (...) {
       result->set_exception(std::current_exception());
     }
@@ -311,6 +321,63 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   }
   const Outcome o = future.get();
   Send(res, o.Status, o.Body);
+}
+
+Json Service::AfterRequest(const std::string& key, const Outcome& o) {
+  const DriverSession::LinkEvents link = session_->Link();
+  // After a command in doubt or a printer that could not be reached, a document left open is
+  // no request's.
+  if (o.InDoubt || !link.Failure.empty()) return Reconcile();
+  const Json printer = o.Body.is_object() && o.Body.contains("printer") ? o.Body["printer"]
+                                                                       : session_->Probe();
+  if (printer.value("documentOpen", Json(nullptr)) == true) {
+    session_->SetHeldBy(key);
+  } else if (printer.value("documentOpen", Json(nullptr)) == false) {
+    session_->SetHeldBy("");
+  }
+  return nullptr;
+}
+
+Json Service::Reconcile() {
+  const Json printer = session_->Probe();
+  if (printer["documentOpen"] != true) {
+    if (printer["documentOpen"] == false) session_->SetHeldBy("");
+    return nullptr;
+  }
+  if (!session_->HeldBy().empty()) return nullptr;
+  const std::string doc = printer["document"].is_string() ? printer["document"].get<std::string>()
+                                                          : std::string("fiscal");
+  Json record = {{"at", printer["checkedAt"]}, {"document", printer["document"]}};
+  bool cancelled = false;
+  if (doc == "ticket" || doc == "fiscal") {
+    // On a serial line the printer tells only "fiscal": a ticket cancels, an invoice refuses.
+    const Json c = CancelOpenTicket(*session_, "", nullptr);
+    cancelled = c.value("cancelled", false);
+    record["calls"] = c["calls"];
+    if (c.contains("error")) record["error"] = c["error"];
+  }
+  record["cancelled"] = cancelled;
+  record["message"] =
+      cancelled ? "the printer held open a ticket that no request held; it was cancelled"
+                : "the printer holds open a " + doc +
+                      " document that no request held; it cannot be cancelled here and is "
+                      "left for the till to finish";
+  const std::string key = "printer-" + std::to_string(std::time(nullptr)) + "-" +
+                          std::to_string(++strays_);
+  record["key"] = key;
+  try {
+    journal_->Claim(key, "", "/printer/open-document", Json::object(), nullptr);
+    journal_->Started(key);
+    journal_->Finished(key, 200, record);
+  } catch (...) {
+    record["journal"] = FailureText(std::current_exception());
+  }
+  std::cerr << "fiscal-printd: " << record["message"].get<std::string>() << " (journal key "
+            << key << ")" << std::endl;
+  // One left open is reported once; the next sale is refused with the printer's reason.
+  if (!cancelled) session_->SetHeldBy(key);
+  session_->NoteStray(record);
+  return record;
 }
 
 void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {

@@ -55,6 +55,12 @@ class Service {
   // Runs f on the worker and waits for it; false when the queue is full.
   bool OnWorker(const std::function<void()>& f);
   void TryCompact();  // on the worker, or before it starts
+  // On the worker: reads the printer's state and deals with a document no request holds open
+  // (a ticket cancelled, any other reported), journaled and logged; answers what it did, or
+  // null when there was nothing to do.
+  Json Reconcile();
+  // On the worker, after a printing request: who holds a document left open.
+  Json AfterRequest(const std::string& key, const Outcome& o);
   httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
 
   ServiceOptions options_;
@@ -65,6 +71,7 @@ class Service {
   httplib::Server http_;
   int port_ = 0;
   int64_t compactTriedAt_ = 0;
+  int strays_ = 0;
 };
 
 void Send(httplib::Response& res, int status, const Json& body);

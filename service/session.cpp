@@ -2,12 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <ctime>
 #include <fstream>
 #include <utility>
 
 #include "platform/exceptions.h"
+#include "platform/codepage.h"
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/support.h"
@@ -114,6 +117,7 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
   } catch (const plat::Exception&) {
     emulated_ = false;  // the first command tells the printer's trouble
   }
+  if (!emulated_) std::fill(std::begin(counters_), std::end(counters_), -1);
   snapshot_ = Json{{"backend", emulated_ ? "emulator" : "serial"},
                    {"reachable", nullptr},
                    {"checkedAt", nullptr},
@@ -123,7 +127,8 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
                    {"documentOpen", nullptr},
                    {"document", nullptr},
                    {"lastDocumentNumber", nullptr},
-                   {"error", nullptr}};
+                   {"error", nullptr},
+                   {"strayDocument", nullptr}};
   const auto start = package_->Get<decltype(::StartImpFiscal)>("StartImpFiscal");
   Begin({});
   const bool started = start(plat::MakeBundle({{"CDFILIAL", ""},
@@ -218,6 +223,12 @@ void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
   if (!emulated_) snapshot_["lastDocumentNumber"] = lastNumber_;
 }
 
+void DriverSession::NoteStray(const Json& record) {
+  std::lock_guard lock(mu_);
+  stray_ = record;
+  snapshot_["strayDocument"] = stray_;
+}
+
 void DriverSession::CopyPaper() {
   if (!emulated_) return;
   const auto& paper = plat::DefaultEmulator()->Paper();
@@ -288,13 +299,48 @@ Json DriverSession::Probe() {
     }
     s["lastDocumentNumber"] = Number8(now[lastKind_]);
   }
+  if (!emulated_ && called_ && s["reachable"] == true) ReadCounters();
   CopyPaper();
   std::lock_guard lock(mu_);
-  if (!emulated_) s["lastDocumentNumber"] = lastNumber_.empty() ? Json(nullptr) : Json(lastNumber_);
+  if (!emulated_) {
+    s["lastDocumentNumber"] = lastNumber_.empty() ? Json(nullptr) : Json(lastNumber_);
+    if (counters_[0] >= 0 && counters_[1] >= 0) {
+      s["lastDocuments"] = {{"ticket", Number8(counters_[0])}, {"invoiceA", Number8(counters_[1])}};
+    }
+  }
+  s["strayDocument"] = stray_;
   snapshot_ = s;
   called_ = false;
   probedAt_ = std::chrono::steady_clock::now();
   return s;
+}
+
+void DriverSession::ReadCounters() {
+  // The document counters (status mode A): field 2 the last ticket or B/C document completed,
+  // field 4 the last A document completed, 8 digits each. A reply that does not read so
+  // changes nothing.
+  plat::WideString mode = u"A";
+  int now[2] = {-1, -1};
+  try {
+    if (control_.Status(mode) == 0) return;
+    const int fields[2] = {4, 6};  // answer fields 3.. are the reply's fields 1..
+    for (int k = 0; k < 2; ++k) {
+      const std::string f = plat::WideToUtf8(control_.AnswerField(fields[k]).AsWideString());
+      if (f.size() != 8 || f.find_first_not_of("0123456789") != std::string::npos) return;
+      now[k] = std::stoi(f);
+    }
+  } catch (const std::exception&) {
+    return;  // the status query of mode N answered: its state stands
+  }
+  std::lock_guard lock(mu_);
+  // The last document is the one whose counter moved; at start, the ticket or B/C series
+  // unless only A documents were ever completed.
+  int last = counters_[0] < 0 ? (now[0] == 0 && now[1] > 0 ? 1 : 0) : -1;
+  for (int k = 0; k < 2; ++k) {
+    if (counters_[k] >= 0 && now[k] != counters_[k]) last = k;
+    counters_[k] = now[k];
+  }
+  if (last >= 0) lastNumber_ = Number8(now[last]);
 }
 
 void DriverSession::Idle(std::chrono::milliseconds interval) {

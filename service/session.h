@@ -69,6 +69,14 @@ class DriverSession {
   };
   LinkEvents Link() const;
 
+  // The request whose document the printer holds open on purpose (a till finishing it with
+  // entry point calls, an invoice left for the till); empty when none. A document open with
+  // none here is no request's (a command in doubt opened it) and the service deals with it.
+  const std::string& HeldBy() const { return heldBy_; }
+  void SetHeldBy(std::string key) { heldBy_ = std::move(key); }
+  // The last such document the service dealt with, shown in the snapshot as "strayDocument".
+  void NoteStray(const Json& record);
+
   // The port a StartImpFiscal call set, for the status queries.
   void SetPort(const plat::AnsiString& portName);
   // A document number the service saw (Nr_Cupom's answer).
@@ -78,6 +86,7 @@ class DriverSession {
   bool OnDialog(const plat::MensagemCall& call);
   class Watch;
   void CopyPaper();
+  void ReadCounters();  // a serial printer's document counters
 
   SessionOptions options_;
   std::unique_ptr<plat::Package> package_;
@@ -91,6 +100,7 @@ class DriverSession {
   uint64_t logOffset_ = 0;
   bool called_ = true;
   std::chrono::steady_clock::time_point probedAt_{};
+  std::string heldBy_;
 
   mutable std::mutex mu_;  // guards what other threads read
   Json snapshot_;
@@ -98,7 +108,10 @@ class DriverSession {
   size_t paperBase_ = 0;
   size_t paperCopied_ = 0;
   std::string lastNumber_;
-  int counters_[3] = {0, 0, 0};  // ticket, invoice A, invoice C as last seen
+  Json stray_ = nullptr;
+  // As last seen: ticket, invoice A, invoice C (the emulator's); on a serial line ticket or
+  // B/C and A, -1 before the printer told them.
+  int counters_[3] = {0, 0, 0};
   int lastKind_ = 0;
 };
 

@@ -15,6 +15,23 @@ namespace {
 using plat::AnsiString;
 using plat::Variant;
 
+// Why a task did not do all it should, for a person: the driver's own dialog, else what the
+// printer link reported, else the printer's state.
+std::string FailureReason(const Json& dialogs, const DriverSession::LinkEvents& link,
+                          const Json& printer) {
+  for (const auto& d : dialogs) {
+    if (d.value("question", false) == false && !d.value("text", "").empty()) return d["text"];
+  }
+  if (!link.Failure.empty()) return link.Failure;
+  if (!link.Refused.empty()) return link.Refused;
+  std::string why;
+  if (printer.is_object() && printer.contains("reasons")) {
+    for (const auto& r : printer["reasons"]) why += (why.empty() ? "" : ", ") + r.get<std::string>();
+  }
+  if (printer.value("reachable", true) == false) return "the printer does not answer";
+  return why.empty() ? "the driver answered False and the printer reports nothing wrong" : why;
+}
+
 // The calls of one task, the first failure the driver raised, and the answer they make.
 class Steps {
  public:
@@ -48,13 +65,17 @@ class Steps {
   const plat::Package& P() const { return s_.Package(); }
   DriverSession& Session() { return s_; }
 
-  // Ends the capture, asks the printer and completes the answer.
-  Outcome Finish(Json body) {
+  // Ends the capture, asks the printer and completes the answer. A task whose "ok" false is an
+  // answer (the closing: the till stays closed) gives no reason for it.
+  Outcome Finish(Json body, bool falseIsAnswer = false) {
     DriverSession::Capture c = s_.End();
     body["calls"] = calls_;
     body["dialogs"] = std::move(c.Dialogs);
     body["log"] = std::move(c.Log);
     body["printer"] = s_.Probe();
+    if ((!falseIsAnswer || Raised()) && body.value("ok", true) == false) {
+      body["reason"] = FailureReason(body["dialogs"], s_.Link(), body["printer"]);
+    }
     Outcome o;
     if (Raised()) {
       o.Status = 500;
@@ -318,6 +339,8 @@ Outcome RunSale(DriverSession& session, const Sale& s) {
   if (opened && !closed) {
     if (s.Kind == "T") {
       bool cancelled = false;
+      // A status query that answers lets the cancel through after a silent spell.
+      session.Probe();
       try {
         WriteSaleFile(session, sent);
         cancelled = st.RunAnyway("Cancela_Cupom_Imp", [&] {
@@ -547,8 +570,11 @@ Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
       const bool ok = TakeZ(st, c->Scheme, figures);
       z = Json{{"ok", ok}, {"figures", figures}};
     }
-    return st.Finish(Json{
-        {"ok", reopen && !st.Raised()}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}});
+    return st.Finish(Json{{"ok", reopen && !st.Raised()},
+                          {"reopen", reopen},
+                          {"zConfirmed", reduziu},
+                          {"z", z}},
+                     true);
   };
 }
 
@@ -559,6 +585,8 @@ Json CancelOpenTicket(DriverSession& session, const std::string& path, const Jso
     if (path == "/v1/sales") {
       const Sale s = DecodeSale(request, "");
       WriteSaleFile(session, s.Items);
+    } else if (path.empty()) {
+      WriteSaleFile(session, {});
     }
   } catch (...) {
     out["error"] = FailureText(std::current_exception());

@@ -37,8 +37,9 @@ Task PrepareZ(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareClosing(const Json& body, const plat::AnsiString& defaultScheme);
 
 // Cancels the ticket the printer holds open, with the sale file made from the items of the
-// /v1/sales request that opened it (or the sale file already in the host folder for any other
-// request). Answers {"cancelled", "calls", "log", "error"}.
+// /v1/sales request that opened it (the sale file already in the host folder for any other
+// request; an empty one for a ticket no request holds, path ""). Answers {"cancelled", "calls",
+// "log", "error"}.
 Json CancelOpenTicket(DriverSession& session, const std::string& path, const Json& request);
 
 }  // namespace fpd

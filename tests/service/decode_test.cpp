@@ -1,12 +1,19 @@
 // The request decoder and the journal, without a running service.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <future>
+
+#include "platform/exceptions.h"
 #include "service/codec.h"
 #include "service/entry_points.h"
 #include "service/journal.h"
+#include "service/server.h"
 #include "service/tasks.h"
+#include "service/worker.h"
 #include "tests/service/service_process.h"
 
 namespace {
@@ -222,6 +229,85 @@ TEST_F(JournalTest, CompactionDropsOldFinishedEntriesAndKeepsTheInDoubt) {
   EXPECT_FALSE(j.Find("old-done"));
   EXPECT_EQ(j.Find("old-doubt")->State, "in_doubt");
   EXPECT_EQ(j.Find("new-done")->State, "done");
+}
+
+TEST_F(JournalTest, ACompactionThatCannotFinishLeavesTheOldJournalInUse) {
+  {
+    fpd::Journal j(Path(), 30);
+    Run(j, "before", "h");
+    j.SetFreeSpace([](const std::string&) { return uint64_t{4096}; });  // a nearly full disk
+    EXPECT_THROW(j.Compact(), std::runtime_error);
+    Run(j, "no-room", "h");
+    j.SetFreeSpace(nullptr);
+    // The rewrite cannot be created: its temporary's name is taken by a folder.
+    std::filesystem::create_directory(Path() + ".tmp." + std::to_string(::getpid()));
+    EXPECT_THROW(j.Compact(), std::runtime_error);
+    Run(j, "cannot-write", "h");
+    std::filesystem::remove(Path() + ".tmp." + std::to_string(::getpid()));
+    j.Compact();
+    Run(j, "after-compaction", "h");  // appended to the new file
+    // Newest first, the order the requests came in, across the rewrite.
+    std::vector<std::string> keys;
+    for (const auto& e : j.Last(3)) keys.push_back(e.Key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"after-compaction", "cannot-write", "no-room"}));
+  }
+  fpd::Journal j(Path(), 30);
+  for (const char* key : {"before", "no-room", "cannot-write", "after-compaction"}) {
+    EXPECT_EQ(j.Claim(key, "h", "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::Replay)
+        << key;
+  }
+}
+
+TEST_F(JournalTest, ARequestInDoubtOnTheLinkStaysInDoubtWithItsAnswer) {
+  {
+    fpd::Journal j(Path(), 30);
+    ASSERT_EQ(j.Claim("k", "h", "/v1/sales", Json::object(), nullptr), fpd::Journal::Verdict::New);
+    j.Started("k");
+    j.FinishedInDoubt("k", 409, Json{{"ok", false}});
+    EXPECT_EQ(j.Claim("k", "h", "/v1/sales", Json::object(), nullptr),
+              fpd::Journal::Verdict::InDoubt);
+    j.Compact();
+  }
+  fpd::Journal j(Path(), 30);
+  EXPECT_EQ(j.InDoubt(), std::vector<std::string>{"k"});
+  EXPECT_EQ(j.Find("k")->Answer["ok"], false);
+}
+
+// Whatever a task throws, the request gets an error code and the journal its outcome.
+TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
+  struct Case {
+    const char* key;
+    std::function<fpd::Outcome()> task;
+    int status;
+    const char* code;
+  };
+  const Case cases[] = {
+      {"int", []() -> fpd::Outcome { throw 42; }, 500, "internal"},
+      {"std", []() -> fpd::Outcome { throw std::logic_error("bug"); }, 500, "internal"},
+      {"driver", []() -> fpd::Outcome { throw plat::EConvertError("bad value"); }, 500,
+       "driver_raised"},
+      {"doubt", [] { return fpd::Outcome{200, Json{{"ok", false}}, true}; }, 409, "in_doubt"},
+  };
+  fpd::Journal j(Path(), 30);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    ASSERT_EQ(j.Claim(c.key, "h", "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::New);
+    const fpd::Outcome o = fpd::RunJournaled(j, c.key, c.task);
+    EXPECT_EQ(o.Status, c.status);
+    EXPECT_EQ(o.Body["error"]["code"], c.code);
+    EXPECT_FALSE(o.Body["error"]["message"].get<std::string>().empty());
+    EXPECT_EQ(j.Find(c.key)->State, c.status == 409 ? "in_doubt" : "done");
+  }
+}
+
+TEST(Worker, AJobThatThrowsDoesNotEndTheWorker) {
+  fpd::Worker w(8, nullptr, std::chrono::milliseconds(1000));
+  std::promise<void> ran;
+  ASSERT_TRUE(w.TrySubmit([] { throw 7; }));
+  ASSERT_TRUE(w.TrySubmit([] { throw std::runtime_error("x"); }));
+  ASSERT_TRUE(w.TrySubmit([&] { ran.set_value(); }));
+  EXPECT_EQ(ran.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_EQ(w.Escaped(), 2u);
 }
 
 }  // namespace

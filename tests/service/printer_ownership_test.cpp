@@ -1,0 +1,256 @@
+// The service in this process in front of a scripted printer: an emulator behind a backend that
+// can leave a command in doubt, pause, hold a command or answer the document counters, so that
+// the faults of a real line come on cue. The service then owns the printer: a request in doubt
+// stays in doubt, a document no request holds is dealt with, a refusal says why, and the
+// counters come from the printer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/os.h"
+#include "printer/emulator.h"
+#include "service/server.h"
+#include "tests/service/service_process.h"
+
+namespace {
+
+using servicetest::Json;
+using servicetest::TempDir;
+
+// The emulator behind knobs; the service takes it for a serial printer (it is not the default
+// emulator), so the status comes from the status words and the counters from mode A.
+class ScriptedPrinter final : public plat::PrinterBackend {
+ public:
+  std::shared_ptr<plat::FiscalEmulator> emu = std::make_shared<plat::FiscalEmulator>();
+  std::string inDoubtAfterRun;     // this method runs, then its reply is lost in doubt
+  std::string inDoubtWithoutRun;   // this method is lost in doubt and runs at Resume()
+  bool answersCounters = true;     // status mode A answers the counters
+  std::string holdMethod;          // this method waits until Release()
+  std::atomic<bool> holding{false};
+
+  plat::PrinterAnswer Execute(int port, const char* method,
+                              const std::vector<plat::WideString*>& args) override {
+    const std::string m = method;
+    if (m == holdMethod) {
+      std::unique_lock lock(mu_);
+      holding = true;
+      cv_.wait(lock, [this] { return released_; });
+    }
+    if (m == "Status" && !args.empty() && *args[0] == u"A") {
+      if (!answersCounters) return plat::PrinterAnswer{0, 0, 0, {}};
+      std::lock_guard lock(emuMu_);
+      const auto& c = emu->Model().GetCounters();
+      auto n8 = [](int n) {
+        char b[16];
+        std::snprintf(b, sizeof b, "%08d", n);
+        return plat::AnsiToWide(b);
+      };
+      return plat::PrinterAnswer{1, 0, 0, {u"00001", n8(c.LastTicket), n8(c.LastTicket),
+                                           n8(c.LastInvoiceA), n8(c.LastInvoiceA)}};
+    }
+    if (m == inDoubtWithoutRun) {
+      inDoubtWithoutRun.clear();
+      std::lock_guard lock(emuMu_);
+      pending_ = m;
+      pendingPort_ = port;
+      pendingStore_.clear();
+      for (auto* a : args) pendingStore_.push_back(*a);
+      pendingArgs_.clear();
+      for (auto& a : pendingStore_) pendingArgs_.push_back(&a);
+      throw plat::ELinkError("printer link: " + m + ": in doubt, not sent again",
+                             plat::LinkFault::InDoubt);
+    }
+    std::unique_lock lock(emuMu_);
+    plat::PrinterAnswer a = emu->Execute(port, method, args);
+    lock.unlock();
+    if (m == inDoubtAfterRun) {
+      inDoubtAfterRun.clear();
+      throw plat::ELinkError("printer link: " + m + ": in doubt, not sent again",
+                             plat::LinkFault::InDoubt);
+    }
+    return a;
+  }
+  // The printer resumes after its pause and runs the command it held.
+  void Resume() {
+    std::lock_guard lock(emuMu_);
+    if (!pending_.empty()) emu->Execute(pendingPort_, std::exchange(pending_, "").c_str(), pendingArgs_);
+  }
+  bool Open() {
+    std::lock_guard lock(emuMu_);
+    return emu->Model().State() != plat::FiscalPrinterModel::DocState::Idle;
+  }
+  void Release() {
+    std::lock_guard lock(mu_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex emuMu_;
+  std::string pending_;
+  int pendingPort_ = 0;
+  std::vector<plat::WideString> pendingStore_;
+  std::vector<plat::WideString*> pendingArgs_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool released_ = false;
+};
+
+class InProcessService {
+ public:
+  InProcessService(std::shared_ptr<plat::PrinterBackend> printer, const std::string& state)
+      : printer_(std::move(printer)) {
+    plat::SetPrinterBackend(printer_);
+    fpd::ServiceOptions o;
+    o.Port = 0;
+    o.Driver.StateDir = state;
+    o.Driver.PackagePath = ARFIS_PACKAGE_PATH;
+    service_ = std::make_unique<fpd::Service>(o);
+    if (!service_->Bind()) throw std::runtime_error("cannot bind");
+    thread_ = std::thread([this] { service_->Run(); });
+  }
+  ~InProcessService() {
+    service_->Stop();
+    thread_.join();
+    service_.reset();
+    plat::SetPrinterBackend(nullptr);
+  }
+  servicetest::Answer Post(const std::string& path, const Json& body,
+                           const std::string& key) const {
+    httplib::Client c("127.0.0.1", service_->BoundPort());
+    c.set_read_timeout(120, 0);
+    httplib::Headers h;
+    if (!key.empty()) h.emplace("Idempotency-Key", key);
+    return Parse(c.Post(path, h, body.dump(), "application/json"));
+  }
+  servicetest::Answer Get(const std::string& path) const {
+    httplib::Client c("127.0.0.1", service_->BoundPort());
+    c.set_read_timeout(120, 0);
+    return Parse(c.Get(path));
+  }
+
+ private:
+  static servicetest::Answer Parse(const httplib::Result& r) {
+    servicetest::Answer a;
+    if (!r) return a;
+    a.status = r->status;
+    a.body = Json::parse(r->body, nullptr, false);
+    return a;
+  }
+  std::shared_ptr<plat::PrinterBackend> printer_;
+  std::unique_ptr<fpd::Service> service_;
+  std::thread thread_;
+};
+
+class Ownership : public ::testing::Test {
+ protected:
+  TempDir state_;
+  std::shared_ptr<ScriptedPrinter> printer_ = std::make_shared<ScriptedPrinter>();
+  std::unique_ptr<InProcessService> s_ = Start();
+  std::unique_ptr<InProcessService> Start() {
+    return std::make_unique<InProcessService>(printer_, state_.Path());
+  }
+  bool TicketOpen() const { return printer_->Open(); }
+  // The printer's part of the status once the worker has asked the printer since start.
+  Json Printer() const {
+    Json p;
+    for (int i = 0; i < 2000 && (p.is_null() || p["checkedAt"].is_null()); ++i) {
+      if (i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      p = s_->Get("/v1/status").body["printer"];
+    }
+    return p;
+  }
+};
+
+TEST_F(Ownership, ACommandInDoubtLeavesTheRequestInDoubtAndItsTicketIsCancelled) {
+  printer_->inDoubtAfterRun = "OpenTicket";  // the ticket opens, its reply is lost
+  auto a = s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1");
+  ASSERT_EQ(a.status, 409) << a.body.dump();
+  EXPECT_EQ(a.body["error"]["code"], "in_doubt");
+  // The ticket no request holds was cancelled, journaled and reported.
+  EXPECT_EQ(a.body["strayDocument"]["cancelled"], true) << a.body.dump();
+  EXPECT_FALSE(TicketOpen());
+  Json status = s_->Get("/v1/status").body;
+  EXPECT_EQ(status["inDoubt"], Json::array({"doubt-1"}));
+  EXPECT_EQ(status["printer"]["strayDocument"]["cancelled"], true);
+  auto stray = s_->Get("/v1/journal/" + a.body["strayDocument"]["key"].get<std::string>());
+  EXPECT_EQ(stray.body["path"], "/printer/open-document");
+  EXPECT_EQ(s_->Get("/v1/journal/doubt-1").body["state"], "in_doubt");
+
+  // A retry prints nothing and is in doubt, also after a restart, until the till resolves it.
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1").body["error"]["code"],
+            "in_doubt");
+  s_.reset();
+  s_ = Start();
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1").status, 409);
+  const auto r = s_->Post("/v1/journal/doubt-1/resolve", {{"printed", false}}, "");
+  EXPECT_EQ(r.status, 200) << r.body.dump();
+}
+
+TEST_F(Ownership, ATicketOpenedLateByThePrinterIsCancelledBeforeTheNextSale) {
+  // The open is lost in doubt while the printer pauses; it runs when the printer resumes.
+  printer_->inDoubtWithoutRun = "OpenTicket";
+  const auto first = s_->Post("/v1/sales", servicetest::TicketSale("Late"), "late-1");
+  EXPECT_EQ(first.status, 409) << first.body.dump();
+  printer_->Resume();
+  ASSERT_TRUE(TicketOpen());
+  auto next = s_->Post("/v1/sales", servicetest::TicketSale("Next"), "late-2");
+  ASSERT_EQ(next.status, 200) << next.body.dump();
+  EXPECT_EQ(next.body["ok"], true) << next.body.dump();
+  EXPECT_EQ(next.body["strayDocument"]["cancelled"], true) << next.body.dump();
+  EXPECT_EQ(next.body["documentOpen"], false);
+}
+
+TEST_F(Ownership, ADocumentATillHoldsOpenIsLeftAlone) {
+  auto open = s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "call-1");
+  ASSERT_EQ(open.body["result"], true) << open.body.dump();
+  auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Other"), "call-2");
+  EXPECT_EQ(sale.body["ok"], false);
+  EXPECT_FALSE(sale.body.contains("strayDocument")) << sale.body.dump();
+  EXPECT_FALSE(sale.body.value("reason", "").empty()) << sale.body.dump();
+}
+
+TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {
+  printer_->emu->Refuse("SendTicketItem");
+  auto a = s_->Post("/v1/sales", servicetest::TicketSale("Refused"), "refused-1");
+  ASSERT_EQ(a.status, 200) << a.body.dump();
+  EXPECT_EQ(a.body["ok"], false);
+  EXPECT_NE(a.body.value("reason", "").find("SendTicketItem"), std::string::npos)
+      << a.body.dump();
+}
+
+TEST_F(Ownership, TheLastDocumentNumberComesFromThePrinterAtStartAndAfterEachDocument) {
+  ASSERT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("One"), "num-1").body["ok"], true);
+  s_.reset();
+  s_ = Start();
+  EXPECT_EQ(Printer()["lastDocumentNumber"], "00000001");
+  ASSERT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Two"), "num-2").body["ok"], true);
+  EXPECT_EQ(s_->Get("/v1/status").body["printer"]["lastDocumentNumber"], "00000002");
+}
+
+TEST_F(Ownership, AQueuedKeyAnswersItsEntry) {
+  printer_->holdMethod = "OpenTicket";
+  std::thread first([&] { s_->Post("/v1/sales", servicetest::TicketSale("Held"), "held-1"); });
+  while (!printer_->holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::thread second([&] { s_->Post("/v1/sales", servicetest::TicketSale("Queued"), "queued-1"); });
+  servicetest::Answer e;
+  for (int i = 0; i < 2000 && e.status != 200; ++i) {
+    e = s_->Get("/v1/journal/queued-1");
+    if (e.status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(e.status, 200);
+  EXPECT_EQ(e.body["state"], "queued") << e.body.dump();
+  printer_->Release();
+  first.join();
+  second.join();
+}
+
+}  // namespace
