@@ -4,26 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <unordered_map>
 
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/format.h"
 
 namespace fpd {
 
 namespace {
-
-// Unicode code point -> Windows-1252 byte, built from the platform's own table.
-const std::unordered_map<char32_t, char>& CodePage() {
-  static const auto table = [] {
-    std::unordered_map<char32_t, char> t;
-    std::string all(256, '\0');
-    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<char>(i);
-    const plat::WideString wide = plat::AnsiToWide(all);
-    for (int i = 0; i < 256; ++i) t.emplace(wide[static_cast<size_t>(i)], static_cast<char>(i));
-    return t;
-  }();
-  return table;
-}
 
 const char* KindName(const Json& v) {
   return v.type_name();
@@ -49,34 +37,27 @@ Json ParseBody(const std::string& body) {
 plat::AnsiString ToAnsi(const Json& v, const std::string& field) {
   if (!v.is_string()) BadField(field, std::string("expected a string, found ") + KindName(v));
   const std::string& s = v.get_ref<const std::string&>();
-  plat::AnsiString out;
-  out.reserve(s.size());
-  const auto& table = CodePage();
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0;
-    size_t len = 1;
-    if (b < 0x80) {
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F, len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F, len = 3;
-    } else {
-      cp = b & 0x07, len = 4;
-    }
-    if (i + len > s.size()) BadField(field, "the text is not UTF-8");
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    const auto it = table.find(cp);
-    if (it == table.end()) {
+  const plat::WideString wide = plat::Utf8ToWide(s);
+  // The platform's decoder writes '?' for bytes that are not UTF-8: the text would not come
+  // back the same.
+  if (plat::WideToUtf8(wide) != s) BadField(field, "the text is not UTF-8");
+  // It writes '?' too for a character the code page cannot hold (a surrogate pair counts as
+  // one): each '?' that was no '?' names that character.
+  const plat::AnsiString out = plat::WideToAnsi(wide);
+  for (size_t i = 0, w = 0; i < out.size(); ++i) {
+    const bool pair = wide[w] >= 0xD800 && wide[w] <= 0xDBFF && w + 1 < wide.size();
+    const size_t len = pair ? 2 : 1;
+    if (out[i] == '?' && wide[w] != u'?') {
+      const char32_t cp = pair ? 0x10000 + ((wide[w] - 0xD800) << 10) + (wide[w + 1] - 0xDC00)
+                               : wide[w];
       char hex[16];
       std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(cp));
       throw RequestError("unencodable_text", field,
-                         field + ": the character " + s.substr(i, len) + " (" + hex +
+                         field + ": the character " + plat::WideToUtf8(wide.substr(w, len)) +
+                             " (" + hex +
                              ") cannot be printed (it is not in the printer's code page)");
     }
-    out += it->second;
-    i += len;
+    w += len;
   }
   return out;
 }
@@ -113,34 +94,6 @@ double ToDouble(const Json& v, const std::string& field) {
   return d;
 }
 
-namespace {
-
-// Days since 30/12/1899 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468 + 25569;  // 1970-01-01 is day 25569
-}
-
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z -= 25569;
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
-
-}  // namespace
-
 plat::TDateTime ToDate(const Json& v, const std::string& field) {
   if (v.is_number()) return ToDouble(v, field);
   if (!v.is_string()) BadField(field, "expected a date-time text or a number of days");
@@ -154,29 +107,19 @@ plat::TDateTime ToDate(const Json& v, const std::string& field) {
   if (!dateOnly && (got != 7 || (sep != 'T' && sep != ' ') || static_cast<size_t>(n) != s.size())) {
     BadField(field, "expected a date-time \"YYYY-MM-DDTHH:MM:SS\"");
   }
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 || mi > 59 || sec > 59 || h < 0 ||
-      mi < 0 || sec < 0) {
+  if (h > 23 || mi > 59 || sec > 59 || h < 0 || mi < 0 || sec < 0) {
     BadField(field, "not a valid date-time");
   }
-  const double days =
-      static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)));
-  return days + (h * 3600 + mi * 60 + sec) / 86400.0;
+  try {
+    return plat::EncodeDate(y, mo, d) + (h * 3600 + mi * 60 + sec) / 86400.0;
+  } catch (const plat::EConvertError&) {
+    BadField(field, "not a valid date-time");
+  }
 }
 
 std::string DateText(plat::TDateTime dt) {
   if (!std::isfinite(dt) || std::fabs(dt) > 3e6) return std::to_string(dt);
-  auto whole = static_cast<int64_t>(std::floor(dt));
-  auto secs = static_cast<int64_t>(std::llround((dt - static_cast<double>(whole)) * 86400.0));
-  if (secs >= 86400) ++whole, secs -= 86400;
-  int64_t y = 0;
-  unsigned m = 0, d = 0;
-  CivilFromDays(whole, y, m, d);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(y),
-                m, d, static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
-                static_cast<long long>(secs % 60));
-  return buf;
+  return plat::FormatDateTime("yyyy-mm-dd'T'hh:nn:ss", dt);
 }
 
 plat::Variant ToVariant(const Json& v, const std::string& field) {
