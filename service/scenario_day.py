@@ -2,12 +2,14 @@
 """Runs a demo scenario (docs/demo-scenarios.md) through the print service.
 
 Each entry point of the scenario becomes one POST /v1/call/<EntryPoint> with the arguments the
-demo host passes, each with its own Idempotency-Key; the host commands that write host files
-(settings, savefile, removefile) write them into the service's state folder, which is the
-driver's host folder. For each call it shows what the demo host shows: the call, its result
+demo host passes, each with its own Idempotency-Key; the host files the scenario writes
+(settings, savefile) travel in the "hostFiles" of the next call, and the service writes them into
+its state folder, the driver's host folder. For each call it shows what the demo host shows: the call, its result
 and by-reference outputs, the dialogs, the paper printed (with the emulator) and the log lines.
 
-  scenario_day.py --url http://127.0.0.1:8520 --state DIR [--json FILE] [SCENARIO]
+  scenario_day.py --url http://127.0.0.1:8520 [--state DIR] [--json FILE] [SCENARIO]
+
+--state names the service's state folder, where removefile removes a host file already sent.
 
 --json writes the requests of the whole day (path, key and body of each) to FILE as well.
 Uses only Python's standard library and the service's Python client.
@@ -17,7 +19,6 @@ import argparse
 import datetime
 import json
 import os
-import struct
 import sys
 import uuid
 
@@ -26,7 +27,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "cli
 import fiscal_printd  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_SCENARIO = os.path.join(HERE, "..", "scenarios", "default.txt")
+DEFAULT_SCENARIO = os.path.join(HERE, "..", "tools", "scenarios", "default.txt")
 SETTINGS_KEY = 7  # the key with which hosts encipher the settings file's fields
 FIELD_TYPES = {"S": "string", "F": "float", "I": "integer", "B": "boolean", "D": "datetime"}
 
@@ -99,43 +100,8 @@ def parse_cell(field, text):
 
 # ---- the host files the driver reads from its folder -----------------------------------------
 
-def dataset_file_bytes(ds):
-    """A dataset in the dataset file form (docs/dataset-file.md)."""
-    codes = {"string": 0, "integer": 1, "float": 2, "boolean": 3, "datetime": 4}
-    out = bytearray(b"FPDS\r\n\x1a\n") + struct.pack("<HI", 1, len(ds["fields"]))
-    for f in ds["fields"]:
-        name = f["name"].encode("cp1252")
-        out += struct.pack("<H", len(name)) + name
-        out += struct.pack("<BI", codes[f["type"]], f.get("size", 0) if f["type"] == "string" else 0)
-    out += struct.pack("<I", len(ds["rows"]))
-    for row in ds["rows"]:
-        for f, cell in zip(ds["fields"], row):
-            if cell is None:
-                out += b"\x01"
-                continue
-            out += b"\x00"
-            kind = f["type"]
-            if kind == "string":
-                text = str(cell).encode("cp1252")
-                out += struct.pack("<I", len(text)) + text
-            elif kind == "integer":
-                out += struct.pack("<i", int(cell))
-            elif kind == "boolean":
-                out += struct.pack("<B", 1 if cell else 0)
-            else:
-                out += struct.pack("<d", float(cell))
-    return bytes(out)
-
-
-def write_host_file(state, name, data):
-    """Writes a host file whole: a temporary file beside it, renamed over it."""
-    path = os.path.join(state, name)
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-        f.flush()
-        os.fsync(f.fileno())
-    os.replace(tmp, path)
+# The host files the service writes for a call (hostFiles), by their fixed names.
+HOST_FILES = ("cdsVenda.cds", "Quorilo.cds")
 
 
 def cripto(clear, key):
@@ -158,6 +124,7 @@ class Day:
     def __init__(self, client, state, out):
         self.client, self.state, self.out = client, state, out
         self.datasets, self.answers, self.requests = {}, [], []
+        self.host_files = {}  # written by the scenario, sent with the next call
         self.paper_next = 0
         self.calls = self.raised = 0
 
@@ -191,6 +158,13 @@ class Day:
         if value in ("N", "no", "false"):
             return False
         raise ScenarioError(f"'{key}' must be S or N, found '{value}'")
+
+    def host_file(self, name, ds):
+        if name not in HOST_FILES:
+            raise ScenarioError(f"the service writes only the host files {', '.join(HOST_FILES)}; "
+                                f"'{name}' is none of them")
+        self.host_files[name] = {"fields": [dict(f) for f in ds["fields"]],
+                                 "rows": [list(r) for r in ds["rows"]]}
 
     def body(self, name, a):
         """The body of /v1/call/<name> for the scenario's arguments, or None when unknown."""
@@ -264,6 +238,8 @@ class Day:
             raise ScenarioError(f"unknown command or entry point '{name}'")
         if self.answers:
             body["answers"], self.answers = self.answers, []
+        if self.host_files:
+            body["hostFiles"], self.host_files = self.host_files, {}
         key = "day-" + uuid.uuid4().hex
         self.requests.append({"path": "/v1/call/" + name, "key": key, "body": body})
         self.say("> " + raw.strip())
@@ -357,22 +333,24 @@ class Day:
         elif cmd == "savefile":
             if len(t) != 3 or t[1] not in self.datasets:
                 raise ScenarioError("savefile takes a dataset and a file name")
-            write_host_file(self.state, t[2], dataset_file_bytes(self.datasets[t[1]]))
+            self.host_file(t[2], self.datasets[t[1]])
             self.say(f"(host saved {t[2]})")
         elif cmd == "removefile":
             if len(t) != 2:
                 raise ScenarioError("removefile takes a file name")
-            try:
-                os.remove(os.path.join(self.state, t[1]))
-            except FileNotFoundError:
-                pass
+            self.host_files.pop(t[1], None)
+            if self.state:
+                try:
+                    os.remove(os.path.join(self.state, t[1]))
+                except FileNotFoundError:
+                    pass
         elif cmd == "settings":
             a = parse_args(t[1:])
             ds = {"fields": [{"name": "NRECFCAIXA", "type": "string", "size": 40},
                              {"name": "NRSERIEECF", "type": "string", "size": 40}],
                   "rows": [[cripto(a.get("ECF", ""), SETTINGS_KEY),
                             cripto(a.get("SERIE", ""), SETTINGS_KEY)]]}
-            write_host_file(self.state, "Quorilo.cds", dataset_file_bytes(ds))
+            self.host_file("Quorilo.cds", ds)
             self.say("(host wrote its settings file Quorilo.cds)")
         elif cmd == "dump":
             self.say(f"--- {' '.join(t[1:])}: not shown through the service ---\n")
@@ -387,7 +365,7 @@ def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("scenario", nargs="?", default=DEFAULT_SCENARIO)
     p.add_argument("--url", default="http://127.0.0.1:8520")
-    p.add_argument("--state", required=True, help="the service's state folder (--state)")
+    p.add_argument("--state", help="the service's state folder (--state), for removefile")
     p.add_argument("--token", help="the service's bearer token, when it has one")
     p.add_argument("--json", help="also write the requests of the whole day to this file")
     o = p.parse_args(argv)
