@@ -367,6 +367,34 @@ const std::vector<EntryPoint>& EntryPoints() {
   return table;
 }
 
+bool FixedAnswer(const std::string& name) {
+  static const char* const kFixed[] = {"Atu_TotGeral",
+                                       "DataHoraGravacaoUsuarioSWBasicoMFAdicional",
+                                       "Versao_Software_Basico",
+                                       "NumeroOperacoesNaoFiscais",
+                                       "VerificaSerialImp",
+                                       "Sangria",
+                                       "ImprimeMesasAbertas",
+                                       "GeraCatGenerica",
+                                       "Estado_HorVerao",
+                                       "Muda_Horario",
+                                       "Modelo_Impressora",
+                                       "BuscaTotGer",
+                                       "Cupom_Troca",
+                                       "ExportRedZ",
+                                       "DadosUltimaRedZ",
+                                       "Codigo_Nacional_ECF",
+                                       "Estado_Gaveta_Imp",
+                                       "DataMoviFiscal",
+                                       "CarregaRecebimento",
+                                       "CarregaTotalizador",
+                                       "CarregaAliquota"};
+  for (const char* f : kFixed) {
+    if (name == f) return true;
+  }
+  return false;
+}
+
 const EntryPoint* FindEntryPoint(const std::string& name) {
   static const auto index = [] {
     std::map<std::string, const EntryPoint*, std::less<>> m;

@@ -71,6 +71,10 @@ struct CallArgs {
   std::vector<HostFile> Files;
 };
 
+// Whether the entry point answers the same whatever the printer holds (it sends nothing): its
+// False is an answer, never a failure.
+bool FixedAnswer(const std::string& name);
+
 // The entry point of that exact name, or nullptr.
 const EntryPoint* FindEntryPoint(const std::string& name);
 const std::vector<EntryPoint>& EntryPoints();

@@ -30,6 +30,16 @@ Json EntryJson(const JournalEntry& e, bool withAnswer) {
       j["ok"] = e.Answer["result"];
     }
   }
+  // A False that is an answer, not a failure: a fixed-answer entry point, a closing after which
+  // the till stays closed.
+  const std::string call = "/v1/call/";
+  if (j["ok"] == false && e.Status == 200 && !e.Answer.contains("error")) {
+    if (e.Path.rfind(call, 0) == 0 && FixedAnswer(e.Path.substr(call.size()))) {
+      j["answered"] = "False";
+    } else if (e.Path == "/v1/closing" && !e.Answer.contains("reason")) {
+      j["answered"] = "the till stays closed";
+    }
+  }
   if (withAnswer) j["answer"] = e.Answer;
   return j;
 }

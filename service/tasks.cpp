@@ -1,5 +1,6 @@
 #include "tasks.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/codepage.h"
@@ -73,7 +74,11 @@ class Steps {
     body["dialogs"] = std::move(c.Dialogs);
     body["log"] = std::move(c.Log);
     body["printer"] = s_.Probe();
-    if ((!falseIsAnswer || Raised()) && body.value("ok", true) == false) {
+    const Json& dialogs = body["dialogs"];
+    const bool shown = std::any_of(dialogs.begin(), dialogs.end(), [](const Json& d) {
+      return d.value("question", false) == false;
+    });
+    if ((!falseIsAnswer || Raised() || shown) && body.value("ok", true) == false) {
       body["reason"] = FailureReason(body["dialogs"], s_.Link(), body["printer"]);
     }
     Outcome o;

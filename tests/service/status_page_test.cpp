@@ -48,6 +48,9 @@ TEST(StatusPage, BrowserShowsPrinterOperationsAndPaperAfterASale) {
   const Answer sale = service.Post("/v1/sales", TicketSale("Cafe con leche", 12.5), "page-sale-1");
   ASSERT_EQ(sale.status, 200) << sale.body.dump();
 
+  // A False that is the entry point's answer is done, not failed.
+  ASSERT_EQ(service.Post("/v1/call/DadosUltimaRedZ", Json::object(), "page-fixed").status, 200);
+
   const Answer page = service.Get("/");
   ASSERT_EQ(page.status, 200);
   EXPECT_NE(page.headers.find("Content-Type")->second.find("text/html"), std::string::npos);
@@ -63,6 +66,8 @@ TEST(StatusPage, BrowserShowsPrinterOperationsAndPaperAfterASale) {
   EXPECT_NE(journal.find("page-sale-1"), std::string::npos) << journal;
   EXPECT_NE(journal.find("sales (ticket: Cafe con leche)"), std::string::npos) << journal;
   EXPECT_NE(journal.find("ok (200)"), std::string::npos) << journal;
+  EXPECT_NE(journal.find("done: False (200)"), std::string::npos) << journal;
+  EXPECT_EQ(journal.find("failed"), std::string::npos) << journal;
   const std::string paper = Element(dom, "paper");
   EXPECT_NE(paper.find("Cafe con leche"), std::string::npos) << paper;
   EXPECT_NE(paper.find("TIQUE"), std::string::npos) << paper;
