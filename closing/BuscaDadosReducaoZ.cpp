@@ -92,8 +92,7 @@ void CapturaReducaoZ(TfrmArgentina& form, const plat::AnsiString& path) {
 
 ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
   TfrmArgentina& form = arfis::Form();
-  const plat::AnsiString oldFile =
-      plat::HostFolder() + "/" + kArquivoReducaoZ;
+  const plat::AnsiString oldFile = plat::HostFolder() + "/" + kArquivoReducaoZ;
   const plat::AnsiString newFile = DsDirCad + kArquivoReducaoZ;
   try {
     CapturaReducaoZ(form, newFile);

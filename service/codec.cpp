@@ -48,14 +48,13 @@ plat::AnsiString ToAnsi(const Json& v, const std::string& field) {
     const bool pair = wide[w] >= 0xD800 && wide[w] <= 0xDBFF && w + 1 < wide.size();
     const size_t len = pair ? 2 : 1;
     if (out[i] == '?' && wide[w] != u'?') {
-      const char32_t cp = pair ? 0x10000 + ((wide[w] - 0xD800) << 10) + (wide[w + 1] - 0xDC00)
-                               : wide[w];
+      const char32_t cp =
+          pair ? 0x10000 + ((wide[w] - 0xD800) << 10) + (wide[w + 1] - 0xDC00) : wide[w];
       char hex[16];
       std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(cp));
       throw RequestError("unencodable_text", field,
-                         field + ": the character " + plat::WideToUtf8(wide.substr(w, len)) +
-                             " (" + hex +
-                             ") cannot be printed (it is not in the printer's code page)");
+                         field + ": the character " + plat::WideToUtf8(wide.substr(w, len)) + " (" +
+                             hex + ") cannot be printed (it is not in the printer's code page)");
     }
     w += len;
   }

@@ -351,16 +351,15 @@ void Journal::Compact() {
   const uint64_t room = freeSpace_ ? freeSpace_(dir) : FreeBytes(dir.empty() ? "." : dir);
   const uint64_t needed = bytes.size() + kAppendReserve;
   if (room < needed) {
-    throw std::runtime_error("the journal '" + path_ + "' is not compacted: " +
-                             std::to_string(room) + " bytes free, " + std::to_string(needed) +
-                             " needed; it stays in use as it is");
+    throw std::runtime_error("the journal '" + path_ +
+                             "' is not compacted: " + std::to_string(room) + " bytes free, " +
+                             std::to_string(needed) + " needed; it stays in use as it is");
   }
   int fresh = -1;
   try {
     fresh = plat::ReplaceFileKeepingItOpen(path_, bytes);
   } catch (const plat::Exception& e) {
-    throw std::runtime_error(plat::AnsiToUtf8(e.Message()) +
-                             "; the journal stays in use as it is");
+    throw std::runtime_error(plat::AnsiToUtf8(e.Message()) + "; the journal stays in use as it is");
   }
   ::close(fd_);
   fd_ = fresh;

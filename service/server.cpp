@@ -215,8 +215,8 @@ Outcome RunJournaled(Journal& journal, const std::string& key,
     journal.Started(key);
   } catch (...) {
     journal.Release(key);
-    return Outcome{500, ErrorBody("journal_failed", FailureText(std::current_exception()) +
-                                                        "; nothing was printed")};
+    return Outcome{500, ErrorBody("journal_failed",
+                                  FailureText(std::current_exception()) + "; nothing was printed")};
   }
   Outcome o;
   try {
@@ -229,8 +229,9 @@ Outcome RunJournaled(Journal& journal, const std::string& key,
   try {
     if (o.InDoubt) {
       o.Status = 409;
-      o.Body["error"] = InDoubtError(key, "the printer link could not tell whether a command of "
-                                          "this request ran on the printer")["error"];
+      o.Body["error"] = InDoubtError(key,
+                                     "the printer link could not tell whether a command of "
+                                     "this request ran on the printer")["error"];
       journal.FinishedInDoubt(key, o.Status, o.Body);
     } else {
       journal.Finished(key, o.Status, o.Body);
@@ -310,8 +311,8 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       Outcome outcome = RunJournaled(*journal, key, [&] {
         Outcome o = task(*session);
         // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
-        o.InDoubt = o.InDoubt ||
-                    (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
+        o.InDoubt =
+            o.InDoubt || (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
         return o;
       });
       const Json after = AfterRequest(key, outcome);
@@ -338,8 +339,8 @@ Json Service::AfterRequest(const std::string& key, const Outcome& o) {
   // After a command in doubt or a printer that could not be reached, a document left open is
   // no request's.
   if (o.InDoubt || !link.Failure.empty()) return Reconcile();
-  const Json printer = o.Body.is_object() && o.Body.contains("printer") ? o.Body["printer"]
-                                                                       : session_->Probe();
+  const Json printer =
+      o.Body.is_object() && o.Body.contains("printer") ? o.Body["printer"] : session_->Probe();
   if (printer.value("documentOpen", Json(nullptr)) == true) {
     session_->SetHeldBy(key);
   } else if (printer.value("documentOpen", Json(nullptr)) == false) {
@@ -372,8 +373,8 @@ Json Service::Reconcile() {
                 : "the printer holds open a " + doc +
                       " document that no request held; it cannot be cancelled here and is "
                       "left for the till to finish";
-  const std::string key = "printer-" + std::to_string(std::time(nullptr)) + "-" +
-                          std::to_string(++strays_);
+  const std::string key =
+      "printer-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(++strays_);
   record["key"] = key;
   try {
     journal_->Claim(key, "", "/printer/open-document", Json::object(), nullptr);
@@ -382,8 +383,8 @@ Json Service::Reconcile() {
   } catch (...) {
     record["journal"] = FailureText(std::current_exception());
   }
-  std::cerr << "fiscal-printd: " << record["message"].get<std::string>() << " (journal key "
-            << key << ")" << std::endl;
+  std::cerr << "fiscal-printd: " << record["message"].get<std::string>() << " (journal key " << key
+            << ")" << std::endl;
   // One left open is reported once; the next sale is refused with the printer's reason.
   if (!cancelled) session_->SetHeldBy(key);
   session_->NoteStray(record);

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <utility>
 
-#include "platform/exceptions.h"
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/support.h"
@@ -344,7 +344,17 @@ void DriverSession::ReadCounters() {
 }
 
 void DriverSession::Idle(std::chrono::milliseconds interval) {
-  if (called_ || std::chrono::steady_clock::now() - probedAt_ >= interval) Probe();
+  // A printer that does not answer holds the worker for the link's whole wait at every query:
+  // it is asked again after twice the time each time, up to a minute, so that a request rarely
+  // finds the worker waiting for it.
+  auto wait = interval;
+  for (int i = 0; i < silentProbes_ && wait < std::chrono::minutes(1); ++i) wait *= 2;
+  wait = std::min<std::chrono::milliseconds>(
+      wait, std::max<std::chrono::milliseconds>(interval, std::chrono::minutes(1)));
+  if (called_ || std::chrono::steady_clock::now() - probedAt_ >= wait) {
+    const Json s = Probe();
+    silentProbes_ = s["reachable"] == false ? silentProbes_ + 1 : 0;
+  }
 }
 
 Json DriverSession::Snapshot() const {

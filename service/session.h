@@ -49,7 +49,8 @@ class DriverSession {
 
   // Asks the printer its status now and answers the printer's part of /v1/status.
   Json Probe();
-  // The idle task: asks again when a call ran since the last query or the interval passed.
+  // The idle task: asks again when a call ran since the last query or the interval passed
+  // (longer while the printer does not answer).
   void Idle(std::chrono::milliseconds interval);
   // The printer's part of /v1/status as last asked (any thread).
   Json Snapshot() const;
@@ -101,6 +102,7 @@ class DriverSession {
   bool called_ = true;
   std::chrono::steady_clock::time_point probedAt_{};
   std::string heldBy_;
+  int silentProbes_ = 0;  // idle queries in a row the printer did not answer
 
   mutable std::mutex mu_;  // guards what other threads read
   Json snapshot_;

@@ -27,7 +27,8 @@ std::string FailureReason(const Json& dialogs, const DriverSession::LinkEvents& 
   if (!link.Refused.empty()) return link.Refused;
   std::string why;
   if (printer.is_object() && printer.contains("reasons")) {
-    for (const auto& r : printer["reasons"]) why += (why.empty() ? "" : ", ") + r.get<std::string>();
+    for (const auto& r : printer["reasons"])
+      why += (why.empty() ? "" : ", ") + r.get<std::string>();
   }
   if (printer.value("reachable", true) == false) return "the printer does not answer";
   return why.empty() ? "the driver answered False and the printer reports nothing wrong" : why;
@@ -575,11 +576,9 @@ Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
       const bool ok = TakeZ(st, c->Scheme, figures);
       z = Json{{"ok", ok}, {"figures", figures}};
     }
-    return st.Finish(Json{{"ok", reopen && !st.Raised()},
-                          {"reopen", reopen},
-                          {"zConfirmed", reduziu},
-                          {"z", z}},
-                     true);
+    return st.Finish(
+        Json{{"ok", reopen && !st.Raised()}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}},
+        true);
   };
 }
 

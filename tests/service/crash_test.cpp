@@ -88,9 +88,9 @@ TEST(ServiceCrash, KilledDuringSalesOnALossyLinePrintsNothingTwiceAndReportsWhat
   // A printer that keeps the line busy for 30 ms before each reply, as a real one does while
   // it prints (a sale then takes long enough for the kills to fall inside it), and that loses
   // one reply in twenty and one command in twenty, drawn from a fixed seed.
-  PrinterProgram printer(printerDir.Path(), {"--busy", "1", "--busy-ms", "30", "--keepalive-ms",
-                                             "10", "--drop", "0.05", "--lose", "0.05", "--seed",
-                                             "20261208"});
+  PrinterProgram printer(printerDir.Path(),
+                         {"--busy", "1", "--busy-ms", "30", "--keepalive-ms", "10", "--drop",
+                          "0.05", "--lose", "0.05", "--seed", "20261208"});
   auto env = printer.Env();
   env["FISCAL_PRINTER_TIMEOUT_MS"] = "400";  // a lost reply costs little time
   auto start = [&] {

@@ -56,8 +56,8 @@ TEST(RequestDecoder, RefusesBadBodiesNamingTheField) {
        R"({"arParams":[null,{"fields":"x"}]})", "bad_field", "arParams[1].fields"},
       {"bad date-time", "VerificaData", R"({"dtDate":"2026-02-30T10:00:00"})", "bad_field",
        "dtDate"},
-      {"29 February of a common year", "VerificaData", R"({"dtDate":"2023-02-29"})",
-       "bad_field", "dtDate"},
+      {"29 February of a common year", "VerificaData", R"({"dtDate":"2023-02-29"})", "bad_field",
+       "dtDate"},
       {"outside the code page, past the basic plane", "VendaItem",
        R"({"Params":{"NMPROD":"ok \ud83d\ude00"}})", "unencodable_text", "Params.NMPROD"},
       {"a host file that is not one", "Cancela_Cupom_Imp",
@@ -290,7 +290,11 @@ TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
       {"std", []() -> fpd::Outcome { throw std::logic_error("bug"); }, 500, "internal"},
       {"driver", []() -> fpd::Outcome { throw plat::EConvertError("bad value"); }, 500,
        "driver_raised"},
-      {"doubt", [] { return fpd::Outcome{200, Json{{"ok", false}}, true}; }, 409, "in_doubt"},
+      {"doubt",
+       [] {
+         return fpd::Outcome{200, Json{{"ok", false}}, true};
+       },
+       409, "in_doubt"},
   };
   fpd::Journal j(Path(), 30);
   for (const Case& c : cases) {

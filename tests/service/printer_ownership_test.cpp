@@ -30,15 +30,20 @@ using servicetest::TempDir;
 class ScriptedPrinter final : public plat::PrinterBackend {
  public:
   std::shared_ptr<plat::FiscalEmulator> emu = std::make_shared<plat::FiscalEmulator>();
-  std::string inDoubtAfterRun;     // this method runs, then its reply is lost in doubt
-  std::string inDoubtWithoutRun;   // this method is lost in doubt and runs at Resume()
-  bool answersCounters = true;     // status mode A answers the counters
-  std::string holdMethod;          // this method waits until Release()
+  std::string inDoubtAfterRun;    // this method runs, then its reply is lost in doubt
+  std::string inDoubtWithoutRun;  // this method is lost in doubt and runs at Resume()
+  bool answersCounters = true;    // status mode A answers the counters
+  std::string holdMethod;         // this method waits until Release()
   std::atomic<bool> holding{false};
+  std::atomic<bool> silent{false};  // every command fails as a printer that does not answer
+  std::atomic<int> statusQueries{0};
 
   plat::PrinterAnswer Execute(int port, const char* method,
                               const std::vector<plat::WideString*>& args) override {
     const std::string m = method;
+    if (m == "Status") ++statusQueries;
+    if (silent)
+      throw plat::ELinkError("printer link: " + m + ": no answer", plat::LinkFault::Timeout);
     if (m == holdMethod) {
       std::unique_lock lock(mu_);
       holding = true;
@@ -53,8 +58,11 @@ class ScriptedPrinter final : public plat::PrinterBackend {
         std::snprintf(b, sizeof b, "%08d", n);
         return plat::AnsiToWide(b);
       };
-      return plat::PrinterAnswer{1, 0, 0, {u"00001", n8(c.LastTicket), n8(c.LastTicket),
-                                           n8(c.LastInvoiceA), n8(c.LastInvoiceA)}};
+      return plat::PrinterAnswer{
+          1,
+          0,
+          0,
+          {u"00001", n8(c.LastTicket), n8(c.LastTicket), n8(c.LastInvoiceA), n8(c.LastInvoiceA)}};
     }
     if (m == inDoubtWithoutRun) {
       inDoubtWithoutRun.clear();
@@ -81,7 +89,8 @@ class ScriptedPrinter final : public plat::PrinterBackend {
   // The printer resumes after its pause and runs the command it held.
   void Resume() {
     std::lock_guard lock(emuMu_);
-    if (!pending_.empty()) emu->Execute(pendingPort_, std::exchange(pending_, "").c_str(), pendingArgs_);
+    if (!pending_.empty())
+      emu->Execute(pendingPort_, std::exchange(pending_, "").c_str(), pendingArgs_);
   }
   bool Open() {
     std::lock_guard lock(emuMu_);
@@ -106,16 +115,21 @@ class ScriptedPrinter final : public plat::PrinterBackend {
 
 class InProcessService {
  public:
-  InProcessService(std::shared_ptr<plat::PrinterBackend> printer, const std::string& state)
+  InProcessService(std::shared_ptr<plat::PrinterBackend> printer, const std::string& state,
+                   int statusIntervalMs = 5000)
       : printer_(std::move(printer)) {
     plat::SetPrinterBackend(printer_);
     fpd::ServiceOptions o;
     o.Port = 0;
     o.Driver.StateDir = state;
     o.Driver.PackagePath = ARFIS_PACKAGE_PATH;
+    o.StatusIntervalMs = statusIntervalMs;
     service_ = std::make_unique<fpd::Service>(o);
     if (!service_->Bind()) throw std::runtime_error("cannot bind");
     thread_ = std::thread([this] { service_->Run(); });
+    // A stop before the server runs would not reach it.
+    while (!service_->Http().is_running())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ~InProcessService() {
     service_->Stop();
@@ -186,8 +200,9 @@ TEST_F(Ownership, ACommandInDoubtLeavesTheRequestInDoubtAndItsTicketIsCancelled)
   EXPECT_EQ(s_->Get("/v1/journal/doubt-1").body["state"], "in_doubt");
 
   // A retry prints nothing and is in doubt, also after a restart, until the till resolves it.
-  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1").body["error"]["code"],
-            "in_doubt");
+  EXPECT_EQ(
+      s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1").body["error"]["code"],
+      "in_doubt");
   s_.reset();
   s_ = Start();
   EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Doubt"), "doubt-1").status, 409);
@@ -223,8 +238,7 @@ TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {
   auto a = s_->Post("/v1/sales", servicetest::TicketSale("Refused"), "refused-1");
   ASSERT_EQ(a.status, 200) << a.body.dump();
   EXPECT_EQ(a.body["ok"], false);
-  EXPECT_NE(a.body.value("reason", "").find("SendTicketItem"), std::string::npos)
-      << a.body.dump();
+  EXPECT_NE(a.body.value("reason", "").find("SendTicketItem"), std::string::npos) << a.body.dump();
 }
 
 TEST_F(Ownership, TheLastDocumentNumberComesFromThePrinterAtStartAndAfterEachDocument) {
@@ -251,6 +265,21 @@ TEST_F(Ownership, AQueuedKeyAnswersItsEntry) {
   printer_->Release();
   first.join();
   second.join();
+}
+
+// A printer that does not answer is asked less and less often while idle, and a sale still
+// gets its answer.
+TEST_F(Ownership, ASilentPrinterIsAskedLessOftenWhileIdle) {
+  s_.reset();
+  s_ = std::make_unique<InProcessService>(printer_, state_.Path(), 100);
+  printer_->silent = true;
+  const int before = printer_->statusQueries;
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  // Every 100 ms would be some 30 queries; doubling waits give at most 5 (0.1+0.2+0.4+0.8+1.6).
+  EXPECT_LE(printer_->statusQueries - before, 6);
+  printer_->silent = false;
+  auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Back"), "silent-1");
+  EXPECT_EQ(sale.body["ok"], true) << sale.body.dump();
 }
 
 }  // namespace
