@@ -7,6 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -346,6 +349,50 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
   EXPECT_EQ(ErrorCode(s.Post("/v1/sales", sale, "cut")), "resolved");
   EXPECT_TRUE(s.Get("/v1/status").body["inDoubt"].empty());
   EXPECT_TRUE(s.Post("/v1/sales", sale, "next").body["ok"].get<bool>());
+}
+
+// A state folder on a nearly full disk: the journal's rewrite does not fit, the appends do.
+TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
+  TempDir mount;
+  if (std::system(
+          ("mount -t tmpfs -o size=96k tmpfs '" + mount.Path() + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
+  } unmount{mount.Path()};
+  const std::string state = mount.Path() + "/state";
+  std::filesystem::create_directory(state);
+  {
+    std::ofstream out(state + "/journal.jsonl");
+    const std::string pad(400, 'x');
+    for (int i = 0; out.tellp() < 56 * 1024; ++i) {
+      const std::string key = "old-" + std::to_string(i);
+      out << Json{{"key", key},         {"hash", "h"},
+                  {"path", "/v1/x"},    {"request", {{"pad", pad}}},
+                  {"state", "started"}, {"ts", 1}}
+                 .dump()
+          << "\n"
+          << Json{{"key", key},
+                  {"hash", "h"},
+                  {"state", "done"},
+                  {"status", 200},
+                  {"answer", Json::object()},
+                  {"ts", std::time(nullptr)}}
+                 .dump()
+          << "\n";
+    }
+  }
+  {
+    ServiceProcess s(state);
+    EXPECT_EQ(s.Get("/v1/journal/old-0").status, 200);
+    const Answer x = s.Post("/v1/x", Json::object(), "full-disk-x");
+    EXPECT_EQ(x.status, 200) << x.body.dump();
+  }
+  ServiceProcess again(state);
+  EXPECT_EQ(again.Get("/v1/journal/full-disk-x").body["state"], "done");
+  again.Stop();
 }
 
 TEST(ServiceSecurity, TokenOriginsAndBodyLimit) {
