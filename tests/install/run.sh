@@ -144,6 +144,8 @@ if [ -x "$build_dir/bin/fiscal-printd" ]; then
   grep -q -- "--package $libdir/libarfis770.so" <<<"$exec_start" ||
     fail "the unit does not pass the installed package: $exec_start"
   grep -q -- "--listen 127.0.0.1:" <<<"$exec_start" || fail "the unit does not listen on 127.0.0.1"
+  unit_doc=$(sed -n 's/^Documentation=file://p' "$unit")
+  [ -f "$unit_doc" ] || fail "the unit's Documentation= names '$unit_doc', which is not installed"
   # The installed program, as the unit starts it, but on a free port and a folder of its own.
   mkdir -p "$work/printd"
   env -u LD_LIBRARY_PATH FISCAL_PRINTER=emulator "$prefix/bin/fiscal-printd" \
