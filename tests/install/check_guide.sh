@@ -57,22 +57,11 @@ if [ "${2:-}" = "--run" ]; then
   libdir=$(dirname "$(find "$prefix" -name libarfis770.so -print -quit)")
   [ -x "$prefix/bin/fiscal-printd" ] || fail "fiscal-printd was not installed"
 
-  mkdir "$work/state"
-  : >"$work/printd.out"
-  FISCAL_PRINTER=emulator "$prefix/bin/fiscal-printd" --listen 127.0.0.1:0 --state "$work/state" \
-    --package "$libdir/libarfis770.so" >"$work/printd.out" 2>&1 &
-  printd=$!
-  address=""
-  for _ in $(seq 600); do
-    address=$(sed -n 's|^listening on http://||p' "$work/printd.out")
-    [ -n "$address" ] && break
-    kill -0 "$printd" 2>/dev/null || break
-    sleep 0.05
-  done
-  [ -n "$address" ] || {
-    cat "$work/printd.out" >&2
-    fail "the installed fiscal-printd did not start"
-  }
+  # shellcheck source=printd.sh
+  source "$(dirname "${BASH_SOURCE[0]}")/printd.sh"
+  start_printd "$work/printd.out" "$work/state" "$prefix/bin/fiscal-printd" \
+    --package "$libdir/libarfis770.so" || fail "the installed fiscal-printd did not start"
+  address=${printd_url#http://}
 
   # curl as the blocks call it, but an error status fails the block.
   cat >"$work/prelude.sh" <<'PRELUDE'
