@@ -6,14 +6,15 @@
 #   docs/examples/examples.cpp with the same name (between "// [guide:NAME]" and
 #   "// [/guide:NAME]", without its common indentation), and every block is in the guide.
 #
-# check_guide.sh SOURCE_DIR --run BUILD_DIR
+# check_guide.sh SOURCE_DIR --run BUILD_DIR [CXX_COMPILER "CXX_FLAGS"]
 #   Every shell block of README.md and docs/*.md whose fence reads "```sh runnable" runs as
 #   written and succeeds. BUILD_DIR is installed into a temporary prefix, which stands for
 #   /opt/fiscal in the blocks; its programs come first on PATH and PKG_CONFIG_PATH names its
 #   pkg-config files. The installed fiscal-printd serves the emulator on a free port, which stands
-#   for 127.0.0.1:8520, and every curl request must be answered with a success status. Each block
-#   runs in an empty folder of its own holding main.cpp, a host program (the host guide's
-#   examples), under "set -eu".
+#   for 127.0.0.1:8520, and every curl request must be answered with a success status; g++ is
+#   the build's compiler with its flags (a sanitized build's hosts need them). Each block runs in
+#   an empty folder of its own holding main.cpp, a host program (the host guide's examples),
+#   under "set -eu".
 set -euo pipefail
 src=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/fiscal-guide.XXXXXX")
@@ -28,7 +29,9 @@ cleanup() {
 trap cleanup EXIT
 
 if [ "${2:-}" = "--run" ]; then
-  build=${3:?usage: check_guide.sh SOURCE_DIR --run BUILD_DIR}
+  build=${3:?usage: check_guide.sh SOURCE_DIR --run BUILD_DIR [CXX_COMPILER "CXX_FLAGS"]}
+  cxx=${4:-g++}
+  cxx_flags=${5:-}
   unset FISCAL_PRINTER LD_LIBRARY_PATH
   fail() {
     echo "runnable blocks: $*" >&2
@@ -63,11 +66,12 @@ if [ "${2:-}" = "--run" ]; then
     --package "$libdir/libarfis770.so" || fail "the installed fiscal-printd did not start"
   address=${printd_url#http://}
 
-  # curl as the blocks call it, but an error status fails the block.
+  # curl as the blocks call it, but an error status fails the block; g++ with the build's flags.
   cat >"$work/prelude.sh" <<'PRELUDE'
 set -eu
 curl() { command curl --fail-with-body --show-error --max-time 120 "$@"; }
 PRELUDE
+  printf 'g++() { command %q %s "$@"; }\n' "$cxx" "$cxx_flags" >>"$work/prelude.sh"
 
   status=0
   ran=0
