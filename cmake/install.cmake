@@ -111,7 +111,7 @@ if(TARGET fiscal-printd)
   install(CODE "
     set(FISCAL_PRINTD_BIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fiscal-printd\")
     set(FISCAL_PRINTD_PACKAGE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libarfis770.so\")
-    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}\")
+    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}/docs\")
     set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/fiscal-printd.service\")
     message(STATUS \"Installing: \${unit}\")
     configure_file(\"${FISCAL_PRINTD_UNIT_IN}\" \"\${unit}\" @ONLY)
