@@ -75,13 +75,9 @@ int Status(Session& s) {
             << Join(plat::DecodePrinterStatus(a.PrinterStatus), "ready") << "\n"
             << "fiscal status  " << Word(a.FiscalStatus) << ": "
             << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no condition") << "\n";
-  const bool open =
-      a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
-  const auto state = plat::link::StateFromStatus(a);
-  std::cout << "document       "
-            << (state ? plat::link::Describe(*state)
-                      : std::string(open ? "a document is open" : "no document open"))
-            << "\n";
+  const plat::link::Snapshot state =
+      plat::link::Follow({}, plat::Info(plat::Command::Status), {"N"}, a);
+  std::cout << "document       " << plat::link::Describe(state) << "\n";
   return a.Result ? kDone : (Refusal(a), kRefused);
 }
 

@@ -24,6 +24,7 @@
 #include "printer/link_frame.h"
 #include "printer/link_trace.h"
 #include "printer/printer.h"
+#include "printer/status.h"
 
 namespace {
 
@@ -170,6 +171,16 @@ std::string LinkFailure(const std::function<void()>& f) {
   return "(no link error)";
 }
 
+// The kind of the ELinkError raised.
+plat::LinkFault FaultOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const plat::ELinkError& e) {
+    return e.Kind();
+  }
+  return plat::LinkFault::Other;
+}
+
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -287,7 +298,10 @@ TEST(SerialLink, KeepAlivesRestartTheReplyTimerUpToTheOverallLimit) {
       EXPECT_EQ(b.GetStats().KeepAlives, c.keepAlives);
     } else {
       const std::string msg = LinkFailure([&] { Exec(b, "CloseJournal", {u"Z", u"P"}); });
-      EXPECT_TRUE(Has(msg, printer.Path() + ": CloseJournal: busy without an answer for 2000 ms ("))
+      // The Z may have run on the printer: the link never sends it again.
+      EXPECT_TRUE(Has(msg, printer.Path() +
+                               ": CloseJournal: in doubt, not sent again: busy without an "
+                               "answer for 2000 ms ("))
           << msg;
       // It gave up on the signal that passed the limit (or one read with it), not at the end.
       EXPECT_GE(b.GetStats().KeepAlives, 13);
@@ -295,6 +309,113 @@ TEST(SerialLink, KeepAlivesRestartTheReplyTimerUpToTheOverallLimit) {
     }
     EXPECT_EQ(printer.Received().size(), 1u);
     EXPECT_EQ(b.GetStats().Resends, 0);
+  }
+}
+
+TEST(SerialLink, TheOverallLimitBoundsEveryTryOfTheCommandTogether) {
+  // Every try of a status query keeps the printer busy for 900 ms and then gets no answer: the
+  // tries alone would take 4 x 1150 ms, the limit of 1000 ms ends the command in the first.
+  auto clock = std::make_shared<SteppedClock>();
+  FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+    if (got == "NAK") return;
+    for (int i = 0; i < 6; ++i) {
+      clock->Advance(150ms);
+      p.Write("\x12");
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  auto config = ConfigFor(printer, 250);
+  config.Clock = clock;
+  config.TotalTimeoutMs = 1000;
+  plat::SerialBackend b(config);
+  const auto run = [&] { Exec(b, "Status", {u"N"}); };
+  EXPECT_EQ(LinkFailure(run), "printer link " + printer.Path() +
+                                  ": Status: busy without an answer for 1000 ms (6 busy signals)");
+  EXPECT_EQ(printer.Received().size(), 1u);
+  EXPECT_EQ(FaultOf(run), plat::LinkFault::Timeout);
+}
+
+// A printer whose reply to the command under test is lost the first times it comes, and whose
+// non-printing queries answer from a script: the status words and the fields of each mode.
+struct Scripted {
+  uint16_t words = 0;         // the fiscal status word the queries answer
+  AnsiString lastTicket;      // mode A field 2
+  int lose = 1;               // replies of the command lost
+  bool queriesAnswer = true;  // after the first lost reply
+  std::function<void(Scripted&)> ran;  // the command ran: the state it leaves
+};
+
+void Serve(Scripted& s, const char* method, FakePrinter& p, const std::string& got) {
+  const auto frame = link::DecodeCommand(got);
+  if (!frame) return;
+  const plat::CommandInfo* info = plat::FindCommand(frame->Cmd);
+  if (info->Method == std::string(method)) {
+    if (s.ran) s.ran(s);
+    if (s.lose-- > 0) return;
+    p.Write(FakePrinter::Reply(got, s.words, {"00000013"}));
+    return;
+  }
+  if (s.lose < 1 && !s.queriesAnswer) return;
+  const AnsiString mode = frame->Fields.empty() ? "" : frame->Fields[0];
+  if (info->Id == plat::Command::Status && mode == "A")
+    p.Write(FakePrinter::Reply(got, s.words,
+                               {"00041", s.lastTicket, s.lastTicket, "00000003", "00000003",
+                                "00007", "00000", "00000009", "00000000", "00000000",
+                                "00000000"}));
+  else
+    p.Write(FakePrinter::Reply(got, s.words, {"00000012", "261208", "100000", "00041"}));
+}
+
+TEST(SerialLink, ALostReplyIsDecidedFromThePrintersQueriesAlone) {
+  constexpr uint16_t kFiscalOpen = plat::status::kFiscalDocumentOpen | plat::status::kDocumentOpen;
+  constexpr uint16_t kTextOpen = plat::status::kDocumentOpen;
+  struct Case {
+    const char* what;
+    const char* method;
+    std::vector<WideString> args;
+    Scripted printer;
+    const char* failure;  // "" when it answers
+    size_t frames;        // of the command
+  };
+  const auto closes = [](Scripted& s) {
+    s.words = 0;
+    s.lastTicket = "00000013";
+  };
+  const std::vector<Case> cases = {
+      {"closed: the new number is the answer", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, true, closes}, "", 1},
+      {"not closed: sent again", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, true, nullptr}, "", 2},
+      {"never told", "CloseTicket", {}, {kFiscalOpen, "00000012", 4, true, nullptr},
+       "CloseTicket: no answer (4 tries, 200 ms each; the printer's queries show it did not run)", 4},
+      {"a text line", "SendNoFiscalText", {u"----"}, {kTextOpen, "00000012", 1, true, nullptr},
+       "SendNoFiscalText: in doubt, not sent again: the printer does not report whether a "
+       "non-fiscal text line printed", 1},
+      {"no query answers", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, false, closes},
+       "CloseTicket: in doubt, not sent again: the status query after a lost reply: no answer "
+       "(4 tries, 200 ms each)", 1},
+  };
+  for (Case c : cases) {
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      Serve(c.printer, c.method, p, got);
+    });
+    auto config = ConfigFor(printer, 200);
+    config.ReadStateFirst = true;
+    plat::SerialBackend b(config);
+    std::vector<WideString> args = c.args;
+    plat::PrinterAnswer answer;
+    const std::string msg = LinkFailure([&] { answer = Exec(b, c.method, args); });
+    if (*c.failure == 0) {
+      EXPECT_EQ(msg, "(no link error)") << c.what;
+      EXPECT_EQ(answer.Fields, std::vector<WideString>{u"00000013"}) << c.what;
+    } else {
+      const std::string expected = "printer link " + printer.Path() + ": " + c.failure;
+      EXPECT_EQ(msg.substr(0, expected.size()), expected) << c.what;
+    }
+    size_t frames = 0;
+    for (const auto& r : printer.Received()) {
+      const auto f = link::DecodeCommand(r);
+      frames += f && plat::FindCommand(f->Cmd)->Method == std::string(c.method);
+    }
+    EXPECT_EQ(frames, c.frames) << c.what;
   }
 }
 
