@@ -46,6 +46,8 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
       {"trace Nothing", 2, "no printer command 'Nothing'"},
       {"--device /nonexistent/tty status", 3, "printer link /nonexistent/tty: Status: cannot"},
       {"--device /nonexistent/tty trace Status N", 3, "/nonexistent/tty: Status: cannot open"},
+      {"probe", 0, "frame layout and checksum               not checked"},
+      {"--device /nonexistent/tty probe", 3, "/nonexistent/tty: Status: cannot open"},
   };
   for (const Case& c : cases) {
     const Ctl r = RunCtl(c.args);
@@ -82,6 +84,14 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
             std::string::npos);
   const Ctl status = RunCtl("--device " + pty + " status");
   EXPECT_EQ(status.status, 0) << status.out;
+  // The self-description names every field, and the frames it came in confirm the framing.
+  const Ctl probe = RunCtl("--device " + pty + " probe");
+  EXPECT_EQ(probe.status, 0) << probe.out;
+  for (const char* part :
+       {"status request P (printer characteristics): printer status 0000", "\n  tax number ",
+        "\n  last Z closing ", "frame layout and checksum               confirmed",
+        "status request command byte 0x2A        confirmed"})
+    EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
   kill(emu, SIGTERM);
   int st = 0;
   waitpid(emu, &st, 0);
