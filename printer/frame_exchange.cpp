@@ -81,15 +81,16 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
   keepAlives_ = 0;
 
   auto overLimit = [&] {
-    return Failed(keepAlives_ > 0 ? "busy without an answer for " +
-                                        std::to_string(timing_.TotalTimeoutMs) + " ms (" +
-                                        std::to_string(keepAlives_) + " busy signals)"
-                                  : "no answer within the command's limit of " +
-                                        std::to_string(timing_.TotalTimeoutMs) + " ms",
+    return Failed(keepAlives_ > 0
+                      ? "busy without an answer for " + std::to_string(timing_.TotalTimeoutMs) +
+                            " ms (" + std::to_string(keepAlives_) + " busy signals)"
+                      : "no answer within the command's limit of " +
+                            std::to_string(timing_.TotalTimeoutMs) + " ms",
                   LinkFault::Timeout, sent > 0);
   };
   auto send = [&](std::string_view bytes) -> std::optional<ExchangeResult> {
-    const LineResult ready = port_.WaitReady(timing_.Flow, std::min(giveUp, time_.After(timing_.TimeoutMs)));
+    const LineResult ready =
+        port_.WaitReady(timing_.Flow, std::min(giveUp, time_.After(timing_.TimeoutMs)));
     if (ready.What == LineResult::End::Gone)
       return Failed("device gone (" + ready.Why + ")", LinkFault::Other, sent > 0);
     if (ready.What == LineResult::End::TimedOut)
@@ -152,9 +153,9 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         ++badReplies;
         if (sent >= tries) {
           if (once) return lost("repeated damaged replies");
-          return Failed("repeated bad checksums (" + std::to_string(badReplies) +
-                            " damaged replies)",
-                        LinkFault::Other, true);
+          return Failed(
+              "repeated bad checksums (" + std::to_string(badReplies) + " damaged replies)",
+              LinkFault::Other, true);
         }
         ++sent;
         ++counters_.NaksSent;
@@ -168,16 +169,18 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         if (nak) ++counters_.NaksReceived, ++naks;
         if (!nak && partial_) ++badReplies;
         if (once)
-          return lost(nak ? "the printer refused the frame" : partial_ ? "a damaged reply" : "no answer");
+          return lost(nak        ? "the printer refused the frame"
+                      : partial_ ? "a damaged reply"
+                                 : "no answer");
         if (sent >= tries) {
           if (naks > 0)
             return Failed("repeated bad checksums (the printer refused the frame " +
                               std::to_string(naks) + " times)",
                           LinkFault::Other, true);
           if (badReplies > 0)
-            return Failed("repeated bad checksums (" + std::to_string(badReplies) +
-                              " damaged replies)",
-                          LinkFault::Other, true);
+            return Failed(
+                "repeated bad checksums (" + std::to_string(badReplies) + " damaged replies)",
+                LinkFault::Other, true);
           ExchangeResult r = Failed("no answer (" + std::to_string(sent) + " tries, " +
                                         std::to_string(timing_.TimeoutMs) + " ms each)",
                                     LinkFault::Timeout, true);

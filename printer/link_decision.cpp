@@ -377,7 +377,8 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       case Command::OpenCashDrawer:
         return cannot("the printer does not report whether the drawer opened");
       default:
-        if (IsSubtotal(c.Id)) return cannot("the printer does not report whether the subtotal printed");
+        if (IsSubtotal(c.Id))
+          return cannot("the printer does not report whether the subtotal printed");
         return cannot("no printer query tells whether " + std::string(c.Method) + " ran");
     }
   }
@@ -397,11 +398,10 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       const bool fiscal = c.Id != Command::OpenNoFiscal;
       const char kind = KindOpened(c, fields);
       if (!after.Kind) return cannot("the kind of the document open does not read");
-      const bool letterOk = c.Id != Command::OpenInvoice ||
-                            (after.Letter && Field(fields, 2).size() == 1 &&
-                             *after.Letter == fields[2][0]);
-      if (fiscal == isFiscal && *after.Kind == kind && letterOk &&
-          (!fiscal || after.Items == 0))
+      const bool letterOk =
+          c.Id != Command::OpenInvoice ||
+          (after.Letter && Field(fields, 2).size() == 1 && *after.Letter == fields[2][0]);
+      if (fiscal == isFiscal && *after.Kind == kind && letterOk && (!fiscal || after.Items == 0))
         return took();
       return cannot("another document than the one opened is open");
     }
@@ -427,7 +427,8 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
         if (!before.LastTicket || !before.LastA || !after.LastTicket || !after.LastA)
           return cannot("the printer's document numbers do not read");
         if (!wasOpen) return cannot("no document was open before the cancel");
-        const bool sameNumbers = before.LastTicket == after.LastTicket && before.LastA == after.LastA;
+        const bool sameNumbers =
+            before.LastTicket == after.LastTicket && before.LastA == after.LastA;
         if (!isOpen && sameNumbers) return took();
         if (isOpen && sameNumbers) return didNot();
         return cannot("a document number moved");

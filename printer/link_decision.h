@@ -39,8 +39,8 @@ constexpr unsigned kReadsTotals = kReadsItems | kReadsGross | kReadsPaid;
 // from a reply since; an empty one is not known.
 struct Snapshot {
   std::optional<uint16_t> PrinterWord, FiscalWord;  // of the latest reply
-  std::optional<char> Kind;    // mode D: 'K', 'T', 'O', 'H', 'M'; 0 when nothing is open
-  std::optional<char> Letter;  // mode D: 'N', 'A', 'B', 'C'
+  std::optional<char> Kind;           // mode D: 'K', 'T', 'O', 'H', 'M'; 0 when nothing is open
+  std::optional<char> Letter;         // mode D: 'N', 'A', 'B', 'C'
   std::optional<long> LastTicket;     // mode A 2: last ticket or B/C document completed
   std::optional<long> LastA;          // mode A 4: last A document completed
   std::optional<long> LastNonFiscal;  // mode A 6

@@ -103,8 +103,9 @@ void CheckField(std::string_view method, size_t index, const AnsiString& field) 
     if (!Forbidden(c)) continue;
     const std::string byte = "0x" + HexWord(c).substr(2);
     throw ELinkError("the printer link cannot send " + std::string(method) + ": field " +
-                     std::to_string(index) + " holds the control byte " + byte + " at position " +
-                     std::to_string(i + 1), LinkFault::Refused);
+                         std::to_string(index) + " holds the control byte " + byte +
+                         " at position " + std::to_string(i + 1),
+                     LinkFault::Refused);
   }
 }
 
@@ -112,10 +113,12 @@ std::string EncodeCommand(uint8_t seq, std::string_view method,
                           const std::vector<AnsiString>& fields) {
   const CommandInfo* info = FindCommand(method);
   if (info == nullptr)
-    throw ELinkError("the printer link has no command for the method " + std::string(method), LinkFault::Refused);
+    throw ELinkError("the printer link has no command for the method " + std::string(method),
+                     LinkFault::Refused);
   if (fields.size() != info->Fields)
     throw ELinkError("the printer link sends " + std::to_string(info->Fields) + " fields with " +
-                     std::string(method) + ", not " + std::to_string(fields.size()), LinkFault::Refused);
+                         std::string(method) + ", not " + std::to_string(fields.size()),
+                     LinkFault::Refused);
   for (size_t i = 0; i < fields.size(); ++i) CheckField(method, i + 1, fields[i]);
   std::string frame;
   frame += static_cast<char>(kStx);

@@ -101,8 +101,7 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   const std::string name = method ? method : "";
   const CommandInfo* info = link::FindCommand(name);
   if (info == nullptr)
-    throw ELinkError("the printer link has no command for the method " + name,
-                     LinkFault::Refused);
+    throw ELinkError("the printer link has no command for the method " + name, LinkFault::Refused);
   std::vector<AnsiString> fields;
   fields.reserve(args.size());
   for (const WideString* a : args) fields.push_back(a ? WideToAnsi(*a) : AnsiString());

@@ -4,8 +4,9 @@
 // changes what the printer holds is never sent again blindly: after a lost reply the link asks
 // the printer's non-printing queries whether it ran (printer/link_decision.h), sends it again
 // only when it did not, and otherwise raises ELinkError of kind InDoubt naming what it could not
-// tell. docs/printer-link.md describes the link and its configuration. A SerialBackend takes one command at a time, also
-// from several controls and threads; its statistics may be read from any thread.
+// tell. docs/printer-link.md describes the link and its configuration. A SerialBackend takes one
+// command at a time, also from several controls and threads; its statistics may be read from any
+// thread.
 #pragma once
 
 #include <chrono>
@@ -19,11 +20,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/exceptions.h"
 #include "printer/api.h"
 #include "printer/backend.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
-#include "platform/exceptions.h"
 
 namespace plat {
 

@@ -48,7 +48,8 @@ void SerialPort::Open(const std::string& device, int baud, FlowControl flow) {
     ReleaseDevice(fd.Get());
     throw ELinkError(what, LinkFault::BadSettings);
   };
-  if (!SupportedBaud(baud)) fail("cannot set " + std::to_string(baud) + " baud 8N1 (unsupported rate)");
+  if (!SupportedBaud(baud))
+    fail("cannot set " + std::to_string(baud) + " baud 8N1 (unsupported rate)");
   if (!MakeRawSerialLine(fd.Get(), baud, flow))
     fail("cannot set " + std::to_string(baud) + " baud 8N1 (" + ErrnoText(errno) + ")");
   if (flow == FlowControl::DtrDsr) {

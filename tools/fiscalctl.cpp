@@ -1,7 +1,8 @@
 // fiscalctl: the fiscal printer from the command line, for an integrator at a till: the
 // printer's status decoded, its self-description (probe), an X reading, its clock read or set,
-// and one command with every frame on the line shown. It goes through the same backends as the driver package: the one
-// FISCAL_PRINTER names (with the FISCAL_PRINTER_* line settings), or the serial line to
+// and one command with every frame on the line shown. It goes through the same backends as the
+// driver package: the one FISCAL_PRINTER names (with the FISCAL_PRINTER_* line settings), or the
+// serial line to
 // --device.
 #include <algorithm>
 #include <cstdio>
@@ -199,8 +200,8 @@ int Probe(Session& s) {
                 << (i < a.Fields.size() ? Field(a, i) : "(not answered)") << "\n";
     }
     if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
-      const bool open = a.FiscalStatus & (plat::status::kDocumentOpen |
-                                          plat::status::kFiscalDocumentOpen);
+      const bool open =
+          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
       const std::string kind = Field(a, 0);
       modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
       openMismatch = open != modeDTold && open;
@@ -226,8 +227,8 @@ int Probe(Session& s) {
   verdict("mode letters and reply fields",
           fieldsAsDocumented == static_cast<int>(ProbeModes().size())
               ? "agree: every mode answered the documented number of fields"
-              : "differ: " + std::to_string(static_cast<int>(ProbeModes().size()) -
-                                            fieldsAsDocumented) +
+              : "differ: " +
+                    std::to_string(static_cast<int>(ProbeModes().size()) - fieldsAsDocumented) +
                     " modes answered another number of fields than documented");
   verdict("refusal bits of the fiscal status",
           refusalOnQuery ? "doubtful: a status request, always allowed, read as refused"

@@ -9,7 +9,6 @@
 #include <ostream>
 #include <string>
 
-
 namespace plat {
 
 struct LinkServerOptions {

@@ -99,10 +99,11 @@ TEST(LinkDecision, EveryCommandOfADayIsFoundRunWithItsAnswerOrFoundNotRun) {
         << step.method;
 
     // Not run: never found run; found not run wherever some query can tell.
-    const Decision without = plat::link::Decide(before, ReadOn(m, after, *info), *info, step.fields);
+    const Decision without =
+        plat::link::Decide(before, ReadOn(m, after, *info), *info, step.fields);
     EXPECT_EQ(without.What, step.ran == O::TookEffect || step.ran == O::AnswerLost ? O::DidNot
-                            : step.method == std::string("SendNoFiscalText")        ? O::CannotTell
-                                                                                    : step.ran)
+                            : step.method == std::string("SendNoFiscalText")       ? O::CannotTell
+                                                                                   : step.ran)
         << step.method << ": " << without.Reason;
 
     const plat::PrinterAnswer answer = Exec(m, step.method, step.fields);
@@ -116,8 +117,8 @@ TEST(LinkDecision, EveryCommandOfADayIsFoundRunWithItsAnswerOrFoundNotRun) {
     } else {
       EXPECT_FALSE(d.Reason.empty()) << step.method;
     }
-    followed = plat::link::Follow(plat::link::Overlay(followed, before), *info, step.fields,
-                                  answer);
+    followed =
+        plat::link::Follow(plat::link::Overlay(followed, before), *info, step.fields, answer);
   }
 }
 

@@ -338,10 +338,10 @@ TEST(SerialLink, TheOverallLimitBoundsEveryTryOfTheCommandTogether) {
 // A printer whose reply to the command under test is lost the first times it comes, and whose
 // non-printing queries answer from a script: the status words and the fields of each mode.
 struct Scripted {
-  uint16_t words = 0;         // the fiscal status word the queries answer
-  AnsiString lastTicket;      // mode A field 2
-  int lose = 1;               // replies of the command lost
-  bool queriesAnswer = true;  // after the first lost reply
+  uint16_t words = 0;                  // the fiscal status word the queries answer
+  AnsiString lastTicket;               // mode A field 2
+  int lose = 1;                        // replies of the command lost
+  bool queriesAnswer = true;           // after the first lost reply
   std::function<void(Scripted&)> ran;  // the command ran: the state it leaves
 };
 
@@ -360,8 +360,7 @@ void Serve(Scripted& s, const char* method, FakePrinter& p, const std::string& g
   if (info->Id == plat::Command::Status && mode == "A")
     p.Write(FakePrinter::Reply(got, s.words,
                                {"00041", s.lastTicket, s.lastTicket, "00000003", "00000003",
-                                "00007", "00000", "00000009", "00000000", "00000000",
-                                "00000000"}));
+                                "00007", "00000", "00000009", "00000000", "00000000", "00000000"}));
   else
     p.Write(FakePrinter::Reply(got, s.words, {"00000012", "261208", "100000", "00041"}));
 }
@@ -382,21 +381,42 @@ TEST(SerialLink, ALostReplyIsDecidedFromThePrintersQueriesAlone) {
     s.lastTicket = "00000013";
   };
   const std::vector<Case> cases = {
-      {"closed: the new number is the answer", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, true, closes}, "", 1},
-      {"not closed: sent again", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, true, nullptr}, "", 2},
-      {"never told", "CloseTicket", {}, {kFiscalOpen, "00000012", 4, true, nullptr},
-       "CloseTicket: no answer (4 tries, 200 ms each; the printer's queries show it did not run)", 4},
-      {"a text line", "SendNoFiscalText", {u"----"}, {kTextOpen, "00000012", 1, true, nullptr},
+      {"closed: the new number is the answer",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, true, closes},
+       "",
+       1},
+      {"not closed: sent again",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, true, nullptr},
+       "",
+       2},
+      {"never told",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 4, true, nullptr},
+       "CloseTicket: no answer (4 tries, 200 ms each; the printer's queries show it did not run)",
+       4},
+      {"a text line",
+       "SendNoFiscalText",
+       {u"----"},
+       {kTextOpen, "00000012", 1, true, nullptr},
        "SendNoFiscalText: in doubt, not sent again: the printer does not report whether a "
-       "non-fiscal text line printed", 1},
-      {"no query answers", "CloseTicket", {}, {kFiscalOpen, "00000012", 1, false, closes},
+       "non-fiscal text line printed",
+       1},
+      {"no query answers",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, false, closes},
        "CloseTicket: in doubt, not sent again: the status query after a lost reply: no answer "
-       "(4 tries, 200 ms each)", 1},
+       "(4 tries, 200 ms each)",
+       1},
   };
   for (Case c : cases) {
-    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
-      Serve(c.printer, c.method, p, got);
-    });
+    FakePrinter printer(
+        [&](FakePrinter& p, const std::string& got) { Serve(c.printer, c.method, p, got); });
     auto config = ConfigFor(printer, 200);
     config.ReadStateFirst = true;
     plat::SerialBackend b(config);
