@@ -10,6 +10,18 @@ namespace plat::link {
 
 namespace {
 
+// The places of the fields StateFromStatus reads in a status answer (0 is AnswerField_3).
+namespace status_field {
+constexpr size_t kDocument = 2;
+constexpr size_t kNumber = 3;
+constexpr size_t kLines = 4;
+constexpr size_t kAmount = 5;
+constexpr size_t kPaid = 6;
+constexpr size_t kXNumber = 7;
+constexpr size_t kZNumber = 8;
+constexpr size_t kCount = 9;
+}  // namespace status_field
+
 // A whole number of digits only ("00000012", "3"), or nothing.
 std::optional<int> Count(const AnsiString& s) {
   if (s.empty() || s.size() > 9) return std::nullopt;

@@ -20,6 +20,7 @@
 #include "printer/backend.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/wire.h"
 
 namespace plat {
 
@@ -162,7 +163,8 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   std::string device_;
   uint8_t seq_;
   std::set<std::string> asked_;  // devices whose printer was asked for its last number
-  std::map<std::string, link::PrinterState> states_;  // the printer's state per device
+  std::map<std::string, link::PrinterState> states_;     // the printer's state per device
+  std::map<std::string, wire::Translator> translators_;  // the control's translation per device
   // Devices whose printer's status tells no document state: not asked before each command.
   std::set<std::string> untold_;
   std::string stopped_;  // why the printer stopped answering; empty while it answers
