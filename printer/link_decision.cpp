@@ -27,11 +27,11 @@ constexpr size_t kItems = 0, kGross = 1, kPaid = 3;
 bool FiscalOpen(uint16_t fiscal) {
   return fiscal & status::kFiscalDocumentOpen;
 }
-bool AnyOpen(uint16_t fiscal) {
-  return fiscal & (status::kFiscalDocumentOpen | status::kDocumentOpen);
-}
 bool NonFiscalOpen(uint16_t fiscal) {
-  return AnyOpen(fiscal) && !FiscalOpen(fiscal);
+  return fiscal & status::kNonFiscalOpen;
+}
+bool AnyOpen(uint16_t fiscal) {
+  return fiscal & (status::kFiscalDocumentOpen | status::kDocumentOpen | status::kNonFiscalOpen);
 }
 
 AnsiString Text(const PrinterAnswer& a, size_t i) {

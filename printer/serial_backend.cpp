@@ -101,29 +101,35 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   const std::string name = method ? method : "";
   const CommandInfo* info = link::FindCommand(name);
   if (info == nullptr)
-    throw ELinkError("the printer link has no command for the method " + name, LinkFault::Refused);
-  std::vector<AnsiString> fields;
-  fields.reserve(args.size());
-  for (const WideString* a : args) fields.push_back(a ? WideToAnsi(*a) : AnsiString());
-  if (fields.size() != info->Fields)
-    throw ELinkError("the printer link sends " + std::to_string(info->Fields) + " fields with " +
-                         name + ", not " + std::to_string(fields.size()),
+    throw ELinkError("the printer link has no command for the method " + name,
+                     LinkFault::Refused);
+  if (args.size() != info->Args)
+    throw ELinkError("the printer link sends " + std::to_string(info->Args) + " fields with " +
+                         name + ", not " + std::to_string(args.size()),
                      LinkFault::Refused);
   const std::string device = SerialDeviceForPort(config_, portNumber);
 
-  if (info->Id == plat::Command::SendNoFiscalText) {
-    // Every line is checked before the first one goes out, so a refused text prints nothing.
-    const std::vector<AnsiString> lines = TextLines(fields[0]);
-    for (const auto& line : lines) link::CheckField(name, 1, line);
-    PrinterAnswer answer;
-    for (const auto& line : lines) {
-      answer = Transact(device, name, {line});
-      if (answer.Result == 0) break;
+  // The driver's arguments in the printer's forms; one that has none is refused unsent.
+  const auto requests = translators_[device].ToPrinter(*info, args);
+  if (!requests) return wire::Refusal(0, 0);
+  PrinterAnswer answer;
+  for (const wire::Request& r : *requests) {
+    const std::string command = Info(r.Id).Method;
+    if (r.Id == plat::Command::SendNoFiscalText) {
+      // Every line is checked before the first one goes out, so a refused text prints nothing.
+      const std::vector<AnsiString> lines = TextLines(r.Fields[0]);
+      for (const auto& line : lines) link::CheckField(command, 1, line);
+      for (const auto& line : lines) {
+        answer = Transact(device, command, {line});
+        if (answer.Result == 0) break;
+      }
+    } else {
+      for (size_t i = 0; i < r.Fields.size(); ++i) link::CheckField(command, i + 1, r.Fields[i]);
+      answer = Transact(device, command, r.Fields);
     }
-    return answer;
+    if (answer.Result == 0) break;
   }
-  for (size_t i = 0; i < fields.size(); ++i) link::CheckField(name, i + 1, fields[i]);
-  return Transact(device, name, fields);
+  return wire::Translator::ToAnswer(*info, std::move(answer));
 }
 
 void SerialBackend::Fail(const Command& c, const std::string& what, LinkFault fault) const {

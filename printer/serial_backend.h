@@ -25,6 +25,7 @@
 #include "printer/backend.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/wire.h"
 
 namespace plat {
 
@@ -165,6 +166,7 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   std::map<std::string, link::Snapshot> known_;  // what the link knows of each printer
   // Per device, the values its printer's queries did not tell: not asked before every command.
   std::map<std::string, unsigned> untold_;
+  std::map<std::string, wire::Translator> translators_;  // the control's translation per device
   std::string stopped_;  // why the printer stopped answering; empty while it answers
   LinkClock::TimePoint stoppedAt_{};
   Stats stats_;

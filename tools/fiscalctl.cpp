@@ -126,8 +126,8 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
     std::cerr << "fiscalctl: no printer command '" << method << "'\n";
     return kUsage;
   }
-  if (fields.size() != info->Fields) {
-    std::cerr << "fiscalctl: " << method << " takes " << info->Fields << " fields, not "
+  if (fields.size() != info->Args) {
+    std::cerr << "fiscalctl: " << method << " takes " << info->Args << " fields, not "
               << fields.size() << "\n";
     return kUsage;
   }

@@ -1,5 +1,6 @@
 // The printer model: its command dispatch, the paper and the clock. The handlers, by what they
 // handle, live beside this file.
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 
@@ -47,11 +48,29 @@ std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative) 
 }
 
 int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths) {
+  // thousandths x ten-thousandths = 10^-7; cents are 10^-2.
   __int128 n = static_cast<__int128>(qty) * price * (10000 + rateHundredths);
-  const __int128 d = static_cast<__int128>(100) * 10000;
+  const __int128 d = static_cast<__int128>(100000) * 10000;
   __int128 q = (n + d / 2) / d;
   if (q > kMaxCents) return kMaxCents + 1;
   return static_cast<int64_t>(q);
+}
+
+int64_t VatIncluded(int64_t amountCents, int64_t rateHundredths) {
+  const __int128 n = static_cast<__int128>(amountCents) * rateHundredths;
+  const __int128 d = 10000 + rateHundredths;
+  return static_cast<int64_t>((n + d / 2) / d);
+}
+
+std::vector<AnsiString> Reply(std::span<const ReplyField> layout, std::span<const int64_t> values) {
+  std::vector<AnsiString> out;
+  for (size_t i = 0; i < layout.size() && i < values.size(); ++i) {
+    const auto d = wire::Digits(std::max<int64_t>(0, values[i]), layout[i].Width);
+    // A count past its field's digits shows its lowest digits, as a counter that wraps.
+    const AnsiString all = std::to_string(std::max<int64_t>(0, values[i]));
+    out.push_back(d ? *d : all.substr(all.size() - layout[i].Width));
+  }
+  return out;
 }
 
 }  // namespace model
@@ -74,13 +93,15 @@ constexpr HandlerRow kHandlers[] = {
     {Command::OpenNoFiscal, &ModelOps::OpenNoFiscal},
     {Command::SendNoFiscalText, &ModelOps::SendNoFiscalText},
     {Command::CloseNoFiscal, &ModelOps::CloseNoFiscal},
-    {Command::SetGetDateTime, &ModelOps::SetGetDateTime},
+    {Command::SetGetDateTime, &ModelOps::NoSuchCommand},  // the control sends Set/GetDateTime
     {Command::OpenInvoice, &ModelOps::OpenInvoice},
     {Command::SendInvoiceItem, &ModelOps::SendInvoiceItem},
     {Command::GetInvoiceSubtotal, &ModelOps::GetInvoiceSubtotal},
     {Command::SendInvoicePayment, &ModelOps::SendInvoicePayment},
     {Command::CloseInvoice, &ModelOps::CloseInvoice},
     {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
+    {Command::SetDateTime, &ModelOps::SetDateTime},
+    {Command::GetDateTime, &ModelOps::GetDateTime},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;

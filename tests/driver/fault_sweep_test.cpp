@@ -587,13 +587,10 @@ Scenario IdentityScenario() {
 Scenario NumberScenario() {
   Scenario s;
   s.name = "Nr_Cupom";
-  // The ticket's opening answers its number.
-  s.setup = [](DriverHost& host) {
-    Variant open = OpenBundle("T");
-    ASSERT_TRUE(CALL(host, AbreCupom)(open));
-  };
+  // The X reading answers its number (a ticket's opening answers none).
+  s.setup = [](DriverHost& host) { ASSERT_TRUE(CALL(host, Leitura_X_Imp)("", "ESQ", "")); };
   s.call = [](DriverHost& host, Ctx&) -> std::optional<bool> {
-    return CALL(host, Nr_Cupom)("", "") == "00000001";
+    return CALL(host, Nr_Cupom)("", "") == "00001";
   };
   s.cleanAnswer = true;
   s.expect = UnguardedPolicy;
