@@ -21,6 +21,7 @@ enum class Form : uint8_t {
   Rate,       // 2 integer digits and 2 decimals, no point
   Amount,     // 9 integer digits and 2 decimals, no point
   DocNumber,  // the buyer's document number: digits without dashes or blanks, cut to Width
+  Normal,     // "C", the printer's normal value, for the driver's "G" or "C"; others as given
   Const,      // the fixed value Value
   DelIfEmpty  // the text cut to Width, or the single byte DEL when there is none
 };
@@ -44,7 +45,7 @@ using enum Form;
 constexpr FieldRule kStatus[] = {{0, Pass}};
 constexpr FieldRule kCloseJournal[] = {{0, Pass}, {1, Pass}};
 // "C" is the printer's normal ticket; the driver's "G" would announce a pharmacy document.
-constexpr FieldRule kOpenTicket[] = {{-1, Const, 1, "C"}};
+constexpr FieldRule kOpenTicket[] = {{0, Normal, 1, "C"}};
 constexpr FieldRule kTicketItem[] = {{0, Text, 26}, {1, Quantity}, {2, Price},   {3, Rate},
                                      {4, Pass},     {5, Text, 5},  {6, Text, 8}, {7, Text, 15}};
 constexpr FieldRule kTicketSubtotal[] = {{0, Pass}, {1, Text, 25}};
@@ -261,6 +262,9 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
         v = d.substr(0, f.Width);
         break;
       }
+      case Normal:
+        v = a == "G" || a == "C" ? AnsiString(f.Value) : a;
+        break;
       case Const:
         v = AnsiString(f.Value);
         break;

@@ -71,15 +71,34 @@ struct Session {
   }
 };
 
+// The document being issued, from the status request's mode D ("ticket open").
+std::string DocumentOpen(Session& s, const plat::PrinterAnswer& words) {
+  const bool open =
+      words.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
+  if (!open) return "no document open";
+  const plat::PrinterAnswer d = s.Run("Status", {u"D"});
+  const std::string kind = Field(d, plat::status_d::kKind);
+  const std::string letter = Field(d, plat::status_d::kLetter);
+  const std::string with = letter.empty() || letter == "N" ? "" : " " + letter;
+  if (kind == "K") return "ticket open";
+  if (kind == "T") return "ticket-invoice" + with + " open";
+  if (kind == "O") return "non-fiscal document open";
+  if (kind == "H" || kind == "M") return "homologated non-fiscal document open";
+  return "a document is open";
+}
+
 int Status(Session& s) {
   const plat::PrinterAnswer a = s.Run("Status", {u"N"});
   std::cout << "printer status " << Word(a.PrinterStatus) << ": "
             << Join(plat::DecodePrinterStatus(a.PrinterStatus), "ready") << "\n"
             << "fiscal status  " << Word(a.FiscalStatus) << ": "
             << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no condition") << "\n";
-  const plat::link::Snapshot state =
-      plat::link::Follow({}, plat::Info(plat::Command::Status), {"N"}, a);
-  std::cout << "document       " << plat::link::Describe(state) << "\n";
+  std::cout << "document       " << DocumentOpen(s, a) << "\n";
+  std::cout << "warnings       "
+            << Join(plat::StatusWarnings(a.PrinterStatus, a.FiscalStatus), "none") << "\n";
+  if (a.Result)
+    std::cout << "last ticket    " << Field(a, plat::status_n::kLastTicket) << ", last Z "
+              << Field(a, plat::status_n::kLastZ) << "\n";
   return a.Result ? kDone : (Refusal(a), kRefused);
 }
 

@@ -198,8 +198,9 @@ PrinterAnswer ModelOps::CloseTicket(M& m, const Args& a) {
 PrinterAnswer ModelOps::CloseInvoice(M& m, const Args& a) {
   // Kind and letter as the invoice was opened with.
   const AnsiString kind = Arg(a, 0), letter = Arg(a, 1);
-  if (!OneOf(kind, "FNTM") || !OneOf(letter, "ABC")) return BadField(m);
-  if (m.state_ == M::DocState::Invoice && (kind[0] != m.docKind_ || letter[0] != m.invoiceLetter_))
+  if (m.state_ != M::DocState::Invoice) return BadState(m);
+  if (!OneOf(kind, "FNTM") || !OneOf(letter, "ABC") || kind[0] != m.docKind_ ||
+      letter[0] != m.invoiceLetter_)
     return BadField(m);
   return Close(m, M::DocState::Invoice);
 }

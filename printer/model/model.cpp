@@ -12,39 +12,9 @@ namespace plat {
 namespace model {
 
 std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative) {
-  size_t i = 0;
-  bool negative = false;
-  if (allowNegative && !s.empty() && s[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  int64_t whole = 0;
-  int intDigits = 0;
-  int significant = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    ++intDigits;
-    if (significant > 0 || s[i] != '0') ++significant;
-    if (significant > 10) return std::nullopt;  // beyond any amount the printer holds
-    whole = whole * 10 + (s[i] - '0');
-  }
-  if (intDigits == 0) return std::nullopt;
-  int64_t frac = 0;
-  if (i < s.size()) {
-    if (s[i] != '.' && s[i] != ',') return std::nullopt;
-    ++i;
-    int fracDigits = 0;
-    int roundDigit = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++fracDigits) {
-      if (fracDigits < 2) frac = frac * 10 + (s[i] - '0');
-      if (fracDigits == 2) roundDigit = s[i] - '0';
-    }
-    if (fracDigits == 0 || i != s.size()) return std::nullopt;
-    if (fracDigits == 1) frac *= 10;
-    if (roundDigit >= 5) ++frac;
-  }
-  int64_t v = whole * 100 + frac;
-  if (v > kMaxCents) return std::nullopt;
-  return negative ? -v : v;
+  const auto v = wire::ParseDecimal(s, 2, allowNegative);
+  if (!v || *v > kMaxCents || *v < -kMaxCents) return std::nullopt;
+  return v;
 }
 
 int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths) {

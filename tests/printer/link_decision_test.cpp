@@ -60,21 +60,21 @@ std::vector<AnsiString> InvoiceOpen(const char* letter) {
 
 const std::vector<Step> kDay = {
     {"OpenTicket", {"C"}, O::TookEffect},
-    {"SendTicketItem", Item("Cafe", "00002000", "000001250"), O::TookEffect},
-    {"SendTicketItem", Item("Cafe", "00001000", "000001250", "m"), O::TookEffect},
+    {"SendTicketItem", Item("Cafe", "00002000", "0000012.5000"), O::TookEffect},
+    {"SendTicketItem", Item("Cafe", "00001000", "0000012.5000", "m"), O::TookEffect},
     {"GetTicketSubtotal", {"P", ""}, O::CannotTell},
     {"SendTicketPayment", {"Descuento", "00000000200", "D"}, O::TookEffect},
     {"SendTicketPayment", {"Efectivo", "00000002000", "T"}, O::TookEffect},
     {"CloseTicket", {"T"}, O::TookEffect},
     {"OpenInvoice", InvoiceOpen("A"), O::TookEffect},
     {"SendInvoiceItem",
-     {"Pan", "00001000", "000001000", "2100", "M", "00000", "00000000", "", "", "", "0000",
+     {"Pan", "00001000", "0000010.0000", "2100", "M", "00000", "00000000", "", "", "", "0000",
       "000000000000000"},
      O::TookEffect},
     {"SendInvoicePayment", {"Tarjeta", "00000001210", "T"}, O::TookEffect},
     {"CloseInvoice", {"T", "A", "\x7f"}, O::TookEffect},
     {"OpenTicket", {"C"}, O::TookEffect},
-    {"SendTicketItem", Item("Agua", "00001000", "000000500"), O::TookEffect},
+    {"SendTicketItem", Item("Agua", "00001000", "0000005.0000"), O::TookEffect},
     {"SendTicketPayment", {"Anula", "00000000500", "C"}, O::TookEffect},
     {"OpenNoFiscal", {}, O::TookEffect},
     {"SendNoFiscalText", {"----"}, O::CannotTell},
@@ -95,7 +95,7 @@ TEST(LinkDecision, EveryCommandOfADayIsFoundRunWithItsAnswerOrFoundNotRun) {
     const Snapshot before = ReadOn(m, plat::link::ReadsBefore(*info, step.fields) | after, *info);
     // The link's followed snapshot holds nothing the printer contradicts.
     EXPECT_EQ(plat::link::Describe(plat::link::Overlay(before, followed)),
-              plat::link::Describe(before))
+              plat::link::Describe(plat::link::Overlay(followed, before)))
         << step.method;
 
     // Not run: never found run; found not run wherever some query can tell.
@@ -127,7 +127,7 @@ TEST(LinkDecision, AnythingElseThanTheCommandsOwnMoveIsInDoubt) {
   const auto& item = *plat::FindCommand("SendTicketItem");
   const auto& close = *plat::FindCommand("CloseTicket");
   const auto& open = *plat::FindCommand("OpenTicket");
-  const auto sale = Item("Cafe", "00001000", "000001250");
+  const auto sale = Item("Cafe", "00001000", "0000012.5000");
   Snapshot none;
   EXPECT_EQ(plat::link::Decide(none, none, open, {"C"}).What, O::CannotTell);
 

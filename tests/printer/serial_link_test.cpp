@@ -202,9 +202,9 @@ TEST(SerialLink, SendsTheFrameAndReadsTheReply) {
   EXPECT_EQ(a.FiscalStatus, 0x3000);
   EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000007"});
   EXPECT_EQ(args[0], u"G");  // nothing is written back over the line
-  EXPECT_EQ(printer.Received(), std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"})});
-  EXPECT_EQ(out, Frame(0x20, "OpenTicket", {"G"}));
-  EXPECT_EQ(in, FakePrinter::Reply(Frame(0x20, "OpenTicket", {"G"}), 0x3000, {"00000007"}));
+  EXPECT_EQ(printer.Received(), std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"})});
+  EXPECT_EQ(out, Frame(0x20, "OpenTicket", {"C"}));
+  EXPECT_EQ(in, FakePrinter::Reply(Frame(0x20, "OpenTicket", {"C"}), 0x3000, {"00000007"}));
 }
 
 TEST(SerialLink, RefusalAnswersZeroAndNumbersAdvanceAndWrap) {
@@ -219,9 +219,9 @@ TEST(SerialLink, RefusalAnswersZeroAndNumbersAdvanceAndWrap) {
   EXPECT_EQ(refused.Result, 0);
   EXPECT_EQ(refused.FiscalStatus, 0x8020);
   EXPECT_EQ(Exec(b, "Status", {u"N"}).Result, 1);
-  EXPECT_EQ(printer.Received(),
-            (std::vector<std::string>{Frame(0x7E, "Status", {"N"}), Frame(0x7F, "CloseTicket", {}),
-                                      Frame(0x20, "Status", {"N"})}));
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x7E, "Status", {"N"}),
+                                                          Frame(0x7F, "CloseTicket", {"T"}),
+                                                          Frame(0x20, "Status", {"N"})}));
 }
 
 TEST(SerialLink, ResendsTheSameFrameAfterSilenceOrANak) {
@@ -266,7 +266,8 @@ TEST(SerialLink, DamagedReplyIsAnsweredWithNakAndReadAgain) {
   plat::SerialBackend b(ConfigFor(printer));
   const auto a = Exec(b, "CloseTicket", {});
   EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000001"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "CloseTicket", {}), "NAK"}));
+  EXPECT_EQ(printer.Received(),
+            (std::vector<std::string>{Frame(0x20, "CloseTicket", {"T"}), "NAK"}));
   EXPECT_EQ(b.GetStats().NaksSent, 1);
   EXPECT_EQ(b.GetStats().Resends, 0);
 }
@@ -461,8 +462,8 @@ TEST(SerialLink, AReplyKeptForAnotherCommandMakesTheHostRenumber) {
   });
   plat::SerialBackend b(ConfigFor(printer));
   EXPECT_EQ(Exec(b, "OpenTicket", {u"G"}).Fields, std::vector<WideString>{u"fresh"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"}),
-                                                          Frame(0x21, "OpenTicket", {"G"})}));
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"}),
+                                                          Frame(0x21, "OpenTicket", {"C"})}));
 }
 
 TEST(SerialLink, GivesUpWithAMessageNamingDeviceCommandAndFault) {
@@ -801,10 +802,11 @@ TEST(SerialLine, TheTraceHasEveryFrameInHexAndReadable) {
   std::vector<std::string> lines;
   for (std::string l; std::getline(in, l);) lines.push_back(l.substr(24));  // after the time
   std::remove(path.c_str());
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "out 02 20 45 03 30 30 36 41 | <STX> E<ETX>006A", "in  12 | <DC2>",
-                       "in  02 20 45 1C 30 30 30 30 1C 33 30 30 30 1C 30 30 30 30 30 30 34 32 03 "
-                       "30 33 43 37 | <STX> E<FS>0000<FS>3000<FS>00000042<ETX>03C7"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "out 02 20 45 1C 54 03 30 30 44 41 | <STX> E<FS>T<ETX>00DA", "in  12 | <DC2>",
+                "in  02 20 45 1C 30 30 30 30 1C 33 30 30 30 1C 30 30 30 30 30 30 34 32 03 "
+                "30 33 43 37 | <STX> E<FS>0000<FS>3000<FS>00000042<ETX>03C7"}));
 }
 
 }  // namespace

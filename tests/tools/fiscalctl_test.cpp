@@ -37,7 +37,8 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
   };
   const Case cases[] = {
       {"status", 0, "fiscal status  0000: no condition\ndocument       no document open"},
-      {"x", 0, "X reading 0001 printed"},
+      {"status", 0, "warnings       none\nlast ticket    00000000, last Z 00000"},
+      {"x", 0, "X reading 00001 printed"},
       {"date --set '2027-01-02 08:30:00'", 0, "2027-01-02 08:30:"},
       {"date --set tomorrow", 2, "--set takes 'YYYY-MM-DD HH:MM:SS'"},
       {"", 2, "A subcommand is required"},

@@ -19,6 +19,7 @@
 #include "platform/exceptions.h"
 #include "printer/link_decision.h"
 #include "printer/serial_backend.h"
+#include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
 #include "tests/support/host_data.h"
@@ -98,27 +99,38 @@ class EmulatorProgram {
   pid_t pid_ = -1;
 };
 
-// The built-in emulator's journal in the program's form: method and fields, tab-separated; a
-// non-fiscal text as one command per printed line, as the link sends it.
+// The built-in emulator's journal in the program's form: the printer's commands and fields, as
+// the control translates the driver's arguments, tab-separated; a non-fiscal text as one command
+// per printed line, as the link sends it.
 Texts InProcessJournal(DriverHost& host) {
   Texts out;
+  plat::wire::Translator translator;
   for (const auto& e : host.Emu().Journal()) {
-    if (e.Method == "SendNoFiscalText" && e.Args.size() == 1) {
-      const std::string text = plat::WideToUtf8(e.Args[0]);
-      size_t start = 0;
-      while (true) {
-        const size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
-        if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back("SendNoFiscalText\t" + line);
-        if (nl == std::string::npos) break;
-        start = nl + 1;
+    const plat::CommandInfo* info = plat::FindCommand(e.Method);
+    std::vector<plat::WideString> args = e.Args;
+    std::vector<plat::WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    const auto requests = info ? translator.ToPrinter(*info, ptrs) : std::nullopt;
+    if (!requests) continue;  // refused by the control, never sent
+    for (const auto& r : *requests) {
+      const std::string method = plat::Info(r.Id).Method;
+      if (r.Id == plat::Command::SendNoFiscalText) {
+        const std::string text = plat::AnsiToUtf8(r.Fields[0]);
+        size_t start = 0;
+        while (true) {
+          const size_t nl = text.find('\n', start);
+          std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
+          if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+          out.push_back("SendNoFiscalText\t" + line);
+          if (nl == std::string::npos) break;
+          start = nl + 1;
+        }
+        continue;
       }
-      continue;
+      std::string line = method;
+      for (const auto& f : r.Fields) line += "\t" + plat::AnsiToUtf8(f);
+      out.push_back(line);
     }
-    std::string line = e.Method;
-    for (const auto& a : e.Args) line += "\t" + plat::WideToUtf8(a);
-    out.push_back(line);
   }
   return out;
 }
@@ -438,7 +450,7 @@ TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
   EXPECT_EQ(day.results,
             (Texts{"AbreCupom: True", "VendaItem: True", "VendaItem: True", "FechaCupom: True"}));
   size_t closes = 0;
-  for (const auto& l : journal) closes += l == "CloseTicket";
+  for (const auto& l : journal) closes += l == "CloseTicket\tT";
   EXPECT_EQ(closes, 1u);
   plat::SetPrinterBackend(nullptr);
   std::remove(state.c_str());
