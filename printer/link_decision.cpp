@@ -23,6 +23,9 @@ namespace subtotal {
 constexpr size_t kItems = 0, kGross = 1, kPaid = 3;
 }
 
+// How far the clock read back may have run on from the time set.
+constexpr long kClockSlackSeconds = 300;
+
 // The open-document conditions of the fiscal status word.
 bool FiscalOpen(uint16_t fiscal) {
   return fiscal & status::kFiscalDocumentOpen;
@@ -128,6 +131,7 @@ unsigned Missing(const Snapshot& s, unsigned reads) {
   check(kReadsItems, s.Items.has_value());
   check(kReadsGross, s.GrossCents.has_value());
   check(kReadsPaid, s.PaidCents.has_value());
+  check(kReadsClock, s.ClockDate && s.ClockTime);
   return out;
 }
 
@@ -146,6 +150,8 @@ Snapshot Overlay(Snapshot base, const Snapshot& fresh) {
   put(base.Items, fresh.Items);
   put(base.GrossCents, fresh.GrossCents);
   put(base.PaidCents, fresh.PaidCents);
+  put(base.ClockDate, fresh.ClockDate);
+  put(base.ClockTime, fresh.ClockTime);
   return base;
 }
 
@@ -166,6 +172,7 @@ std::vector<Query> QueriesFor(unsigned reads, const Snapshot* known, const Comma
     out.push_back({OnInvoice(command.Id) ? "GetInvoiceSubtotal" : "GetTicketSubtotal",
                    {"N", ""},
                    kReadsWords | kReadsTotals});
+  if (want & kReadsClock) out.push_back({"GetDateTime", {}, kReadsWords | kReadsClock});
   // The status words come with every answer; mode N is asked when nothing else is.
   if ((want & kReadsWords) && out.empty())
     out.push_back({"Status", {"N"}, kReadsWords | kReadsLastZ});
@@ -226,6 +233,8 @@ unsigned ReadsAfter(const CommandInfo& c, const std::vector<AnsiString>& fields)
       return kReadsWords;
     case Command::CloseJournal:
       return Field(fields, 0) == "Z" ? kReadsWords | kReadsLastZ : kReadsNothing;
+    case Command::SetDateTime:
+      return kReadsWords | kReadsClock;
     default:
       return kReadsNothing;
   }
@@ -248,6 +257,13 @@ Snapshot Learn(Snapshot k, const Query& q, const PrinterAnswer& a) {
     return k;
   }
   if (a.Result == 0) return k;
+  if (q.Gives & kReadsClock) {
+    const AnsiString date = Text(a, 0), time = Text(a, 1);
+    if (date.size() == 6 && Number(date) && time.size() == 6 && Number(time)) {
+      k.ClockDate = date;
+      k.ClockTime = time;
+    }
+  }
   if (q.Gives & kReadsDocument) {
     const AnsiString kind = Text(a, mode_d::kKind), letter = Text(a, mode_d::kLetter);
     k.Kind.reset();
@@ -369,6 +385,19 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
   const auto unread = [](unsigned reads, const Snapshot& s) {
     return Missing(s, reads & ~(kReadsDocument | kReadsNumbers)) != 0;
   };
+  if (c.Id == Command::SetDateTime) {
+    // The clock read back: at the time set, or up to a few minutes on, it was set; elsewhere it
+    // was not (and setting it again changes nothing else).
+    if (!after.ClockDate || !after.ClockTime) return cannot("the printer's clock does not read");
+    auto seconds = [](const AnsiString& t) {
+      const long v = Number(t).value_or(0);
+      return v / 10000 * 3600 + v / 100 % 100 * 60 + v % 100;
+    };
+    const long ahead = seconds(*after.ClockTime) - seconds(Field(fields, 1));
+    if (*after.ClockDate == Field(fields, 0) && ahead >= 0 && ahead <= kClockSlackSeconds)
+      return took();
+    return didNot();
+  }
   const unsigned need = ReadsBefore(c, fields);
   if (need == kReadsNothing) {
     switch (c.Id) {

@@ -32,6 +32,7 @@ enum Reads : unsigned {
   kReadsItems = 1u << 4,     // non-printing subtotal: items
   kReadsGross = 1u << 5,     // non-printing subtotal: gross total
   kReadsPaid = 1u << 6,      // non-printing subtotal: paid
+  kReadsClock = 1u << 7,     // the clock's get: date and time
 };
 constexpr unsigned kReadsTotals = kReadsItems | kReadsGross | kReadsPaid;
 
@@ -47,6 +48,7 @@ struct Snapshot {
   std::optional<long> LastZ;          // mode N 4 (mode A 1)
   std::optional<long> Items;          // subtotal: lines billed on the open document
   std::optional<int64_t> GrossCents, PaidCents;
+  std::optional<AnsiString> ClockDate, ClockTime;  // YYMMDD, HHMMSS
 };
 
 // The values of a set that the snapshot does not hold.

@@ -101,8 +101,7 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   const std::string name = method ? method : "";
   const CommandInfo* info = link::FindCommand(name);
   if (info == nullptr)
-    throw ELinkError("the printer link has no command for the method " + name,
-                     LinkFault::Refused);
+    throw ELinkError("the printer link has no command for the method " + name, LinkFault::Refused);
   if (args.size() != info->Args)
     throw ELinkError("the printer link sends " + std::to_string(info->Args) + " fields with " +
                          name + ", not " + std::to_string(args.size()),

@@ -59,6 +59,7 @@ std::vector<AnsiString> InvoiceOpen(const char* letter) {
 }
 
 const std::vector<Step> kDay = {
+    {"SetDateTime", {"270102", "083000"}, O::TookEffect},
     {"OpenTicket", {"C"}, O::TookEffect},
     {"SendTicketItem", Item("Cafe", "00002000", "0000012.5000"), O::TookEffect},
     {"SendTicketItem", Item("Cafe", "00001000", "0000012.5000", "m"), O::TookEffect},

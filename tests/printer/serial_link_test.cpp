@@ -368,7 +368,7 @@ void Serve(Scripted& s, const char* method, FakePrinter& p, const std::string& g
 
 TEST(SerialLink, ALostReplyIsDecidedFromThePrintersQueriesAlone) {
   constexpr uint16_t kFiscalOpen = plat::status::kFiscalDocumentOpen | plat::status::kDocumentOpen;
-  constexpr uint16_t kTextOpen = plat::status::kDocumentOpen;
+  constexpr uint16_t kTextOpen = plat::status::kNonFiscalOpen | plat::status::kDocumentOpen;
   struct Case {
     const char* what;
     const char* method;

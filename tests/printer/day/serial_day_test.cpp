@@ -576,7 +576,7 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
 
   std::printf(
       "fault run %s: %d commands changing the printer, %d ran once, %d duplicates, %d found run "
-      "from the status, %d sent again, %d in doubt (%d of them ran), %d status queries, %d "
+      "from the queries, %d sent again, %d in doubt (%d of them ran), %d link queries, %d "
       "resends, %d NAKs sent\n",
       r.name, t.commands, t.ranOnce, t.extra, stats.FromStatus, stats.SentAgain, t.inDoubt,
       t.inDoubtRan, stats.StatusQueries, stats.Resends, stats.NaksSent);
