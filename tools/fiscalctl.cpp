@@ -220,10 +220,11 @@ int Probe(Session& s) {
     }
     if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
       const bool open =
-          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
+          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen |
+                            plat::status::kNonFiscalOpen);
       const std::string kind = Field(a, 0);
       modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
-      openMismatch = open != modeDTold && open;
+      openMismatch = open && !modeDTold;
     }
   }
   const auto verdict = [](const std::string& fact, const std::string& v) {
