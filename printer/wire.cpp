@@ -184,6 +184,10 @@ std::optional<AnsiString> PriceText(int64_t tenThousandths) {
 }
 
 std::optional<int64_t> ReadPrice(const AnsiString& s) {
+  if (s.size() == 9) {  // the printer also takes 7 integer digits and 2 decimals, no point
+    const auto cents = ReadDigits(s, 9);
+    return cents ? std::optional<int64_t>(*cents * 100) : std::nullopt;
+  }
   if (s.size() != 12 || s[7] != '.') return std::nullopt;
   return ReadDigits(s.substr(0, 7) + s.substr(8), 11);
 }

@@ -64,7 +64,8 @@ FISCAL_PRINTER_API std::optional<int64_t> ReadDigits(const AnsiString& s, size_t
 // The unit price form: 7 integer digits, a point, 4 decimals ("0000012.5000"), from
 // ten-thousandths.
 FISCAL_PRINTER_API std::optional<AnsiString> PriceText(int64_t tenThousandths);
-// ... and back; nothing for anything else.
+// ... and back, also from the printer's other form, 9 digits with 2 implied decimals
+// ("000001250"); nothing for anything else.
 FISCAL_PRINTER_API std::optional<int64_t> ReadPrice(const AnsiString& s);
 
 }  // namespace plat::wire

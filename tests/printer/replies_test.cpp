@@ -123,6 +123,20 @@ TEST(PrinterReplies, FiguresAreThePrintersDigitsWithImpliedDecimals) {
   EXPECT_EQ(a.Fields[8], u"00000000000347");
 }
 
+TEST(PrinterReplies, TheModelTakesBothUnitPriceForms) {
+  for (const char* price : {"0000012.5000", "000001250"}) {
+    FiscalPrinterModel m;
+    std::vector<WideString> open = {u"C"};
+    std::vector<WideString> item = {u"Cafe", u"00002000", AnsiToWide(price), u"2100", u"M", u"0",
+                                    u"0",    u"0"};
+    std::vector<WideString*> o = {&open[0]}, it;
+    for (auto& f : item) it.push_back(&f);
+    ASSERT_NE(m.Execute("OpenTicket", o).Result, 0);
+    EXPECT_NE(m.Execute("SendTicketItem", it).Result, 0) << price;
+    EXPECT_EQ(m.DocumentTotalCents(), 2500) << price;
+  }
+}
+
 TEST(PrinterReplies, DocumentedRefusals) {
   struct Case {
     const char* name;
