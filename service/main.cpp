@@ -57,6 +57,14 @@ int main(int argc, char** argv) {
   app.add_option("--max-body", o.MaxBody, "largest body in bytes")
       ->capture_default_str()
       ->check(CLI::Range(1, 1 << 30));
+  app.add_option("--connections", o.Connections,
+                 "connections served at once, one thread each; more are answered 503")
+      ->capture_default_str()
+      ->check(CLI::Range(2, 1024));
+  app.add_option("--client-connections", o.ClientConnections,
+                 "connections served at once from one client address")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1024));
   app.add_option("--journal-days", o.JournalDays, "days finished journal entries are kept")
       ->capture_default_str()
       ->check(CLI::Range(1, 36500));
