@@ -207,6 +207,24 @@ void Refuse(int fd) {
   ::close(fd);
 }
 
+// Closes a connection whose request was answered before it was read whole: the rest of what the
+// client sends is read and dropped for a moment, so that the answer reaches it instead of being
+// lost to a reset.
+void CloseRefused(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto until = Clock::now() + std::chrono::seconds(1);
+  size_t dropped = 0;
+  char buf[4096];
+  while (dropped < (4u << 20)) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, RemainingMs(until)) <= 0) break;
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    dropped += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 GuardedServer::GuardedServer(const ConnectionLimits& limits)
@@ -277,10 +295,11 @@ void GuardedServer::ServeConnection(int fd, const std::string& client) {
     bool closed = false;
     const bool ok = process_request(stream, false, closed, nullptr);
     tCurrent = nullptr;
-    if (!ok || closed || reading.CloseAfterAnswer || reading.Stop != ReadStop::None ||
-        reading.LongLineSeen) {
-      break;
+    if (reading.CloseAfterAnswer || reading.Stop != ReadStop::None || reading.LongLineSeen) {
+      CloseRefused(fd);
+      return;
     }
+    if (!ok || closed) break;
   }
   ::shutdown(fd, SHUT_RDWR);
   ::close(fd);
