@@ -1,6 +1,7 @@
 #include "connections.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace fpd {
 
@@ -19,6 +22,8 @@ thread_local RequestReading* tCurrent = nullptr;
 
 // The longest header line the HTTP layer takes; a longer one ends the request.
 constexpr size_t kHeaderLineMax = 8192;
+// A request from this size on leaves memory worth giving back.
+constexpr size_t kLargeRequest = 64 * 1024;
 
 std::string PeerAddress(int fd) {
   sockaddr_storage addr{};
@@ -74,7 +79,10 @@ class ConnectionStream : public httplib::Stream {
     lineStart_.clear();
     deadline_ = Clock::now() + limits_.HeaderTimeout;
   }
+  void EndRequest() { largest_ = std::max(largest_, headerBytes_ + bodyBytes_); }
   bool Buffered() const { return next_ < end_; }
+  // The most bytes one request of the connection sent, header and body.
+  size_t Largest() const { return largest_; }
 
   bool is_readable() const override { return Buffered() || Wait(POLLIN, ReadWaitMs()) > 0; }
   bool is_writable() const override {
@@ -176,21 +184,22 @@ class ConnectionStream : public httplib::Stream {
   char buf_[4096];
   size_t next_ = 0, end_ = 0;
   bool inBody_ = false;
-  size_t headerBytes_ = 0, bodyBytes_ = 0, lineLength_ = 0, lineIndex_ = 0;
+  size_t headerBytes_ = 0, bodyBytes_ = 0, lineLength_ = 0, lineIndex_ = 0, largest_ = 0;
   std::string lineStart_;
   Clock::time_point deadline_;
 };
 
 // Runs each connection's task on the accepting thread: process_and_close_socket only decides
-// and hands the connection to the pool, so that a refusal never waits for a thread.
+// and starts the connection's thread, so that a refusal never waits for one. Shutting down
+// waits for the connections' threads to end.
 class AcceptQueue : public httplib::TaskQueue {
  public:
-  explicit AcceptQueue(httplib::ThreadPool* pool) : pool_(pool) {}
+  explicit AcceptQueue(std::function<void()> drain) : drain_(std::move(drain)) {}
   void enqueue(std::function<void()> fn) override { fn(); }
-  void shutdown() override { pool_->shutdown(); }
+  void shutdown() override { drain_(); }
 
  private:
-  httplib::ThreadPool* pool_;
+  std::function<void()> drain_;
 };
 
 void Refuse(int fd) {
@@ -227,9 +236,13 @@ void CloseRefused(int fd) {
 
 }  // namespace
 
-GuardedServer::GuardedServer(const ConnectionLimits& limits)
-    : limits_(limits), pool_(std::make_unique<httplib::ThreadPool>(limits.Total)) {
-  new_task_queue = [this] { return new AcceptQueue(pool_.get()); };
+GuardedServer::GuardedServer(const ConnectionLimits& limits) : limits_(limits) {
+  new_task_queue = [this] {
+    return new AcceptQueue([this] {
+      std::unique_lock lock(mu_);
+      drained_.wait(lock, [this] { return total_ == 0; });
+    });
+  };
   set_payload_max_length(limits_.MaxBody);
   set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits_.IdleTimeout)
                              .count());
@@ -237,6 +250,14 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits)
 
 GuardedServer::~GuardedServer() {
   stop();
+  std::unique_lock lock(mu_);
+  drained_.wait(lock, [this] { return total_ == 0; });
+}
+
+void GuardedServer::WidenBacklog() {
+  // Connections that arrive faster than they are taken wait in the kernel instead of being
+  // dropped and retried a second later.
+  if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
 }
 
 RequestReading* GuardedServer::Current() {
@@ -259,7 +280,7 @@ void GuardedServer::Leave(const std::string& client) {
   std::lock_guard lock(mu_);
   const auto it = perClient_.find(client);
   if (it != perClient_.end() && --it->second == 0) perClient_.erase(it);
-  --total_;
+  if (--total_ == 0) drained_.notify_all();
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
@@ -268,15 +289,28 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     Refuse(sock);
     return true;
   }
-  pool_->enqueue([this, sock, client] {
-    ServeConnection(sock, client);
+  // A thread per connection, ended with it: memory is held only for the connections open now.
+  try {
+    std::thread([this, sock, client] {
+      ServeConnection(sock, client);
+      Leave(client);
+    }).detach();
+  } catch (const std::system_error&) {
     Leave(client);
-  });
+    Refuse(sock);
+  }
   return true;
 }
 
 void GuardedServer::ServeConnection(int fd, const std::string& client) {
   ConnectionStream stream(fd, client, limits_);
+  // The memory a large request took goes back to the system once its connection ends.
+  struct Trim {
+    const ConnectionStream& stream;
+    ~Trim() {
+      if (stream.Largest() > kLargeRequest) ::malloc_trim(0);
+    }
+  } trim{stream};
   // Off a listening server (a socket pair) only the end of the connection ends it.
   const bool listening = is_running();
   const auto stopped = [&] { return listening && svr_sock_ == INVALID_SOCKET; };
@@ -294,6 +328,7 @@ void GuardedServer::ServeConnection(int fd, const std::string& client) {
     stream.StartRequest(&reading);
     bool closed = false;
     const bool ok = process_request(stream, false, closed, nullptr);
+    stream.EndRequest();
     tCurrent = nullptr;
     if (reading.CloseAfterAnswer || reading.Stop != ReadStop::None || reading.LongLineSeen) {
       CloseRefused(fd);

@@ -1,5 +1,5 @@
 // The service's connections: how many a client address and all clients may hold, a thread for
-// each one taken, and how long a request's header and body may take to arrive. A connection
+// each one taken (so no more threads than connections), and how long a request's header and body may take to arrive. A connection
 // beyond the limits is answered 503 at once and closed, so that one client holding many
 // connections open, or sending them a byte at a time, cannot keep the others waiting.
 #pragma once
@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,8 @@ class GuardedServer : public httplib::Server {
   ~GuardedServer() override;
 
   const ConnectionLimits& Limits() const { return limits_; }
+  // Lets connections queue in the kernel as many as it allows; after binding.
+  void WidenBacklog();
   // The reading of the request being served on the calling thread; nullptr off a connection.
   static RequestReading* Current();
   // Serves the requests of one connected socket until it closes or times out, then closes it.
@@ -61,7 +64,7 @@ class GuardedServer : public httplib::Server {
   std::mutex mu_;
   std::map<std::string, size_t> perClient_;
   size_t total_ = 0;
-  std::unique_ptr<httplib::ThreadPool> pool_;
+  std::condition_variable drained_;
 };
 
 }  // namespace fpd

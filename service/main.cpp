@@ -1,5 +1,7 @@
 // fiscal-printd: the local print service. Loads the driver package as a host does and serves
 // its operations as a JSON API over HTTP on the till (docs/print-service.md).
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -39,6 +41,9 @@ std::string ReadToken(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Buffers of large bodies are mapped and unmapped on their own, not kept in the heap after
+  // the request (the threshold otherwise grows with the largest buffer freed).
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service"};
   std::string listen = "127.0.0.1:8520", state = DefaultStateDir(), tokenFile;
   fpd::ServiceOptions o;

@@ -104,10 +104,12 @@ Service::~Service() {
 bool Service::Bind() {
   if (options_.Port == 0) {
     port_ = http_.bind_to_any_port(options_.Host);
-    return port_ > 0;
+  } else {
+    port_ = http_.bind_to_port(options_.Host, options_.Port) ? options_.Port : -1;
   }
-  port_ = options_.Port;
-  return http_.bind_to_port(options_.Host, options_.Port);
+  if (port_ <= 0) return false;
+  http_.WidenBacklog();
+  return true;
 }
 
 void Service::Run() {
