@@ -94,9 +94,11 @@ class ConnectionStream : public httplib::Stream {
     if (!Buffered()) {
       if (Clock::now() >= deadline_) return Stop(inBody_ ? ReadStop::BodyTimeout
                                                          : ReadStop::HeaderTimeout);
-      const int ready = Wait(POLLIN, ReadWaitMs());
+      const int wait = ReadWaitMs();
+      const int ready = Wait(POLLIN, wait);
       if (ready <= 0) {
-        if (ready == 0 && Clock::now() >= deadline_) {
+        // A wait shorter than a read's was cut by the request's own time limit.
+        if (ready == 0 && wait < static_cast<int>(limits_.ReadTimeout.count())) {
           return Stop(inBody_ ? ReadStop::BodyTimeout : ReadStop::HeaderTimeout);
         }
         return -1;
