@@ -119,14 +119,15 @@ class DepthLimitedBuilder {
 }  // namespace
 
 Json ParseBody(const std::string& body) {
-  if (body.empty()) throw RequestError("bad_json", "", "the body is empty: it must be a JSON object");
+  if (body.empty())
+    throw RequestError("bad_json", "", "the body is empty: it must be a JSON object");
   Json j;
   DepthLimitedBuilder builder(j);
   if (!Json::sax_parse(body, &builder)) {
     if (builder.TooDeep()) {
       throw RequestError("bad_json", builder.TooDeepAt(),
-                         (builder.TooDeepAt().empty() ? "body" : builder.TooDeepAt()) + ": nested deeper than " +
-                             std::to_string(kMaxBodyDepth) + " levels");
+                         (builder.TooDeepAt().empty() ? "body" : builder.TooDeepAt()) +
+                             ": nested deeper than " + std::to_string(kMaxBodyDepth) + " levels");
     }
     throw RequestError("bad_json", "", "the body is not JSON: " + builder.Error());
   }

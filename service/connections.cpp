@@ -92,8 +92,8 @@ class ConnectionStream : public httplib::Stream {
   ssize_t read(char* ptr, size_t size) override {
     if (size == 0) return 0;
     if (!Buffered()) {
-      if (Clock::now() >= deadline_) return Stop(inBody_ ? ReadStop::BodyTimeout
-                                                         : ReadStop::HeaderTimeout);
+      if (Clock::now() >= deadline_)
+        return Stop(inBody_ ? ReadStop::BodyTimeout : ReadStop::HeaderTimeout);
       const int wait = ReadWaitMs();
       const int ready = Wait(POLLIN, wait);
       if (ready <= 0) {
@@ -246,8 +246,8 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits) : limits_(limits) {
     });
   };
   set_payload_max_length(limits_.MaxBody);
-  set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits_.IdleTimeout)
-                             .count());
+  set_keep_alive_timeout(
+      std::chrono::duration_cast<std::chrono::seconds>(limits_.IdleTimeout).count());
 }
 
 GuardedServer::~GuardedServer() {

@@ -1,7 +1,8 @@
 // The service's connections: how many a client address and all clients may hold, a thread for
-// each one taken (so no more threads than connections), and how long a request's header and body may take to arrive. A connection
-// beyond the limits is answered 503 at once and closed, so that one client holding many
-// connections open, or sending them a byte at a time, cannot keep the others waiting.
+// each one taken (so no more threads than connections), and how long a request's header and body
+// may take to arrive. A connection beyond the limits is answered 503 at once and closed, so that
+// one client holding many connections open, or sending them a byte at a time, cannot keep the
+// others waiting.
 #pragma once
 
 #include <httplib.h>
@@ -16,14 +17,14 @@
 namespace fpd {
 
 struct ConnectionLimits {
-  size_t Total = 128;     // connections served at once, one thread each
-  size_t PerClient = 32;  // of them from one client address
-  std::chrono::milliseconds ReadTimeout{5000};   // for each read of a request
-  std::chrono::milliseconds IdleTimeout{5000};   // waiting for a request on an open connection
+  size_t Total = 128;                              // connections served at once, one thread each
+  size_t PerClient = 32;                           // of them from one client address
+  std::chrono::milliseconds ReadTimeout{5000};     // for each read of a request
+  std::chrono::milliseconds IdleTimeout{5000};     // waiting for a request on an open connection
   std::chrono::milliseconds HeaderTimeout{10000};  // the request line and headers, in all
   std::chrono::milliseconds BodyTimeout{30000};    // the body, in all
-  size_t MaxHeaderBytes = 64 * 1024;  // the request line and headers, in all
-  size_t MaxBody = 1 << 20;           // a body, chunked ones with their chunk framing
+  size_t MaxHeaderBytes = 64 * 1024;               // the request line and headers, in all
+  size_t MaxBody = 1 << 20;                        // a body, chunked ones with their chunk framing
 };
 
 // Why the reading of the request on this thread's connection stopped before the request was

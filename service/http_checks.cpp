@@ -7,7 +7,6 @@
 
 #include "connections.h"
 #include "journal.h"
-#include "server.h"
 #include "tasks.h"
 
 namespace fpd {
@@ -74,6 +73,11 @@ void Refuse(httplib::Response& res, int status, const std::string& message) {
 
 }  // namespace
 
+void Send(httplib::Response& res, int status, const Json& body) {
+  res.status = status;
+  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+}
+
 std::string HeaderValue(const httplib::Request& req, const std::string& name) {
   const auto it = req.headers.find(name);
   return it == req.headers.end() ? std::string() : it->second;
@@ -116,9 +120,9 @@ bool RefuseEarly(const httplib::Request& req, httplib::Response& res, const Http
                         std::all_of(length.begin(), length.end(), ::isdigit);
     if (!digits || std::stoull(length) > rules.MaxBody) {
       Refuse(res, digits ? 413 : 400,
-             digits ? "the body is larger than allowed (" + std::to_string(rules.MaxBody) +
-                          " bytes)"
-                    : "the Content-Length header is not a number");
+             digits
+                 ? "the body is larger than allowed (" + std::to_string(rules.MaxBody) + " bytes)"
+                 : "the Content-Length header is not a number");
       return closing();
     }
   }
@@ -146,8 +150,8 @@ bool QueryNumber(const httplib::Request& req, httplib::Response& res, const std:
                  size_t max, size_t& value) {
   if (!req.has_param(name.c_str())) return true;
   const std::string text = req.get_param_value(name.c_str());
-  const bool digits = !text.empty() && text.size() <= 18 &&
-                      std::all_of(text.begin(), text.end(), ::isdigit);
+  const bool digits =
+      !text.empty() && text.size() <= 18 && std::all_of(text.begin(), text.end(), ::isdigit);
   if (!digits || std::stoull(text) > max) {
     Send(res, 400,
          ErrorBody("bad_field", name + ": expected a whole number 0 to " + std::to_string(max),
@@ -163,8 +167,9 @@ void AnswerHttpError(const httplib::Request& req, httplib::Response& res) {
   if (const RequestReading* reading = GuardedServer::Current()) {
     if (reading->LongLineSeen && SameText(reading->LongLine, "Idempotency-Key")) {
       Send(res, 400,
-           ErrorBody("bad_idempotency_key", "an Idempotency-Key is 1 to 128 letters, digits and "
-                                            "-_.:"));
+           ErrorBody("bad_idempotency_key",
+                     "an Idempotency-Key is 1 to 128 letters, digits and "
+                     "-_.:"));
       return;
     }
     switch (reading->Stop) {
@@ -186,8 +191,8 @@ void AnswerHttpError(const httplib::Request& req, httplib::Response& res) {
       res.set_header("Connection", "close");
     }
   }
-  if (status == 413 && SameText(HeaderValue(req, "Content-Type"),
-                                "application/x-www-form-urlencoded")) {
+  if (status == 413 &&
+      SameText(HeaderValue(req, "Content-Type"), "application/x-www-form-urlencoded")) {
     Refuse(res, 413,
            "a body sent as a form is taken up to 8192 bytes: send it as application/json");
     return;

@@ -7,7 +7,12 @@
 
 #include <string>
 
+#include "codec.h"
+
 namespace fpd {
+
+// Answers with the status and the JSON body.
+void Send(httplib::Response& res, int status, const Json& body);
 
 struct HttpRules {
   std::string Host;  // the listening address

@@ -44,11 +44,6 @@ bool ConstantTimeEqual(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-void Send(httplib::Response& res, int status, const Json& body) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-}
-
 namespace {
 
 ConnectionLimits LimitsOf(const ServiceOptions& o) {
@@ -64,8 +59,7 @@ constexpr size_t kReadersReserve = 8;
 
 }  // namespace
 
-Service::Service(ServiceOptions options)
-    : options_(std::move(options)), http_(LimitsOf(options_)) {
+Service::Service(ServiceOptions options) : options_(std::move(options)), http_(LimitsOf(options_)) {
   const std::string& dir = options_.Driver.StateDir;
   ::mkdir(dir.c_str(), 0750);
   struct stat st {};

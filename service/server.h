@@ -75,6 +75,4 @@ class Service {
   int port_ = 0;
 };
 
-void Send(httplib::Response& res, int status, const Json& body);
-
 }  // namespace fpd

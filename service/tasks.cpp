@@ -111,8 +111,7 @@ std::string Shown(double d) {
 double Number(const Json& v, const std::string& field, double min, bool above, double max) {
   const double d = ToDouble(v, field);
   if (above ? d <= min : d < min) {
-    BadField(field, above ? "must be above " + Shown(min)
-                          : "must not be below " + Shown(min));
+    BadField(field, above ? "must be above " + Shown(min) : "must not be below " + Shown(min));
   }
   if (d > max) BadField(field, "must be at most " + Shown(max) + " (the printer's field)");
   return d;
@@ -159,14 +158,13 @@ void CheckTotals(const Sale& s) {
   for (const auto& item : s.Items) total += item.Quantity * item.Price * (item.Cancel ? -1 : 1);
   for (const auto& p : s.Payments) paid += p.Amount;
   if (total > kMaxTotal) {
-    BadField("items", "the total " + Shown(total) +
-                          " is more than the printer's field holds (" +
+    BadField("items", "the total " + Shown(total) + " is more than the printer's field holds (" +
                           Shown(kMaxTotal) + ")");
   }
   const double margin = 0.01 * static_cast<double>(s.Items.size()) + 1e-9;
   if (paid + margin < total) {
-    BadField("payments", "the payments (" + Shown(paid) +
-                             ") are short of the total (" + Shown(total) + ")");
+    BadField("payments",
+             "the payments (" + Shown(paid) + ") are short of the total (" + Shown(total) + ")");
   }
 }
 

@@ -30,9 +30,8 @@ ConnectionLimits ShortLimits() {
 }
 
 void Routes(GuardedServer& server) {
-  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-    fpd::AnswerHttpError(req, res);
-  });
+  server.set_error_handler(
+      [](const httplib::Request& req, httplib::Response& res) { fpd::AnswerHttpError(req, res); });
   server.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(req.body, "text/plain");
   });
@@ -63,9 +62,9 @@ int Dripped(const std::string& head, const std::string& rest) {
 
 TEST(ConnectionGuard, SlowHeadersAndBodiesAreCutAtTheirTimeLimits) {
   EXPECT_EQ(Dripped("GET /ok HTTP/1.1\r\n", "Host: x\r\nX-Slow: " + std::string(15, 'a')), 408);
-  EXPECT_EQ(Dripped("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 15\r\n\r\n",
-                    std::string(15, 'b')),
-            408);
+  EXPECT_EQ(
+      Dripped("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 15\r\n\r\n", std::string(15, 'b')),
+      408);
   EXPECT_EQ(Dripped("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n", "ok"), 200);
 }
 

@@ -73,8 +73,9 @@ RoundResult HostileRound(const ServiceProcess& s, int round) {
   for (int i = 0; i < 5; ++i) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s.Get("/v1/status").status, 200);
-    r.slowestStatus = std::max(r.slowestStatus, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    std::chrono::steady_clock::now() - start));
+    r.slowestStatus =
+        std::max(r.slowestStatus, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - start));
   }
   const auto sale =
       s.Post("/v1/sales", servicetest::TicketSale("Vecino"), "held-" + std::to_string(round));

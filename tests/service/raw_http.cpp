@@ -56,8 +56,8 @@ RawAnswer RawConnection::Read(std::chrono::milliseconds limit) {
         return a;
       }
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
     pollfd p{fd_, POLLIN, 0};
     if (fd_ < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
       return a;
@@ -72,8 +72,8 @@ RawAnswer RawConnection::Read(std::chrono::milliseconds limit) {
 bool RawConnection::ClosedWithin(std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (fd_ >= 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
     pollfd p{fd_, POLLIN, 0};
     if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
     char buf[4096];

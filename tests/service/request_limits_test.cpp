@@ -44,8 +44,8 @@ TEST_F(RequestLimits, RefusedRequestsGetTheirCodesAndPrintNothing) {
   };
   const Case cases[] = {
       {"an empty body", PostBytes(port, "/v1/x", key, ""), 400, "bad_json"},
-      {"an empty body on an entry point", PostBytes(port, "/v1/call/Abre_Gaveta_Imp", key, ""),
-       400, "bad_json"},
+      {"an empty body on an entry point", PostBytes(port, "/v1/call/Abre_Gaveta_Imp", key, ""), 400,
+       "bad_json"},
       {"a body that is not an object", PostBytes(port, "/v1/x", key, "null"), 400, "bad_json"},
       {"a POST without a length",
        "POST /v1/x HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" + key + "\r\n",
@@ -54,14 +54,14 @@ TEST_F(RequestLimits, RefusedRequestsGetTheirCodesAndPrintNothing) {
       {"a foreign Host", Get("/v1/journal", "shop.example:" + std::to_string(port)), 421,
        "misdirected"},
       {"a Host on another port", Get("/v1/status", "127.0.0.1:1"), 421, "misdirected"},
-      {"a NUL in the key", PostBytes(port, "/v1/x", std::string("Idempotency-Key: a\0b\r\n", 22),
-                                     "{}"),
-       400, "bad_idempotency_key"},
+      {"a NUL in the key",
+       PostBytes(port, "/v1/x", std::string("Idempotency-Key: a\0b\r\n", 22), "{}"), 400,
+       "bad_idempotency_key"},
       {"two keys", PostBytes(port, "/v1/x", key + "Idempotency-Key: k2\r\n", "{}"), 400,
        "bad_idempotency_key"},
       {"a 10 KB key",
-       PostBytes(port, "/v1/x", "Idempotency-Key: " + std::string(10000, 'k') + "\r\n", "{}"),
-       400, "bad_idempotency_key"},
+       PostBytes(port, "/v1/x", "Idempotency-Key: " + std::string(10000, 'k') + "\r\n", "{}"), 400,
+       "bad_idempotency_key"},
       {"a 100 KB header",
        "GET /v1/status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
            "\r\nX-Filler: " + std::string(100000, 'x') + "\r\n\r\n",
@@ -111,7 +111,8 @@ TEST_F(RequestLimits, ASaleThePrinterWouldRefuseIsRefusedBeforeItIsOpened) {
   };
   Json sixPayments = sale(1, 6, 6);
   sixPayments["payments"] = Json::array();
-  for (int i = 0; i < 6; ++i) sixPayments["payments"].push_back({{"description", "E"}, {"amount", 1}});
+  for (int i = 0; i < 6; ++i)
+    sixPayments["payments"].push_back({{"description", "E"}, {"amount", 1}});
   Json bigDiscount = sale(1, 10, 10);
   bigDiscount["discount"] = 1e12;
   struct Case {
