@@ -17,10 +17,10 @@
 namespace fpd {
 
 struct ConnectionLimits {
-  size_t Total = 128;                              // connections served at once, one thread each
-  size_t PerClient = 32;                           // of them from one client address
-  std::chrono::milliseconds ReadTimeout{5000};     // for each read of a request
-  std::chrono::milliseconds IdleTimeout{5000};     // waiting for a request on an open connection
+  size_t Total = 128;                           // connections served at once, one thread each
+  size_t PerClient = 32;                        // of them from one client address
+  std::chrono::milliseconds ReadTimeout{5000};  // each read of a request, each write of an answer
+  std::chrono::milliseconds IdleTimeout{5000};  // waiting for a request on an open connection
   std::chrono::milliseconds HeaderTimeout{10000};  // the request line and headers, in all
   std::chrono::milliseconds BodyTimeout{30000};    // the body, in all
   size_t MaxHeaderBytes = 64 * 1024;               // the request line and headers, in all
