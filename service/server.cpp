@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <limits>
 
 #include "platform/exceptions.h"
 #include "status_page.h"
@@ -41,35 +42,24 @@ bool ConstantTimeEqual(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-const char* DefaultCode(int status) {
-  switch (status) {
-    case 400:
-      return "bad_json";
-    case 401:
-      return "unauthorized";
-    case 403:
-      return "origin_not_allowed";
-    case 404:
-      return "not_found";
-    case 405:
-      return "method_not_allowed";
-    case 413:
-      return "too_large";
-    case 503:
-      return "queue_full";
-    default:
-      return "error";
-  }
+}  // namespace
+
+namespace {
+
+ConnectionLimits LimitsOf(const ServiceOptions& o) {
+  ConnectionLimits l;
+  l.Total = o.Connections;
+  l.PerClient = std::min(o.ClientConnections, o.Connections);
+  l.MaxBody = o.MaxBody;
+  return l;
 }
+
+// Connections kept for the status and journal readers while printing requests wait.
+constexpr size_t kReadersReserve = 8;
 
 }  // namespace
 
-void Send(httplib::Response& res, int status, const Json& body) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-}
-
-Service::Service(ServiceOptions options) : options_(std::move(options)) {
+Service::Service(ServiceOptions options) : options_(std::move(options)), http_(LimitsOf(options_)) {
   const std::string& dir = options_.Driver.StateDir;
   ::mkdir(dir.c_str(), 0750);
   struct stat st {};
@@ -94,11 +84,6 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
         }
       },
       std::min(interval, std::chrono::milliseconds(1000)));
-  // Requests that wait for the worker each hold a thread: room for a full queue, the one
-  // running and the status readers.
-  const size_t threads = options_.QueueLimit + 9;
-  http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  http_.set_payload_max_length(options_.MaxBody);
   // An answer's header and body go out in two writes: without this the body of an answer on a
   // kept-alive connection waits for the client's delayed acknowledgement.
   http_.set_tcp_nodelay(true);
@@ -113,10 +98,12 @@ Service::~Service() {
 bool Service::Bind() {
   if (options_.Port == 0) {
     port_ = http_.bind_to_any_port(options_.Host);
-    return port_ > 0;
+  } else {
+    port_ = http_.bind_to_port(options_.Host, options_.Port) ? options_.Port : -1;
   }
-  port_ = options_.Port;
-  return http_.bind_to_port(options_.Host, options_.Port);
+  if (port_ <= 0) return false;
+  http_.WidenBacklog();
+  return true;
 }
 
 void Service::Run() {
@@ -131,8 +118,9 @@ void Service::Stop() {
 httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
                                                httplib::Response& res) {
   using HR = httplib::Server::HandlerResponse;
+  if (RefuseEarly(req, res, HttpRules{options_.Host, port_, options_.MaxBody})) return HR::Handled;
   if (req.has_header("Origin")) {
-    const std::string origin = req.get_header_value("Origin");
+    const std::string origin = HeaderValue(req, "Origin");
     bool allowed = false;
     for (const auto& o : options_.Origins) allowed = allowed || o == origin;
     if (!allowed) {
@@ -154,7 +142,7 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
   // loads it without one.
   const bool page = req.method == "GET" && req.path == "/";
   if (!options_.Token.empty() && !page) {
-    const std::string auth = req.get_header_value("Authorization");
+    const std::string auth = HeaderValue(req, "Authorization");
     if (!ConstantTimeEqual(auth, "Bearer " + options_.Token)) {
       res.set_header("WWW-Authenticate", "Bearer");
       Send(res, 401, ErrorBody("unauthorized", "a valid bearer token is required"));
@@ -164,7 +152,27 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
   return HR::Unhandled;
 }
 
+bool Service::HoldPrintingSlot() {
+  const size_t most = options_.Connections > kReadersReserve * 2
+                          ? options_.Connections - kReadersReserve
+                          : std::max<size_t>(1, options_.Connections / 2);
+  if (printing_.fetch_add(1) >= most) {
+    printing_.fetch_sub(1);
+    return false;
+  }
+  return true;
+}
+
+void Service::ReleasePrintingSlot() {
+  printing_.fetch_sub(1);
+}
+
 bool Service::OnWorker(const std::function<void()>& f) {
+  if (!HoldPrintingSlot()) return false;
+  struct Release {
+    Service* s;
+    ~Release() { s->ReleasePrintingSlot(); }
+  } release{this};
   auto done = std::make_shared<std::promise<void>>();
   auto future = done->get_future();
   if (!worker_->TrySubmit([f, done] {
@@ -182,18 +190,8 @@ bool Service::OnWorker(const std::function<void()>& f) {
 
 void Service::Printing(const httplib::Request& req, httplib::Response& res,
                        const Prepare& prepare) {
-  if (!req.has_header("Idempotency-Key")) {
-    Send(res, 400,
-         ErrorBody("missing_idempotency_key", "a printing request needs an Idempotency-Key"));
-    return;
-  }
-  const std::string key = req.get_header_value("Idempotency-Key");
-  if (!ValidKey(key)) {
-    Send(res, 400,
-         ErrorBody("bad_idempotency_key",
-                   "an Idempotency-Key is 1 to 128 letters, digits and -_.:"));
-    return;
-  }
+  std::string key;
+  if (!IdempotencyKey(req, res, key)) return;
   Json body;
   Task task;
   try {
@@ -233,6 +231,15 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
     case Journal::Verdict::New:
       break;
   }
+  if (!HoldPrintingSlot()) {
+    journal_->Release(key);
+    Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
+    return;
+  }
+  struct Release {
+    Service* s;
+    ~Release() { s->ReleasePrintingSlot(); }
+  } release{this};
   auto result = std::make_shared<std::promise<Outcome>>();
   auto future = result->get_future();
   Journal* journal = journal_.get();
@@ -381,12 +388,9 @@ void Service::Routes() {
   using httplib::Response;
   http_.set_pre_routing_handler(
       [this](const Request& req, Response& res) { return Gate(req, res); });
-  const httplib::Server::HandlerWithResponse errors = [](const Request&, Response& res) {
+  const httplib::Server::HandlerWithResponse errors = [](const Request& req, Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    const int status = res.status;
-    Send(res, status,
-         ErrorBody(DefaultCode(status), status == 413 ? "the body is larger than allowed"
-                                                      : "no such endpoint or method"));
+    AnswerHttpError(req, res);
     return httplib::Server::HandlerResponse::Handled;
   };
   http_.set_error_handler(errors);
@@ -442,14 +446,7 @@ void Service::Routes() {
   reading("/v1/status", [this](const Request&, Response& res) { Send(res, 200, Status()); });
   reading("/v1/paper", [this](const Request& req, Response& res) {
     size_t from = 0;
-    if (req.has_param("from")) {
-      try {
-        from = std::stoul(req.get_param_value("from"));
-      } catch (const std::exception&) {
-        Send(res, 400, ErrorBody("bad_field", "from: expected a line number", "from"));
-        return;
-      }
-    }
+    if (!QueryNumber(req, res, "from", std::numeric_limits<uint32_t>::max(), from)) return;
     const Json paper = session_->Paper(from);
     if (paper.is_null()) {
       Send(res, 404, ErrorBody("not_found", "the paper is only kept with the emulator"));
@@ -459,14 +456,8 @@ void Service::Routes() {
   });
   reading("/v1/journal", [this](const Request& req, Response& res) {
     size_t limit = 20;
-    if (req.has_param("limit")) {
-      try {
-        limit = std::min<size_t>(500, std::stoul(req.get_param_value("limit")));
-      } catch (const std::exception&) {
-        Send(res, 400, ErrorBody("bad_field", "limit: expected a number", "limit"));
-        return;
-      }
-    }
+    if (!QueryNumber(req, res, "limit", 1000000, limit)) return;
+    limit = std::min<size_t>(500, limit);
     Send(res, 200, JournalList(limit));
   });
   http_.Get(R"(/v1/journal/([^/]+))", [this](const Request& req, Response& res) {

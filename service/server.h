@@ -4,10 +4,13 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "connections.h"
+#include "http_checks.h"
 #include "journal.h"
 #include "session.h"
 #include "tasks.h"
@@ -23,6 +26,8 @@ struct ServiceOptions {
   std::vector<std::string> Origins;
   size_t QueueLimit = 64;
   size_t MaxBody = 1 << 20;
+  size_t Connections = 128;       // served at once, one thread each
+  size_t ClientConnections = 32;  // of them from one client address
   int JournalDays = 30;
   int StatusIntervalMs = 5000;
 };
@@ -54,6 +59,10 @@ class Service {
   void Resolve(const httplib::Request& req, httplib::Response& res);
   // Runs f on the worker and waits for it; false when the queue is full.
   bool OnWorker(const std::function<void()>& f);
+  // Counts a request that waits for the worker; false when as many wait as may (the rest of the
+  // connections stay for the status and journal readers).
+  bool HoldPrintingSlot();
+  void ReleasePrintingSlot();
   httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
 
   ServiceOptions options_;
@@ -61,10 +70,9 @@ class Service {
   std::unique_ptr<DriverSession> session_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Worker> worker_;
-  httplib::Server http_;
+  GuardedServer http_;
+  std::atomic<size_t> printing_{0};
   int port_ = 0;
 };
-
-void Send(httplib::Response& res, int status, const Json& body);
 
 }  // namespace fpd

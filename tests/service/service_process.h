@@ -49,6 +49,7 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   Answer Get(const std::string& path) const;
