@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "journal.h"
+#include "operations.h"
 #include "session.h"
 #include "tasks.h"
 #include "worker.h"
@@ -25,6 +26,7 @@ struct ServiceOptions {
   size_t MaxBody = 1 << 20;
   int JournalDays = 30;
   int StatusIntervalMs = 5000;
+  int LogMonths = 13;  // driver logs older than this many months are deleted
 };
 
 class Service {
@@ -59,6 +61,7 @@ class Service {
   ServiceOptions options_;
   plat::AnsiString scheme_;
   std::unique_ptr<DriverSession> session_;
+  std::unique_ptr<Operations> ops_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Worker> worker_;
   httplib::Server http_;

@@ -117,7 +117,9 @@ ServiceProcess::~ServiceProcess() {
 Answer ServiceProcess::Get(const std::string& path) const {
   httplib::Client c("127.0.0.1", port_);
   c.set_read_timeout(60, 0);
-  return ToAnswer(c.Get(path));
+  const httplib::Result r = c.Get(path);
+  RecordAnswer("GET", path, r);
+  return ToAnswer(r);
 }
 
 Answer ServiceProcess::Post(const std::string& path, const Json& body,
@@ -126,7 +128,9 @@ Answer ServiceProcess::Post(const std::string& path, const Json& body,
   c.set_read_timeout(60, 0);
   httplib::Headers h;
   if (!key.empty()) h.emplace("Idempotency-Key", key);
-  return ToAnswer(c.Post(path, h, body.dump(), "application/json"));
+  const httplib::Result r = c.Post(path, h, body.dump(), "application/json");
+  RecordAnswer("POST", path, r);
+  return ToAnswer(r);
 }
 
 void ServiceProcess::Wait(int graceMs) {

@@ -97,6 +97,11 @@ ShellRun Shell(const std::string& command);
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
 
+// Every answer the tests receive from the service is recorded; when the test program ends the
+// answers are checked against the API description (docs/openapi.yaml), and an answer that it
+// does not describe fails the program.
+void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
+
 // A one-item ticket paid in cash, with the item's description.
 Json TicketSale(const std::string& description, double price = 10);
 
