@@ -95,7 +95,7 @@ std::string Metrics::Render(const Gauges& g) const {
         g.Ready ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_reachable",
         "1 when the printer answered the last status query.",
-        p.value("reachable", false) == true ? 1 : 0);
+        (p.contains("reachable") && p["reachable"] == true) ? 1 : 0);
   const long ps = Word(p.contains("printerStatus") ? p["printerStatus"] : Json());
   const long fs = Word(p.contains("fiscalStatus") ? p["fiscalStatus"] : Json());
   Gauge(out, "fiscal_printd_printer_paper_out", "1 when the printer reports its roll out of paper.",
@@ -103,7 +103,7 @@ std::string Metrics::Render(const Gauges& g) const {
   Gauge(out, "fiscal_printd_printer_paper_low", "1 when the printer reports its paper low.",
         HasReason(p, "paper low") ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_document_open",
-        "1 when the printer reports a document open.", p.value("documentOpen", false) == true);
+        "1 when the printer reports a document open.", (p.contains("documentOpen") && p["documentOpen"] == true));
   Family(out, "fiscal_printd_printer_status_word", "gauge",
          "The status words of the last answered status query.");
   if (ps >= 0) out << "fiscal_printd_printer_status_word{word=\"printer\"} " << ps << "\n";

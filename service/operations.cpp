@@ -74,7 +74,7 @@ Json StateOf(const Json& p) {
   if (p.contains("reasons") && p["reasons"].is_array()) {
     for (const auto& r : p["reasons"]) out = out || r == "out of paper";
   }
-  return Json{{"reachable", p.value("reachable", false) == true},
+  return Json{{"reachable", (p.contains("reachable") && p["reachable"] == true)},
               {"paperLow", low},
               {"paperOut", out},
               {"document", p.contains("document") ? p["document"] : Json(nullptr)},
@@ -277,7 +277,7 @@ void Operations::AfterIdle() {
   if (checked.is_string() && checked.get<std::string>() != checkedAt_) {
     checkedAt_ = checked.get<std::string>();
     std::lock_guard lock(readyMu_);
-    answered_ = p.value("reachable", false) == true;
+    answered_ = (p.contains("reachable") && p["reachable"] == true);
     answeredAt_ = std::chrono::steady_clock::now();
   }
   if (checked.is_string()) {

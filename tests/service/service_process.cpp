@@ -69,7 +69,7 @@ Answer ToAnswer(const httplib::Result& r) {
   a.status = r->status;
   a.headers = r->headers;
   a.body = Json::parse(r->body, nullptr, false);
-  if (a.body.is_discarded()) a.body = nullptr;
+  if (a.body.is_discarded()) a.body = r->body;  // not JSON: the text
   return a;
 }
 

@@ -30,7 +30,7 @@ class TempDir {
   std::string path_;
 };
 
-// An answer of the service: HTTP status, the body parsed (null when it is not JSON), headers.
+// An answer of the service: HTTP status, the body parsed (its text when it is not JSON), headers.
 struct Answer {
   int status = 0;  // 0: no answer (connection refused or cut)
   Json body;
