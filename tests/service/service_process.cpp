@@ -218,6 +218,27 @@ std::vector<std::string> FileLines(const std::string& path) {
   return out;
 }
 
+std::string BrowserDom(const std::string& url, const std::string& profile) {
+  const std::string command =
+      std::string("(timeout 120 ") + kChromium +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --disable-default-apps --disable-extensions --no-proxy-server"
+      " '--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1'"
+      " --user-data-dir='" +
+      profile + "' --virtual-time-budget=10000 --dump-dom '" + url + "' 2>/dev/null)";
+  return Shell(command).output;
+}
+
+std::string ElementText(const std::string& dom, const std::string& id) {
+  const size_t at = dom.find("id=\"" + id + "\"");
+  if (at == std::string::npos) return "<missing " + id + ">";
+  const size_t start = dom.rfind('<', at) + 1;
+  const std::string tag = dom.substr(start, dom.find_first_of(" >", start) - start);
+  const size_t open = dom.find('>', at) + 1;
+  return dom.substr(open, dom.find("</" + tag + ">", open) - open);
+}
+
 Json TicketSale(const std::string& description, double price) {
   return {
       {"kind", "T"},
