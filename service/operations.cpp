@@ -8,6 +8,7 @@
 #include "entry_points.h"
 #include "log.h"
 #include "log_retention.h"
+#include "notify.h"
 
 #ifndef FISCAL_PRINTD_VERSION
 #error "the build sets FISCAL_PRINTD_VERSION"
@@ -265,6 +266,11 @@ void Operations::Started(const std::string& host, int port) {
   Log(LogLevel::Info, std::string("started fiscal-printd ") + ServiceVersion() + " on http://" +
                           host + ":" + std::to_string(port) +
                           " backend=" + p.value("backend", "unknown"));
+  NotifyServiceManager("READY=1\nSTATUS=serving on http://" + host + ":" + std::to_string(port));
+}
+
+void Operations::Stopping() {
+  NotifyServiceManager("STOPPING=1");
 }
 
 void Operations::Stopped() {

@@ -51,7 +51,9 @@ class Operations {
   void Arrived();
   void Answered(const httplib::Request& req, const httplib::Response& res);
 
+  // Logs the start and tells the service manager that the service is ready.
   void Started(const std::string& host, int port);
+  void Stopping();
   void Stopped();
   // On the worker after each idle task: the printer state changes, and once a day the driver
   // logs' retention.

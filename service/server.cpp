@@ -139,6 +139,7 @@ void Service::Run() {
 }
 
 void Service::Stop() {
+  ops_->Stopping();
   http_.stop();
 }
 

@@ -2,7 +2,9 @@
 // metrics (checked with promtool after a day of sales), and the health and readiness answers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -211,6 +213,28 @@ TEST(ServiceOperations, APrinterThatDoesNotAnswerIsNotReady) {
   EXPECT_EQ(Count(log, "error: printer offline"), 1u) << log;
   EXPECT_NE(log.find("debug: request key=offline-x body={\"scheme\":\"azul\"}"), std::string::npos)
       << log;
+}
+
+TEST(ServiceOperations, TellsTheServiceManagerWhenItServesAndWhenItStops) {
+  TempDir state;
+  const std::string path = state.Path() + "/notify.sock";
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+  timeval wait{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  const auto next = [fd] {
+    char buf[256];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("<nothing>");
+  };
+  ServiceProcess s(state.Path(), {}, {{"NOTIFY_SOCKET", path}});
+  EXPECT_EQ(next().rfind("READY=1\nSTATUS=serving on http://127.0.0.1:", 0), 0u);
+  s.Stop();
+  EXPECT_EQ(next(), "STOPPING=1");
+  ::close(fd);
 }
 
 }  // namespace
