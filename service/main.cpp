@@ -9,8 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/exceptions.h"
 #include "log.h"
+#include "platform/exceptions.h"
 #include "platform/loader.h"
 #include "server.h"
 

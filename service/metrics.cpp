@@ -102,8 +102,8 @@ std::string Metrics::Render(const Gauges& g) const {
         ps >= 0 && (ps & plat::status::kOutOfPaper) ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_paper_low", "1 when the printer reports its paper low.",
         HasReason(p, "paper low") ? 1 : 0);
-  Gauge(out, "fiscal_printd_printer_document_open",
-        "1 when the printer reports a document open.", (p.contains("documentOpen") && p["documentOpen"] == true));
+  Gauge(out, "fiscal_printd_printer_document_open", "1 when the printer reports a document open.",
+        (p.contains("documentOpen") && p["documentOpen"] == true));
   Family(out, "fiscal_printd_printer_status_word", "gauge",
          "The status words of the last answered status query.");
   if (ps >= 0) out << "fiscal_printd_printer_status_word{word=\"printer\"} " << ps << "\n";
@@ -139,10 +139,9 @@ std::string Metrics::Render(const Gauges& g) const {
       out << "fiscal_printd_http_request_duration_seconds_bucket{" << e << ",le=\""
           << Number(kBuckets[i]) << "\"} " << h.Counts[i] << "\n";
     }
-    out << "fiscal_printd_http_request_duration_seconds_bucket{" << e << ",le=\"+Inf\"} "
-        << h.Count << "\n";
-    out << "fiscal_printd_http_request_duration_seconds_sum{" << e << "} " << Number(h.Sum)
+    out << "fiscal_printd_http_request_duration_seconds_bucket{" << e << ",le=\"+Inf\"} " << h.Count
         << "\n";
+    out << "fiscal_printd_http_request_duration_seconds_sum{" << e << "} " << Number(h.Sum) << "\n";
     out << "fiscal_printd_http_request_duration_seconds_count{" << e << "} " << h.Count << "\n";
   }
   return out.str();

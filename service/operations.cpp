@@ -173,10 +173,11 @@ void Operations::Answered(const httplib::Request& req, const httplib::Response& 
     LogPrinting(req, res, seconds);
     return;
   }
-  const bool resolve = req.method == "POST" && EndpointLabel(req.path) == "/v1/journal/{key}/resolve";
+  const bool resolve =
+      req.method == "POST" && EndpointLabel(req.path) == "/v1/journal/{key}/resolve";
   const Json answer = Json::parse(res.body, nullptr, false);
-  const std::string what = req.method + " " + req.path + " " + std::to_string(res.status) + " " +
-                           Seconds(seconds);
+  const std::string what =
+      req.method + " " + req.path + " " + std::to_string(res.status) + " " + Seconds(seconds);
   if (resolve && res.status == 200 && answer.is_object()) {
     Log(LogLevel::Info, "resolved key=" + LogValue(answer.value("key", "")) +
                             " printed=" + (answer.value("printed", false) ? "true" : "false") +
@@ -222,19 +223,20 @@ void Operations::LogPrinting(const httplib::Request& req, const httplib::Respons
   if (outcome == "in_doubt") {
     Log(LogLevel::Warn, "key in doubt key=" + LogValue(key) + " asked again; the till resolves it");
   } else if (outcome == "journal_failed" &&
-             answer["error"].value("message", "").find("nothing was printed") == std::string::npos) {
-    Log(LogLevel::Error, "key in doubt key=" + LogValue(key) +
-                             ": printed but its outcome is not in the journal");
+             answer["error"].value("message", "").find("nothing was printed") ==
+                 std::string::npos) {
+    Log(LogLevel::Error,
+        "key in doubt key=" + LogValue(key) + ": printed but its outcome is not in the journal");
   }
   // Request bodies may hold buyers' names and tax IDs: only at debug level.
-  if (LogEnabled(LogLevel::Debug)) Log(LogLevel::Debug, "request key=" + LogValue(key) + " body=" + req.body);
+  if (LogEnabled(LogLevel::Debug))
+    Log(LogLevel::Debug, "request key=" + LogValue(key) + " body=" + req.body);
   if (res.status == 200 && !replay && answer.is_object() && request.is_object()) {
     CountDocuments(req.path, request, answer);
   }
 }
 
-void Operations::CountDocuments(const std::string& path, const Json& request,
-                                const Json& answer) {
+void Operations::CountDocuments(const std::string& path, const Json& request, const Json& answer) {
   Json calls = answer.value("calls", Json::array());
   if (path.rfind("/v1/call/", 0) == 0) {
     calls = Json::array({Json{{"entryPoint", answer.value("entryPoint", "")},

@@ -393,8 +393,8 @@ TEST(ServiceSecurity, AnyOtherAddressNeedsAToken) {
 }
 
 TEST_F(ServiceTest, ThePythonClientSellsRepeatsAndReadsTheStatus) {
-  const std::string client =
-      std::string("PYTHONPATH=") + FISCAL_PRINTD_CLIENT + " python3 -B -m fiscal_printd --url " + s_->Url();
+  const std::string client = std::string("PYTHONPATH=") + FISCAL_PRINTD_CLIENT +
+                             " python3 -B -m fiscal_printd --url " + s_->Url();
   const std::string sale = "'" + servicetest::TicketSale("Café").dump() + "'";
   const auto first = servicetest::Shell(client + " --key py-1 sale " + sale);
   ASSERT_EQ(first.exitCode, 0) << first.output;

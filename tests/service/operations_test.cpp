@@ -73,8 +73,7 @@ TEST(DriverLogRetention, DeletesTheMonthsBeyondTheLimitOnly) {
       {"impdebug0199.txt", false},  // last century
       {"impdebug0127.txt", true},   // next year: a clock set back keeps it
       {"impdebug1326.txt", true},   // no such month: not a driver log
-      {"impdebug1025.txt.bak", true},
-      {"journal.jsonl", true},
+      {"impdebug1025.txt.bak", true}, {"journal.jsonl", true},
   };
   for (const auto& f : files) std::ofstream(dir.Path() + "/" + f.name) << "x";
   const auto deleted = fpd::DeleteOldDriverLogs(dir.Path(), 13, 2026, 12);
@@ -166,8 +165,9 @@ TEST(ServiceOperations, ADayShowsInTheMetricsAndTheLogWithoutBuyerData) {
     const ShellRun check = Shell("/usr/bin/promtool check metrics < '" + file + "'");
     EXPECT_EQ(check.exitCode, 0) << check.output;
   } else {
-    std::printf("promtool is not installed (Debian package prometheus): the format is not "
-                "checked\n");
+    std::printf(
+        "promtool is not installed (Debian package prometheus): the format is not "
+        "checked\n");
   }
 
   const std::string log = Output(state);
