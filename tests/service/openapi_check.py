@@ -36,9 +36,9 @@ class Contract:
             self.routes.append((template.count("{"), template, re.compile(rx)))
         self.routes.sort(key=lambda r: r[0])
         try:
-            from referencing import Registry, Resource
+            from referencing import Registry
             from referencing.jsonschema import DRAFT202012
-            resource = Resource.from_contents(doc, default_specification=DRAFT202012)
+            resource = DRAFT202012.create_resource(doc)
             self.registry = Registry().with_resource("urn:openapi", resource)
             self.base = "urn:openapi"
         except ImportError:  # an older jsonschema: its own resolver
