@@ -62,6 +62,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR})
 install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples ${CMAKE_SOURCE_DIR}/docs/scenarios
   DESTINATION ${FISCAL_DOC_DIR}/docs)
+# The print service's API description and its browser client go with its document.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/openapi.yaml ${CMAKE_SOURCE_DIR}/service/client/fiscal-printd.js
+  DESTINATION ${FISCAL_DOC_DIR}/docs)
 
 # CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat, fiscal::fiscalprinter and
 # FISCAL_DRIVER_PACKAGE.

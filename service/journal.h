@@ -58,6 +58,7 @@ class Journal {
   std::optional<JournalEntry> Find(const std::string& key) const;
   std::vector<JournalEntry> Last(size_t n) const;  // newest first
   std::vector<std::string> InDoubt() const;
+  size_t Count() const;  // keys held
   // Rewrites the file without entries finished or resolved more than keepDays ago.
   void Compact();
   int64_t LastCompaction() const;

@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "log.h"
 #include "platform/exceptions.h"
 #include "platform/loader.h"
 #include "server.h"
@@ -77,7 +78,15 @@ int main(int argc, char** argv) {
   app.add_option("--status-interval", statusSeconds, "seconds between idle status queries")
       ->capture_default_str()
       ->check(CLI::Range(1, 3600));
+  app.add_option("--log-months", o.LogMonths, "months the driver's logs are kept")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1200));
+  std::string logLevel = "info";
+  app.add_option("--log-level", logLevel, "error, warn, info or debug")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
   CLI11_PARSE(app, argc, argv);
+  fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
   o.StatusIntervalMs = statusSeconds * 1000;
 
   try {

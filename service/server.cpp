@@ -6,6 +6,7 @@
 #include <future>
 #include <limits>
 
+#include "operations.h"
 #include "platform/exceptions.h"
 #include "status_page.h"
 
@@ -70,11 +71,22 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
   journal_ = std::make_unique<Journal>(dir + "/journal.jsonl", options_.JournalDays);
   journal_->Compact();
   session_ = std::make_unique<DriverSession>(options_.Driver);
+  OperationsSources sources;
+  sources.Printer = [this] { return session_->Snapshot(); };
+  sources.Queued = [this] { return worker_->Queued(); };
+  sources.Busy = [this] { return worker_->Busy(); };
+  sources.QueueLimit = options_.QueueLimit;
+  sources.InDoubt = [this] { return journal_->InDoubt(); };
+  sources.JournalEntries = [this] { return journal_->Count(); };
+  ops_ = std::make_unique<Operations>(
+      OperationsOptions{dir, dir + "/journal.jsonl", options_.StatusIntervalMs, options_.LogMonths},
+      std::move(sources));
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,
       [this, interval] {
         session_->Idle(interval);
+        ops_->AfterIdle();
         if (std::time(nullptr) - journal_->LastCompaction() >= 86400) {
           try {
             journal_->Compact();
@@ -107,17 +119,21 @@ bool Service::Bind() {
 }
 
 void Service::Run() {
+  ops_->Started(options_.Host, port_);
   http_.listen_after_bind();
   worker_->Stop();
+  ops_->Stopped();
 }
 
 void Service::Stop() {
+  ops_->Stopping();
   http_.stop();
 }
 
 httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
                                                httplib::Response& res) {
   using HR = httplib::Server::HandlerResponse;
+  ops_->Arrived();
   if (RefuseEarly(req, res, HttpRules{options_.Host, port_, options_.MaxBody})) return HR::Handled;
   if (req.has_header("Origin")) {
     const std::string origin = HeaderValue(req, "Origin");
@@ -129,6 +145,7 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
     }
     res.set_header("Access-Control-Allow-Origin", origin);
     res.set_header("Vary", "Origin");
+    res.set_header("Access-Control-Expose-Headers", "Idempotent-Replay");
     if (req.method == "OPTIONS") {
       res.status = 204;
       res.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
@@ -138,9 +155,9 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
       return HR::Handled;
     }
   }
-  // The status page itself holds no data (it reads the endpoints, with the token): a browser
-  // loads it without one.
-  const bool page = req.method == "GET" && req.path == "/";
+  // The status page, the API description and the browser client hold no data (the page reads
+  // the endpoints, with the token): a browser loads them without one.
+  const bool page = req.method == "GET" && Operations::Public(req.path);
   if (!options_.Token.empty() && !page) {
     const std::string auth = HeaderValue(req, "Authorization");
     if (!ConstantTimeEqual(auth, "Bearer " + options_.Token)) {
@@ -394,6 +411,8 @@ void Service::Routes() {
     return httplib::Server::HandlerResponse::Handled;
   };
   http_.set_error_handler(errors);
+  http_.set_logger([this](const Request& req, const Response& res) { ops_->Answered(req, res); });
+  ops_->Routes(http_);
   http_.set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
     std::string what = "internal error";
     try {

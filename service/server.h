@@ -12,6 +12,7 @@
 #include "connections.h"
 #include "http_checks.h"
 #include "journal.h"
+#include "operations.h"
 #include "session.h"
 #include "tasks.h"
 #include "worker.h"
@@ -30,6 +31,7 @@ struct ServiceOptions {
   size_t ClientConnections = 32;  // of them from one client address
   int JournalDays = 30;
   int StatusIntervalMs = 5000;
+  int LogMonths = 13;  // driver logs older than this many months are deleted
 };
 
 class Service {
@@ -68,6 +70,7 @@ class Service {
   ServiceOptions options_;
   plat::AnsiString scheme_;
   std::unique_ptr<DriverSession> session_;
+  std::unique_ptr<Operations> ops_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Worker> worker_;
   GuardedServer http_;
