@@ -5,6 +5,7 @@
 // the last whole file, never a part of one.
 #include <filesystem>
 
+#include "closing/zfile.h"
 #include "driver/Arfis770.h"
 #include "driver/form.h"
 #include "driver/guard.h"
@@ -14,8 +15,6 @@
 #include "platform/support.h"
 
 namespace {
-
-const char kArquivoReducaoZ[] = "REDUCAOZ_MP35.CDS";
 
 // Builds the Z data table empty, with its 27 fields in file order.
 void CriaTabelaReducaoZ(plat::TClientDataSet& cds) {
@@ -92,8 +91,8 @@ void CapturaReducaoZ(TfrmArgentina& form, const plat::AnsiString& path) {
 
 ARFIS_API plat::AnsiString BuscaDadosReducaoZ() {
   TfrmArgentina& form = arfis::Form();
-  const plat::AnsiString oldFile = plat::HostFolder() + "/" + kArquivoReducaoZ;
-  const plat::AnsiString newFile = DsDirCad + kArquivoReducaoZ;
+  const plat::AnsiString oldFile = arfis::ZDataFileBesideHost();
+  const plat::AnsiString newFile = arfis::ZDataFile();
   try {
     CapturaReducaoZ(form, newFile);
   } catch (...) {

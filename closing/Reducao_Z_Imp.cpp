@@ -1,4 +1,5 @@
 // Z reduction: ends the fiscal day, then captures the printer's Z figures to the Z data file.
+#include "closing/zfile.h"
 #include "driver/Arfis770.h"
 #include "driver/form.h"
 #include "driver/guard.h"
@@ -11,12 +12,16 @@ ARFIS_API bool Reducao_Z_Imp(const plat::AnsiString& /*stParam1*/,
     bool result = false;
     plat::WideString wtReducao = u"Z";
     plat::WideString wtParamFixo;
-    if (form.prfImpressora.CloseJournal(wtReducao, wtParamFixo) != 0) {
-      result = true;
-      arfis::LogWide(u"Reducao_Z_Imp - CloseJournal: " + wtReducao + u" - " + wtParamFixo);
+    if (form.prfImpressora.CloseJournal(wtReducao, wtParamFixo) == 0) {
+      // A refused reduction produced no figures: whatever the answer fields hold belongs to
+      // another command, so nothing is captured, and the last file goes as any capture
+      // removes it, so that it never passes for this day's.
+      arfis::RemoveZDataFiles();
+      return result;
     }
-    // The capture also runs after a refused reduction, from the answer fields as they stand;
-    // a failure inside it makes the whole call fail.
+    result = true;
+    arfis::LogWide(u"Reducao_Z_Imp - CloseJournal: " + wtReducao + u" - " + wtParamFixo);
+    // A failure inside the capture makes the whole call fail.
     BuscaDadosReducaoZ();
     return result;
   });

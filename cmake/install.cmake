@@ -62,6 +62,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR})
 install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples ${CMAKE_SOURCE_DIR}/docs/scenarios
   DESTINATION ${FISCAL_DOC_DIR}/docs)
+# The print service's API description and its browser client go with its document.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/openapi.yaml ${CMAKE_SOURCE_DIR}/service/client/fiscal-printd.js
+  DESTINATION ${FISCAL_DOC_DIR}/docs)
 
 # CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat, fiscal::fiscalprinter and
 # FISCAL_DRIVER_PACKAGE.
@@ -111,7 +114,7 @@ if(TARGET fiscal-printd)
   install(CODE "
     set(FISCAL_PRINTD_BIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fiscal-printd\")
     set(FISCAL_PRINTD_PACKAGE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libarfis770.so\")
-    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}\")
+    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}/docs\")
     set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/fiscal-printd.service\")
     message(STATUS \"Installing: \${unit}\")
     configure_file(\"${FISCAL_PRINTD_UNIT_IN}\" \"\${unit}\" @ONLY)

@@ -1,19 +1,25 @@
-// The printer's command table: every method of the printer control with its command byte on
-// the serial link, the number of arguments (fields) it takes, whether it changes what the
-// printer holds, and the answer fields the printer gives for it. The control, the link and the
-// emulator all read this table; it is checked when the library is compiled, so a row that
-// repeats a name or a byte, or a count that does not match the control's method, does not
-// build. The table is constant and safe to read from any thread.
+// The printer's command table: every method of the printer control with the command the
+// printer takes for it (its byte on the serial link, printer/assumed.h), the number of
+// arguments the method takes and of fields the printer takes, whether it changes what the
+// printer holds, and the reply fields the printer gives (AnswerField_3 first). Beside it, the
+// layouts of the replies that carry more than one field. The control, the link and the emulator
+// all read this table; it is checked when the library is compiled, so a row that repeats a
+// name or a byte, or a count that does not match the control's method, does not build. The
+// table is constant and safe to read from any thread.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+
+#include "printer/assumed.h"
 
 namespace plat {
 
-// The commands, in the order of the table below.
+// The commands, in the order of the table below. The first seventeen are the control's
+// methods; the last two are printer commands the control sends for SetGetDateTime.
 enum class Command : uint8_t {
   Status,
   CloseJournal,
@@ -32,20 +38,24 @@ enum class Command : uint8_t {
   SendInvoicePayment,
   CloseInvoice,
   OpenCashDrawer,
+  SetDateTime,
+  GetDateTime,
 };
 
 // What running a command does to the printer. A command that changes what the printer holds
-// (a document, its lines, the day's journal, the drawer) must never run twice, so the link
-// never sends it again without first finding out whether it ran; a read-only one may simply be
-// sent again.
+// (a document, its lines, the day's journal, the clock, the drawer) must never run twice, so the
+// link never sends it again without first finding out whether it ran; a read-only one may
+// simply be sent again.
 enum class Effect : uint8_t { ReadOnly, ChangesState };
 
-// One row: the control's method, its command byte, how many fields the host sends with it,
-// its effect, and the answer fields the printer gives (AnswerField_3 first), separated by ";".
+// One row: the name (the control's method, or the printer command), its command byte (0 for a
+// method that has no command of its own), the method's arguments, the fields the printer takes,
+// its effect, and the reply fields (AnswerField_3 first), separated by ";".
 struct CommandInfo {
   Command Id;
   const char* Method;
   uint8_t Cmd;
+  size_t Args;
   size_t Fields;
   Effect Kind;
   const char* Answers;
@@ -54,70 +64,225 @@ struct CommandInfo {
 constexpr Effect kReads = Effect::ReadOnly;
 constexpr Effect kChanges = Effect::ChangesState;
 
-inline constexpr std::array<CommandInfo, 17> kCommandTable = {{
-    {Command::Status, "Status", 0x2A, 1, kReads,
-     "printer status;fiscal status;document open (T, A, C, N or empty);document number;"
-     "lines on the document;amount;paid;X number;Z number"},
-    {Command::CloseJournal, "CloseJournal", 0x39, 2, kChanges,
-     "X or Z number;-;X readings;non-fiscal documents;fiscal documents;-;last ticket;"
-     "day's sales;cancelled documents;last invoice A;last invoice C;last non-fiscal document"},
-    {Command::OpenTicket, "OpenTicket", 0x40, 1, kChanges, "document number"},
-    {Command::SendTicketItem, "SendTicketItem", 0x42, 8, kChanges, ""},
-    {Command::GetTicketSubtotal, "GetTicketSubtotal", 0x43, 2, kReads, "items;amount;paid"},
-    {Command::SendTicketPayment, "SendTicketPayment", 0x44, 3, kChanges,
-     "balance due or cancelled document;change"},
-    {Command::CloseTicket, "CloseTicket", 0x45, 0, kChanges, "document number"},
-    {Command::OpenNoFiscal, "OpenNoFiscal", 0x48, 0, kChanges, "document number"},
-    {Command::SendNoFiscalText, "SendNoFiscalText", 0x49, 1, kChanges, ""},
-    {Command::CloseNoFiscal, "CloseNoFiscal", 0x4A, 0, kChanges, "document number"},
-    {Command::SetGetDateTime, "SetGetDateTime", 0x58, 3, kReads, "date YYMMDD;time HHMMSS"},
-    {Command::OpenInvoice, "OpenInvoice", 0x60, 19, kChanges, "document number"},
-    {Command::SendInvoiceItem, "SendInvoiceItem", 0x62, 12, kChanges, ""},
-    {Command::GetInvoiceSubtotal, "GetInvoiceSubtotal", 0x63, 2, kReads, "items;amount;paid"},
-    {Command::SendInvoicePayment, "SendInvoicePayment", 0x64, 3, kChanges,
-     "balance due or cancelled document;change"},
-    {Command::CloseInvoice, "CloseInvoice", 0x65, 3, kChanges, "document number"},
-    {Command::OpenCashDrawer, "OpenCashDrawer", 0x7B, 1, kChanges, ""},
+inline constexpr std::array<CommandInfo, 19> kCommandTable = {{
+    {Command::Status, "Status", assumed::kCmdStatus, 1, 1, kReads,
+     "the fields of the mode asked (status_n, status_p, status_c, status_a, status_d)"},
+    {Command::CloseJournal, "CloseJournal", assumed::kCmdCloseJournal, 2, 2, kChanges,
+     "X or Z number;cancelled fiscal documents;homologated non-fiscal documents;"
+     "other non-fiscal documents;tickets and B/C documents;A documents;last ticket or B/C;"
+     "amount billed;VAT;perceptions;last A;last credit note A;last credit note B/C;"
+     "last delivery note;credit notes amount;credit notes VAT;credit notes perceptions"},
+    {Command::OpenTicket, "OpenTicket", assumed::kCmdOpenTicket, 1, 1, kChanges, ""},
+    {Command::SendTicketItem, "SendTicketItem", assumed::kCmdTicketItem, 8, 8, kChanges, ""},
+    {Command::GetTicketSubtotal, "GetTicketSubtotal", assumed::kCmdTicketSubtotal, 2, 2, kReads,
+     "items;gross total;VAT;paid;percentage internal taxes;fixed internal taxes;net total"},
+    {Command::SendTicketPayment, "SendTicketPayment", assumed::kCmdTicketPayment, 3, 3, kChanges,
+     "still to pay"},
+    {Command::CloseTicket, "CloseTicket", assumed::kCmdCloseTicket, 0, 1, kChanges,
+     "document number"},
+    {Command::OpenNoFiscal, "OpenNoFiscal", assumed::kCmdOpenNonFiscal, 0, 0, kChanges, ""},
+    {Command::SendNoFiscalText, "SendNoFiscalText", assumed::kCmdNonFiscalText, 1, 1, kChanges, ""},
+    {Command::CloseNoFiscal, "CloseNoFiscal", assumed::kCmdCloseNonFiscal, 0, 1, kChanges,
+     "document number"},
+    {Command::SetGetDateTime, "SetGetDateTime", 0, 3, 0, kReads, "date YYMMDD;time HHMMSS"},
+    {Command::OpenInvoice, "OpenInvoice", assumed::kCmdOpenInvoice, 19, 19, kChanges, ""},
+    {Command::SendInvoiceItem, "SendInvoiceItem", assumed::kCmdInvoiceItem, 12, 12, kChanges, ""},
+    {Command::GetInvoiceSubtotal, "GetInvoiceSubtotal", assumed::kCmdInvoiceSubtotal, 2, 2, kReads,
+     "items;gross total;VAT;paid;percentage internal taxes;fixed internal taxes;net total"},
+    {Command::SendInvoicePayment, "SendInvoicePayment", assumed::kCmdInvoicePayment, 3, 3, kChanges,
+     "still to pay"},
+    {Command::CloseInvoice, "CloseInvoice", assumed::kCmdCloseInvoice, 3, 3, kChanges,
+     "document number"},
+    {Command::OpenCashDrawer, "OpenCashDrawer", assumed::kCmdOpenDrawer, 1, 1, kChanges, ""},
+    {Command::SetDateTime, "SetDateTime", assumed::kCmdSetDateTime, 2, 2, kChanges, ""},
+    {Command::GetDateTime, "GetDateTime", assumed::kCmdGetDateTime, 0, 0, kReads,
+     "date YYMMDD;time HHMMSS"},
 }};
 
-// The answer fields of the status query, by their place (0 is AnswerField_3). The link reads
-// the document in progress from them when it must find out whether a command ran.
-namespace status_field {
-constexpr size_t kPrinterStatus = 0;
-constexpr size_t kFiscalStatus = 1;
-constexpr size_t kDocument = 2;
-constexpr size_t kNumber = 3;
-constexpr size_t kLines = 4;
-constexpr size_t kAmount = 5;
-constexpr size_t kPaid = 6;
-constexpr size_t kXNumber = 7;
-constexpr size_t kZNumber = 8;
-constexpr size_t kCount = 9;
-}  // namespace status_field
+// One reply field: its meaning and width in digits or characters; Decimals is the number of
+// implied decimals of an amount (0 for counts, numbers and texts).
+struct ReplyField {
+  const char* Meaning;
+  size_t Width;
+  int Decimals = 0;
+  bool Text = false;  // free text, up to Width characters; otherwise zero-padded digits
+};
 
-// The Z closing's answer fields beyond those the driver reads (0 is AnswerField_3).
+// The status request's modes (its one field).
+namespace status_mode {
+constexpr char kNormal = 'N';
+constexpr char kCharacteristics = 'P';
+constexpr char kTaxpayer = 'C';
+constexpr char kCounters = 'A';
+constexpr char kDocument = 'D';
+constexpr char kPreferences = 'S';
+}  // namespace status_mode
+
+// The reply fields of each status mode, by their place (0 is AnswerField_3).
+namespace status_n {
+constexpr size_t kLastTicket = 0;  // last ticket or B/C document issued, not cancelled
+constexpr size_t kFirstDate = 1;   // of the fiscal day's first document, YYMMDD
+constexpr size_t kFirstTime = 2;   // HHMMSS
+constexpr size_t kLastZ = 3;
+constexpr size_t kAuditPartial = 4;
+constexpr size_t kAuditTotal = 5;
+constexpr size_t kAuditText = 6;
+constexpr size_t kAuditText2 = 7;
+inline constexpr ReplyField kLayout[] = {
+    {"last ticket or B/C document", 8}, {"first document's date", 6},
+    {"first document's time", 6},       {"last Z", 5},
+    {"partial audit figure", 8},        {"total audit figure", 8},
+    {"audit text", 10, 0, true},        {"second audit text", 2, 0, true},
+};
+}  // namespace status_n
+
+namespace status_p {
+inline constexpr ReplyField kLayout[] = {
+    {"invoice columns at 10 cpi", 3},
+    {"invoice columns at 12 cpi", 3},
+    {"invoice columns at 17 cpi", 3},
+    {"ticket columns", 3},
+    {"validation lines", 3},
+    {"issues tickets", 1},
+    {"issues ticket-invoices", 1},
+    {"issues slip invoices", 1},
+    {"cents digits", 1},
+    {"main station", 1, 0, true},
+    {"printer variant", 15, 0, true},
+};
+}  // namespace status_p
+
+namespace status_c {
+constexpr size_t kTaxNumber = 0;
+constexpr size_t kPointOfSale = 1;
+constexpr size_t kVatCategory = 2;
+inline constexpr ReplyField kLayout[] = {
+    {"tax number", 11},
+    {"point of sale", 4},
+    {"VAT category", 1, 0, true},
+    {"standard VAT rate", 4, 4},
+    {"highest ticket-invoice amount", 6},
+    {"company name", 40, 0, true},
+};
+}  // namespace status_c
+
+namespace status_a {
+constexpr size_t kLastZ = 0;
+constexpr size_t kTicketDone = 1;     // last ticket or B/C document completed
+constexpr size_t kTicketPrinted = 2;  // last ticket or B/C document printed
+constexpr size_t kADone = 3;
+constexpr size_t kAPrinted = 4;
+constexpr size_t kNonFiscal = 5;
+constexpr size_t kHomologated = 6;
+constexpr size_t kReference = 7;
+constexpr size_t kCreditNoteA = 8;
+constexpr size_t kCreditNoteBC = 9;
+constexpr size_t kDeliveryNote = 10;
+inline constexpr ReplyField kLayout[] = {
+    {"last Z", 5},
+    {"last ticket or B/C completed", 8},
+    {"last ticket or B/C printed", 8},
+    {"last A completed", 8},
+    {"last A printed", 8},
+    {"last non-fiscal document", 5},
+    {"last homologated non-fiscal document", 5},
+    {"last non-fiscal reference", 8},
+    {"last credit note A", 8},
+    {"last credit note B/C", 8},
+    {"last delivery note", 8},
+};
+}  // namespace status_a
+
+namespace status_d {
+constexpr size_t kKind = 0;    // 'K' ticket, 'T' ticket-invoice, 'O' non-fiscal, 'H', 'M'
+constexpr size_t kLetter = 1;  // 'N' none, 'A', 'B', 'C'
+inline constexpr ReplyField kLayout[] = {
+    {"document kind", 1, 0, true},
+    {"letter", 1, 0, true},
+};
+}  // namespace status_d
+
+// The subtotal's reply (ticket and invoice alike), by place.
+namespace subtotal_field {
+constexpr size_t kItems = 0;
+constexpr size_t kGross = 1;  // the amount to pay
+constexpr size_t kVat = 2;
+constexpr size_t kPaid = 3;
+constexpr size_t kPercentTaxes = 4;
+constexpr size_t kFixedTaxes = 5;
+constexpr size_t kNet = 6;
+inline constexpr ReplyField kLayout[] = {
+    {"items", 5},
+    {"gross total", 12, 2},
+    {"VAT", 12, 2},
+    {"paid", 12, 2},
+    {"percentage internal taxes", 12, 2},
+    {"fixed internal taxes", 12, 2},
+    {"net total", 12, 2},
+};
+}  // namespace subtotal_field
+
+// The X and Z closing's reply, by place.
 namespace z_field {
-constexpr size_t kCancelledDocs = 8;
-constexpr size_t kLastInvoiceA = 9;
-constexpr size_t kLastInvoiceC = 10;
-constexpr size_t kLastNonFiscal = 11;
-constexpr size_t kCount = 12;
+constexpr size_t kNumber = 0;
+constexpr size_t kCancelled = 1;
+constexpr size_t kHomologated = 2;
+constexpr size_t kNonFiscal = 3;
+constexpr size_t kTickets = 4;
+constexpr size_t kADocuments = 5;
+constexpr size_t kLastTicket = 6;
+constexpr size_t kBilled = 7;
+constexpr size_t kVat = 8;
+constexpr size_t kPerceptions = 9;
+constexpr size_t kLastA = 10;
+inline constexpr ReplyField kLayout[] = {
+    {"closing number", 5},
+    {"cancelled fiscal documents", 5},
+    {"homologated non-fiscal documents", 5},
+    {"other non-fiscal documents", 5},
+    {"tickets and B/C documents", 5},
+    {"A documents", 5},
+    {"last ticket or B/C", 8},
+    {"amount billed", 14, 2},
+    {"VAT", 14, 2},
+    {"perceptions", 14, 2},
+    {"last A", 8},
+    {"last credit note A", 8},
+    {"last credit note B/C", 8},
+    {"last delivery note", 8},
+    {"credit notes amount", 14, 2},
+    {"credit notes VAT", 14, 2},
+    {"credit notes perceptions", 14, 2},
+};
+constexpr size_t kCount = std::size(kLayout);
 }  // namespace z_field
+
+// Widths of the single-field replies.
+constexpr size_t kDocumentNumberWidth = 8;
+constexpr size_t kNonFiscalNumberWidth = 7;
+constexpr size_t kStillToPayWidth = 12;
 
 constexpr const CommandInfo& Info(Command c) {
   return kCommandTable[static_cast<size_t>(c)];
 }
 
-// The row of a method or of a command byte; nullptr when there is none.
+// The row of a name or of a command byte; nullptr when there is none.
 constexpr const CommandInfo* FindCommand(std::string_view method) {
   for (const auto& c : kCommandTable)
     if (method == c.Method) return &c;
   return nullptr;
 }
 constexpr const CommandInfo* FindCommand(uint8_t cmd) {
+  if (cmd == 0) return nullptr;
   for (const auto& c : kCommandTable)
     if (cmd == c.Cmd) return &c;
   return nullptr;
+}
+
+// Whether field `index` (1-based) of a command may be the single byte DEL, which the printer
+// takes as "no text here": the close invoice's TOTAL text.
+constexpr bool MayHoldDel(std::string_view method, size_t index) {
+  return method == "CloseInvoice" && index == 3;
 }
 
 namespace detail {
@@ -133,21 +298,22 @@ consteval bool CommandTableHolds() {
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
     const CommandInfo& a = kCommandTable[i];
     if (static_cast<size_t>(a.Id) != i) return false;
-    if (a.Cmd < 0x20 || a.Cmd > 0x7E || a.Fields > 19 || CountAnswers(a.Answers) > 17) return false;
+    if (a.Cmd != 0 && (a.Cmd < 0x20 || a.Cmd > 0x7E)) return false;
+    if (a.Fields > 19 || a.Args > 19 || CountAnswers(a.Answers) > 17) return false;
     for (size_t j = i + 1; j < kCommandTable.size(); ++j) {
       const CommandInfo& b = kCommandTable[j];
-      if (a.Cmd == b.Cmd || std::string_view(a.Method) == b.Method) return false;
+      if ((a.Cmd != 0 && a.Cmd == b.Cmd) || std::string_view(a.Method) == b.Method) return false;
     }
   }
   return true;
 }
 static_assert(CommandTableHolds(), "the printer command table repeats a name or a byte");
-static_assert(CountAnswers(kCommandTable[static_cast<size_t>(Command::Status)].Answers) ==
-                  status_field::kCount,
-              "the status query's answer fields and their places agree");
 static_assert(CountAnswers(kCommandTable[static_cast<size_t>(Command::CloseJournal)].Answers) ==
                   z_field::kCount,
               "the Z closing's answer fields and their places agree");
+static_assert(CountAnswers(Info(Command::GetTicketSubtotal).Answers) ==
+                  std::size(subtotal_field::kLayout),
+              "the subtotal's answer fields and their places agree");
 }  // namespace detail
 
 }  // namespace plat

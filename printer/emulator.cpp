@@ -2,9 +2,11 @@
 // and scripting. docs/emulator.md describes the behaviour.
 #include "printer/emulator.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "printer/internal/model_ops.h"
 
@@ -70,7 +72,7 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
 
   PrinterAnswer answer;
   try {
-    answer = model_.Execute(name, args);
+    answer = Run(name, args);
   } catch (...) {
     journal_[index].Raised = true;
     throw;
@@ -81,6 +83,27 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
     *args[fired->ArgIndex] = fired->ArgValue;
   journal_[index].Result = answer.Result;
   return answer;
+}
+
+PrinterAnswer FiscalEmulator::Run(const std::string& method, const std::vector<WideString*>& args) {
+  const CommandInfo* info = FindCommand(method);
+  // The model refuses what has no command or misses arguments, as a printer would.
+  if (info == nullptr || args.size() != info->Args ||
+      std::find(args.begin(), args.end(), nullptr) != args.end())
+    return model_.Execute(method, args);
+  const auto requests = translator_.ToPrinter(*info, args);
+  if (!requests) return ModelOps::BadField(model_);
+  PrinterAnswer answer;
+  for (const wire::Request& r : *requests) {
+    std::vector<WideString> fields;
+    fields.reserve(r.Fields.size());
+    for (const auto& f : r.Fields) fields.push_back(AnsiToWide(f));
+    std::vector<WideString*> ptrs;
+    for (auto& f : fields) ptrs.push_back(&f);
+    answer = model_.Execute(Info(r.Id).Method, ptrs);
+    if (answer.Result == 0) break;
+  }
+  return wire::Translator::ToAnswer(*info, std::move(answer));
 }
 
 std::vector<std::string> FiscalEmulator::Methods() const {

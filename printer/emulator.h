@@ -17,6 +17,7 @@
 #include "printer/backend.h"
 #include "printer/model.h"
 #include "printer/status.h"
+#include "printer/wire.h"
 
 namespace plat {
 
@@ -82,7 +83,11 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
   void SetSwitchedOff(bool off);
 
  private:
+  // The command translated to the printer's fields and run on the model.
+  PrinterAnswer Run(const std::string& method, const std::vector<WideString*>& args);
+
   FiscalPrinterModel model_;
+  wire::Translator translator_;
   mutable std::mutex mu_;  // one command at a time, also from several controls
   std::vector<JournalEntry> journal_;
   std::vector<Rule> rules_;

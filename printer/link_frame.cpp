@@ -55,9 +55,15 @@ bool OpenFrame(std::string_view frame, uint8_t& seq, uint8_t& cmd, std::string_v
   return true;
 }
 
+// Whether a field is the lone DEL that the command's field may hold.
+bool AllowedDel(std::string_view method, size_t index, std::string_view field) {
+  return field == "\x7F" && MayHoldDel(method, index);
+}
+
 // Splits "FS a FS b ..." into its fields; false when the body does not start with FS or holds a
-// byte that may not travel in a field.
-bool SplitFields(std::string_view body, std::vector<AnsiString>& out) {
+// byte that may not travel in a field (the method's documented DEL aside).
+bool SplitFields(std::string_view body, std::vector<AnsiString>& out,
+                 std::string_view method = {}) {
   out.clear();
   if (body.empty()) return true;
   if (static_cast<uint8_t>(body[0]) != kFs) return false;
@@ -66,8 +72,9 @@ bool SplitFields(std::string_view body, std::vector<AnsiString>& out) {
     const size_t fs = body.find(static_cast<char>(kFs), start);
     const std::string_view field =
         body.substr(start, fs == std::string_view::npos ? std::string_view::npos : fs - start);
-    for (char c : field)
-      if (Forbidden(static_cast<unsigned char>(c))) return false;
+    if (!AllowedDel(method, out.size() + 1, field))
+      for (char c : field)
+        if (Forbidden(static_cast<unsigned char>(c))) return false;
     out.emplace_back(field);
     if (fs == std::string_view::npos) return true;
     start = fs + 1;
@@ -98,24 +105,28 @@ uint8_t NextSequence(uint8_t seq) {
 }
 
 void CheckField(std::string_view method, size_t index, const AnsiString& field) {
+  if (AllowedDel(method, index, field)) return;
   for (size_t i = 0; i < field.size(); ++i) {
     const auto c = static_cast<unsigned char>(field[i]);
     if (!Forbidden(c)) continue;
     const std::string byte = "0x" + HexWord(c).substr(2);
     throw ELinkError("the printer link cannot send " + std::string(method) + ": field " +
-                     std::to_string(index) + " holds the control byte " + byte + " at position " +
-                     std::to_string(i + 1));
+                         std::to_string(index) + " holds the control byte " + byte +
+                         " at position " + std::to_string(i + 1),
+                     LinkFault::Refused);
   }
 }
 
 std::string EncodeCommand(uint8_t seq, std::string_view method,
                           const std::vector<AnsiString>& fields) {
   const CommandInfo* info = FindCommand(method);
-  if (info == nullptr)
-    throw ELinkError("the printer link has no command for the method " + std::string(method));
+  if (info == nullptr || info->Cmd == 0)
+    throw ELinkError("the printer link has no command for the method " + std::string(method),
+                     LinkFault::Refused);
   if (fields.size() != info->Fields)
     throw ELinkError("the printer link sends " + std::to_string(info->Fields) + " fields with " +
-                     std::string(method) + ", not " + std::to_string(fields.size()));
+                         std::string(method) + ", not " + std::to_string(fields.size()),
+                     LinkFault::Refused);
   for (size_t i = 0; i < fields.size(); ++i) CheckField(method, i + 1, fields[i]);
   std::string frame;
   frame += static_cast<char>(kStx);
@@ -140,7 +151,8 @@ std::optional<CommandFrame> DecodeCommand(std::string_view frame) {
   CommandFrame out;
   std::string_view body;
   if (!OpenFrame(frame, out.Seq, out.Cmd, body)) return std::nullopt;
-  if (!SplitFields(body, out.Fields)) return std::nullopt;
+  const CommandInfo* info = FindCommand(out.Cmd);
+  if (!SplitFields(body, out.Fields, info ? info->Method : "")) return std::nullopt;
   return out;
 }
 

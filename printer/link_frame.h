@@ -21,21 +21,23 @@
 
 #include "platform/types.h"
 #include "printer/api.h"
+#include "printer/assumed.h"
 #include "printer/backend.h"
 #include "printer/commands.h"
 #include "printer/status.h"
 
 namespace plat::link {
 
-constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kEtx = 0x03;
-constexpr uint8_t kDc2 = 0x12;
-constexpr uint8_t kDc4 = 0x14;
-constexpr uint8_t kNak = 0x15;
-constexpr uint8_t kFs = 0x1C;
+// The framing bytes and the sequence range (printer/assumed.h).
+constexpr uint8_t kStx = assumed::kStx;
+constexpr uint8_t kEtx = assumed::kEtx;
+constexpr uint8_t kDc2 = assumed::kDc2;
+constexpr uint8_t kDc4 = assumed::kDc4;
+constexpr uint8_t kNak = assumed::kNak;
+constexpr uint8_t kFs = assumed::kFs;
 
-constexpr uint8_t kFirstSequence = 0x20;
-constexpr uint8_t kLastSequence = 0x7F;
+constexpr uint8_t kFirstSequence = assumed::kFirstSequence;
+constexpr uint8_t kLastSequence = assumed::kLastSequence;
 
 // A printer answers at most AnswerField_3 .. AnswerField_19.
 constexpr size_t kMaxAnswerFields = 17;

@@ -26,23 +26,32 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   PrinterAnswer Execute(const std::string& method, const std::vector<WideString*>& args);
 
   DocState State() const { return state_; }
-  char InvoiceLetter() const { return invoiceLetter_; }  // 'A' or 'C' while an invoice is open
+  char InvoiceLetter() const { return invoiceLetter_; }  // 'A', 'B' or 'C' while an invoice is open
   // The printed paper, one 40-column line per entry, Windows-1252.
   const std::vector<AnsiString>& Paper() const { return paper_; }
   void ClearPaper() { paper_.clear(); }
 
+  // Tickets and B/C documents take their numbers from one series (LastTicket), A documents
+  // from another (LastInvoiceA); a cancelled document takes its number too, but only a
+  // completed one counts as done.
   struct Counters {
     int LastTicket = 0;
     int LastInvoiceA = 0;
-    int LastInvoiceC = 0;
+    int LastInvoiceC = 0;  // kept for stored states; letter C documents are in the ticket series
     int ZNumber = 0;
     int XSinceZ = 0;
-    int FiscalDocs = 0;         // since the last Z
+    int FiscalDocs = 0;         // tickets and B/C documents since the last Z
     int NonFiscalDocs = 0;      // since the last Z
     int64_t DaySalesCents = 0;  // accumulated sales of the day, cleared by a Z
     int CancelledDocs = 0;      // fiscal documents cancelled since the last Z
     int LastNonFiscal = 0;      // number of the last non-fiscal document (not cleared by a Z)
     int LastDocument = 0;       // number of the last document ended, of any kind
+    int LastTicketDone = 0;     // last ticket or B/C document completed
+    int LastADone = 0;          // last A document completed
+    int ADocs = 0;              // A documents since the last Z
+    int64_t DayVatCents = 0;    // VAT of the day's sales, cleared by a Z
+    AnsiString FirstDocDate;    // of the day's first fiscal document, YYMMDD; empty before it
+    AnsiString FirstDocTime;    // HHMMSS
   };
   const Counters& GetCounters() const { return counters_; }
   Counters& MutableCounters() { return counters_; }
@@ -51,12 +60,19 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   // an offset that the model keeps.
   void SetClock(std::function<TDateTime()> clock) { clock_ = std::move(clock); }
 
+  // Warning conditions the printer reports with every answer from now on (battery low, paper
+  // low, fiscal memory almost full); they never refuse a command.
+  void SetWarnings(uint16_t printerWord, uint16_t fiscalWord) {
+    printerWarnings_ = printerWord;
+    fiscalWarnings_ = fiscalWord;
+  }
+
   // The whole state as text, and back: documents, counters, the open document with its items,
   // the clock's offset. LoadState raises plat::Exception for a text SaveState did not write.
   std::string SaveState() const;
   void LoadState(const std::string& text);
 
-  // The document in progress (for tests): items total and paid so far, in cents.
+  // The document in progress (for tests): total to pay and paid so far, in cents.
   int64_t DocumentTotalCents() const { return docTotal_; }
   int64_t DocumentPaidCents() const { return docPaid_; }
   // Lines on the open document: items sold or taken back, payments and discounts, texts.
@@ -74,14 +90,20 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   bool totalPrinted_ = false;
   bool drawerOpen_ = false;
   int lines_ = 0;
+  int64_t docVat_ = 0;
+  int payments_ = 0;  // "T" payments on the open document
+  char docKind_ = 0;  // 'K' ticket, 'O' non-fiscal, or the invoice kind it was opened with
+  uint16_t printerWarnings_ = 0;
+  uint16_t fiscalWarnings_ = 0;
   double clockOffset_ = 0;  // days the printer's clock was set forward (or back)
   // Item lines of the open document, so that a cancelled item must match one sold.
   struct SoldItem {
     AnsiString Description;
-    int64_t UnitPriceCents = 0;
+    int64_t UnitPrice = 0;  // ten-thousandths
     int64_t RateHundredths = 0;
-    int64_t QuantityHundredths = 0;  // still on the document
-    int64_t AmountCents = 0;         // still on the document
+    int64_t Quantity = 0;     // thousandths, still on the document
+    int64_t AmountCents = 0;  // still on the document
+    int64_t VatCents = 0;     // still on the document
   };
   std::vector<SoldItem> items_;
   void Print(std::string_view line);

@@ -11,7 +11,7 @@ namespace plat {
 
 template <Command C, typename... A>
 int16_t TPrinterFiscal::Call(A&... args) {
-  static_assert(sizeof...(A) == Info(C).Fields,
+  static_assert(sizeof...(A) == Info(C).Args,
                 "the control's method takes another number of arguments than the command table");
   return Run(Info(C).Method, {&args...});
 }

@@ -1,8 +1,12 @@
 // The printer on a serial line, registered as the backend "serial": a PrinterBackend that frames
 // each command (printer/link_frame.h), writes it to the port's device and waits for the
-// printer's reply, resending the same frame when no valid reply comes. docs/printer-link.md
-// describes the link and its configuration. A SerialBackend takes one command at a time, also
-// from several controls and threads; its statistics may be read from any thread.
+// printer's reply. A command that only reads is sent again when no valid reply comes; one that
+// changes what the printer holds is never sent again blindly: after a lost reply the link asks
+// the printer's non-printing queries whether it ran (printer/link_decision.h), sends it again
+// only when it did not, and otherwise raises ELinkError of kind InDoubt naming what it could not
+// tell. docs/printer-link.md describes the link and its configuration. A SerialBackend takes one
+// command at a time, also from several controls and threads; its statistics may be read from any
+// thread.
 #pragma once
 
 #include <chrono>
@@ -16,12 +20,20 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/exceptions.h"
 #include "printer/api.h"
 #include "printer/backend.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/wire.h"
 
 namespace plat {
+
+namespace link {
+class LinkTime;
+class SerialPort;
+struct ExchangeCounters;
+}  // namespace link
 
 // The time the link measures its waits by. The steady clock unless a host or a test sets
 // another; the link waits on the line for at most what the clock says is left.
@@ -51,8 +63,9 @@ struct SerialConfig {
   // Once a command got no answer, the next commands fail at once until a status query
   // answers; after this long the next command tries the printer again.
   int ProbeAfterMs = 30000;
-  // The longest one command may take, busy printer included: a printer that keeps sending DC2 /
-  // DC4 without an answer fails the command once this has passed.
+  // The longest one command may take, from its first frame to its answer: every try, busy
+  // printer (DC2 / DC4) and the link's own queries about it included. Never less than the
+  // ordinary tries take (TimeoutMs times Retries + 1).
   int TotalTimeoutMs = 60000;
   // The sequence number of the first command when the printer has none to tell; -1 picks one
   // at random.
@@ -61,9 +74,10 @@ struct SerialConfig {
   // numbers on from that reply's number, so that a restarted host never repeats the number the
   // printer executed last.
   bool AskPrinterFirst = true;
-  // Before the first command that changes what the printer holds (and again after a failure)
-  // the host reads the printer's state with a status query, so that a reply lost later can be
-  // decided from it. Off, such a lost reply is decided only when a status query was made.
+  // Before a command that changes what the printer holds, the host reads what the decision
+  // over a lost reply of that command would need and the link does not know yet (as a rule only
+  // before the first such command, and again after a failure). Off, such a lost reply is
+  // decided only from what the link followed, and is otherwise in doubt.
   bool ReadStateFirst = true;
   std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
   LinkTrace Trace;                         // empty: no trace
@@ -133,41 +147,30 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   std::vector<Sent> SentCommands() const;
 
  private:
-  struct Exchange;
-  enum class Trouble { NoAnswer, BadReply, Refused };
-  struct ReplyLost {
-    Trouble What;
-  };
-
+  struct Command;
   PrinterAnswer Transact(const std::string& device, const std::string& method,
                          const std::vector<AnsiString>& fields);
-  PrinterAnswer Run(Exchange& x);
-  PrinterAnswer RunOnce(Exchange& x);
-  link::PrinterState QueryState(Exchange& x, const std::string& why);
+  PrinterAnswer Once(Command& c);
+  void Read(Command& c, unsigned reads, const link::Snapshot* known, link::Snapshot& into,
+            const std::string& why);
   size_t Record(const std::string& method, const std::vector<AnsiString>& fields, bool query);
   void Ended(size_t record, Outcome end);
-  void AskPrinter(Exchange& x);
-  void Write(Exchange& x, const std::string& bytes);
-  link::ReplyParser::Event Wait(Exchange& x);
-  void Resend(Exchange& x, Trouble trouble, bool nak);
-  [[noreturn]] void Fail(const Exchange& x, const std::string& what) const;
-  LinkClock::TimePoint Now() const;
-  void Open(const std::string& device);
-  void WaitReady(Exchange& x);
-  void Close();
+  [[noreturn]] void Fail(const Command& c, const std::string& what, LinkFault fault) const;
 
   SerialConfig config_;
   mutable std::mutex mu_;
-  int fd_ = -1;
-  std::string device_;
+  std::unique_ptr<link::LinkTime> time_;
+  std::unique_ptr<link::SerialPort> port_;
   uint8_t seq_;
   std::set<std::string> asked_;  // devices whose printer was asked for its last number
-  std::map<std::string, link::PrinterState> states_;  // the printer's state per device
-  // Devices whose printer's status tells no document state: not asked before each command.
-  std::set<std::string> untold_;
+  std::map<std::string, link::Snapshot> known_;  // what the link knows of each printer
+  // Per device, the values its printer's queries did not tell: not asked before every command.
+  std::map<std::string, unsigned> untold_;
+  std::map<std::string, wire::Translator> translators_;  // the control's translation per device
   std::string stopped_;  // why the printer stopped answering; empty while it answers
   LinkClock::TimePoint stoppedAt_{};
   Stats stats_;
+  std::unique_ptr<link::ExchangeCounters> line_;
   bool record_ = false;
   std::vector<Sent> sent_;
 };

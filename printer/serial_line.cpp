@@ -65,7 +65,8 @@ std::string SerialDeviceForPort(const SerialConfig& config, int portNumber) {
   if (it != config.Ports.end()) return it->second;
   if (portNumber < 1)
     throw ELinkError("printer link: port " + std::to_string(portNumber) +
-                     " is no serial port (the port name was not COM1 to COM12)");
+                         " is no serial port (the port name was not COM1 to COM12)",
+                     LinkFault::BadSettings);
   return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 

@@ -49,8 +49,9 @@ SerialConfig SerialConfigFromEnvironment() {
       int port = 0;
       const std::string device = eq == std::string::npos ? "" : Trim(entry.substr(eq + 1));
       if (eq == std::string::npos || !ReadInt(entry.substr(0, eq), 1, 255, port) || device.empty())
-        throw ELinkError("FISCAL_PRINTER_PORTS: '" + entry +
-                         "' is not PORT=DEVICE (as 1=/dev/ttyUSB0)");
+        throw ELinkError(
+            "FISCAL_PRINTER_PORTS: '" + entry + "' is not PORT=DEVICE (as 1=/dev/ttyUSB0)",
+            LinkFault::BadSettings);
       c.Ports[port] = device;
     }
     if (comma == std::string::npos) break;
@@ -59,22 +60,26 @@ SerialConfig SerialConfigFromEnvironment() {
   const std::string baud = Env("FISCAL_PRINTER_BAUD");
   if (!baud.empty() && (!ReadInt(baud, 1, 1000000, c.Baud) || !SupportedBaud(c.Baud)))
     throw ELinkError("FISCAL_PRINTER_BAUD: '" + baud +
-                     "' is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200");
+                         "' is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200",
+                     LinkFault::BadSettings);
   const std::string flow = Trim(Env("FISCAL_PRINTER_FLOW"));
   if (flow == "dtrdsr")
     c.Flow = FlowControl::DtrDsr;
   else if (flow == "rtscts")
     c.Flow = FlowControl::RtsCts;
   else if (!flow.empty() && flow != "none")
-    throw ELinkError("FISCAL_PRINTER_FLOW: '" + flow + "' is not none, dtrdsr or rtscts");
+    throw ELinkError("FISCAL_PRINTER_FLOW: '" + flow + "' is not none, dtrdsr or rtscts",
+                     LinkFault::BadSettings);
   const std::string timeout = Env("FISCAL_PRINTER_TIMEOUT_MS");
   if (!timeout.empty() && !ReadInt(timeout, 1, 600000, c.TimeoutMs))
     throw ELinkError("FISCAL_PRINTER_TIMEOUT_MS: '" + timeout +
-                     "' is not a number of milliseconds from 1 to 600000");
+                         "' is not a number of milliseconds from 1 to 600000",
+                     LinkFault::BadSettings);
   const std::string retries = Env("FISCAL_PRINTER_RETRIES");
   if (!retries.empty() && !ReadInt(retries, 0, 10, c.Retries))
-    throw ELinkError("FISCAL_PRINTER_RETRIES: '" + retries +
-                     "' is not a number of resends from 0 to 10");
+    throw ELinkError(
+        "FISCAL_PRINTER_RETRIES: '" + retries + "' is not a number of resends from 0 to 10",
+        LinkFault::BadSettings);
   const std::string trace = Trim(Env("FISCAL_PRINTER_TRACE"));
   if (!trace.empty()) c.Trace = link::FileTrace(trace);
   return c;

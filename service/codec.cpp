@@ -23,12 +23,101 @@ void BadField(const std::string& field, const std::string& what) {
   throw RequestError("bad_field", field, (field.empty() ? "body" : field) + ": " + what);
 }
 
+namespace {
+
+// Builds the body's document as the parser reads it, refusing a value nested deeper than
+// kMaxBodyDepth before it is built: nothing later (the hash, the journal, the decoders) meets a
+// deeper one. The parser itself keeps its nesting on a heap stack, so no depth reaches the
+// program's stack.
+class DepthLimitedBuilder {
+ public:
+  explicit DepthLimitedBuilder(Json& root) : dom_(root, false) {}
+
+  bool null() { return Value() && dom_.null(); }
+  bool boolean(bool v) { return Value() && dom_.boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return Value() && dom_.number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return Value() && dom_.number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const Json::string_t& s) {
+    return Value() && dom_.number_float(v, s);
+  }
+  bool string(Json::string_t& v) { return Value() && dom_.string(v); }
+  bool binary(Json::binary_t& v) { return Value() && dom_.binary(v); }
+  bool start_object(std::size_t n) { return Enter(false) && dom_.start_object(n); }
+  bool end_object() { return Leave() && dom_.end_object(); }
+  bool start_array(std::size_t n) { return Enter(true) && dom_.start_array(n); }
+  bool end_array() { return Leave() && dom_.end_array(); }
+  bool key(Json::string_t& k) {
+    frames_.back().Key = k;
+    return dom_.key(k);
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
+    error_ = e.what();
+    return false;
+  }
+
+  const std::string& Error() const { return error_; }
+  bool TooDeep() const { return tooDeep_; }
+  const std::string& TooDeepAt() const { return tooDeepAt_; }
+
+ private:
+  struct Frame {
+    bool Array = false;
+    size_t Index = 0;
+    std::string Key;
+  };
+
+  // A value starts: in an array it takes the next index.
+  bool Value() {
+    if (!frames_.empty() && frames_.back().Array) ++frames_.back().Index;
+    return true;
+  }
+  bool Enter(bool array) {
+    Value();
+    if (frames_.size() >= kMaxBodyDepth) {
+      tooDeep_ = true;
+      tooDeepAt_ = Path();
+      return false;
+    }
+    frames_.push_back(Frame{array, 0, {}});
+    return true;
+  }
+  bool Leave() {
+    frames_.pop_back();
+    return true;
+  }
+  // The path of the value just started, as the decoders name fields: items[2].price.
+  std::string Path() const {
+    std::string p;
+    for (const auto& f : frames_) {
+      if (f.Array) {
+        p += "[" + std::to_string(f.Index - 1) + "]";
+      } else {
+        p += (p.empty() ? "" : ".") + f.Key;
+      }
+    }
+    return p;
+  }
+
+  nlohmann::detail::json_sax_dom_parser<Json> dom_;
+  std::vector<Frame> frames_;
+  std::string error_, tooDeepAt_;
+  bool tooDeep_ = false;
+};
+
+}  // namespace
+
 Json ParseBody(const std::string& body) {
+  if (body.empty())
+    throw RequestError("bad_json", "", "the body is empty: it must be a JSON object");
   Json j;
-  try {
-    j = Json::parse(body.empty() ? std::string("{}") : body);
-  } catch (const std::exception& e) {
-    throw RequestError("bad_json", "", std::string("the body is not JSON: ") + e.what());
+  DepthLimitedBuilder builder(j);
+  if (!Json::sax_parse(body, &builder)) {
+    if (builder.TooDeep()) {
+      throw RequestError("bad_json", builder.TooDeepAt(),
+                         (builder.TooDeepAt().empty() ? "body" : builder.TooDeepAt()) +
+                             ": nested deeper than " + std::to_string(kMaxBodyDepth) + " levels");
+    }
+    throw RequestError("bad_json", "", "the body is not JSON: " + builder.Error());
   }
   if (!j.is_object()) throw RequestError("bad_json", "", "the body is not a JSON object");
   return j;
@@ -121,7 +210,10 @@ std::string DateText(plat::TDateTime dt) {
   return plat::FormatDateTime("yyyy-mm-dd'T'hh:nn:ss", dt);
 }
 
-plat::Variant ToVariant(const Json& v, const std::string& field) {
+namespace {
+
+// A value that is not an array as a variant.
+plat::Variant LeafVariant(const Json& v, const std::string& field) {
   switch (v.type()) {
     case Json::value_t::null:
       return plat::Variant();
@@ -139,19 +231,44 @@ plat::Variant ToVariant(const Json& v, const std::string& field) {
     }
     case Json::value_t::number_float:
       return plat::Variant(ToDouble(v, field));
-    case Json::value_t::array: {
-      plat::Variant::Array items;
-      items.reserve(v.size());
-      for (size_t i = 0; i < v.size(); ++i) {
-        items.push_back(ToVariant(v[i], field + "[" + std::to_string(i) + "]"));
-      }
-      return plat::VarArrayOf(std::move(items));
-    }
     case Json::value_t::object:
       if (IsDatasetObject(v)) return plat::Variant(ToPacket(v, field));
       BadField(field, "an object here must be a dataset {\"fields\":[...],\"rows\":[...]}");
     default:
       BadField(field, "unsupported value");
+  }
+}
+
+}  // namespace
+
+plat::Variant ToVariant(const Json& v, const std::string& field) {
+  if (!v.is_array()) return LeafVariant(v, field);
+  // Arrays within arrays are decoded with a stack of the open ones, not by recursion.
+  struct Open {
+    const Json* Source;
+    std::string Field;
+    size_t Next = 0;
+    plat::Variant::Array Items;
+  };
+  std::vector<Open> open;
+  open.push_back(Open{&v, field, 0, {}});
+  for (;;) {
+    Open& top = open.back();
+    if (top.Next < top.Source->size()) {
+      const Json& item = (*top.Source)[top.Next];
+      std::string path = top.Field + "[" + std::to_string(top.Next) + "]";
+      ++top.Next;
+      if (item.is_array()) {
+        open.push_back(Open{&item, std::move(path), 0, {}});
+      } else {
+        top.Items.push_back(LeafVariant(item, path));
+      }
+      continue;
+    }
+    plat::Variant done = plat::VarArrayOf(std::move(top.Items));
+    open.pop_back();
+    if (open.empty()) return done;
+    open.back().Items.push_back(std::move(done));
   }
 }
 

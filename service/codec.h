@@ -30,7 +30,11 @@ class RequestError : public std::runtime_error {
 
 [[noreturn]] void BadField(const std::string& field, const std::string& what);
 
-// Parses a request body: a JSON object, or RequestError "bad_json".
+// Objects and arrays nested in a body, the body itself counting as the first level.
+constexpr size_t kMaxBodyDepth = 32;
+
+// Parses a request body: a JSON object nested at most kMaxBodyDepth levels, or RequestError
+// "bad_json" (an empty body included; naming the field where the nesting goes too deep).
 Json ParseBody(const std::string& body);
 
 // Texts. The JSON value must be a string; each character must exist in Windows-1252.

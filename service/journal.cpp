@@ -375,4 +375,9 @@ void Journal::Compact() {
   lastCompaction_ = now;
 }
 
+size_t Journal::Count() const {
+  std::lock_guard lock(mu_);
+  return entries_.size();
+}
+
 }  // namespace fpd

@@ -64,6 +64,7 @@ class Journal {
   std::optional<JournalEntry> Find(const std::string& key) const;
   std::vector<JournalEntry> Last(size_t n) const;  // newest first
   std::vector<std::string> InDoubt() const;
+  size_t Count() const;  // keys held
   // Rewrites the file without entries finished or resolved more than keepDays ago, and goes on
   // appending to the new file. Raises std::runtime_error, the old file staying in use, when it
   // cannot, or when the folder has no room for the new file beside the old one.

@@ -1,5 +1,7 @@
 // fiscal-printd: the local print service. Loads the driver package as a host does and serves
 // its operations as a JSON API over HTTP on the till (docs/print-service.md).
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -9,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "log.h"
 #include "platform/exceptions.h"
 #include "platform/loader.h"
 #include "server.h"
@@ -39,6 +42,9 @@ std::string ReadToken(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Buffers of large bodies are mapped and unmapped on their own, not kept in the heap after
+  // the request (the threshold otherwise grows with the largest buffer freed).
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service"};
   std::string listen = "127.0.0.1:8520", state = DefaultStateDir(), tokenFile;
   fpd::ServiceOptions o;
@@ -57,6 +63,14 @@ int main(int argc, char** argv) {
   app.add_option("--max-body", o.MaxBody, "largest body in bytes")
       ->capture_default_str()
       ->check(CLI::Range(1, 1 << 30));
+  app.add_option("--connections", o.Connections,
+                 "connections served at once, one thread each; more are answered 503")
+      ->capture_default_str()
+      ->check(CLI::Range(2, 1024));
+  app.add_option("--client-connections", o.ClientConnections,
+                 "connections served at once from one client address")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1024));
   app.add_option("--journal-days", o.JournalDays, "days finished journal entries are kept")
       ->capture_default_str()
       ->check(CLI::Range(1, 36500));
@@ -64,7 +78,15 @@ int main(int argc, char** argv) {
   app.add_option("--status-interval", statusSeconds, "seconds between idle status queries")
       ->capture_default_str()
       ->check(CLI::Range(1, 3600));
+  app.add_option("--log-months", o.LogMonths, "months the driver's logs are kept")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1200));
+  std::string logLevel = "info";
+  app.add_option("--log-level", logLevel, "error, warn, info or debug")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
   CLI11_PARSE(app, argc, argv);
+  fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
   o.StatusIntervalMs = statusSeconds * 1000;
 
   try {

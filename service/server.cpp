@@ -4,8 +4,10 @@
 
 #include <chrono>
 #include <future>
-#include <iostream>
+#include <limits>
 
+#include "log.h"
+#include "operations.h"
 #include "platform/exceptions.h"
 #include "status_page.h"
 
@@ -52,25 +54,16 @@ bool ConstantTimeEqual(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-const char* DefaultCode(int status) {
-  switch (status) {
-    case 400:
-      return "bad_json";
-    case 401:
-      return "unauthorized";
-    case 403:
-      return "origin_not_allowed";
-    case 404:
-      return "not_found";
-    case 405:
-      return "method_not_allowed";
-    case 413:
-      return "too_large";
-    case 503:
-      return "queue_full";
-    default:
-      return "error";
-  }
+}  // namespace
+
+namespace {
+
+ConnectionLimits LimitsOf(const ServiceOptions& o) {
+  ConnectionLimits l;
+  l.Total = o.Connections;
+  l.PerClient = std::min(o.ClientConnections, o.Connections);
+  l.MaxBody = o.MaxBody;
+  return l;
 }
 
 Json InDoubtError(const std::string& key, const std::string& why) {
@@ -80,14 +73,12 @@ Json InDoubtError(const std::string& key, const std::string& why) {
                                    key + "/resolve");
 }
 
+// Connections kept for the status and journal readers while printing requests wait.
+constexpr size_t kReadersReserve = 8;
+
 }  // namespace
 
-void Send(httplib::Response& res, int status, const Json& body) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-}
-
-Service::Service(ServiceOptions options) : options_(std::move(options)) {
+Service::Service(ServiceOptions options) : options_(std::move(options)), http_(LimitsOf(options_)) {
   const std::string& dir = options_.Driver.StateDir;
   ::mkdir(dir.c_str(), 0750);
   struct stat st {};
@@ -98,11 +89,22 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   journal_ = std::make_unique<Journal>(dir + "/journal.jsonl", options_.JournalDays);
   TryCompact();
   session_ = std::make_unique<DriverSession>(options_.Driver);
+  OperationsSources sources;
+  sources.Printer = [this] { return session_->Snapshot(); };
+  sources.Queued = [this] { return worker_->Queued(); };
+  sources.Busy = [this] { return worker_->Busy(); };
+  sources.QueueLimit = options_.QueueLimit;
+  sources.InDoubt = [this] { return journal_->InDoubt(); };
+  sources.JournalEntries = [this] { return journal_->Count(); };
+  ops_ = std::make_unique<Operations>(
+      OperationsOptions{dir, dir + "/journal.jsonl", options_.StatusIntervalMs, options_.LogMonths},
+      std::move(sources));
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,
       [this, interval] {
         session_->Idle(interval);
+        ops_->AfterIdle();
         // Once a day; a compaction that could not finish is tried again an hour later.
         const int64_t now = std::time(nullptr);
         if (now - journal_->LastCompaction() >= 86400 && now - compactTriedAt_ >= 3600) {
@@ -110,11 +112,6 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
         }
       },
       std::min(interval, std::chrono::milliseconds(1000)));
-  // Requests that wait for the worker each hold a thread: room for a full queue, the one
-  // running and the status readers.
-  const size_t threads = options_.QueueLimit + 9;
-  http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  http_.set_payload_max_length(options_.MaxBody);
   // An answer's header and body go out in two writes: without this the body of an answer on a
   // kept-alive connection waits for the client's delayed acknowledgement.
   http_.set_tcp_nodelay(true);
@@ -127,8 +124,8 @@ void Service::TryCompact() {
     journal_->Compact();
   } catch (...) {
     // The journal is intact and appends go on; only its rewrite waits.
-    std::cerr << "fiscal-printd: " << FailureText(std::current_exception())
-              << "; the rewrite is tried again in an hour" << std::endl;
+    Log(LogLevel::Warn,
+        FailureText(std::current_exception()) + "; the rewrite is tried again in an hour");
   }
 }
 
@@ -140,26 +137,33 @@ Service::~Service() {
 bool Service::Bind() {
   if (options_.Port == 0) {
     port_ = http_.bind_to_any_port(options_.Host);
-    return port_ > 0;
+  } else {
+    port_ = http_.bind_to_port(options_.Host, options_.Port) ? options_.Port : -1;
   }
-  port_ = options_.Port;
-  return http_.bind_to_port(options_.Host, options_.Port);
+  if (port_ <= 0) return false;
+  http_.WidenBacklog();
+  return true;
 }
 
 void Service::Run() {
+  ops_->Started(options_.Host, port_);
   http_.listen_after_bind();
   worker_->Stop();
+  ops_->Stopped();
 }
 
 void Service::Stop() {
+  ops_->Stopping();
   http_.stop();
 }
 
 httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
                                                httplib::Response& res) {
   using HR = httplib::Server::HandlerResponse;
+  ops_->Arrived();
+  if (RefuseEarly(req, res, HttpRules{options_.Host, port_, options_.MaxBody})) return HR::Handled;
   if (req.has_header("Origin")) {
-    const std::string origin = req.get_header_value("Origin");
+    const std::string origin = HeaderValue(req, "Origin");
     bool allowed = false;
     for (const auto& o : options_.Origins) allowed = allowed || o == origin;
     if (!allowed) {
@@ -168,6 +172,7 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
     }
     res.set_header("Access-Control-Allow-Origin", origin);
     res.set_header("Vary", "Origin");
+    res.set_header("Access-Control-Expose-Headers", "Idempotent-Replay");
     if (req.method == "OPTIONS") {
       res.status = 204;
       res.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
@@ -177,11 +182,11 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
       return HR::Handled;
     }
   }
-  // The status page itself holds no data (it reads the endpoints, with the token): a browser
-  // loads it without one.
-  const bool page = req.method == "GET" && req.path == "/";
+  // The status page, the API description and the browser client hold no data (the page reads
+  // the endpoints, with the token): a browser loads them without one.
+  const bool page = req.method == "GET" && Operations::Public(req.path);
   if (!options_.Token.empty() && !page) {
-    const std::string auth = req.get_header_value("Authorization");
+    const std::string auth = HeaderValue(req, "Authorization");
     if (!ConstantTimeEqual(auth, "Bearer " + options_.Token)) {
       res.set_header("WWW-Authenticate", "Bearer");
       Send(res, 401, ErrorBody("unauthorized", "a valid bearer token is required"));
@@ -191,7 +196,27 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
   return HR::Unhandled;
 }
 
+bool Service::HoldPrintingSlot() {
+  const size_t most = options_.Connections > kReadersReserve * 2
+                          ? options_.Connections - kReadersReserve
+                          : std::max<size_t>(1, options_.Connections / 2);
+  if (printing_.fetch_add(1) >= most) {
+    printing_.fetch_sub(1);
+    return false;
+  }
+  return true;
+}
+
+void Service::ReleasePrintingSlot() {
+  printing_.fetch_sub(1);
+}
+
 bool Service::OnWorker(const std::function<void()>& f) {
+  if (!HoldPrintingSlot()) return false;
+  struct Release {
+    Service* s;
+    ~Release() { s->ReleasePrintingSlot(); }
+  } release{this};
   auto done = std::make_shared<std::promise<void>>();
   auto future = done->get_future();
   if (!worker_->TrySubmit([f, done] {
@@ -247,18 +272,8 @@ Outcome RunJournaled(Journal& journal, const std::string& key,
 
 void Service::Printing(const httplib::Request& req, httplib::Response& res,
                        const Prepare& prepare) {
-  if (!req.has_header("Idempotency-Key")) {
-    Send(res, 400,
-         ErrorBody("missing_idempotency_key", "a printing request needs an Idempotency-Key"));
-    return;
-  }
-  const std::string key = req.get_header_value("Idempotency-Key");
-  if (!ValidKey(key)) {
-    Send(res, 400,
-         ErrorBody("bad_idempotency_key",
-                   "an Idempotency-Key is 1 to 128 letters, digits and -_.:"));
-    return;
-  }
+  std::string key;
+  if (!IdempotencyKey(req, res, key)) return;
   Json body;
   Task task;
   try {
@@ -298,6 +313,15 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
     case Journal::Verdict::New:
       break;
   }
+  if (!HoldPrintingSlot()) {
+    journal_->Release(key);
+    Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
+    return;
+  }
+  struct Release {
+    Service* s;
+    ~Release() { s->ReleasePrintingSlot(); }
+  } release{this};
   auto result = std::make_shared<std::promise<Outcome>>();
   auto future = result->get_future();
   Journal* journal = journal_.get();
@@ -383,8 +407,7 @@ Json Service::Reconcile() {
   } catch (...) {
     record["journal"] = FailureText(std::current_exception());
   }
-  std::cerr << "fiscal-printd: " << record["message"].get<std::string>() << " (journal key " << key
-            << ")" << std::endl;
+  Log(LogLevel::Warn, record["message"].get<std::string>() + " key=" + LogValue(key));
   // One left open is reported once; the next sale is refused with the printer's reason.
   if (!cancelled) session_->SetHeldBy(key);
   session_->NoteStray(record);
@@ -503,15 +526,14 @@ void Service::Routes() {
   using httplib::Response;
   http_.set_pre_routing_handler(
       [this](const Request& req, Response& res) { return Gate(req, res); });
-  const httplib::Server::HandlerWithResponse errors = [](const Request&, Response& res) {
+  const httplib::Server::HandlerWithResponse errors = [](const Request& req, Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    const int status = res.status;
-    Send(res, status,
-         ErrorBody(DefaultCode(status), status == 413 ? "the body is larger than allowed"
-                                                      : "no such endpoint or method"));
+    AnswerHttpError(req, res);
     return httplib::Server::HandlerResponse::Handled;
   };
   http_.set_error_handler(errors);
+  http_.set_logger([this](const Request& req, const Response& res) { ops_->Answered(req, res); });
+  ops_->Routes(http_);
   http_.set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
     Send(res, 500, ErrorBody("internal", FailureText(ep)));
   });
@@ -557,14 +579,7 @@ void Service::Routes() {
   reading("/v1/status", [this](const Request&, Response& res) { Send(res, 200, Status()); });
   reading("/v1/paper", [this](const Request& req, Response& res) {
     size_t from = 0;
-    if (req.has_param("from")) {
-      try {
-        from = std::stoul(req.get_param_value("from"));
-      } catch (const std::exception&) {
-        Send(res, 400, ErrorBody("bad_field", "from: expected a line number", "from"));
-        return;
-      }
-    }
+    if (!QueryNumber(req, res, "from", std::numeric_limits<uint32_t>::max(), from)) return;
     const Json paper = session_->Paper(from);
     if (paper.is_null()) {
       Send(res, 404, ErrorBody("not_found", "the paper is only kept with the emulator"));
@@ -574,14 +589,8 @@ void Service::Routes() {
   });
   reading("/v1/journal", [this](const Request& req, Response& res) {
     size_t limit = 20;
-    if (req.has_param("limit")) {
-      try {
-        limit = std::min<size_t>(500, std::stoul(req.get_param_value("limit")));
-      } catch (const std::exception&) {
-        Send(res, 400, ErrorBody("bad_field", "limit: expected a number", "limit"));
-        return;
-      }
-    }
+    if (!QueryNumber(req, res, "limit", 1000000, limit)) return;
+    limit = std::min<size_t>(500, limit);
     Send(res, 200, JournalList(limit));
   });
   http_.Get(R"(/v1/journal/([^/]+))", [this](const Request& req, Response& res) {

@@ -4,11 +4,15 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "connections.h"
+#include "http_checks.h"
 #include "journal.h"
+#include "operations.h"
 #include "session.h"
 #include "tasks.h"
 #include "worker.h"
@@ -23,8 +27,11 @@ struct ServiceOptions {
   std::vector<std::string> Origins;
   size_t QueueLimit = 64;
   size_t MaxBody = 1 << 20;
+  size_t Connections = 128;       // served at once, one thread each
+  size_t ClientConnections = 32;  // of them from one client address
   int JournalDays = 30;
   int StatusIntervalMs = 5000;
+  int LogMonths = 13;  // driver logs older than this many months are deleted
 };
 
 class Service {
@@ -61,20 +68,24 @@ class Service {
   Json Reconcile();
   // On the worker, after a printing request: who holds a document left open.
   Json AfterRequest(const std::string& key, const Outcome& o);
+  // Counts a request that waits for the worker; false when as many wait as may (the rest of the
+  // connections stay for the status and journal readers).
+  bool HoldPrintingSlot();
+  void ReleasePrintingSlot();
   httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
 
   ServiceOptions options_;
   plat::AnsiString scheme_;
   std::unique_ptr<DriverSession> session_;
+  std::unique_ptr<Operations> ops_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<Worker> worker_;
-  httplib::Server http_;
+  GuardedServer http_;
+  std::atomic<size_t> printing_{0};
   int port_ = 0;
   int64_t compactTriedAt_ = 0;
   int strays_ = 0;
 };
-
-void Send(httplib::Response& res, int status, const Json& body);
 
 // Runs a printing request's task between its "started" and its outcome in the journal. Every
 // failure becomes an answer with an error code (driver_raised, internal, journal_failed) and is

@@ -1,6 +1,7 @@
 #include "tasks.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "platform/codepage.h"
@@ -112,6 +113,32 @@ bool OptBool(Members& m, const std::string& name, bool fallback) {
   return v ? ToBool(*v, m.Path(name)) : fallback;
 }
 
+// The largest values the printer's fields hold: quantity 5+3 digits, unit price 7+2, payment and
+// document amounts 9+2, the document's total 10+2, a VAT rate 2+2.
+constexpr double kMaxQuantity = 99999.999;
+constexpr double kMaxPrice = 9999999.99;
+constexpr double kMaxAmount = 999999999.99;
+constexpr double kMaxTotal = 9999999999.99;
+constexpr double kMaxVat = 99.99;
+// The payments of one document the printer takes.
+constexpr size_t kMaxPayments = 5;
+
+std::string Shown(double d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.15g", d);
+  return buf;
+}
+
+// A number of a body member from min (or above it, when above) to max.
+double Number(const Json& v, const std::string& field, double min, bool above, double max) {
+  const double d = ToDouble(v, field);
+  if (above ? d <= min : d < min) {
+    BadField(field, above ? "must be above " + Shown(min) : "must not be below " + Shown(min));
+  }
+  if (d > max) BadField(field, "must be at most " + Shown(max) + " (the printer's field)");
+  return d;
+}
+
 std::unique_ptr<plat::TClientDataSet> Table(const AnsiString& name,
                                             std::vector<plat::FieldDef> fields,
                                             std::vector<std::vector<Variant>> rows) {
@@ -145,6 +172,24 @@ struct Sale {
   std::vector<bool> Answers;
 };
 
+// What the printer would refuse only once the document is open: a total beyond its field, or
+// payments that do not cover it. The printer rounds each line to the cent, so payments may fall
+// short of the exact total by at most a cent a line.
+void CheckTotals(const Sale& s) {
+  double total = -s.Discount, paid = 0;
+  for (const auto& item : s.Items) total += item.Quantity * item.Price * (item.Cancel ? -1 : 1);
+  for (const auto& p : s.Payments) paid += p.Amount;
+  if (total > kMaxTotal) {
+    BadField("items", "the total " + Shown(total) + " is more than the printer's field holds (" +
+                          Shown(kMaxTotal) + ")");
+  }
+  const double margin = 0.01 * static_cast<double>(s.Items.size()) + 1e-9;
+  if (paid + margin < total) {
+    BadField("payments",
+             "the payments (" + Shown(paid) + ") are short of the total (" + Shown(total) + ")");
+  }
+}
+
 Sale DecodeSale(const Json& body, const AnsiString& defaultScheme) {
   Sale s;
   Members m(body, "");
@@ -177,13 +222,11 @@ Sale DecodeSale(const Json& body, const AnsiString& defaultScheme) {
     Members it(items[i], path + ".");
     SaleItem item;
     item.Description = ToAnsi(it.Required("description"), it.Path("description"));
-    item.Quantity = ToDouble(it.Required("quantity"), it.Path("quantity"));
-    if (item.Quantity <= 0) BadField(it.Path("quantity"), "must be above 0");
-    item.Price = ToDouble(it.Required("price"), it.Path("price"));
-    if (item.Price < 0) BadField(it.Path("price"), "must not be negative");
+    item.Quantity = Number(it.Required("quantity"), it.Path("quantity"), 0, true, kMaxQuantity);
+    item.Price = Number(it.Required("price"), it.Path("price"), 0, false, kMaxPrice);
     const Json& vat = it.Required("vat");
     if (vat.is_number()) {
-      item.Vat = plat::FloatToStr(ToDouble(vat, it.Path("vat")));
+      item.Vat = plat::FloatToStr(Number(vat, it.Path("vat"), 0, false, kMaxVat));
     } else {
       item.Vat = ToAnsi(vat, it.Path("vat"));
     }
@@ -193,13 +236,10 @@ Sale DecodeSale(const Json& body, const AnsiString& defaultScheme) {
     it.Done();
     s.Items.push_back(std::move(item));
   }
-  if (const Json* d = m.Get("discount")) {
-    s.Discount = ToDouble(*d, "discount");
-    if (s.Discount < 0) BadField("discount", "must not be negative");
-  }
+  if (const Json* d = m.Get("discount")) s.Discount = Number(*d, "discount", 0, false, kMaxAmount);
   const Json& payments = m.Required("payments");
-  if (!payments.is_array() || payments.empty() || payments.size() > 999) {
-    BadField("payments", "expected an array of 1 to 999 payments");
+  if (!payments.is_array() || payments.empty() || payments.size() > kMaxPayments) {
+    BadField("payments", "expected an array of 1 to 5 payments (the printer takes 5 at most)");
   }
   for (size_t i = 0; i < payments.size(); ++i) {
     const std::string path = "payments[" + std::to_string(i) + "]";
@@ -207,13 +247,13 @@ Sale DecodeSale(const Json& body, const AnsiString& defaultScheme) {
     Members pm(payments[i], path + ".");
     Payment p;
     p.Description = ToAnsi(pm.Required("description"), pm.Path("description"));
-    p.Amount = ToDouble(pm.Required("amount"), pm.Path("amount"));
-    if (p.Amount <= 0) BadField(pm.Path("amount"), "must be above 0");
+    p.Amount = Number(pm.Required("amount"), pm.Path("amount"), 0, true, kMaxAmount);
     p.Card = OptText(pm, "card");
     pm.Done();
     s.Payments.push_back(std::move(p));
   }
   m.Done();
+  CheckTotals(s);
   s.Answers = DecodeAnswers(body);
   return s;
 }
@@ -471,8 +511,7 @@ Task PrepareSale(const Json& body, const AnsiString& defaultScheme) {
 Task PrepareSupply(const Json& body, const AnsiString& defaultScheme) {
   Members m(body, "");
   const AnsiString scheme = Scheme(m, defaultScheme);
-  const double amount = ToDouble(m.Required("amount"), "amount");
-  if (amount <= 0) BadField("amount", "must be above 0");
+  const double amount = Number(m.Required("amount"), "amount", 0, true, kMaxAmount);
   const bool opening = OptBool(m, "opening", false);
   m.Done();
   const auto answers = DecodeAnswers(body);

@@ -1,6 +1,8 @@
 #include "worker.h"
 
-#include <iostream>
+#include <string>
+
+#include "log.h"
 
 namespace fpd {
 
@@ -48,10 +50,10 @@ void Worker::RunGuarded(const Job& job) {
     job();
   } catch (const std::exception& e) {
     ++escaped_;
-    std::cerr << "fiscal-printd: a job of the worker failed: " << e.what() << std::endl;
+    Log(LogLevel::Error, std::string("a job of the worker failed: ") + e.what());
   } catch (...) {
     ++escaped_;
-    std::cerr << "fiscal-printd: a job of the worker failed" << std::endl;
+    Log(LogLevel::Error, "a job of the worker failed");
   }
 }
 

@@ -1,8 +1,10 @@
 // fiscalctl: the fiscal printer from the command line, for an integrator at a till: the
-// printer's status decoded, an X reading, its clock read or set, and one command with every
-// frame on the line shown. It goes through the same backends as the driver package: the one
-// FISCAL_PRINTER names (with the FISCAL_PRINTER_* line settings), or the serial line to
+// printer's status decoded, its self-description (probe), an X reading, its clock read or set,
+// and one command with every frame on the line shown. It goes through the same backends as the
+// driver package: the one FISCAL_PRINTER names (with the FISCAL_PRINTER_* line settings), or the
+// serial line to
 // --device.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -69,19 +71,34 @@ struct Session {
   }
 };
 
+// The document being issued, from the status request's mode D ("ticket open").
+std::string DocumentOpen(Session& s, const plat::PrinterAnswer& words) {
+  const bool open =
+      words.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
+  if (!open) return "no document open";
+  const plat::PrinterAnswer d = s.Run("Status", {u"D"});
+  const std::string kind = Field(d, plat::status_d::kKind);
+  const std::string letter = Field(d, plat::status_d::kLetter);
+  const std::string with = letter.empty() || letter == "N" ? "" : " " + letter;
+  if (kind == "K") return "ticket open";
+  if (kind == "T") return "ticket-invoice" + with + " open";
+  if (kind == "O") return "non-fiscal document open";
+  if (kind == "H" || kind == "M") return "homologated non-fiscal document open";
+  return "a document is open";
+}
+
 int Status(Session& s) {
   const plat::PrinterAnswer a = s.Run("Status", {u"N"});
   std::cout << "printer status " << Word(a.PrinterStatus) << ": "
             << Join(plat::DecodePrinterStatus(a.PrinterStatus), "ready") << "\n"
             << "fiscal status  " << Word(a.FiscalStatus) << ": "
             << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no condition") << "\n";
-  const bool open =
-      a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
-  const auto state = plat::link::StateFromStatus(a);
-  std::cout << "document       "
-            << (state ? plat::link::Describe(*state)
-                      : std::string(open ? "a document is open" : "no document open"))
-            << "\n";
+  std::cout << "document       " << DocumentOpen(s, a) << "\n";
+  std::cout << "warnings       "
+            << Join(plat::StatusWarnings(a.PrinterStatus, a.FiscalStatus), "none") << "\n";
+  if (a.Result)
+    std::cout << "last ticket    " << Field(a, plat::status_n::kLastTicket) << ", last Z "
+              << Field(a, plat::status_n::kLastZ) << "\n";
   return a.Result ? kDone : (Refusal(a), kRefused);
 }
 
@@ -128,8 +145,8 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
     std::cerr << "fiscalctl: no printer command '" << method << "'\n";
     return kUsage;
   }
-  if (fields.size() != info->Fields) {
-    std::cerr << "fiscalctl: " << method << " takes " << info->Fields << " fields, not "
+  if (fields.size() != info->Args) {
+    std::cerr << "fiscalctl: " << method << " takes " << info->Args << " fields, not "
               << fields.size() << "\n";
     return kUsage;
   }
@@ -142,6 +159,105 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
   for (size_t i = 0; i < a.Fields.size(); ++i)
     std::cout << "AnswerField_" << i + 3 << " " << Field(a, i) << "\n";
   return a.Result ? kDone : (Refusal(a), kRefused);
+}
+
+// The printer's self-description: every mode of the status request that prints nothing, each
+// answer field named as the printer documents it.
+struct ProbeMode {
+  const char* letter;
+  const char* title;
+  std::vector<const char*> fields;
+};
+
+const std::vector<ProbeMode>& ProbeModes() {
+  static const std::vector<ProbeMode> modes = {
+      {"P",
+       "printer characteristics",
+       {"invoice columns at 10 cpi", "invoice columns at 12 cpi", "invoice columns at 17 cpi",
+        "ticket columns", "validation lines", "issues tickets", "issues ticket-invoices",
+        "issues slip invoices", "cent digits", "main station", "model"}},
+      {"C",
+       "taxpayer",
+       {"tax number", "point of sale", "VAT category", "standard VAT rate",
+        "highest ticket-invoice amount", "company name"}},
+      {"A",
+       "document counters",
+       {"last Z closing", "last ticket or B/C completed", "last ticket or B/C printed",
+        "last A completed", "last A printed", "last non-fiscal document",
+        "last homologated non-fiscal", "last non-fiscal reference", "last credit note A",
+        "last credit note B/C", "last delivery note"}},
+      {"N",
+       "fiscal day",
+       {"last ticket or B/C document", "first document of the day, date",
+        "first document of the day, time", "last Z closing", "partial audit figure",
+        "total audit figure", "audit text", "second audit text"}},
+      {"D", "document being issued", {"kind", "letter"}},
+  };
+  return modes;
+}
+
+int Probe(Session& s) {
+  int refused = 0, answered = 0, fieldsAsDocumented = 0;
+  bool refusalOnQuery = false, openMismatch = false, modeDTold = false;
+  for (const ProbeMode& mode : ProbeModes()) {
+    const plat::PrinterAnswer a = s.Run("Status", {plat::Utf8ToWide(mode.letter)});
+    std::cout << "status request " << mode.letter << " (" << mode.title << "): printer status "
+              << Word(a.PrinterStatus) << ", fiscal status " << Word(a.FiscalStatus);
+    if (!a.Result) {
+      ++refused;
+      refusalOnQuery = true;
+      std::cout << ", refused: " << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no reason")
+                << "\n";
+      continue;
+    }
+    ++answered;
+    std::cout << ", " << a.Fields.size() << " fields\n";
+    fieldsAsDocumented += a.Fields.size() == mode.fields.size();
+    for (size_t i = 0; i < std::max(a.Fields.size(), mode.fields.size()); ++i) {
+      const std::string name = i < mode.fields.size() ? mode.fields[i] : "(not documented)";
+      std::cout << "  " << name << std::string(name.size() < 34 ? 34 - name.size() : 1, ' ')
+                << (i < a.Fields.size() ? Field(a, i) : "(not answered)") << "\n";
+    }
+    if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
+      const bool open =
+          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen |
+                            plat::status::kNonFiscalOpen);
+      const std::string kind = Field(a, 0);
+      modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
+      openMismatch = open && !modeDTold;
+    }
+  }
+  const auto verdict = [](const std::string& fact, const std::string& v) {
+    std::cout << "  " << fact << std::string(fact.size() < 40 ? 40 - fact.size() : 1, ' ') << v
+              << "\n";
+  };
+  const plat::CommandInfo& status = plat::Info(plat::Command::Status);
+  std::cout << "assumed facts the answers check:\n";
+  const auto* serial = dynamic_cast<const plat::SerialBackend*>(s.backend.get());
+  const std::string line = "not checked: the printer is not on a serial line";
+  const bool framed = serial && serial->GetStats().BytesReceived > 0;
+  verdict("frame layout and checksum",
+          framed ? "confirmed: every reply framed and its checksum held" : line);
+  verdict("sequence number repeated in the reply",
+          framed ? "confirmed: each reply carried its command's number" : line);
+  verdict("status request command byte " + std::string("0x") + Word(status.Cmd).substr(2),
+          !framed        ? line
+          : answered > 0 ? "confirmed: the printer answered it"
+                         : "not confirmed: the printer refused every mode");
+  verdict("mode letters and reply fields",
+          fieldsAsDocumented == static_cast<int>(ProbeModes().size())
+              ? "agree: every mode answered the documented number of fields"
+              : "differ: " +
+                    std::to_string(static_cast<int>(ProbeModes().size()) - fieldsAsDocumented) +
+                    " modes answered another number of fields than documented");
+  verdict("refusal bits of the fiscal status",
+          refusalOnQuery ? "doubtful: a status request, always allowed, read as refused"
+                         : "consistent: no status request read as refused");
+  verdict("document-open bits of the fiscal status",
+          openMismatch ? "doubtful: the words say a document is open, mode D names none"
+          : modeDTold  ? "consistent: mode D names the document the words show open"
+                       : "not checked: no document is open");
+  return refused ? kRefused : kDone;
 }
 
 }  // namespace
@@ -168,6 +284,8 @@ int main(int argc, char** argv) {
   auto* date = app.add_subcommand("date", "the printer's clock");
   date->add_option("--set", set, "set it first, between documents")
       ->type_name("'YYYY-MM-DD HH:MM:SS'");
+  auto* probe = app.add_subcommand(
+      "probe", "the printer's self-description, and what it confirms of the assumed link facts");
   auto* trace = app.add_subcommand("trace", "one command, with every frame on the line shown");
   trace->add_option("method", method, "the control's method (Status, SetGetDateTime, ...)")
       ->required();
@@ -184,6 +302,7 @@ int main(int argc, char** argv) {
     if (trace->parsed()) return Trace(s, method, fields);
     s.Connect();
     if (status->parsed()) return Status(s);
+    if (probe->parsed()) return Probe(s);
     if (x->parsed()) return XReading(s);
     if (date->parsed()) return Date(s, set);
   } catch (const plat::ELinkError& e) {

@@ -123,19 +123,20 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  int fd = -1;
-  int slave = -1;  // kept open so that the line stays up between host sessions
+  plat::UniqueFd line;
+  plat::UniqueFd slave;  // kept open so that the line stays up between host sessions
   std::string path;
   if (!o.device.empty()) {
-    fd = ::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 || !plat::MakeRawSerialLine(fd, o.baud)) {
+    line.Reset(::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!line.Valid() || !plat::MakeRawSerialLine(line.Get(), o.baud)) {
       std::cerr << "printer-emulator: cannot open " << o.device << ": " << plat::ErrnoText(errno)
                 << "\n";
       return 1;
     }
     path = o.device;
   } else {
-    fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    line.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int fd = line.Get();
     if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
       std::perror("printer-emulator: pseudo-terminal");
       return 1;
@@ -146,8 +147,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     path = name;
-    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0 || !plat::MakeRawSerialLine(slave, 9600)) {
+    slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!slave.Valid() || !plat::MakeRawSerialLine(slave.Get(), 9600)) {
       std::perror("printer-emulator: slave side");
       return 1;
     }
@@ -161,12 +162,10 @@ int main(int argc, char** argv) {
     std::cout << "PTY " << path << std::endl;
   }
 
-  plat::LinkServer printer(o, fd, g_signalPipe[0], std::cerr);
+  plat::LinkServer printer(o, line.Get(), g_signalPipe[0], std::cerr);
   if (!printer.Open()) return 2;
   if (!o.device.empty()) std::cout << "DEVICE " << path << std::endl;
   const int rc = printer.Serve();
   if (!link.empty()) DropLink(link, path);
-  if (slave >= 0) ::close(slave);
-  ::close(fd);
   return rc;
 }

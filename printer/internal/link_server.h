@@ -9,8 +9,6 @@
 #include <ostream>
 #include <string>
 
-#include "printer/api.h"
-
 namespace plat {
 
 struct LinkServerOptions {
@@ -37,7 +35,7 @@ struct LinkServerOptions {
   std::string state;
 };
 
-class FISCAL_PRINTER_API LinkServer {
+class LinkServer {
  public:
   // Serves the line fd until stopFd becomes readable. Problems go to errors.
   LinkServer(const LinkServerOptions& options, int fd, int stopFd, std::ostream& errors);

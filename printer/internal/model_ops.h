@@ -5,15 +5,17 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/format.h"
-#include "printer/link_frame.h"
+#include "printer/commands.h"
 #include "printer/model.h"
 #include "printer/status.h"
+#include "printer/wire.h"
 
 namespace plat {
 
@@ -73,8 +75,14 @@ inline int NextNumber(int n) {
 // "12,5", "30"). More than two decimals round half up to hundredths. No blanks, no exponent, no
 // sign unless allowed. Answers the value in hundredths, or nothing when the text is no number.
 std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative = false);
-// qty (hundredths) x price (cents) x (1 + rate%) rounded half up to cents.
+// qty (thousandths) x price (ten-thousandths) x (1 + rate%) rounded half up to cents.
 int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths);
+// The VAT inside an amount that includes it at the rate (hundredths of a percent), in cents.
+int64_t VatIncluded(int64_t amountCents, int64_t rateHundredths);
+
+// A reply in the printer's digits: each value zero-padded to its field's width (negative
+// amounts, which no field holds, as zero).
+std::vector<AnsiString> Reply(std::span<const ReplyField> layout, std::span<const int64_t> values);
 
 }  // namespace model
 
@@ -91,18 +99,21 @@ struct ModelOps {
   // ---- answers
 
   static uint16_t FiscalBits(const M& m) {
+    static_assert(sizeof(m.fiscalWarnings_) == sizeof(uint16_t));
     switch (m.state_) {
       case M::DocState::Ticket:
       case M::DocState::Invoice:
-        return status::kFiscalDocumentOpen | status::kDocumentOpen;
+        return status::kFiscalDocumentOpen | status::kDocumentOpen | m.fiscalWarnings_;
       case M::DocState::NonFiscal:
-        return status::kDocumentOpen;
+        return status::kDocumentOpen | status::kNonFiscalOpen | m.fiscalWarnings_;
       case M::DocState::Idle:
         break;
     }
-    return 0;
+    return m.fiscalWarnings_;
   }
-  static uint16_t PrinterBits(const M& m) { return m.drawerOpen_ ? status::kDrawerOpen : 0; }
+  static uint16_t PrinterBits(const M& m) {
+    return static_cast<uint16_t>((m.drawerOpen_ ? status::kDrawerOpen : 0) | m.printerWarnings_);
+  }
 
   static PrinterAnswer Accept(const M& m, std::vector<AnsiString> fields = {}) {
     PrinterAnswer a;
@@ -155,21 +166,35 @@ struct ModelOps {
     if (m.state_ == M::DocState::Invoice) return AnsiString("FACTURA ") + m.invoiceLetter_;
     return "TIQUE";
   }
-  static int NextDocNumber(const M& m) {
-    if (m.state_ == M::DocState::Invoice)
-      return NextNumber(m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA
-                                                : m.counters_.LastInvoiceC);
-    return NextNumber(m.counters_.LastTicket);
+  // Tickets and B/C documents share one series; A documents have their own.
+  static int& Series(M& m) {
+    return m.state_ == M::DocState::Invoice && m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA
+                                                                       : m.counters_.LastTicket;
   }
-  // Takes the number of the document being ended.
-  static int TakeDocNumber(M& m) {
-    int& last =
-        m.state_ == M::DocState::Invoice
-            ? (m.invoiceLetter_ == 'A' ? m.counters_.LastInvoiceA : m.counters_.LastInvoiceC)
-            : m.counters_.LastTicket;
+  static int NextDocNumber(const M& m) { return NextNumber(Series(const_cast<M&>(m))); }
+  // Takes the number of the document being ended; a completed one also counts as done.
+  static int TakeDocNumber(M& m, bool completed) {
+    int& last = Series(m);
     last = NextNumber(last);
     m.counters_.LastDocument = last;
+    const bool a = m.state_ == M::DocState::Invoice && m.invoiceLetter_ == 'A';
+    if (completed) (a ? m.counters_.LastADone : m.counters_.LastTicketDone) = last;
+    ++(a ? m.counters_.ADocs : m.counters_.FiscalDocs);
+    if (m.counters_.FirstDocDate.empty()) {
+      const auto [date, time] = ClockFields(m);
+      m.counters_.FirstDocDate = date;
+      m.counters_.FirstDocTime = time;
+    }
     return last;
+  }
+  // The clock as the printer answers it: YYMMDD and HHMMSS.
+  static std::pair<AnsiString, AnsiString> ClockFields(const M& m) {
+    TDateTime now = m.ClockNow();
+    int y, mo, d, h, mi, s, ms;
+    DecodeDate(now, y, mo, d);
+    DecodeTime(now, h, mi, s, ms);
+    return {ZeroPad(y % 100, 2) + ZeroPad(mo, 2) + ZeroPad(d, 2),
+            ZeroPad(h, 2) + ZeroPad(mi, 2) + ZeroPad(s, 2)};
   }
 
   static void BeginDocument(M& m, M::DocState state, char letter) {
@@ -180,6 +205,9 @@ struct ModelOps {
     m.totalPrinted_ = false;
     m.items_.clear();
     m.lines_ = 0;
+    m.docVat_ = 0;
+    m.payments_ = 0;
+    m.docKind_ = state == M::DocState::Ticket ? 'K' : state == M::DocState::NonFiscal ? 'O' : 0;
   }
   static void EndDocument(M& m) { BeginDocument(m, M::DocState::Idle, 0); }
 
@@ -190,9 +218,8 @@ struct ModelOps {
   }
 
   static int ItemCount(const M& m) {
-    return static_cast<int>(
-        std::count_if(m.items_.begin(), m.items_.end(),
-                      [](const M::SoldItem& i) { return i.QuantityHundredths > 0; }));
+    return static_cast<int>(std::count_if(m.items_.begin(), m.items_.end(),
+                                          [](const M::SoldItem& i) { return i.Quantity > 0; }));
   }
 
   // ---- fiscal documents (model/fiscal_documents.cpp)
@@ -220,8 +247,12 @@ struct ModelOps {
   // ---- closings and queries (model/closings_queries.cpp)
   static void PrintDaySummary(M& m, const AnsiString& title);
   static PrinterAnswer CloseJournal(M& m, const Args& a);
-  static PrinterAnswer SetGetDateTime(M& m, const Args& a);
-  static PrinterAnswer Status(M& m, const Args&);
+  static PrinterAnswer SetDateTime(M& m, const Args& a);
+  static PrinterAnswer GetDateTime(M& m, const Args&);
+  static PrinterAnswer Status(M& m, const Args& a);
+  static PrinterAnswer NoSuchCommand(M& m, const Args&) {
+    return Refuse(m, status::kUnknownCommand);
+  }
 };
 
 }  // namespace plat

@@ -11,15 +11,40 @@ void ModelOps::PrintDaySummary(M& m, const AnsiString& title) {
   m.Print(Center(title));
   m.Print(Stamp(m));
   m.Print(Rule('-'));
-  m.Print(LeftRight("DOC. FISCALES", std::to_string(c.FiscalDocs)));
+  m.Print(LeftRight("DOC. FISCALES", std::to_string(c.FiscalDocs + c.ADocs)));
   m.Print(LeftRight("DOC. FISCALES CANCELADOS", std::to_string(c.CancelledDocs)));
   m.Print(LeftRight("DOC. NO FISCALES", std::to_string(c.NonFiscalDocs)));
-  m.Print(LeftRight("ULTIMO TIQUE", ZeroPad(c.LastTicket, 8)));
+  m.Print(LeftRight("ULTIMO TIQUE / FACTURA B-C", ZeroPad(c.LastTicket, 8)));
   m.Print(LeftRight("ULTIMA FACTURA A", ZeroPad(c.LastInvoiceA, 8)));
-  m.Print(LeftRight("ULTIMA FACTURA C", ZeroPad(c.LastInvoiceC, 8)));
   m.Print(LeftRight("VENTAS DEL DIA", Money(c.DaySalesCents)));
   m.Print(Rule('='));
 }
+
+namespace {
+
+// The closing's reply: its number, then the day's figures (17 fields).
+std::vector<AnsiString> ClosingReply(const FiscalPrinterModel::Counters& c, int number) {
+  const int64_t values[] = {number,
+                            c.CancelledDocs,
+                            0,  // homologated non-fiscal documents: the model issues none
+                            c.NonFiscalDocs,
+                            c.FiscalDocs,
+                            c.ADocs,
+                            c.LastTicket,
+                            c.DaySalesCents,
+                            c.DayVatCents,
+                            0,  // perceptions
+                            c.LastInvoiceA,
+                            0,  // credit notes and delivery notes: the model issues none
+                            0,
+                            0,
+                            0,
+                            0,
+                            0};
+  return Reply(z_field::kLayout, values);
+}
+
+}  // namespace
 
 PrinterAnswer ModelOps::CloseJournal(M& m, const Args& a) {
   AnsiString kind = Arg(a, 0);
@@ -29,84 +54,96 @@ PrinterAnswer ModelOps::CloseJournal(M& m, const Args& a) {
   if (kind == "X") {
     c.XSinceZ = std::min(c.XSinceZ + 1, 9999);
     PrintDaySummary(m, "INFORME X Nro " + ZeroPad(c.XSinceZ, 4));
-    return Accept(m, {ZeroPad(c.XSinceZ, 4)});
+    return Accept(m, ClosingReply(c, c.XSinceZ));
   }
-  c.ZNumber = c.ZNumber >= 9999 ? 1 : c.ZNumber + 1;
+  c.ZNumber = c.ZNumber >= 99999 ? 1 : c.ZNumber + 1;
   PrintDaySummary(m, "INFORME Z Nro " + ZeroPad(c.ZNumber, 4));
-  PrinterAnswer answer = Accept(
-      m, {ZeroPad(c.ZNumber, 4), "0", std::to_string(c.XSinceZ), std::to_string(c.NonFiscalDocs),
-          std::to_string(c.FiscalDocs), "0", ZeroPad(c.LastTicket, 8), ZeroPad(c.DaySalesCents, 10),
-          std::to_string(c.CancelledDocs), ZeroPad(c.LastInvoiceA, 8), ZeroPad(c.LastInvoiceC, 8),
-          ZeroPad(c.LastNonFiscal, 8)});
+  PrinterAnswer answer = Accept(m, ClosingReply(c, c.ZNumber));
   c.XSinceZ = 0;
   c.FiscalDocs = 0;
+  c.ADocs = 0;
   c.NonFiscalDocs = 0;
   c.CancelledDocs = 0;
   c.DaySalesCents = 0;
+  c.DayVatCents = 0;
+  c.FirstDocDate.clear();
+  c.FirstDocTime.clear();
   return answer;
 }
 
 // Queries.
 
-PrinterAnswer ModelOps::SetGetDateTime(M& m, const Args& a) {
-  const AnsiString mode = Arg(a, 0);
-  if (mode == "S") {
-    // Sets the clock: 2 date YYMMDD, 3 time HHMMSS; only between documents.
-    const AnsiString date = Arg(a, 1), time = Arg(a, 2);
-    auto digits = [](const AnsiString& s) {
-      return s.size() == 6 &&
-             std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (!digits(date) || !digits(time)) return BadField(m);
-    auto two = [](const AnsiString& s, size_t at) {
-      return (s[at] - '0') * 10 + (s[at + 1] - '0');
-    };
-    TDateTime wanted;
-    try {
-      wanted = EncodeDate(2000 + two(date, 0), two(date, 2), two(date, 4)) +
-               EncodeTime(two(time, 0), two(time, 2), two(time, 4));
-    } catch (const Exception&) {
-      return BadField(m);
-    }
-    if (m.state_ != M::DocState::Idle) return BadState(m);
-    m.clockOffset_ += wanted - m.ClockNow();
-  } else if (mode != "G") {
+PrinterAnswer ModelOps::SetDateTime(M& m, const Args& a) {
+  // 1 date YYMMDD, 2 time HHMMSS; only between documents.
+  const AnsiString date = Arg(a, 0), time = Arg(a, 1);
+  if (!wire::ReadDigits(date, 6) || !wire::ReadDigits(time, 6)) return BadField(m);
+  auto two = [](const AnsiString& s, size_t at) { return (s[at] - '0') * 10 + (s[at + 1] - '0'); };
+  TDateTime wanted;
+  try {
+    wanted = EncodeDate(2000 + two(date, 0), two(date, 2), two(date, 4)) +
+             EncodeTime(two(time, 0), two(time, 2), two(time, 4));
+  } catch (const Exception&) {
     return BadField(m);
   }
-  TDateTime now = m.ClockNow();
-  int y, mo, d, h, mi, s, ms;
-  DecodeDate(now, y, mo, d);
-  DecodeTime(now, h, mi, s, ms);
-  return Accept(m, {ZeroPad(y % 100, 2) + ZeroPad(mo, 2) + ZeroPad(d, 2),
-                    ZeroPad(h, 2) + ZeroPad(mi, 2) + ZeroPad(s, 2)});
+  if (m.state_ != M::DocState::Idle) return BadState(m);
+  m.clockOffset_ += wanted - m.ClockNow();
+  return Accept(m);
 }
 
-// The status words, then the document in progress: its kind ("T", "A", "C", "N" for a
-// non-fiscal one, empty when none is open), its number (the one it will get, or when none is
-// open the last document's), its lines, amount and payments, and the day's X and Z numbers.
-PrinterAnswer ModelOps::Status(M& m, const Args&) {
-  AnsiString kind;
-  int number = m.counters_.LastDocument;
-  switch (m.state_) {
-    case M::DocState::Ticket:
-      kind = "T";
-      number = NextDocNumber(m);
-      break;
-    case M::DocState::Invoice:
-      kind = AnsiString(1, m.invoiceLetter_);
-      number = NextDocNumber(m);
-      break;
-    case M::DocState::NonFiscal:
-      kind = "N";
-      number = NextNumber(m.counters_.LastNonFiscal);
-      break;
-    case M::DocState::Idle:
-      break;
+PrinterAnswer ModelOps::GetDateTime(M& m, const Args&) {
+  const auto [date, time] = ClockFields(m);
+  return Accept(m, {date, time});
+}
+
+namespace {
+
+// What the model tells of itself in the modes P and C: a roll printer of 40 columns that
+// issues tickets and ticket-invoices, and the taxpayer of the demo.
+const std::vector<AnsiString> kCharacteristics = {
+    "000", "000", "000", "040", "000", "1", "1", "0", "2", "R", "EMULADOR FISCAL"};
+const std::vector<AnsiString> kTaxpayer = {"20000000001", "0001",   "I",
+                                           "2100",        "999999", "EMULADOR DE IMPRESORA FISCAL"};
+
+}  // namespace
+
+// The status request answers the group of its mode: N the last ticket, the fiscal day and the
+// last Z; P the printer's characteristics; C the taxpayer; A the counters; D the document
+// being issued (nothing open: both fields empty); S nothing.
+PrinterAnswer ModelOps::Status(M& m, const Args& a) {
+  const AnsiString mode = Arg(a, 0);
+  const auto& c = m.counters_;
+  if (mode == "N") {
+    const int64_t values[] = {c.LastTicketDone, 0, 0, c.ZNumber, 0, 0};
+    std::vector<AnsiString> f = Reply(std::span(status_n::kLayout).first(6), values);
+    f[status_n::kFirstDate] = c.FirstDocDate.empty() ? "000000" : c.FirstDocDate;
+    f[status_n::kFirstTime] = c.FirstDocTime.empty() ? "000000" : c.FirstDocTime;
+    f.push_back("EMU0000001");
+    f.push_back("00");
+    return Accept(m, std::move(f));
   }
-  return Accept(
-      m, {link::HexWord(PrinterBits(m)), link::HexWord(FiscalBits(m)), kind, ZeroPad(number, 8),
-          std::to_string(m.lines_), Money(m.docTotal_), Money(m.docPaid_),
-          ZeroPad(m.counters_.XSinceZ, 4), ZeroPad(m.counters_.ZNumber, 4)});
+  if (mode == "P") return Accept(m, kCharacteristics);
+  if (mode == "C") return Accept(m, kTaxpayer);
+  if (mode == "A") {
+    const int64_t values[] = {c.ZNumber,
+                              c.LastTicketDone,
+                              c.LastTicket,
+                              c.LastADone,
+                              c.LastInvoiceA,
+                              c.LastNonFiscal % 100000,
+                              0,
+                              c.LastNonFiscal,
+                              0,
+                              0,
+                              0};
+    return Accept(m, Reply(status_a::kLayout, values));
+  }
+  if (mode == "D") {
+    if (m.state_ == M::DocState::Idle) return Accept(m, {"", ""});
+    const char letter = m.state_ == M::DocState::Invoice ? m.invoiceLetter_ : 'N';
+    return Accept(m, {AnsiString(1, m.docKind_), AnsiString(1, letter)});
+  }
+  if (mode == "S") return Accept(m);
+  return BadField(m);
 }
 
 }  // namespace plat

@@ -1,5 +1,6 @@
 // The printer model: its command dispatch, the paper and the clock. The handlers, by what they
 // handle, live beside this file.
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 
@@ -11,47 +12,35 @@ namespace plat {
 namespace model {
 
 std::optional<int64_t> ParseHundredths(const AnsiString& s, bool allowNegative) {
-  size_t i = 0;
-  bool negative = false;
-  if (allowNegative && !s.empty() && s[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  int64_t whole = 0;
-  int intDigits = 0;
-  int significant = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    ++intDigits;
-    if (significant > 0 || s[i] != '0') ++significant;
-    if (significant > 10) return std::nullopt;  // beyond any amount the printer holds
-    whole = whole * 10 + (s[i] - '0');
-  }
-  if (intDigits == 0) return std::nullopt;
-  int64_t frac = 0;
-  if (i < s.size()) {
-    if (s[i] != '.' && s[i] != ',') return std::nullopt;
-    ++i;
-    int fracDigits = 0;
-    int roundDigit = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++fracDigits) {
-      if (fracDigits < 2) frac = frac * 10 + (s[i] - '0');
-      if (fracDigits == 2) roundDigit = s[i] - '0';
-    }
-    if (fracDigits == 0 || i != s.size()) return std::nullopt;
-    if (fracDigits == 1) frac *= 10;
-    if (roundDigit >= 5) ++frac;
-  }
-  int64_t v = whole * 100 + frac;
-  if (v > kMaxCents) return std::nullopt;
-  return negative ? -v : v;
+  const auto v = wire::ParseDecimal(s, 2, allowNegative);
+  if (!v || *v > kMaxCents || *v < -kMaxCents) return std::nullopt;
+  return v;
 }
 
 int64_t LineAmount(int64_t qty, int64_t price, int64_t rateHundredths) {
+  // thousandths x ten-thousandths = 10^-7; cents are 10^-2.
   __int128 n = static_cast<__int128>(qty) * price * (10000 + rateHundredths);
-  const __int128 d = static_cast<__int128>(100) * 10000;
+  const __int128 d = static_cast<__int128>(100000) * 10000;
   __int128 q = (n + d / 2) / d;
   if (q > kMaxCents) return kMaxCents + 1;
   return static_cast<int64_t>(q);
+}
+
+int64_t VatIncluded(int64_t amountCents, int64_t rateHundredths) {
+  const __int128 n = static_cast<__int128>(amountCents) * rateHundredths;
+  const __int128 d = 10000 + rateHundredths;
+  return static_cast<int64_t>((n + d / 2) / d);
+}
+
+std::vector<AnsiString> Reply(std::span<const ReplyField> layout, std::span<const int64_t> values) {
+  std::vector<AnsiString> out;
+  for (size_t i = 0; i < layout.size() && i < values.size(); ++i) {
+    const auto d = wire::Digits(std::max<int64_t>(0, values[i]), layout[i].Width);
+    // A count past its field's digits shows its lowest digits, as a counter that wraps.
+    const AnsiString all = std::to_string(std::max<int64_t>(0, values[i]));
+    out.push_back(d ? *d : all.substr(all.size() - layout[i].Width));
+  }
+  return out;
 }
 
 }  // namespace model
@@ -74,13 +63,15 @@ constexpr HandlerRow kHandlers[] = {
     {Command::OpenNoFiscal, &ModelOps::OpenNoFiscal},
     {Command::SendNoFiscalText, &ModelOps::SendNoFiscalText},
     {Command::CloseNoFiscal, &ModelOps::CloseNoFiscal},
-    {Command::SetGetDateTime, &ModelOps::SetGetDateTime},
+    {Command::SetGetDateTime, &ModelOps::NoSuchCommand},  // the control sends Set/GetDateTime
     {Command::OpenInvoice, &ModelOps::OpenInvoice},
     {Command::SendInvoiceItem, &ModelOps::SendInvoiceItem},
     {Command::GetInvoiceSubtotal, &ModelOps::GetInvoiceSubtotal},
     {Command::SendInvoicePayment, &ModelOps::SendInvoicePayment},
     {Command::CloseInvoice, &ModelOps::CloseInvoice},
     {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
+    {Command::SetDateTime, &ModelOps::SetDateTime},
+    {Command::GetDateTime, &ModelOps::GetDateTime},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;

@@ -11,7 +11,7 @@ PrinterAnswer ModelOps::OpenNoFiscal(M& m, const Args&) {
   m.Print(Center("DOCUMENTO NO FISCAL"));
   m.Print(LeftRight(Stamp(m), "Nro " + number));
   m.Print(Rule('-'));
-  return Accept(m, {number});
+  return Accept(m);
 }
 PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
   if (m.state_ != M::DocState::NonFiscal) return BadState(m);
@@ -27,12 +27,13 @@ PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
   ++m.lines_;
   return Accept(m);
 }
-PrinterAnswer ModelOps::CloseNoFiscal(M& m, const Args&) {
+PrinterAnswer ModelOps::CloseNoFiscal(M& m, const Args& a) {
   if (m.state_ != M::DocState::NonFiscal) return BadState(m);
+  if (Arg(a, 0) != "T" && Arg(a, 0) != "P") return BadField(m);
   m.counters_.LastNonFiscal = NextNumber(m.counters_.LastNonFiscal);
   ++m.counters_.NonFiscalDocs;
   m.counters_.LastDocument = m.counters_.LastNonFiscal;
-  AnsiString number = ZeroPad(m.counters_.LastNonFiscal, 8);
+  AnsiString number = ZeroPad(m.counters_.LastNonFiscal % 10000000, kNonFiscalNumberWidth);
   m.Print(Rule('-'));
   m.Print(Center("FIN DOCUMENTO NO FISCAL"));
   m.Print(Rule('='));

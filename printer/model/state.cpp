@@ -9,7 +9,9 @@ namespace plat {
 
 namespace {
 
-constexpr const char* kHeader = "fiscal-printer-state 1";
+constexpr const char* kHeader = "fiscal-printer-state 2";
+// The first form kept item quantities in hundredths and prices in cents.
+constexpr const char* kHeader1 = "fiscal-printer-state 1";
 
 std::string Hex(const AnsiString& s) {
   static const char* digits = "0123456789ABCDEF";
@@ -42,21 +44,25 @@ std::string FiscalPrinterModel::SaveState() const {
       << c.ZNumber << ' ' << c.XSinceZ << ' ' << c.FiscalDocs << ' ' << c.NonFiscalDocs << ' '
       << c.DaySalesCents << ' ' << c.CancelledDocs << ' ' << c.LastNonFiscal << ' '
       << c.LastDocument << "\n"
+      << "done " << c.LastTicketDone << ' ' << c.LastADone << ' ' << c.ADocs << ' ' << c.DayVatCents
+      << ' ' << Hex(c.FirstDocDate) << ' ' << Hex(c.FirstDocTime) << "\n"
       << "document " << static_cast<int>(state_) << ' ' << Hex(AnsiString(1, invoiceLetter_)) << ' '
       << docTotal_ << ' ' << docPaid_ << ' ' << totalPrinted_ << ' ' << lines_ << "\n"
+      << "open " << docVat_ << ' ' << payments_ << ' ' << Hex(AnsiString(1, docKind_)) << "\n"
       << "clock " << clockOffset_ << "\n";
   for (const auto& i : items_)
-    out << "item " << Hex(i.Description) << ' ' << i.UnitPriceCents << ' ' << i.RateHundredths
-        << ' ' << i.QuantityHundredths << ' ' << i.AmountCents << "\n";
+    out << "item " << Hex(i.Description) << ' ' << i.UnitPrice << ' ' << i.RateHundredths << ' '
+        << i.Quantity << ' ' << i.AmountCents << ' ' << i.VatCents << "\n";
   return out.str();
 }
 
 void FiscalPrinterModel::LoadState(const std::string& text) {
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != kHeader)
+  if (!std::getline(in, line) || (line != kHeader && line != kHeader1))
     throw Exception("not a printer state (it does not start with \"" + std::string(kHeader) +
                     "\")");
+  const bool first = line == kHeader1;
   FiscalPrinterModel m;
   try {
     while (std::getline(in, line)) {
@@ -77,13 +83,28 @@ void FiscalPrinterModel::LoadState(const std::string& text) {
         m.state_ = static_cast<DocState>(state);
         const AnsiString l1 = Unhex(letter);
         m.invoiceLetter_ = l1.empty() ? 0 : l1[0];
+      } else if (key == "done") {
+        std::string date, time;
+        l >> c.LastTicketDone >> c.LastADone >> c.ADocs >> c.DayVatCents >> date >> time;
+        c.FirstDocDate = Unhex(date);
+        c.FirstDocTime = Unhex(time);
+      } else if (key == "open") {
+        std::string kind;
+        l >> m.docVat_ >> m.payments_ >> kind;
+        const AnsiString k = Unhex(kind);
+        m.docKind_ = k.empty() ? 0 : k[0];
       } else if (key == "clock") {
         l >> m.clockOffset_;
       } else if (key == "item") {
         SoldItem i;
         std::string description;
-        l >> description >> i.UnitPriceCents >> i.RateHundredths >> i.QuantityHundredths >>
-            i.AmountCents;
+        l >> description >> i.UnitPrice >> i.RateHundredths >> i.Quantity >> i.AmountCents;
+        if (first) {
+          i.UnitPrice *= 100;
+          i.Quantity *= 10;
+        } else {
+          l >> i.VatCents;
+        }
         i.Description = Unhex(description);
         m.items_.push_back(std::move(i));
       } else if (!key.empty()) {
@@ -95,6 +116,12 @@ void FiscalPrinterModel::LoadState(const std::string& text) {
     throw Exception("the printer state holds a broken text");
   } catch (const Exception& e) {
     throw Exception("the printer state does not read: " + e.Message());
+  }
+  if (m.docKind_ == 0 && m.state_ != DocState::Idle)
+    m.docKind_ = m.state_ == DocState::Ticket ? 'K' : m.state_ == DocState::NonFiscal ? 'O' : 'T';
+  if (first) {
+    m.counters_.LastTicketDone = m.counters_.LastTicket;
+    m.counters_.LastADone = m.counters_.LastInvoiceA;
   }
   m.clock_ = std::move(clock_);
   *this = std::move(m);

@@ -86,16 +86,27 @@ TEST(ReducaoZ, CapturesAnswerFieldsIntoOneRowFile) {
     EXPECT_TRUE(z->FieldByName(unset).IsNull()) << unset;
 }
 
-TEST(ReducaoZ, RefusedReductionStillRewritesTheFile) {
-  DriverHost host;
-  host.Emu().Refuse("SendNoFiscalText");  // leaves a non-fiscal document open
-  ASSERT_FALSE(CALL(host, Suprimento)("", "ESQ", 1, false));
-  host.ClearLog();
-  host.Emu().SetFieldsAfter("CloseJournal", kZFields);
-  EXPECT_FALSE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
-  EXPECT_EQ(host.Log().size(), 1u);  // only the capture's line
-  EXPECT_TRUE(host.dialogs.empty());
-  EXPECT_EQ(ReadZFile(host)->FieldByName("NRREDREDZ").AsString(), plat::Ajusta("42", 10));
+TEST(ReducaoZ, RefusedReductionCapturesNothingAndRemovesTheLastFile) {
+  // Refused by the printer (a non-fiscal document left open) and by a scripted refusal, whose
+  // answer fields would still read as a reduction's: neither leaves a file behind.
+  for (const bool scripted : {false, true}) {
+    SCOPED_TRACE(scripted ? "scripted refusal" : "document open");
+    DriverHost host;
+    host.Emu().SetFieldsAfter("CloseJournal", kZFields, 1);
+    ASSERT_TRUE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
+    ASSERT_TRUE(ZFileExists(host));
+    if (scripted) {
+      host.Emu().Refuse("CloseJournal");
+    } else {
+      host.Emu().Refuse("SendNoFiscalText");  // leaves a non-fiscal document open
+      ASSERT_FALSE(CALL(host, Suprimento)("", "ESQ", 1, false));
+    }
+    host.ClearLog();
+    EXPECT_FALSE(CALL(host, Reducao_Z_Imp)("COM1", "ESQ", ""));
+    EXPECT_TRUE(host.Log().empty());
+    EXPECT_TRUE(host.dialogs.empty());
+    EXPECT_FALSE(ZFileExists(host));
+  }
 }
 
 TEST(ReducaoZ, UnconvertibleAnswerShowsDialogAndLeavesNoFile) {

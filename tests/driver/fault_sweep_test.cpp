@@ -587,13 +587,10 @@ Scenario IdentityScenario() {
 Scenario NumberScenario() {
   Scenario s;
   s.name = "Nr_Cupom";
-  // The ticket's opening answers its number.
-  s.setup = [](DriverHost& host) {
-    Variant open = OpenBundle("T");
-    ASSERT_TRUE(CALL(host, AbreCupom)(open));
-  };
+  // The X reading answers its number (a ticket's opening answers none).
+  s.setup = [](DriverHost& host) { ASSERT_TRUE(CALL(host, Leitura_X_Imp)("", "ESQ", "")); };
   s.call = [](DriverHost& host, Ctx&) -> std::optional<bool> {
-    return CALL(host, Nr_Cupom)("", "") == "00000001";
+    return CALL(host, Nr_Cupom)("", "") == "00001";
   };
   s.cleanAnswer = true;
   s.expect = UnguardedPolicy;
@@ -642,13 +639,15 @@ Scenario ZScenario() {
   };
   s.cleanAnswer = true;
   s.expect = [](Fault f, int) {
-    // After a refused reduction the capture reads empty answer fields, whose Z number does not
-    // convert: the call fails with that conversion error.
-    if (f == Fault::Refuse) return Expect{Surface::Caught, false, true};
+    // A refused reduction captures nothing: False, with no dialog.
+    if (f == Fault::Refuse) return Clean(false);
     return Caught(false);
   };
-  s.after = [](DriverHost& host, const Ctx&, const Outcome&, Fault, int) {
+  s.after = [](DriverHost& host, const Ctx&, const Outcome&, Fault f, int k) {
     ExpectZFileWhole(host);
+    if (f == Fault::Refuse && k > 0) {  // k 0: the clean run
+      EXPECT_FALSE(plat::FileExists(host.PathOf("REDUCAOZ_MP35.CDS")));
+    }
   };
   return s;
 }

@@ -134,9 +134,9 @@ TEST(PrinterState, NrCupomRepeatsTheLastAnswerWithoutSending) {
   ASSERT_TRUE(CALL(host, Leitura_X_Imp)("", "ESQ", ""));
   host.ClearLog();
   host.Emu().ClearJournal();
-  EXPECT_EQ(CALL(host, Nr_Cupom)("", ""), "0001");
-  EXPECT_EQ(CALL(host, Nr_Cupom)("", ""), "0001");
-  EXPECT_EQ(host.Log(), (std::vector<AnsiString>{"Nr_Cupom: 0001", "Nr_Cupom: 0001"}));
+  EXPECT_EQ(CALL(host, Nr_Cupom)("", ""), "00001");
+  EXPECT_EQ(CALL(host, Nr_Cupom)("", ""), "00001");
+  EXPECT_EQ(host.Log(), (std::vector<AnsiString>{"Nr_Cupom: 00001", "Nr_Cupom: 00001"}));
   EXPECT_TRUE(host.Emu().Journal().empty());
 }
 

@@ -19,6 +19,9 @@ cxx_flags=${4:-}
 # The hosts use the built-in emulator, whatever the calling environment selects.
 unset FISCAL_PRINTER
 
+# shellcheck source=printd.sh
+source "$(dirname "${BASH_SOURCE[0]}")/printd.sh"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/fiscal-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -144,24 +147,12 @@ if [ -x "$build_dir/bin/fiscal-printd" ]; then
   grep -q -- "--package $libdir/libarfis770.so" <<<"$exec_start" ||
     fail "the unit does not pass the installed package: $exec_start"
   grep -q -- "--listen 127.0.0.1:" <<<"$exec_start" || fail "the unit does not listen on 127.0.0.1"
+  unit_doc=$(sed -n 's/^Documentation=file://p' "$unit")
+  [ -f "$unit_doc" ] || fail "the unit's Documentation= names '$unit_doc', which is not installed"
   # The installed program, as the unit starts it, but on a free port and a folder of its own.
-  mkdir -p "$work/printd"
-  env -u LD_LIBRARY_PATH FISCAL_PRINTER=emulator "$prefix/bin/fiscal-printd" \
-    --listen 127.0.0.1:0 --state "$work/printd" --package "$libdir/libarfis770.so" \
-    >"$work/printd.out" 2>&1 &
-  printd=$!
-  url=""
-  for _ in $(seq 400); do
-    url=$(sed -n 's/^listening on //p' "$work/printd.out")
-    [ -n "$url" ] && break
-    kill -0 "$printd" 2>/dev/null || break
-    sleep 0.05
-  done
-  if [ -z "$url" ]; then
-    kill "$printd" 2>/dev/null || true
-    cat "$work/printd.out" >&2
-    fail "the installed fiscal-printd did not start"
-  fi
+  start_printd "$work/printd.out" "$work/printd" "$prefix/bin/fiscal-printd" \
+    --package "$libdir/libarfis770.so" || fail "the installed fiscal-printd did not start"
+  url=$printd_url
   # A loaded machine may keep the first answers waiting: a few tries before it counts.
   status_ok=0
   for _ in $(seq 40); do

@@ -122,6 +122,7 @@ TEST(EmulatorStateTest, CommandsAreAcceptedOrRefusedByState) {
   const Args invItem = {u"Te", u"000001.00", u"000005.00", u"000021.00", u"M", u"0",
                         u"0",  u"",          u"",          u"",          u"",  u"0"};
   Args invoiceOpen(19);
+  invoiceOpen[0] = u"T";
   invoiceOpen[2] = u"C";
   const uint16_t S = status::kInvalidState;
   const std::vector<StateCase> cases = {
@@ -178,19 +179,40 @@ TEST(EmulatorStateTest, CommandsAreAcceptedOrRefusedByState) {
        {u"GG"},
        false,
        status::kInvalidField},
-      {"invoice letter B", Start::Idle, "OpenInvoice",
+      {"invoice letter Z", Start::Idle, "OpenInvoice",
        [] {
          Args a(19);
+         a[0] = u"T";
+         a[2] = u"Z";
+         return a;
+       }(),
+       false, status::kInvalidField},
+      {"invoice kind outside F, N, T, M", Start::Idle, "OpenInvoice",
+       [] {
+         Args a(19);
+         a[0] = u"Q";
          a[2] = u"B";
          return a;
        }(),
        false, status::kInvalidField},
+      {"close invoice of another kind",
+       Start::InvoiceA,
+       "CloseInvoice",
+       {u"F", u"A", u""},
+       false,
+       status::kInvalidField},
+      {"status mode outside its list", Start::Idle, "Status", {u"Q"}, false, status::kInvalidField},
       {"unknown method", Start::Idle, "PrintBarcode", {u"1"}, false, status::kUnknownCommand},
       {"missing arguments", Start::Idle, "OpenTicket", {}, false, status::kInvalidField},
       {"drawer while a ticket is open", Start::Ticket, "OpenCashDrawer", {u"1"}, true, 0},
       {"drawer while idle", Start::Idle, "OpenCashDrawer", {u"1"}, true, 0},
       {"status during a non-fiscal", Start::NonFiscal, "Status", {u"N"}, true, 0},
-      {"ticket open letter other than G", Start::Idle, "OpenTicket", {u"S"}, true, 0},
+      {"ticket open letter outside C and G",
+       Start::Idle,
+       "OpenTicket",
+       {u"S"},
+       false,
+       status::kInvalidField},
       {"invoice C open", Start::Idle, "OpenInvoice", invoiceOpen, true, 0},
       {"close paid ticket", Start::TicketPaid, "CloseTicket", {}, true, 0},
   };
@@ -223,10 +245,7 @@ TEST(EmulatorStateTest, DocumentBitsFollowTheOpenDocument) {
   b.CloseTicket();
   EXPECT_EQ(b.last.FiscalStatus, 0);
   b.Run("OpenNoFiscal");
-  EXPECT_EQ(b.last.FiscalStatus, status::kDocumentOpen);
-  b.Run("Status", {u"N"});
-  EXPECT_EQ(b.Field(3), "0000");
-  EXPECT_EQ(b.Field(4), "2000");
+  EXPECT_EQ(b.last.FiscalStatus, status::kDocumentOpen | status::kNonFiscalOpen);
   b.Run("OpenCashDrawer", {u"1"});
   EXPECT_EQ(b.last.PrinterStatus, status::kDrawerOpen);
   b.Run("Status", {u"N"});
@@ -287,7 +306,7 @@ TEST(EmulatorFieldTest, PaymentFieldsAreChecked) {
   Bench b;
   b.OpenTicket();
   b.TicketItem(u"Cafe", u"1", u"10");
-  EXPECT_EQ(b.TicketPay(u"5", u"R"), 0);
+  EXPECT_EQ(b.TicketPay(u"5", u"X"), 0);
   EXPECT_TRUE(Refused(b.last, status::kInvalidField));
 }
 
@@ -296,17 +315,18 @@ TEST(EmulatorFieldTest, PaymentFieldsAreChecked) {
 TEST(EmulatorSaleTest, TicketSaleAnswersItsNumberAndCountsTheSale) {
   Bench b;
   ASSERT_TRUE(b.OpenTicket());
-  EXPECT_EQ(b.Field(3), "00000001");
+  EXPECT_TRUE(b.last.Fields.empty()) << "the opening answers no number";
   ASSERT_TRUE(b.TicketItem(u"Cafe con leche", u"000002.00", u"000012.50"));
   ASSERT_TRUE(b.TicketItem(u"Medialuna", u"000003.00", u"000001.99"));
   ASSERT_TRUE(b.Run("GetTicketSubtotal", {u"P", u"Subtotal"}).Result);
-  EXPECT_EQ(b.Field(3), "2");
-  EXPECT_EQ(b.Field(4), "30.97");
+  EXPECT_EQ(b.Field(3), "00002");
+  EXPECT_EQ(b.Field(4), "000000003097");
   ASSERT_TRUE(b.TicketPay(u"000020.00"));
-  EXPECT_EQ(b.Field(3), "10.97");
+  EXPECT_EQ(b.Field(3), "000000001097");
   EXPECT_EQ(b.CloseTicket(), 0) << "closing with a balance due";
   ASSERT_TRUE(b.TicketPay(u"000020.00"));
-  EXPECT_EQ(b.Field(4), "9.03");  // change
+  EXPECT_EQ(b.Field(3), "000000000000");
+  EXPECT_EQ(b.last.Fields.size(), 1u) << "the payment answers only what is still to pay";
   ASSERT_TRUE(b.CloseTicket());
   EXPECT_EQ(b.Field(3), "00000001");
   EXPECT_EQ(b.emu.Model().State(), FiscalPrinterModel::DocState::Idle);
@@ -325,7 +345,7 @@ TEST(EmulatorSaleTest, TicketSaleAnswersItsNumberAndCountsTheSale) {
   EXPECT_EQ(b.C().DaySalesCents, 3197);
 }
 
-TEST(EmulatorSaleTest, InvoiceAddsVatToTheNetPriceAndNumbersPerLetter) {
+TEST(EmulatorSaleTest, InvoiceAPricesAreNetAndBCShareTheTicketSeries) {
   Bench b;
   ASSERT_TRUE(b.OpenInvoice(u"A"));
   EXPECT_EQ(b.emu.Model().InvoiceLetter(), 'A');
@@ -334,7 +354,8 @@ TEST(EmulatorSaleTest, InvoiceAddsVatToTheNetPriceAndNumbersPerLetter) {
   ASSERT_TRUE(b.InvoiceItem(u"Pan", u"000002.00", u"000000.33", u"000010.50"));
   EXPECT_EQ(b.emu.Model().DocumentTotalCents(), 2420 + 73);
   ASSERT_TRUE(b.Run("GetInvoiceSubtotal", {u"P", u"Subtotal"}).Result);
-  EXPECT_EQ(b.Field(4), "24.93");
+  EXPECT_EQ(b.Field(4), "000000002493");
+  EXPECT_EQ(b.Field(5), "000000000427") << "4.20 + 0.07 of VAT";
   EXPECT_EQ(b.CloseInvoice(u"C"), 0) << "letter differs from the open invoice";
   ASSERT_TRUE(b.InvoicePay(u"000030.00"));
   ASSERT_TRUE(b.CloseInvoice(u"A"));
@@ -343,14 +364,24 @@ TEST(EmulatorSaleTest, InvoiceAddsVatToTheNetPriceAndNumbersPerLetter) {
   EXPECT_EQ(b.C().LastInvoiceC, 0);
   EXPECT_EQ(b.C().LastTicket, 0);
 
+  // The driver sends letter C prices without VAT too; the control hands the printer the price
+  // with it (8.26 at 21 % is 9.9946), and the line comes to what the driver meant.
   ASSERT_TRUE(b.OpenInvoice(u"C"));
-  ASSERT_TRUE(b.InvoiceItem(u"Vino", u"1", u"10", u"0"));
-  ASSERT_TRUE(b.InvoicePay(u"10"));
+  ASSERT_TRUE(b.InvoiceItem(u"Vino", u"3", u"8.26", u"21"));
+  EXPECT_EQ(b.emu.Journal().back().Args[2], u"8.26") << "the journal keeps the driver's text";
+  EXPECT_EQ(b.emu.Model().DocumentTotalCents(), 2998);
+  ASSERT_TRUE(b.InvoicePay(u"29.98"));
   ASSERT_TRUE(b.CloseInvoice(u"C"));
-  EXPECT_EQ(b.Field(3), "00000001");
-  EXPECT_EQ(b.C().LastInvoiceC, 1);
+  EXPECT_EQ(b.Field(3), "00000001") << "first of the ticket and B/C series";
+  ASSERT_TRUE(b.OpenTicket());
+  ASSERT_TRUE(b.TicketItem(u"Agua", u"1", u"1"));
+  ASSERT_TRUE(b.TicketPay(u"1"));
+  ASSERT_TRUE(b.CloseTicket());
+  EXPECT_EQ(b.Field(3), "00000002");
+  EXPECT_EQ(b.C().LastInvoiceA, 1);
   EXPECT_EQ(b.C().FiscalDocs, 2);
-  EXPECT_EQ(b.C().DaySalesCents, 2493 + 1000);
+  EXPECT_EQ(b.C().ADocs, 1);
+  EXPECT_EQ(b.C().DaySalesCents, 2493 + 2998 + 100);
   EXPECT_TRUE(b.PaperHas("Juan Perez"));
 }
 
@@ -381,9 +412,9 @@ TEST(EmulatorSaleTest, ItemCancellationTakesBackASoldItem) {
   ASSERT_TRUE(b.TicketItem(u"Cafe", u"1", u"10", u"m"));
   EXPECT_EQ(b.emu.Model().DocumentTotalCents(), 1500);
   ASSERT_TRUE(b.TicketItem(u"Te", u"1", u"5", u"m"));
-  b.Run("GetTicketSubtotal", {u"", u""});
-  EXPECT_EQ(b.Field(3), "1");
-  EXPECT_EQ(b.Field(4), "10.00");
+  b.Run("GetTicketSubtotal", {u"N", u""});
+  EXPECT_EQ(b.Field(3), "00001");
+  EXPECT_EQ(b.Field(4), "000000001000");
   EXPECT_TRUE(b.PaperHas("ANULA Te"));
 
   // With every item taken back the ticket cannot be closed, only cancelled.
@@ -401,7 +432,7 @@ TEST(EmulatorSaleTest, CancellationEndsTheTicketWithoutSales) {
   b.TicketPay(u"5");
   // The driver sends the sale total in general number format.
   ASSERT_TRUE(b.Run("SendTicketPayment", {u"Dinheiro", u"30.5", u"C"}).Result);
-  EXPECT_EQ(b.Field(3), "00000001");
+  EXPECT_TRUE(b.last.Fields.empty()) << "a cancellation answers only the status words";
   EXPECT_EQ(b.last.FiscalStatus, 0);
   EXPECT_EQ(b.emu.Model().State(), FiscalPrinterModel::DocState::Idle);
   EXPECT_EQ(b.C().LastTicket, 1);
@@ -411,9 +442,10 @@ TEST(EmulatorSaleTest, CancellationEndsTheTicketWithoutSales) {
   EXPECT_TRUE(b.PaperHas("*** CANCELADO ***"));
   EXPECT_EQ(b.Run("SendTicketPayment", {u"Dinheiro", u"30.5", u"C"}).Result, 0)
       << "nothing left to cancel";
+  EXPECT_EQ(b.C().LastTicketDone, 0) << "a cancelled ticket is not done";
   ASSERT_TRUE(b.OpenTicket());
-  EXPECT_EQ(b.Field(3), "00000002");
   ASSERT_TRUE(b.TicketPay(u"0", u"C")) << "an empty ticket can be cancelled";
+  EXPECT_EQ(b.C().LastTicket, 2);
 }
 
 // ---- non-fiscal documents
@@ -449,11 +481,11 @@ TEST(EmulatorNonFiscalTest, TextIsSplitAndWrappedAndTheDocumentNumbered) {
     EXPECT_EQ(b.emu.Paper(), c.lines);
   }
   ASSERT_TRUE(b.Run("CloseNoFiscal").Result);
-  EXPECT_EQ(b.Field(3), "00000001");
+  EXPECT_EQ(b.Field(3), "0000001");
   EXPECT_EQ(b.C().NonFiscalDocs, 1);
   b.Run("OpenNoFiscal");
   b.Run("CloseNoFiscal");
-  EXPECT_EQ(b.Field(3), "00000002");
+  EXPECT_EQ(b.Field(3), "0000002");
   EXPECT_EQ(b.C().FiscalDocs, 0);
 }
 
@@ -470,19 +502,17 @@ TEST(EmulatorJournalTest, XAndZAnswerTheDayAndZClearsIt) {
   b.Run("OpenNoFiscal");
   b.Run("CloseNoFiscal");
   ASSERT_TRUE(b.Run("CloseJournal", {u"X", u"P"}).Result);
-  EXPECT_EQ(b.Field(3), "0001");
+  EXPECT_EQ(b.Field(3), "00001");
   ASSERT_TRUE(b.Run("CloseJournal", {u"X", u"P"}).Result);
-  EXPECT_EQ(b.Field(3), "0002");
+  EXPECT_EQ(b.Field(3), "00002");
 
   ASSERT_TRUE(b.Run("CloseJournal", {u"Z", u""}).Result);
   std::vector<std::string> fields;
   for (size_t i = 3; i <= 10; ++i) fields.push_back(b.Field(i));
-  EXPECT_EQ(fields,
-            (std::vector<std::string>{"0001", "0", "2", "1", "2", "0", "00000002", "0000123450"}));
-  // Past the fields the driver reads: cancelled documents, the last invoices and non-fiscal.
+  EXPECT_EQ(fields, (std::vector<std::string>{"00001", "00000", "00000", "00001", "00002", "00000",
+                                              "00000002", "00000000123450"}));
   EXPECT_EQ(b.last.Fields.size(), plat::z_field::kCount);
-  EXPECT_EQ(b.Field(11), "0");
-  EXPECT_EQ(b.Field(14), "00000001");
+  EXPECT_EQ(b.Field(11), "00000000021426") << "the VAT inside 1234.50 at 21 %";
   EXPECT_TRUE(b.PaperHas("INFORME Z Nro 0001"));
   const auto& c = b.C();
   EXPECT_EQ(c.ZNumber, 1);
@@ -495,8 +525,8 @@ TEST(EmulatorJournalTest, XAndZAnswerTheDayAndZClearsIt) {
   ASSERT_TRUE(b.Run("CloseJournal", {u"Z", u""}).Result);
   fields.clear();
   for (size_t i = 3; i <= 10; ++i) fields.push_back(b.Field(i));
-  EXPECT_EQ(fields,
-            (std::vector<std::string>{"0002", "0", "0", "0", "0", "0", "00000002", "0000000000"}));
+  EXPECT_EQ(fields, (std::vector<std::string>{"00002", "00000", "00000", "00000", "00000", "00000",
+                                              "00000002", "00000000000000"}));
 }
 
 TEST(EmulatorQueryTest, DateAndTimeComeFromTheModelClock) {
@@ -611,7 +641,7 @@ TEST(EmulatorScriptTest, FirstDueRuleWinsAndEveryRuleCounts) {
   EXPECT_EQ(b.Run("Status", {u"N"}).Result, 0);
   // The second rule also saw the first command, so it is never due again.
   EXPECT_NE(b.Run("Status", {u"N"}).Result, 0);
-  EXPECT_EQ(b.Field(3), "0000");
+  EXPECT_EQ(b.Field(3), "00000000");
 }
 
 TEST(EmulatorScriptTest, SwitchedOffPrinterRaisesAndRecovers) {
@@ -634,37 +664,30 @@ TEST(EmulatorDefaultTest, DefaultEmulatorIsOneSharedInstance) {
   EXPECT_NE(DefaultEmulator(), nullptr);
 }
 
-TEST(EmulatorQueryTest, StatusReportsTheDocumentInProgress) {
+TEST(EmulatorQueryTest, StatusModeDTellsTheDocumentInProgress) {
   Bench b;
-  auto status = [&] {
-    b.Run("Status", {u"N"});
-    std::vector<std::string> f;
-    for (size_t i = 5; i <= 11; ++i) f.push_back(b.Field(i));
-    return f;
+  auto doc = [&] {
+    EXPECT_TRUE(b.Run("Status", {u"D"}).Result);
+    return b.Field(3) + "/" + b.Field(4);
   };
-  using F = std::vector<std::string>;
-  EXPECT_EQ(status(), (F{"", "00000000", "0", "0.00", "0.00", "0000", "0000"}));
+  EXPECT_EQ(doc(), "/");
   b.OpenTicket();
-  b.TicketItem(u"Cena", u"2", u"10.00");
-  b.TicketItem(u"Cena", u"1", u"10.00", u"m");
-  EXPECT_EQ(status(), (F{"T", "00000001", "2", "10.00", "0.00", "0000", "0000"}));
-  b.TicketPay(u"15.00");
-  EXPECT_EQ(status(), (F{"T", "00000001", "3", "10.00", "15.00", "0000", "0000"}));
-  b.CloseTicket();
-  b.Run("CloseJournal", {u"X", u"P"});
-  EXPECT_EQ(status(), (F{"", "00000001", "0", "0.00", "0.00", "0001", "0000"}));
-  b.OpenInvoice(u"C");
-  EXPECT_EQ(status()[0], "C");
-  EXPECT_EQ(b.Field(3), "0000");
-  EXPECT_EQ(b.Field(4), "3000");
+  EXPECT_EQ(doc(), "K/N");
+  b.TicketPay(u"0", u"C");
+  b.OpenInvoice(u"B");
+  EXPECT_EQ(doc(), "T/B");
+  b.Run("SendInvoicePayment", {u"x", u"0", u"C"});
+  b.Run("OpenNoFiscal");
+  EXPECT_EQ(doc(), "O/N");
 }
 
 TEST(EmulatorQueryTest, TheClockIsSetBetweenDocumentsOnly) {
   Bench b;
   b.emu.Model().SetClock([] { return EncodeDate(2026, 12, 7) + EncodeTime(20, 45, 12); });
   ASSERT_TRUE(b.Run("SetGetDateTime", {u"S", u"270102", u"083000"}).Result);
-  EXPECT_EQ(b.Field(3), "270102");
+  EXPECT_EQ(b.Field(3), "270102") << "the clock is read back after setting it";
   EXPECT_EQ(b.Field(4), "083000");
+  EXPECT_EQ(b.emu.Methods().back(), "SetGetDateTime");
   b.Run("SetGetDateTime", {u"G", u"", u""});
   EXPECT_EQ(b.Field(3), "270102");  // the offset stays
   for (const Args& bad : {Args{u"S", u"271302", u"083000"}, Args{u"S", u"2701", u"083000"},
@@ -686,12 +709,12 @@ TEST(EmulatorStateTest, AModelComesBackWithItsDocumentAndCounters) {
   EXPECT_EQ(restarted.DocumentTotalCents(), 2000);
   EXPECT_EQ(restarted.DocumentLines(), 1);
   // The item sold before the restart can be taken back after it.
-  Args take = {u"Ñandú \\ 1", u"1", u"10.00", u"000021.00", u"m", u"0", u"0", u"0"};
+  Args take = {u"Ñandú \\ 1", u"00001000", u"0000010.0000", u"2100", u"m", u"0", u"0", u"0"};
   std::vector<WideString*> ptrs;
   for (auto& a : take) ptrs.push_back(&a);
   EXPECT_EQ(restarted.Execute("SendTicketItem", ptrs).Result, 1);
   for (const std::string bad :
-       {"", "fiscal-printer-state 1\nnonsense 1\n", "fiscal-printer-state 1\ncounters x\n"})
+       {"", "fiscal-printer-state 2\nnonsense 1\n", "fiscal-printer-state 2\ncounters x\n"})
     EXPECT_THROW(restarted.LoadState(bad), Exception) << bad;
 }
 

@@ -28,7 +28,14 @@ TEST(LinkFrame, EncodesHostFramesByteForByte) {
   };
   const std::vector<Case> cases = {
       {0x20, "Status", {"N"}, std::string("\x02 *\x1cN\x03") + "00B9"},
-      {0x21, "CloseTicket", {}, std::string("\x02!E\x03") + "006B"},
+      {0x21, "CloseTicket", {"T"}, std::string("\x02!E\x1cT\x03") + "00DB"},
+      // The close invoice's TOTAL text may be the lone DEL, and nowhere else.
+      {0x20,
+       "CloseInvoice",
+       {"T", "C", "\x7F"},
+       std::string("\x02 e\x1cT\x1c"
+                   "C\x1c\x7F\x03") +
+           "01F4"},
       // An empty field is FS followed directly by the next FS or by ETX.
       {0x20, "CloseJournal", {"X", ""}, std::string("\x02 9\x1cX\x1c\x03") + "00EE"},
       // Windows-1252 bytes above 0x7F travel as they are and count in the sum.
@@ -80,12 +87,14 @@ TEST(LinkFrame, CommandTableIsOneToOne) {
   std::set<int> cmds;
   for (const auto& c : plat::kCommandTable) {
     methods.insert(c.Method);
+    EXPECT_EQ(FindCommand(std::string_view(c.Method)), &c);
+    if (c.Cmd == 0) continue;  // SetGetDateTime: sent as SetDateTime / GetDateTime
     cmds.insert(c.Cmd);
     EXPECT_EQ(FindCommand(c.Cmd), &c);
-    EXPECT_EQ(FindCommand(std::string_view(c.Method)), &c);
   }
-  EXPECT_EQ(methods.size(), 17u);
-  EXPECT_EQ(cmds.size(), 17u);
+  EXPECT_EQ(methods.size(), 19u);
+  EXPECT_EQ(cmds.size(), 18u);
+  EXPECT_EQ(FindCommand(static_cast<uint8_t>(0)), nullptr);
   EXPECT_EQ(FindCommand(std::string_view("PrintBarcode")), nullptr);
   EXPECT_EQ(FindCommand(static_cast<uint8_t>(0x41)), nullptr);
 }
@@ -93,7 +102,10 @@ TEST(LinkFrame, CommandTableIsOneToOne) {
 TEST(LinkFrame, RefusesUnknownMethodsAndWrongFieldCounts) {
   EXPECT_THROW(EncodeCommand(0x20, "PrintBarcode", std::vector<AnsiString>{}), plat::ELinkError);
   EXPECT_THROW(EncodeCommand(0x20, "OpenTicket", std::vector<AnsiString>{}), plat::ELinkError);
-  EXPECT_THROW(EncodeCommand(0x20, "CloseTicket", std::vector<AnsiString>{"x"}), plat::ELinkError);
+  EXPECT_THROW(EncodeCommand(0x20, "CloseTicket", std::vector<AnsiString>{}), plat::ELinkError);
+  EXPECT_THROW(EncodeCommand(0x20, "SetGetDateTime", std::vector<AnsiString>{}), plat::ELinkError);
+  EXPECT_THROW(EncodeCommand(0x20, "CloseInvoice", std::vector<AnsiString>{"\x7F", "C", ""}),
+               plat::ELinkError);
 }
 
 TEST(LinkFrame, RefusesControlBytesInFieldsNamingCommandAndField) {
@@ -224,10 +236,11 @@ TEST(LinkFrame, ReplyEncodingNeverBreaksTheFrame) {
   EXPECT_EQ(back->Fields[0], "a b c ");
 }
 
-TEST(LinkFrame, AnswerIsRefusedOnlyByFiscalBitsZeroToSix) {
+TEST(LinkFrame, AnswerIsRefusedOnlyByARefusingCondition) {
+  // Warnings (battery low 0x0004, fiscal memory almost full 0x0100) and states never refuse.
   const std::vector<std::pair<uint16_t, int>> cases = {
-      {0x0000, 1}, {0x3000, 1}, {0x2000, 1}, {0x0080, 1}, {0x0100, 1}, {0x0800, 1},
-      {0x0001, 0}, {0x0002, 0}, {0x8008, 0}, {0x8010, 0}, {0xB020, 0}, {0x8040, 0}};
+      {0x0000, 1}, {0x3000, 1}, {0x2000, 1}, {0x0004, 1}, {0x0100, 1}, {0x0800, 1}, {0x0001, 0},
+      {0x0002, 0}, {0x8008, 0}, {0x8010, 0}, {0xB020, 0}, {0x8040, 0}, {0x8080, 0}, {0x7F04, 1}};
   for (auto [fiscal, accepted] : cases) {
     ReplyFrame r{0x20, 0x40, 0xC000, fiscal, {"00000001"}};
     const plat::PrinterAnswer a = ToAnswer(r);
@@ -248,10 +261,19 @@ TEST(LinkFrame, DecodesStatusWordsIntoReasons) {
   EXPECT_EQ(DecodeFiscalStatus(0x8020), V{"command not valid in the current state"});
   EXPECT_EQ(DecodeFiscalStatus(0x3000), (V{"a fiscal document is open", "a document is open"}));
   EXPECT_EQ(DecodeFiscalStatus(0xFFFF),
-            (V{"fiscal memory error", "working memory error", "unknown command", "invalid field",
-               "command not valid in the current state", "totals overflow", "fiscal memory full",
-               "fiscal memory almost full", "a Z closing is required", "a fiscal document is open",
-               "a document is open"}));
+            (V{"fiscal memory error", "working memory error", "battery low", "unknown command",
+               "invalid field", "command not valid in the current state", "totals overflow",
+               "fiscal memory full", "fiscal memory almost full", "de-fiscalised",
+               "a Z closing is required", "a fiscal document is open", "a document is open",
+               "a non-fiscal document is open"}));
+  // The fiscalisation state is a value of two bits.
+  EXPECT_EQ(DecodeFiscalStatus(0x0200), V{"fiscalised"});
+  EXPECT_EQ(DecodeFiscalStatus(0x0400), V{"certified"});
+  EXPECT_EQ(DecodePrinterStatus(0x0780),
+            (V{"buffer empty", "paper at the slip input", "slip inserted", "paper low"}));
+  EXPECT_EQ(plat::StatusWarnings(0xFFFF, 0xFFFF),
+            (V{"paper low", "battery low", "fiscal memory almost full"}));
+  EXPECT_EQ(plat::StatusWarnings(0xC000, 0x8020), V{});
 }
 
 std::vector<FrameScanner::Event> ScanAll(const std::string& bytes,

@@ -24,6 +24,7 @@
 #include "printer/link_frame.h"
 #include "printer/link_trace.h"
 #include "printer/printer.h"
+#include "printer/status.h"
 
 namespace {
 
@@ -170,6 +171,16 @@ std::string LinkFailure(const std::function<void()>& f) {
   return "(no link error)";
 }
 
+// The kind of the ELinkError raised.
+plat::LinkFault FaultOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const plat::ELinkError& e) {
+    return e.Kind();
+  }
+  return plat::LinkFault::Other;
+}
+
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -191,9 +202,9 @@ TEST(SerialLink, SendsTheFrameAndReadsTheReply) {
   EXPECT_EQ(a.FiscalStatus, 0x3000);
   EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000007"});
   EXPECT_EQ(args[0], u"G");  // nothing is written back over the line
-  EXPECT_EQ(printer.Received(), std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"})});
-  EXPECT_EQ(out, Frame(0x20, "OpenTicket", {"G"}));
-  EXPECT_EQ(in, FakePrinter::Reply(Frame(0x20, "OpenTicket", {"G"}), 0x3000, {"00000007"}));
+  EXPECT_EQ(printer.Received(), std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"})});
+  EXPECT_EQ(out, Frame(0x20, "OpenTicket", {"C"}));
+  EXPECT_EQ(in, FakePrinter::Reply(Frame(0x20, "OpenTicket", {"C"}), 0x3000, {"00000007"}));
 }
 
 TEST(SerialLink, RefusalAnswersZeroAndNumbersAdvanceAndWrap) {
@@ -208,9 +219,9 @@ TEST(SerialLink, RefusalAnswersZeroAndNumbersAdvanceAndWrap) {
   EXPECT_EQ(refused.Result, 0);
   EXPECT_EQ(refused.FiscalStatus, 0x8020);
   EXPECT_EQ(Exec(b, "Status", {u"N"}).Result, 1);
-  EXPECT_EQ(printer.Received(),
-            (std::vector<std::string>{Frame(0x7E, "Status", {"N"}), Frame(0x7F, "CloseTicket", {}),
-                                      Frame(0x20, "Status", {"N"})}));
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x7E, "Status", {"N"}),
+                                                          Frame(0x7F, "CloseTicket", {"T"}),
+                                                          Frame(0x20, "Status", {"N"})}));
 }
 
 TEST(SerialLink, ResendsTheSameFrameAfterSilenceOrANak) {
@@ -255,7 +266,8 @@ TEST(SerialLink, DamagedReplyIsAnsweredWithNakAndReadAgain) {
   plat::SerialBackend b(ConfigFor(printer));
   const auto a = Exec(b, "CloseTicket", {});
   EXPECT_EQ(a.Fields, std::vector<WideString>{u"00000001"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "CloseTicket", {}), "NAK"}));
+  EXPECT_EQ(printer.Received(),
+            (std::vector<std::string>{Frame(0x20, "CloseTicket", {"T"}), "NAK"}));
   EXPECT_EQ(b.GetStats().NaksSent, 1);
   EXPECT_EQ(b.GetStats().Resends, 0);
 }
@@ -287,7 +299,10 @@ TEST(SerialLink, KeepAlivesRestartTheReplyTimerUpToTheOverallLimit) {
       EXPECT_EQ(b.GetStats().KeepAlives, c.keepAlives);
     } else {
       const std::string msg = LinkFailure([&] { Exec(b, "CloseJournal", {u"Z", u"P"}); });
-      EXPECT_TRUE(Has(msg, printer.Path() + ": CloseJournal: busy without an answer for 2000 ms ("))
+      // The Z may have run on the printer: the link never sends it again.
+      EXPECT_TRUE(Has(msg, printer.Path() +
+                               ": CloseJournal: in doubt, not sent again: busy without an "
+                               "answer for 2000 ms ("))
           << msg;
       // It gave up on the signal that passed the limit (or one read with it), not at the end.
       EXPECT_GE(b.GetStats().KeepAlives, 13);
@@ -295,6 +310,133 @@ TEST(SerialLink, KeepAlivesRestartTheReplyTimerUpToTheOverallLimit) {
     }
     EXPECT_EQ(printer.Received().size(), 1u);
     EXPECT_EQ(b.GetStats().Resends, 0);
+  }
+}
+
+TEST(SerialLink, TheOverallLimitBoundsEveryTryOfTheCommandTogether) {
+  // Every try of a status query keeps the printer busy for 900 ms and then gets no answer: the
+  // tries alone would take 4 x 1150 ms, the limit of 1000 ms ends the command in the first.
+  auto clock = std::make_shared<SteppedClock>();
+  FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+    if (got == "NAK") return;
+    for (int i = 0; i < 6; ++i) {
+      clock->Advance(150ms);
+      p.Write("\x12");
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  auto config = ConfigFor(printer, 250);
+  config.Clock = clock;
+  config.TotalTimeoutMs = 1000;
+  plat::SerialBackend b(config);
+  const auto run = [&] { Exec(b, "Status", {u"N"}); };
+  EXPECT_EQ(LinkFailure(run), "printer link " + printer.Path() +
+                                  ": Status: busy without an answer for 1000 ms (6 busy signals)");
+  EXPECT_EQ(printer.Received().size(), 1u);
+  EXPECT_EQ(FaultOf(run), plat::LinkFault::Timeout);
+}
+
+// A printer whose reply to the command under test is lost the first times it comes, and whose
+// non-printing queries answer from a script: the status words and the fields of each mode.
+struct Scripted {
+  uint16_t words = 0;                  // the fiscal status word the queries answer
+  AnsiString lastTicket;               // mode A field 2
+  int lose = 1;                        // replies of the command lost
+  bool queriesAnswer = true;           // after the first lost reply
+  std::function<void(Scripted&)> ran;  // the command ran: the state it leaves
+};
+
+void Serve(Scripted& s, const char* method, FakePrinter& p, const std::string& got) {
+  const auto frame = link::DecodeCommand(got);
+  if (!frame) return;
+  const plat::CommandInfo* info = plat::FindCommand(frame->Cmd);
+  if (info->Method == std::string(method)) {
+    if (s.ran) s.ran(s);
+    if (s.lose-- > 0) return;
+    p.Write(FakePrinter::Reply(got, s.words, {"00000013"}));
+    return;
+  }
+  if (s.lose < 1 && !s.queriesAnswer) return;
+  const AnsiString mode = frame->Fields.empty() ? "" : frame->Fields[0];
+  if (info->Id == plat::Command::Status && mode == "A")
+    p.Write(FakePrinter::Reply(got, s.words,
+                               {"00041", s.lastTicket, s.lastTicket, "00000003", "00000003",
+                                "00007", "00000", "00000009", "00000000", "00000000", "00000000"}));
+  else
+    p.Write(FakePrinter::Reply(got, s.words, {"00000012", "261208", "100000", "00041"}));
+}
+
+TEST(SerialLink, ALostReplyIsDecidedFromThePrintersQueriesAlone) {
+  constexpr uint16_t kFiscalOpen = plat::status::kFiscalDocumentOpen | plat::status::kDocumentOpen;
+  constexpr uint16_t kTextOpen = plat::status::kNonFiscalOpen | plat::status::kDocumentOpen;
+  struct Case {
+    const char* what;
+    const char* method;
+    std::vector<WideString> args;
+    Scripted printer;
+    const char* failure;  // "" when it answers
+    size_t frames;        // of the command
+  };
+  const auto closes = [](Scripted& s) {
+    s.words = 0;
+    s.lastTicket = "00000013";
+  };
+  const std::vector<Case> cases = {
+      {"closed: the new number is the answer",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, true, closes},
+       "",
+       1},
+      {"not closed: sent again",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, true, nullptr},
+       "",
+       2},
+      {"never told",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 4, true, nullptr},
+       "CloseTicket: no answer (4 tries, 200 ms each; the printer's queries show it did not run)",
+       4},
+      {"a text line",
+       "SendNoFiscalText",
+       {u"----"},
+       {kTextOpen, "00000012", 1, true, nullptr},
+       "SendNoFiscalText: in doubt, not sent again: the printer does not report whether a "
+       "non-fiscal text line printed",
+       1},
+      {"no query answers",
+       "CloseTicket",
+       {},
+       {kFiscalOpen, "00000012", 1, false, closes},
+       "CloseTicket: in doubt, not sent again: the status query after a lost reply: no answer "
+       "(4 tries, 200 ms each)",
+       1},
+  };
+  for (Case c : cases) {
+    FakePrinter printer(
+        [&](FakePrinter& p, const std::string& got) { Serve(c.printer, c.method, p, got); });
+    auto config = ConfigFor(printer, 200);
+    config.ReadStateFirst = true;
+    plat::SerialBackend b(config);
+    std::vector<WideString> args = c.args;
+    plat::PrinterAnswer answer;
+    const std::string msg = LinkFailure([&] { answer = Exec(b, c.method, args); });
+    if (*c.failure == 0) {
+      EXPECT_EQ(msg, "(no link error)") << c.what;
+      EXPECT_EQ(answer.Fields, std::vector<WideString>{u"00000013"}) << c.what;
+    } else {
+      const std::string expected = "printer link " + printer.Path() + ": " + c.failure;
+      EXPECT_EQ(msg.substr(0, expected.size()), expected) << c.what;
+    }
+    size_t frames = 0;
+    for (const auto& r : printer.Received()) {
+      const auto f = link::DecodeCommand(r);
+      frames += f && plat::FindCommand(f->Cmd)->Method == std::string(c.method);
+    }
+    EXPECT_EQ(frames, c.frames) << c.what;
   }
 }
 
@@ -320,8 +462,8 @@ TEST(SerialLink, AReplyKeptForAnotherCommandMakesTheHostRenumber) {
   });
   plat::SerialBackend b(ConfigFor(printer));
   EXPECT_EQ(Exec(b, "OpenTicket", {u"G"}).Fields, std::vector<WideString>{u"fresh"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"G"}),
-                                                          Frame(0x21, "OpenTicket", {"G"})}));
+  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"}),
+                                                          Frame(0x21, "OpenTicket", {"C"})}));
 }
 
 TEST(SerialLink, GivesUpWithAMessageNamingDeviceCommandAndFault) {
@@ -660,10 +802,11 @@ TEST(SerialLine, TheTraceHasEveryFrameInHexAndReadable) {
   std::vector<std::string> lines;
   for (std::string l; std::getline(in, l);) lines.push_back(l.substr(24));  // after the time
   std::remove(path.c_str());
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "out 02 20 45 03 30 30 36 41 | <STX> E<ETX>006A", "in  12 | <DC2>",
-                       "in  02 20 45 1C 30 30 30 30 1C 33 30 30 30 1C 30 30 30 30 30 30 34 32 03 "
-                       "30 33 43 37 | <STX> E<FS>0000<FS>3000<FS>00000042<ETX>03C7"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "out 02 20 45 1C 54 03 30 30 44 41 | <STX> E<FS>T<ETX>00DA", "in  12 | <DC2>",
+                "in  02 20 45 1C 30 30 30 30 1C 33 30 30 30 1C 30 30 30 30 30 30 34 32 03 "
+                "30 33 43 37 | <STX> E<FS>0000<FS>3000<FS>00000042<ETX>03C7"}));
 }
 
 }  // namespace

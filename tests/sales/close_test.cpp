@@ -1,6 +1,7 @@
 // Closing a ticket or an invoice: subtotal, discount, payments, closing, the answer array.
 #include <functional>
 
+#include "printer/status.h"
 #include "tests/sales/sales_support.h"
 
 namespace salestest {
@@ -66,6 +67,21 @@ TEST_P(CloseTest, TicketWithDiscountAndTwoPayments) {
   EXPECT_EQ(host.Emu().Model().State(), plat::FiscalPrinterModel::DocState::Idle);
   for (const auto& line : host.Emu().Paper())
     EXPECT_EQ(line.find("TARJETA VISA"), std::string::npos);
+  EXPECT_TRUE(host.dialogs.empty());
+}
+
+TEST_P(CloseTest, WarningsOfThePrinterNeverStopASale) {
+  host.Emu().Model().SetWarnings(plat::status::kPaperLow,
+                                 plat::status::kBatteryLow | plat::status::kFiscalMemoryAlmostFull);
+  struct Quiet {
+    plat::FiscalPrinterModel& m;
+    ~Quiet() { m.SetWarnings(0, 0); }
+  } quiet{host.Emu().Model()};
+  OpenWithItem("T", 2, 25, Num("21"));
+  Variant answer = Answer();
+  EXPECT_TRUE(CALL(host, FechaCupom)(CloseArray("T", 5, MovPacket(kTwoPayments)), nullptr, answer));
+  EXPECT_EQ(host.Emu().Model().State(), plat::FiscalPrinterModel::DocState::Idle);
+  EXPECT_EQ(host.Emu().Model().GetCounters().LastTicketDone, 1);
   EXPECT_TRUE(host.dialogs.empty());
 }
 

@@ -106,8 +106,40 @@ TEST(RequestDecoder, RefusesBadBodiesNamingTheField) {
   }
 }
 
+// The body is the first level: 32 are taken, the 33rd is refused where it starts; arrays within
+// arrays become variant arrays down to the last level.
+TEST(RequestDecoder, NestingIsBoundedAndDecodedToTheLastLevel) {
+  const auto nested = [](int levels) {
+    return "{\"v\":" + std::string(static_cast<size_t>(levels - 1), '[') + "7" +
+           std::string(static_cast<size_t>(levels - 1), ']') + "}";
+  };
+  const Json body = fpd::ParseBody(nested(32));
+  plat::Variant v = fpd::ToVariant(body["v"], "v");
+  for (int level = 2; level <= 32; ++level) {
+    ASSERT_TRUE(v.IsArray()) << level;
+    const plat::Variant inner = v[0];
+    v = inner;
+  }
+  EXPECT_EQ(v.AsInteger(), 7);
+  try {
+    fpd::ParseBody(nested(33));
+    ADD_FAILURE() << "accepted";
+  } catch (const RequestError& e) {
+    EXPECT_EQ(e.Code(), "bad_json");
+    std::string where = "v";
+    for (int level = 2; level < 33; ++level) where += "[0]";  // the arrays around the 33rd
+    EXPECT_EQ(e.Field(), where);
+  }
+  try {
+    fpd::ToVariant(Json::parse(R"([1,[2,{"x":1}]])"), "arParams");
+    ADD_FAILURE() << "accepted";
+  } catch (const RequestError& e) {
+    EXPECT_EQ(e.Field(), "arParams[1][1]");
+  }
+}
+
 TEST(RequestDecoder, BodiesThatAreNotObjects) {
-  for (const char* body : {"[", "[]", "42", "\"x\"", "{\"a\":1,}"}) {
+  for (const char* body : {"", "[", "[]", "42", "\"x\"", "{\"a\":1,}"}) {
     SCOPED_TRACE(body);
     try {
       fpd::ParseBody(body);

@@ -69,7 +69,7 @@ Answer ToAnswer(const httplib::Result& r) {
   a.status = r->status;
   a.headers = r->headers;
   a.body = Json::parse(r->body, nullptr, false);
-  if (a.body.is_discarded()) a.body = nullptr;
+  if (a.body.is_discarded()) a.body = r->body;  // not JSON: the text
   return a;
 }
 
@@ -117,7 +117,9 @@ ServiceProcess::~ServiceProcess() {
 Answer ServiceProcess::Get(const std::string& path) const {
   httplib::Client c("127.0.0.1", port_);
   c.set_read_timeout(60, 0);
-  return ToAnswer(c.Get(path));
+  const httplib::Result r = c.Get(path);
+  RecordAnswer("GET", path, r);
+  return ToAnswer(r);
 }
 
 Answer ServiceProcess::Post(const std::string& path, const Json& body,
@@ -126,7 +128,9 @@ Answer ServiceProcess::Post(const std::string& path, const Json& body,
   c.set_read_timeout(60, 0);
   httplib::Headers h;
   if (!key.empty()) h.emplace("Idempotency-Key", key);
-  return ToAnswer(c.Post(path, h, body.dump(), "application/json"));
+  const httplib::Result r = c.Post(path, h, body.dump(), "application/json");
+  RecordAnswer("POST", path, r);
+  return ToAnswer(r);
 }
 
 void ServiceProcess::Wait(int graceMs) {
@@ -212,6 +216,27 @@ std::vector<std::string> FileLines(const std::string& path) {
     out.push_back(line);
   }
   return out;
+}
+
+std::string BrowserDom(const std::string& url, const std::string& profile) {
+  const std::string command =
+      std::string("(timeout 120 ") + kChromium +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --disable-default-apps --disable-extensions --no-proxy-server"
+      " '--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1'"
+      " --user-data-dir='" +
+      profile + "' --virtual-time-budget=10000 --dump-dom '" + url + "' 2>/dev/null)";
+  return Shell(command).output;
+}
+
+std::string ElementText(const std::string& dom, const std::string& id) {
+  const size_t at = dom.find("id=\"" + id + "\"");
+  if (at == std::string::npos) return "<missing " + id + ">";
+  const size_t start = dom.rfind('<', at) + 1;
+  const std::string tag = dom.substr(start, dom.find_first_of(" >", start) - start);
+  const size_t open = dom.find('>', at) + 1;
+  return dom.substr(open, dom.find("</" + tag + ">", open) - open);
 }
 
 Json TicketSale(const std::string& description, double price) {

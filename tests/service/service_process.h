@@ -30,7 +30,7 @@ class TempDir {
   std::string path_;
 };
 
-// An answer of the service: HTTP status, the body parsed (null when it is not JSON), headers.
+// An answer of the service: HTTP status, the body parsed (its text when it is not JSON), headers.
 struct Answer {
   int status = 0;  // 0: no answer (connection refused or cut)
   Json body;
@@ -49,6 +49,7 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   Answer Get(const std::string& path) const;
@@ -96,6 +97,20 @@ ShellRun Shell(const std::string& command);
 
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
+
+// Every answer the tests receive from the service is recorded; when the test program ends the
+// answers are checked against the API description (docs/openapi.yaml), and an answer that it
+// does not describe fails the program.
+void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
+
+// Headless Chromium, where installed.
+inline constexpr const char* kChromium = "/usr/bin/chromium";
+// The page's DOM after its scripts ran (at most 10 s of the page's time). The browser may reach
+// 127.0.0.1 only: every other host name fails to resolve, and nothing runs in the background
+// that would call out. What the browser says on standard error is dropped.
+std::string BrowserDom(const std::string& url, const std::string& profile);
+// The markup inside the element with this id, as the dump shows it.
+std::string ElementText(const std::string& dom, const std::string& id);
 
 // A one-item ticket paid in cash, with the item's description.
 Json TicketSale(const std::string& description, double price = 10);

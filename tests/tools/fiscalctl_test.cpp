@@ -37,7 +37,8 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
   };
   const Case cases[] = {
       {"status", 0, "fiscal status  0000: no condition\ndocument       no document open"},
-      {"x", 0, "X reading 0001 printed"},
+      {"status", 0, "warnings       none\nlast ticket    00000000, last Z 00000"},
+      {"x", 0, "X reading 00001 printed"},
       {"date --set '2027-01-02 08:30:00'", 0, "2027-01-02 08:30:"},
       {"date --set tomorrow", 2, "--set takes 'YYYY-MM-DD HH:MM:SS'"},
       {"", 2, "A subcommand is required"},
@@ -46,6 +47,8 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
       {"trace Nothing", 2, "no printer command 'Nothing'"},
       {"--device /nonexistent/tty status", 3, "printer link /nonexistent/tty: Status: cannot"},
       {"--device /nonexistent/tty trace Status N", 3, "/nonexistent/tty: Status: cannot open"},
+      {"probe", 0, "frame layout and checksum               not checked"},
+      {"--device /nonexistent/tty probe", 3, "/nonexistent/tty: Status: cannot open"},
   };
   for (const Case& c : cases) {
     const Ctl r = RunCtl(c.args);
@@ -82,6 +85,14 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
             std::string::npos);
   const Ctl status = RunCtl("--device " + pty + " status");
   EXPECT_EQ(status.status, 0) << status.out;
+  // The self-description names every field, and the frames it came in confirm the framing.
+  const Ctl probe = RunCtl("--device " + pty + " probe");
+  EXPECT_EQ(probe.status, 0) << probe.out;
+  for (const char* part :
+       {"status request P (printer characteristics): printer status 0000", "\n  tax number ",
+        "\n  last Z closing ", "frame layout and checksum               confirmed",
+        "status request command byte 0x2A        confirmed"})
+    EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
   kill(emu, SIGTERM);
   int st = 0;
   waitpid(emu, &st, 0);

@@ -17,7 +17,9 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "printer/link_decision.h"
 #include "printer/serial_backend.h"
+#include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
 #include "tests/support/host_data.h"
@@ -97,27 +99,38 @@ class EmulatorProgram {
   pid_t pid_ = -1;
 };
 
-// The built-in emulator's journal in the program's form: method and fields, tab-separated; a
-// non-fiscal text as one command per printed line, as the link sends it.
+// The built-in emulator's journal in the program's form: the printer's commands and fields, as
+// the control translates the driver's arguments, tab-separated; a non-fiscal text as one command
+// per printed line, as the link sends it.
 Texts InProcessJournal(DriverHost& host) {
   Texts out;
+  plat::wire::Translator translator;
   for (const auto& e : host.Emu().Journal()) {
-    if (e.Method == "SendNoFiscalText" && e.Args.size() == 1) {
-      const std::string text = plat::WideToUtf8(e.Args[0]);
-      size_t start = 0;
-      while (true) {
-        const size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
-        if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back("SendNoFiscalText\t" + line);
-        if (nl == std::string::npos) break;
-        start = nl + 1;
+    const plat::CommandInfo* info = plat::FindCommand(e.Method);
+    std::vector<plat::WideString> args = e.Args;
+    std::vector<plat::WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    const auto requests = info ? translator.ToPrinter(*info, ptrs) : std::nullopt;
+    if (!requests) continue;  // refused by the control, never sent
+    for (const auto& r : *requests) {
+      const std::string method = plat::Info(r.Id).Method;
+      if (r.Id == plat::Command::SendNoFiscalText) {
+        const std::string text = plat::AnsiToUtf8(r.Fields[0]);
+        size_t start = 0;
+        while (true) {
+          const size_t nl = text.find('\n', start);
+          std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
+          if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+          out.push_back("SendNoFiscalText\t" + line);
+          if (nl == std::string::npos) break;
+          start = nl + 1;
+        }
+        continue;
       }
-      continue;
+      std::string line = method;
+      for (const auto& f : r.Fields) line += "\t" + plat::AnsiToUtf8(f);
+      out.push_back(line);
     }
-    std::string line = e.Method;
-    for (const auto& a : e.Args) line += "\t" + plat::WideToUtf8(a);
-    out.push_back(line);
   }
   return out;
 }
@@ -325,9 +338,12 @@ TEST(SerialDay, AFullDayOverTheLineMatchesTheBuiltInEmulator) {
   Day day{host, {}};
   day.Full();
   EXPECT_EQ(day.results, expected.results);
-  EXPECT_EQ(program.JournalLines(), expected.journal);
   EXPECT_EQ(program.PaperLines(), expected.paper);
   EXPECT_EQ(SentLines(*backend), expected.journal);
+  // The printer ran those and the link's own queries, nothing else.
+  Texts sent;
+  for (const auto& s : backend->SentCommands()) sent.push_back(SentLine(s));
+  EXPECT_EQ(FirstDifference(program.JournalLines(), sent), "");
   EXPECT_EQ(backend->GetStats().Resends, 0);
 }
 
@@ -434,7 +450,7 @@ TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
   EXPECT_EQ(day.results,
             (Texts{"AbreCupom: True", "VendaItem: True", "VendaItem: True", "FechaCupom: True"}));
   size_t closes = 0;
-  for (const auto& l : journal) closes += l == "CloseTicket";
+  for (const auto& l : journal) closes += l == "CloseTicket\tT";
   EXPECT_EQ(closes, 1u);
   plat::SetPrinterBackend(nullptr);
   std::remove(state.c_str());
@@ -465,20 +481,26 @@ struct Tally {
   int extra = 0;  // journal lines no command accounts for: duplicates
 };
 
-bool Changes(const std::string& method) {
-  const plat::CommandInfo* c = plat::FindCommand(method);
-  return c != nullptr && c->Kind == plat::Effect::ChangesState;
+bool Changes(const std::string& line) {
+  std::vector<AnsiString> fields;
+  for (size_t tab = line.find('\t'); tab != std::string::npos;) {
+    const size_t next = line.find('\t', tab + 1);
+    fields.push_back(line.substr(tab + 1, next == std::string::npos ? next : next - tab - 1));
+    tab = next;
+  }
+  const plat::CommandInfo* c = plat::FindCommand(line.substr(0, line.find('\t')));
+  return c != nullptr && plat::link::Changes(*c, fields);
 }
 
 Tally Match(const std::vector<plat::SerialBackend::Sent>& sent, const Texts& journal) {
   using End = plat::SerialBackend::Outcome;
   Texts ran;
   for (const auto& l : journal)
-    if (Changes(l.substr(0, l.find('\t')))) ran.push_back(l);
+    if (Changes(l)) ran.push_back(l);
   Tally t;
   size_t i = 0;
   for (const auto& s : sent) {
-    if (s.Query || !Changes(s.Method)) continue;
+    if (s.Query || !Changes(SentLine(s))) continue;
     ++t.commands;
     const bool next = i < ran.size() && ran[i] == SentLine(s);
     switch (s.End) {
@@ -554,7 +576,7 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
 
   std::printf(
       "fault run %s: %d commands changing the printer, %d ran once, %d duplicates, %d found run "
-      "from the status, %d sent again, %d in doubt (%d of them ran), %d status queries, %d "
+      "from the queries, %d sent again, %d in doubt (%d of them ran), %d link queries, %d "
       "resends, %d NAKs sent\n",
       r.name, t.commands, t.ranOnce, t.extra, stats.FromStatus, stats.SentAgain, t.inDoubt,
       t.inDoubtRan, stats.StatusQueries, stats.Resends, stats.NaksSent);

@@ -1,28 +1,23 @@
-#!/usr/bin/env python3
-"""A small client of the local print service (fiscal-printd), standard library only.
+"""A client of the till's local print service (fiscal-printd), standard library only.
 
-    from fiscal_printd import Client
+    from fiscal_printd import Client, InDoubt
     c = Client("http://127.0.0.1:8520")
     answer = c.sale({"kind": "T", "items": [...], "payments": [...]})
 
 Every printing method takes an idempotency key; without one a new key is made. Repeat a call
 with the same key when its answer was lost: the service answers the stored outcome and never
-prints twice. Error answers raise Error.
-
-From the command line:
-    fiscal_printd.py [--url URL] [--token-file FILE] status
-    fiscal_printd.py [--url URL] [--key KEY] sale|supply|x|z|closing BODY_JSON
-    fiscal_printd.py [--url URL] [--key KEY] call ENTRY_POINT BODY_JSON
-    fiscal_printd.py [--url URL] resolve KEY printed|not-printed [--cancel-open-ticket]
-The answer is printed as JSON; the exit code is 0, or 1 for an error answer.
+prints twice. Error answers raise Error or one of its kinds: InDoubt, Conflict, BadField,
+Unavailable. `python3 -m fiscal_printd --help` is the command line.
 """
 
-import argparse
 import json
-import sys
+import socket
 import urllib.error
 import urllib.request
 import uuid
+
+__all__ = ["Client", "Error", "InDoubt", "Conflict", "BadField", "Unavailable"]
+__version__ = "1.0.0"
 
 
 class Error(Exception):
@@ -36,6 +31,56 @@ class Error(Exception):
         self.field = err.get("field")
         self.body = body
         super().__init__("%d %s: %s" % (status, self.code, self.message))
+
+
+class InDoubt(Error):
+    """The service stopped while printing this key: it may or may not have been printed.
+
+    `printer` is what the printer reports now and `journal` the request; the till looks at
+    the paper and calls Client.resolve."""
+
+    @property
+    def printer(self):
+        return self.body.get("printer")
+
+    @property
+    def journal(self):
+        return self.body.get("journal")
+
+
+class Conflict(Error):
+    """The key was used for another request, is still being printed, or was resolved."""
+
+
+class BadField(Error):
+    """A member of the body is wrong; `field` names it."""
+
+    def __init__(self, status, body):
+        super().__init__(status, body)
+        if self.field:
+            self.args = ("%s: %s" % (self.field, self.message),)
+
+
+class Unavailable(Error):
+    """The service did not answer (status 0), or its queue is full (503)."""
+
+
+_KINDS = {
+    "in_doubt": InDoubt,
+    "idempotency_conflict": Conflict,
+    "in_progress": Conflict,
+    "resolved": Conflict,
+    "not_in_doubt": Conflict,
+    "bad_field": BadField,
+    "unencodable_text": BadField,
+    "queue_full": Unavailable,
+}
+
+
+def _error(status, body):
+    code = body.get("error", {}).get("code") if isinstance(body, dict) else None
+    kind = _KINDS.get(code) or (Unavailable if status == 503 else Error)
+    return kind(status, body)
 
 
 class Client:
@@ -63,7 +108,12 @@ class Client:
                 parsed = json.loads(raw)
             except ValueError:
                 parsed = {"error": {"code": None, "message": raw}}
-            raise Error(e.code, parsed) from None
+            raise _error(e.code, parsed) from None
+        except (urllib.error.URLError, socket.timeout, ConnectionError) as e:
+            reason = getattr(e, "reason", e)
+            raise Unavailable(0, {"error": {
+                "code": "unavailable", "field": None,
+                "message": "the service at %s does not answer (%s)" % (self.url, reason)}}) from None
 
     def _print(self, path, body, key):
         return self._request("POST", path, body, key or str(uuid.uuid4()))
@@ -101,45 +151,3 @@ class Client:
     def resolve(self, key, printed, cancel_open_ticket=False):
         body = {"printed": printed, "cancelOpenTicket": cancel_open_ticket}
         return self._request("POST", "/v1/journal/%s/resolve" % key, body)
-
-
-def main(argv):
-    p = argparse.ArgumentParser(description="Talks to the local print service.")
-    p.add_argument("--url", default="http://127.0.0.1:8520")
-    p.add_argument("--token-file")
-    p.add_argument("--key", help="the Idempotency-Key (default: a new one)")
-    p.add_argument("command", choices=["status", "sale", "supply", "x", "z", "closing", "call",
-                                       "resolve", "journal"])
-    p.add_argument("args", nargs="*")
-    p.add_argument("--cancel-open-ticket", action="store_true")
-    a = p.parse_args(argv)
-    token = None
-    if a.token_file:
-        with open(a.token_file, encoding="utf-8") as f:
-            token = f.read().strip()
-    c = Client(a.url, token)
-    try:
-        if a.command == "status":
-            out = c.status()
-        elif a.command == "journal":
-            out = c.journal()
-        elif a.command == "call":
-            out = c.call(a.args[0], json.loads(a.args[1]) if len(a.args) > 1 else {}, a.key)
-        elif a.command == "resolve":
-            out = c.resolve(a.args[0], a.args[1] == "printed", a.cancel_open_ticket)
-        else:
-            path = {"sale": "/v1/sales", "supply": "/v1/cash/supply", "x": "/v1/x", "z": "/v1/z",
-                    "closing": "/v1/closing"}[a.command]
-            out = c._print(path, json.loads(a.args[0]) if a.args else {}, a.key)
-        out_replayed = c.last_replayed
-    except Error as e:
-        print(json.dumps(e.body, ensure_ascii=False))
-        return 1
-    if out_replayed:
-        print("replayed", file=sys.stderr)
-    print(json.dumps(out, ensure_ascii=False))
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))

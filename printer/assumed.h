@@ -1,0 +1,91 @@
+// Every fact about the printer that this package assumes because no description of the printer
+// gives it: the command bytes, the framing, the checksum, the sequence rule, the busy bytes, and
+// the place of each condition in the two status words. The command table (printer/commands.h),
+// the link (printer/link_frame.h) and the status decoding (printer/status.h) all read these
+// values and nothing else, so a technician holding the printer's manual corrects the package
+// here, in one place. docs/printer-link.md lists the same facts. Every entry is assumed.
+#pragma once
+
+#include <cstdint>
+
+namespace plat::assumed {
+
+// ---- Command bytes (assumed: one byte per command, the values below).
+constexpr uint8_t kCmdStatus = 0x2A;
+constexpr uint8_t kCmdCloseJournal = 0x39;
+constexpr uint8_t kCmdOpenTicket = 0x40;
+constexpr uint8_t kCmdTicketItem = 0x42;
+constexpr uint8_t kCmdTicketSubtotal = 0x43;
+constexpr uint8_t kCmdTicketPayment = 0x44;
+constexpr uint8_t kCmdCloseTicket = 0x45;
+constexpr uint8_t kCmdOpenNonFiscal = 0x48;
+constexpr uint8_t kCmdNonFiscalText = 0x49;
+constexpr uint8_t kCmdCloseNonFiscal = 0x4A;
+constexpr uint8_t kCmdSetDateTime = 0x58;
+constexpr uint8_t kCmdGetDateTime = 0x59;
+constexpr uint8_t kCmdOpenInvoice = 0x60;
+constexpr uint8_t kCmdInvoiceItem = 0x62;
+constexpr uint8_t kCmdInvoiceSubtotal = 0x63;
+constexpr uint8_t kCmdInvoicePayment = 0x64;
+constexpr uint8_t kCmdCloseInvoice = 0x65;
+// No drawer command is described at all: byte, field and sensor bit are all assumed.
+constexpr uint8_t kCmdOpenDrawer = 0x7B;
+
+// ---- Framing (assumed): STX SEQ CMD {FS field} ETX CHK to the printer, and
+// STX SEQ CMD FS printer-status FS fiscal-status {FS field} ETX CHK back.
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kFs = 0x1C;
+constexpr uint8_t kNak = 0x15;  // either side: the frame came damaged, send it again
+// Checksum (assumed): four upper-case hexadecimal digits of the 16-bit sum of every byte from
+// STX to ETX inclusive. Status words (assumed): four upper-case hexadecimal digits each.
+constexpr int kChecksumDigits = 4;
+// Sequence rule (assumed): one byte from 0x20 to 0x7F, the next value for every new command,
+// wrapping to 0x20; the printer does not run again a frame whose number it ran last.
+constexpr uint8_t kFirstSequence = 0x20;
+constexpr uint8_t kLastSequence = 0x7F;
+// Busy bytes (assumed): sent alone while the printer works on a command.
+constexpr uint8_t kDc2 = 0x12;
+constexpr uint8_t kDc4 = 0x14;
+
+// ---- Printer status word: the bit of each condition (assumed).
+namespace printer_bit {
+constexpr uint16_t kError = 1u << 2;
+constexpr uint16_t kOffline = 1u << 3;
+constexpr uint16_t kBufferFull = 1u << 6;
+constexpr uint16_t kBufferEmpty = 1u << 7;
+constexpr uint16_t kSlipInputReady = 1u << 8;
+constexpr uint16_t kSlipReady = 1u << 9;
+constexpr uint16_t kPaperLow = 1u << 10;
+constexpr uint16_t kDrawerOpen = 1u << 12;
+constexpr uint16_t kOutOfPaper = 1u << 14;
+constexpr uint16_t kSummary = 1u << 15;  // set with any of error, offline, out of paper
+}  // namespace printer_bit
+
+// ---- Fiscal status word: the bit of each condition (assumed). The three fiscalisation
+// states are the values 1, 2 and 3 of the two bits kFiscalisationMask.
+namespace fiscal_bit {
+constexpr uint16_t kFiscalMemoryError = 1u << 0;
+constexpr uint16_t kWorkingMemoryError = 1u << 1;
+constexpr uint16_t kBatteryLow = 1u << 2;
+constexpr uint16_t kUnknownCommand = 1u << 3;
+constexpr uint16_t kInvalidField = 1u << 4;
+constexpr uint16_t kInvalidState = 1u << 5;
+constexpr uint16_t kTotalsOverflow = 1u << 6;
+constexpr uint16_t kFiscalMemoryFull = 1u << 7;
+constexpr uint16_t kFiscalMemoryAlmostFull = 1u << 8;
+constexpr int kFiscalisationShift = 9;
+constexpr uint16_t kFiscalisationMask = 3u << kFiscalisationShift;
+constexpr uint16_t kFiscalised = 1u << kFiscalisationShift;
+constexpr uint16_t kCertified = 2u << kFiscalisationShift;
+constexpr uint16_t kDefiscalised = 3u << kFiscalisationShift;
+constexpr uint16_t kZRequired = 1u << 11;
+constexpr uint16_t kFiscalDocumentOpen = 1u << 12;
+constexpr uint16_t kDocumentOpen = 1u << 13;  // any document open on the roll
+constexpr uint16_t kNonFiscalOpen = 1u << 14;
+constexpr uint16_t kSummary = 1u << 15;  // set with any of the refusing conditions
+// A sheet transport needed and slip printing initialised have no bit of their own: the
+// package drives no slip station and the sixteen bits are taken.
+}  // namespace fiscal_bit
+
+}  // namespace plat::assumed

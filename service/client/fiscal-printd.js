@@ -1,0 +1,148 @@
+// fiscal-printd.js: a browser client of the till's local print service. One ES module with no
+// dependencies; the service serves it at /v1/client.js.
+//
+//   import { Client, InDoubt } from "http://127.0.0.1:8520/v1/client.js";
+//   const printd = new Client("http://127.0.0.1:8520");
+//   const answer = await printd.sale({ kind: "T", items: [...], payments: [...] });
+//
+// Every printing method takes an idempotency key ({ key }); without one a new key is made for
+// the call. When the network fails before the answer arrives, the same request is sent again
+// with the same key, so the service prints it at most once. A key the service left in doubt
+// raises InDoubt, carrying what the printer reports; the till looks at the paper and resolves it.
+
+export class ServiceError extends Error {
+  constructor(status, body) {
+    const error = (body && body.error) || {};
+    super(error.message || `HTTP ${status}`);
+    this.name = new.target.name;
+    this.status = status;
+    this.code = error.code || null;
+    this.field = error.field || null;
+    this.body = body;
+  }
+}
+// The service died while printing this key: it may or may not have been printed.
+export class InDoubt extends ServiceError {}
+// The key was used for another request, is still being printed, or was resolved.
+export class Conflict extends ServiceError {}
+// A member of the body is wrong; field names it.
+export class BadField extends ServiceError {}
+// The service did not answer, or its queue is full.
+export class Unavailable extends ServiceError {}
+
+const kinds = {
+  in_doubt: InDoubt,
+  idempotency_conflict: Conflict,
+  in_progress: Conflict,
+  resolved: Conflict,
+  not_in_doubt: Conflict,
+  bad_field: BadField,
+  unencodable_text: BadField,
+  queue_full: Unavailable,
+};
+
+function newKey() {
+  if (globalThis.crypto && crypto.randomUUID) return crypto.randomUUID();
+  return `k${Date.now().toString(36)}-${Math.random().toString(36).slice(2, 12)}`;
+}
+
+const pause = (ms) => new Promise((done) => setTimeout(done, ms));
+
+export class Client {
+  // options: token (the bearer token), retries (more tries after a network failure or while
+  // the first try is still printing, default 5), retryDelayMs (default 500), fetch (a fetch
+  // function in place of the browser's).
+  constructor(url = "http://127.0.0.1:8520", options = {}) {
+    this.url = url.replace(/\/+$/, "");
+    this.token = options.token || null;
+    this.retries = options.retries ?? 5;
+    this.retryDelayMs = options.retryDelayMs ?? 500;
+    this.fetch = options.fetch || globalThis.fetch.bind(globalThis);
+    this.lastKey = null; // the key of the last printing request
+    this.lastReplayed = false; // its answer was the stored one: nothing was printed again
+  }
+
+  async request(method, path, body, key) {
+    const headers = { "Content-Type": "application/json" };
+    if (key) headers["Idempotency-Key"] = key;
+    if (this.token) headers.Authorization = `Bearer ${this.token}`;
+    const init = { method, headers };
+    if (body !== undefined) init.body = JSON.stringify(body);
+    for (let attempt = 0; ; attempt++) {
+      let res;
+      try {
+        res = await this.fetch(this.url + path, init);
+      } catch (cause) {
+        // No answer: only a request with a key may be sent again.
+        if (key && attempt < this.retries) {
+          await pause(this.retryDelayMs);
+          continue;
+        }
+        const e = new Unavailable(0, { error: { code: "unavailable", message: String(cause) } });
+        e.cause = cause;
+        throw e;
+      }
+      const text = await res.text();
+      let answer;
+      try {
+        answer = JSON.parse(text);
+      } catch {
+        answer = { error: { code: null, message: text } };
+      }
+      if (res.ok) {
+        if (key) {
+          this.lastKey = key;
+          this.lastReplayed = res.headers.get("Idempotent-Replay") === "true";
+        }
+        return answer;
+      }
+      const code = answer && answer.error ? answer.error.code : null;
+      // A try cut by the network may still be printing: wait for its stored answer.
+      if (key && code === "in_progress" && attempt < this.retries) {
+        await pause(this.retryDelayMs);
+        continue;
+      }
+      const Kind = kinds[code] || (res.status === 503 ? Unavailable : ServiceError);
+      throw new Kind(res.status, answer);
+    }
+  }
+
+  print(path, body, key) {
+    return this.request("POST", path, body || {}, key || newKey());
+  }
+
+  // Any entry point: call("Nr_Cupom", {}, { key }).
+  call(entryPoint, args = {}, { key } = {}) {
+    return this.print(`/v1/call/${encodeURIComponent(entryPoint)}`, args, key);
+  }
+  sale(sale, { key } = {}) {
+    return this.print("/v1/sales", sale, key);
+  }
+  supply(amount, { opening = false, key } = {}) {
+    return this.print("/v1/cash/supply", { amount, opening }, key);
+  }
+  x({ key, ...body } = {}) {
+    return this.print("/v1/x", body, key);
+  }
+  z({ key, ...body } = {}) {
+    return this.print("/v1/z", body, key);
+  }
+  closing(body, { key } = {}) {
+    return this.print("/v1/closing", body, key);
+  }
+
+  status() {
+    return this.request("GET", "/v1/status");
+  }
+  journal(limit = 20) {
+    return this.request("GET", `/v1/journal?limit=${limit}`);
+  }
+  resolve(key, printed, { cancelOpenTicket = false } = {}) {
+    return this.request("POST", `/v1/journal/${encodeURIComponent(key)}/resolve`, {
+      printed,
+      cancelOpenTicket,
+    });
+  }
+}
+
+export default Client;

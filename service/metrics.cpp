@@ -1,0 +1,150 @@
+#include "metrics.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "printer/status.h"
+
+namespace fpd {
+
+namespace {
+
+std::string Number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+void Family(std::ostringstream& out, const char* name, const char* type, const char* help) {
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+}
+
+void Gauge(std::ostringstream& out, const char* name, const char* help, double v) {
+  Family(out, name, "gauge", help);
+  out << name << " " << Number(v) << "\n";
+}
+
+// A status word answered as four hex digits; -1 when not known.
+long Word(const Json& v) {
+  if (!v.is_string()) return -1;
+  try {
+    return std::stol(v.get<std::string>(), nullptr, 16);
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+bool HasReason(const Json& printer, const std::string& reason) {
+  const Json& r = printer.contains("reasons") ? printer["reasons"] : Json::array();
+  for (const auto& x : r) {
+    if (x.is_string() && x.get<std::string>() == reason) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string LabelValue(const std::string& v) {
+  std::string out;
+  for (const char c : v) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+Metrics::Metrics() {
+  for (const char* k : kDocumentKinds) printed_[k] = 0;
+}
+
+void Metrics::Request(const std::string& endpoint, int status, double seconds) {
+  std::lock_guard lock(mu_);
+  ++requests_[{endpoint, status}];
+  Histogram& h = durations_[endpoint];
+  for (size_t i = 0; i < kBuckets.size(); ++i) {
+    if (seconds <= kBuckets[i]) ++h.Counts[i];
+  }
+  ++h.Count;
+  h.Sum += seconds;
+}
+
+void Metrics::Printed(const std::string& kind) {
+  std::lock_guard lock(mu_);
+  auto it = printed_.find(kind);
+  ++(it == printed_.end() ? printed_["other"] : it->second);
+}
+
+uint64_t Metrics::PrintedCount(const std::string& kind) const {
+  std::lock_guard lock(mu_);
+  const auto it = printed_.find(kind);
+  return it == printed_.end() ? 0 : it->second;
+}
+
+std::string Metrics::Render(const Gauges& g) const {
+  std::ostringstream out;
+  const Json& p = g.Printer;
+  Family(out, "fiscal_printd_build_info", "gauge", "The service's version (always 1).");
+  out << "fiscal_printd_build_info{version=\"" << LabelValue(g.Version) << "\"} 1\n";
+  Gauge(out, "fiscal_printd_ready", "1 when the driver is started and the printer answers.",
+        g.Ready ? 1 : 0);
+  Gauge(out, "fiscal_printd_printer_reachable",
+        "1 when the printer answered the last status query.",
+        (p.contains("reachable") && p["reachable"] == true) ? 1 : 0);
+  const long ps = Word(p.contains("printerStatus") ? p["printerStatus"] : Json());
+  const long fs = Word(p.contains("fiscalStatus") ? p["fiscalStatus"] : Json());
+  Gauge(out, "fiscal_printd_printer_paper_out", "1 when the printer reports its roll out of paper.",
+        ps >= 0 && (ps & plat::status::kOutOfPaper) ? 1 : 0);
+  Gauge(out, "fiscal_printd_printer_paper_low", "1 when the printer reports its paper low.",
+        HasReason(p, "paper low") ? 1 : 0);
+  Gauge(out, "fiscal_printd_printer_document_open", "1 when the printer reports a document open.",
+        (p.contains("documentOpen") && p["documentOpen"] == true));
+  Family(out, "fiscal_printd_printer_status_word", "gauge",
+         "The status words of the last answered status query.");
+  if (ps >= 0) out << "fiscal_printd_printer_status_word{word=\"printer\"} " << ps << "\n";
+  if (fs >= 0) out << "fiscal_printd_printer_status_word{word=\"fiscal\"} " << fs << "\n";
+  Gauge(out, "fiscal_printd_keys_in_doubt",
+        "Idempotency keys whose request may or may not have been printed.",
+        static_cast<double>(g.InDoubt));
+  Gauge(out, "fiscal_printd_journal_entries", "Keys held in the idempotency journal.",
+        static_cast<double>(g.JournalEntries));
+  Gauge(out, "fiscal_printd_journal_bytes", "Size of the idempotency journal file.",
+        static_cast<double>(g.JournalBytes));
+  Gauge(out, "fiscal_printd_queue_depth", "Requests waiting for the printer.",
+        static_cast<double>(g.Queued));
+  Gauge(out, "fiscal_printd_queue_limit", "Requests that may wait for the printer.",
+        static_cast<double>(g.QueueLimit));
+
+  std::lock_guard lock(mu_);
+  Family(out, "fiscal_printd_documents_printed_total", "counter",
+         "Documents printed since the service started, by kind.");
+  for (const auto& [kind, n] : printed_)
+    out << "fiscal_printd_documents_printed_total{kind=\"" << kind << "\"} " << n << "\n";
+  Family(out, "fiscal_printd_http_requests_total", "counter",
+         "Requests answered, by endpoint and status code.");
+  for (const auto& [k, n] : requests_) {
+    out << "fiscal_printd_http_requests_total{endpoint=\"" << LabelValue(k.first) << "\",code=\""
+        << k.second << "\"} " << n << "\n";
+  }
+  Family(out, "fiscal_printd_http_request_duration_seconds", "histogram",
+         "Time from a request's arrival to its answer, by endpoint.");
+  for (const auto& [endpoint, h] : durations_) {
+    const std::string e = "endpoint=\"" + LabelValue(endpoint) + "\"";
+    for (size_t i = 0; i < kBuckets.size(); ++i) {
+      out << "fiscal_printd_http_request_duration_seconds_bucket{" << e << ",le=\""
+          << Number(kBuckets[i]) << "\"} " << h.Counts[i] << "\n";
+    }
+    out << "fiscal_printd_http_request_duration_seconds_bucket{" << e << ",le=\"+Inf\"} " << h.Count
+        << "\n";
+    out << "fiscal_printd_http_request_duration_seconds_sum{" << e << "} " << Number(h.Sum) << "\n";
+    out << "fiscal_printd_http_request_duration_seconds_count{" << e << "} " << h.Count << "\n";
+  }
+  return out.str();
+}
+
+}  // namespace fpd

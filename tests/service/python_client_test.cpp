@@ -1,0 +1,55 @@
+// The Python client package: each error code raises its own exception, and its command line
+// prints one clear line and exits 3 when the service does not answer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/service/service_process.h"
+
+namespace {
+
+using namespace servicetest;
+
+const std::string kPython = std::string("PYTHONPATH=") + FISCAL_PRINTD_CLIENT + " python3 -B ";
+
+TEST(PythonClient, ErrorCodesRaiseTypedExceptions) {
+  TempDir state;
+  ServiceProcess s(state.Path());
+  const std::string script = R"(
+import fiscal_printd as f
+c = f.Client(")" + s.Url() + R"(")
+sale = {"kind": "T", "items": [{"description": "Cafe", "quantity": 1, "price": 10, "vat": 21}],
+        "payments": [{"description": "Efectivo", "amount": 10}]}
+c.sale(sale, key="py-typed")
+def kind(f_):
+    try:
+        f_()
+        return "none"
+    except f.Error as e:
+        return "%s:%s:%s" % (type(e).__name__, e.code, e.field)
+print(kind(lambda: c.sale({"kind": "X"})))
+print(kind(lambda: c.sale(dict(sale, table="7"), key="py-typed")))
+print(kind(lambda: c.resolve("py-typed", True)))
+print(kind(lambda: c.call("NoSuchEntryPoint")))
+print(kind(lambda: f.Client("http://127.0.0.1:1").status()))
+)";
+  const ShellRun run = Shell(kPython + "-c '" + script + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output,
+            "BadField:bad_field:kind\n"
+            "Conflict:idempotency_conflict:None\n"
+            "Conflict:not_in_doubt:None\n"
+            "Error:unknown_entry_point:None\n"
+            "Unavailable:unavailable:None\n");
+}
+
+TEST(PythonClient, CommandLineSaysInOneLineThatTheServiceIsDown) {
+  const ShellRun down = Shell(kPython + "-m fiscal_printd --url http://127.0.0.1:1 status");
+  EXPECT_EQ(down.exitCode, 3);
+  EXPECT_EQ(down.output.find("Traceback"), std::string::npos) << down.output;
+  EXPECT_EQ(down.output.find('\n'), down.output.size() - 1) << down.output;
+  EXPECT_NE(down.output.find("does not answer"), std::string::npos) << down.output;
+  EXPECT_EQ(Shell(kPython + "-m fiscal_printd sale 'not json'").exitCode, 2);
+}
+
+}  // namespace
