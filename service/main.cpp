@@ -2,6 +2,7 @@
 // its operations as a JSON API over HTTP on the till (docs/print-service.md).
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -11,7 +12,10 @@
 
 #include "platform/exceptions.h"
 #include "platform/loader.h"
+#include "platform/os.h"
+#include "platform/version.h"
 #include "server.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -21,6 +25,20 @@ std::string DefaultStateDir() {
   if (const char* h = std::getenv("HOME"); h && *h)
     return std::string(h) + "/.local/state/fiscal-printd";
   return "fiscal-printd-state";
+}
+
+// The driver package: beside the program in the build tree; once installed, the package of
+// the same major version in the prefix's library folder.
+std::string DefaultPackagePath() {
+  namespace fs = std::filesystem;
+  const std::string beside = plat::DefaultDriverPackagePath();
+  std::error_code ec;
+  if (fs::exists(beside, ec)) return beside;
+  const std::string file = "libarfis770.so." + std::to_string(FISCAL_VERSION_MAJOR);
+  const fs::path installed =
+      fs::path(plat::ExtractFileDir(plat::ExecutablePath())) / FISCAL_PRINTD_BIN_TO_LIB / file;
+  if (fs::exists(installed, ec)) return installed.lexically_normal().string();
+  return std::string(FISCAL_PRINTD_LIBDIR) + "/" + file;
 }
 
 std::string ReadToken(const std::string& path) {
@@ -39,10 +57,11 @@ std::string ReadToken(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service"};
+  CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service",
+               "fiscal-printd"};
   std::string listen = "127.0.0.1:8520", state = DefaultStateDir(), tokenFile;
   fpd::ServiceOptions o;
-  o.Driver.PackagePath = plat::DefaultDriverPackagePath();
+  o.Driver.PackagePath = DefaultPackagePath();
   app.add_option("--listen", listen, "HOST:PORT to listen on")->capture_default_str();
   app.add_option("--state", state, "the service's folder (log, Z data, journal)")
       ->capture_default_str();
@@ -64,7 +83,7 @@ int main(int argc, char** argv) {
   app.add_option("--status-interval", statusSeconds, "seconds between idle status queries")
       ->capture_default_str()
       ->check(CLI::Range(1, 3600));
-  CLI11_PARSE(app, argc, argv);
+  if (const auto end = cli::Parse(app, argc, argv)) return *end;
   o.StatusIntervalMs = statusSeconds * 1000;
 
   try {
