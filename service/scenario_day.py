@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "cli
 import fiscal_printd  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_SCENARIO = os.path.join(HERE, "..", "scenarios", "default.txt")
+DEFAULT_SCENARIO = os.path.join(HERE, "..", "tools", "scenarios", "default.txt")
 SETTINGS_KEY = 7  # the key with which hosts encipher the settings file's fields
 FIELD_TYPES = {"S": "string", "F": "float", "I": "integer", "B": "boolean", "D": "datetime"}
 
