@@ -1,34 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 // The command line that every program shares: --version, --help and the exit code of a wrong
 // command line.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/version.h"
+#include "tests/tools/run_command.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;  // standard output
-};
-
 // Runs a program of the build with `args` (which may redirect its standard error).
-Outcome RunProgram(const std::string& program, const std::string& args) {
-  const std::string command = "'" FISCAL_BIN_DIR "/" + program + "' " + args + " </dev/null";
-  Outcome r;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+CommandRun RunProgram(const std::string& program, const std::string& args) {
+  return RunCommand("'" FISCAL_BIN_DIR "/" + program + "' " + args + " </dev/null");
 }
 
 const char* const kPrograms[] = {"fiscal-printd", "fiscalctl", "cdsdump", "printer-emulator",
@@ -37,16 +21,16 @@ const char* const kPrograms[] = {"fiscal-printd", "fiscalctl", "cdsdump", "print
 TEST(CommandLine, EveryProgramAnswersVersionHelpAndAWrongOptionAlike) {
   for (const char* program : kPrograms) {
     SCOPED_TRACE(program);
-    const Outcome version = RunProgram(program, "--version");
+    const CommandRun version = RunProgram(program, "--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string(program) + " " + FISCAL_VERSION + "\n");
 
-    const Outcome help = RunProgram(program, "--help");
+    const CommandRun help = RunProgram(program, "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find(program), std::string::npos) << help.out;
 
     // A wrong option is bad usage (2), said on standard error only: nothing is run.
-    const Outcome wrong = RunProgram(program, "--no-such-option 2>&1");
+    const CommandRun wrong = RunProgram(program, "--no-such-option 2>&1");
     EXPECT_EQ(wrong.status, 2) << wrong.out;
     EXPECT_NE(wrong.out.find(std::string(program) + ": "), std::string::npos) << wrong.out;
     EXPECT_EQ(RunProgram(program, "--no-such-option 2>/dev/null").out, "");
