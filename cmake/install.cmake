@@ -88,11 +88,12 @@ endforeach()
 # compiled examples (with the development files) and the udev rule for the printer's serial
 # adapter.
 file(GLOB FISCAL_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
-  DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
-# A Debian package states its licence in its copyright file instead.
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
+# A Debian package states its licence in its copyright file and keeps the changelog compressed
+# under its usual name (cmake/package.cmake).
 if(NOT FISCAL_DEBIAN)
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
+  install(FILES ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/LICENSE
+    DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
 endif()
 install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs COMPONENT service)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/scenarios

@@ -24,6 +24,12 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${FISCAL_DEB_DIR}/c
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${FISCAL_DEB_DIR}/changelog.Debian
   @ONLY)
 execute_process(COMMAND gzip -9nf ${FISCAL_DEB_DIR}/changelog.Debian COMMAND_ERROR_IS_FATAL ANY)
+# The user's changelog, CHANGELOG.md, as the service package's changelog.gz.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md)
+execute_process(COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+  OUTPUT_FILE ${FISCAL_DEB_DIR}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${FISCAL_DEB_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fiscal-printd COMPONENT service)
 
 set(FISCAL_DEB_COMPONENTS runtime dev service)
 set(FISCAL_DEB_NAMES libfiscal-driver1 libfiscal-driver-dev fiscal-printd)
@@ -47,7 +53,12 @@ set(CPACK_COMPONENTS_ALL ${FISCAL_DEB_COMPONENTS})
 # machine, and the installed paths (pkg-config, the unit) are those of /usr.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_FILE_NAME fiscal-driver-${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The programs need the libraries of libfiscal-driver1, which they depend on by name: the
+# dependencies are computed with that package's staged files in view.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+  ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_FILE_NAME}/runtime${CMAKE_INSTALL_FULL_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
