@@ -63,9 +63,12 @@ int main(int argc, char** argv) {
   fpd::ServiceOptions o;
   o.Driver.PackagePath = DefaultPackagePath();
   app.add_option("--listen", listen, "HOST:PORT to listen on")->capture_default_str();
-  app.add_option("--state", state, "the service's folder (log, Z data, journal)")
-      ->capture_default_str();
-  app.add_option("--package", o.Driver.PackagePath, "the driver package")->capture_default_str();
+  // These defaults depend on who runs the program and where: the help names them in words.
+  app.add_option("--state", state,
+                 "the service's folder (log, Z data, journal); default "
+                 "$XDG_STATE_HOME/fiscal-printd, else ~/.local/state/fiscal-printd");
+  app.add_option("--package", o.Driver.PackagePath,
+                 "the driver package; default the one installed with the program");
   app.add_option("--port", o.Driver.Port, "CDPORTAIMPFIS of the start call")->capture_default_str();
   app.add_option("--scheme", o.Driver.Scheme, "colour scheme for the driver's dialogs");
   app.add_option("--token-file", tokenFile, "file holding the bearer token");

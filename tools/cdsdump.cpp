@@ -16,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: cdsdump FILE\n"
-    "       cdsdump --version\n"
+    "  or:  cdsdump --version\n"
     "Prints a dataset file as text: the fields (name, type, size), then every row with its\n"
     "cells separated by \" | \". Null cells show as (null), numbers use a point as the decimal\n"
     "separator, dates show as dd/mm/yyyy hh:nn:ss.\n"
