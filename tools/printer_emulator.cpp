@@ -20,6 +20,7 @@
 #include "printer/internal/link_server.h"
 #include "printer/internal/system.h"
 #include "printer/serial_backend.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -103,14 +104,7 @@ int main(int argc, char** argv) {
   app.add_option("--vanish-after", o.vanishAfter,
                  "close the line and exit when a command comes after N have run")
       ->check(CLI::Range(0L, 1000000000L));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "printer-emulator: " << e.what() << " (see --help)\n";
-    return 2;
-  }
+  if (const auto end = cli::Parse(app, argc, argv)) return *end;
 
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("printer-emulator: pipe");
