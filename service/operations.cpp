@@ -9,10 +9,7 @@
 #include "log.h"
 #include "log_retention.h"
 #include "notify.h"
-
-#ifndef FISCAL_PRINTD_VERSION
-#error "the build sets FISCAL_PRINTD_VERSION"
-#endif
+#include "platform/version.h"
 
 namespace fpd {
 
@@ -85,7 +82,7 @@ Json StateOf(const Json& p) {
 }  // namespace
 
 const char* ServiceVersion() {
-  return FISCAL_PRINTD_VERSION;
+  return FISCAL_VERSION;
 }
 
 std::string EndpointLabel(const std::string& path) {
