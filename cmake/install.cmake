@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installing the driver package for integrators: the three shared libraries, the public headers,
 # the tools, the documentation, a CMake package configuration and pkg-config files.
 #

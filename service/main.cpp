@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscal-printd: the local print service. Loads the driver package as a host does and serves
 // its operations as a JSON API over HTTP on the till (docs/print-service.md).
 #include <malloc.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cdsdump: prints a dataset file as UTF-8 text: the fields, then every row.
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host: does what a point-of-sale host does. It loads the driver package through the
 // platform's loader, looks each entry point up by its plain name and runs a scenario of host
 // calls from a file (docs/demo-scenarios.md). For each call it shows the call, its result and

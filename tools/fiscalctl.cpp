@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscalctl: the fiscal printer from the command line, for an integrator at a till: the
 // printer's status decoded, its self-description (probe), an X reading, its clock read or set,
 // and one command with every frame on the line shown. It goes through the same backends as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer emulator program: the printer-side link server (printer/internal/link_server.h)
 // with the same printer model as the built-in emulator, answering framed commands on a serial
 // line. It opens a pseudo-terminal (or a given serial device), prints "PTY <path>" so that a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the current build into a temporary prefix and uses it as an integrator would:
 #  1. cmake --install <build> --prefix <tmp>, then checks the installed tree (libraries with
 #     their SONAME and RUNPATH, the plain package name, headers, tools, docs, package files);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo's default day sent through the service as JSON prints the same paper and writes the
 // same log as the demo host that calls the package in its own process; and the day with curl
 // that the service's guide shows runs as it stands.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host: the default day runs through, and a broken scenario is refused with the line
 // that is wrong.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscalctl against the built-in emulator and, for the frame trace, the emulator program.
 #include <signal.h>
 #include <sys/wait.h>
