@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A benchmark host: loads the driver package by its plain names into a temporary host folder,
 // with the in-process printer emulator and a dialog handler that answers from a script.
 #pragma once

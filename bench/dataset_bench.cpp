@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client dataset at the sizes a till's day reaches: file save and load, data packet copy,
 // building rows, and walking an index, each over 1,000 to 100,000 rows.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's own work per host call, through the package loaded by its plain names, against
 // the in-process printer emulator: single printer commands, whole ticket sales and the till
 // closing. Each group also runs the same printer commands straight against the emulator, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One ticket sale over the serial link against the printer-emulator program on a
 // pseudo-terminal: open, three items, subtotal, payment, close. A pseudo-terminal carries bytes
 // at once, so the time measured is what the link itself costs (framing, system calls, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print service's cost: one entry point called in process (a host with the package loaded)
 // against the same call sent to fiscal-printd over loopback, whose difference is the service's
 // own overhead per request (HTTP, JSON both ways, the queue, the journal's two flushed lines);

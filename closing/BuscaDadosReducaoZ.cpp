@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Captures the printer's answer to the Z reduction into the one-row Z data file
 // "REDUCAOZ_MP35.CDS" beside the host, which the host loads later. No handler: a Z number or an
 // amount that does not convert raises, and the capture then leaves no file at all. The old

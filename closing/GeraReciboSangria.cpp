@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cash-out and till closing in one call: the host's movement data is copied into the driver
 // form, then the receipt, the shift reports and, for a closing, the operator's questions with
 // the closing reports. The Z reduction itself is left to the host: boReduziu tells it that the

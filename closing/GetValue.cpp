@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A printer amount to a number. The printer writes amounts as digits whose last two are the
 // decimals, possibly with group or decimal marks of its own: "0001234567" is 12345.67.
 #include <algorithm>

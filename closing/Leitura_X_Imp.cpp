@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // X reading: closes the journal without ending the fiscal day.
 #include "driver/Arfis770.h"
 #include "driver/form.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cash-out receipt: one non-fiscal document holding two copies of the same receipt, the
 // first closed by the supervisor's line, the second by the operator's.
 #pragma once

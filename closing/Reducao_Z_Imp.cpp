@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Z reduction: ends the fiscal day, then captures the printer's Z figures to the Z data file.
 #include "closing/zfile.h"
 #include "driver/Arfis770.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "closing/RelatorioFechamento.h"
 
 #include "closing/nonfiscal.h"

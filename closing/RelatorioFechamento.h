@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The closing reports: the shift closing report and the general closing report. Both reconcile
 // the till: the amount per payment type, the vouchers and the cash supply against the product
 // sales, ending with the shortage (FALTA) or surplus (SOBRA). The caller opens the non-fiscal

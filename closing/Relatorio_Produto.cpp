@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Product sales report: the products of the host's dataset as a non-fiscal report, either as a
 // plain list with totals or grouped by tax category with a summary per category.
 #include "closing/nonfiscal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening-amount or cash-supply receipt: one non-fiscal line "label amount".
 #include "driver/Arfis770.h"
 #include "driver/form.h"

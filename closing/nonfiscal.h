@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Non-fiscal documents on the driver form's printer: opening and closing with their log lines,
 // and sending one text line. Printer answers are not examined: a report goes on whatever the
 // printer answers to each line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Z data file "REDUCAOZ_MP35.CDS": where the capture writes it and where it removes the
 // previous one from.
 #pragma once

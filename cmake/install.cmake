@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installing the driver package for integrators: the three shared libraries, the public headers,
 # the tools, the documentation, a CMake package configuration and pkg-config files.
 #
@@ -9,68 +10,108 @@
 #   <prefix>/bin/cdsdump (and the printer emulator program when it is built)
 #   <prefix>/bin/fiscal-printd                the print service, and its systemd unit in
 #   <prefix>/lib/systemd/system/fiscal-printd.service
-#   <prefix>/share/doc/fiscal-driver/         README and the guides
+#   <prefix>/share/doc/fiscal-driver/         README, CHANGELOG, LICENSE and the guides
+#   <prefix>/share/man/man1/                  the programs' manual pages
 #   <prefix>/lib/cmake/fiscal-driver/         find_package(fiscal-driver)
 #   <prefix>/lib/pkgconfig/                   fiscalplat.pc, fiscalprinter.pc, arfis770.pc
+#
+# Every file belongs to one component, which the Debian packages follow (cmake/package.cmake):
+# "runtime" the versioned libraries, "dev" what hosts build with, "service" the programs, the
+# unit and the documents.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(FISCAL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/fiscal-driver)
-set(FISCAL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/fiscal-driver)
+# The Debian packages keep each package's files in its own documentation folder and the unit
+# in the system's unit folder.
+if(FISCAL_DEBIAN)
+  set(FISCAL_DOC_DIR_DEFAULT ${CMAKE_INSTALL_DATADIR}/doc/fiscal-printd)
+  set(FISCAL_EXAMPLES_DIR_DEFAULT ${CMAKE_INSTALL_DATADIR}/doc/libfiscal-driver-dev/examples)
+  set(FISCAL_UNIT_DIR_DEFAULT /lib/systemd/system)
+else()
+  set(FISCAL_DOC_DIR_DEFAULT ${CMAKE_INSTALL_DATADIR}/doc/fiscal-driver)
+  set(FISCAL_EXAMPLES_DIR_DEFAULT ${FISCAL_DOC_DIR_DEFAULT}/docs/examples)
+  set(FISCAL_UNIT_DIR_DEFAULT lib/systemd/system)
+endif()
+set(FISCAL_DOC_DIR ${FISCAL_DOC_DIR_DEFAULT} CACHE STRING
+  "where the documents go, below the prefix")
+set(FISCAL_INSTALL_EXAMPLES_DIR ${FISCAL_EXAMPLES_DIR_DEFAULT} CACHE STRING
+  "where the host guide's compiled examples go, below the prefix")
+set(FISCAL_UNIT_DIR ${FISCAL_UNIT_DIR_DEFAULT} CACHE STRING
+  "where the systemd unit goes: below the prefix, or an absolute folder")
 
-# The driver package carries its version in its file name and SONAME. It finds the platform
-# library and the printer stack in its own folder wherever the prefix lands.
+# The libraries find each other in their own folder wherever the prefix lands, unless that is a
+# folder the system's linker searches anyway.
+set(FISCAL_LIB_RPATH "$ORIGIN")
+if(CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+  set(FISCAL_LIB_RPATH "")
+endif()
+
+# The driver package carries its version in its file name and SONAME.
 set_target_properties(arfis770 PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR}
-  INSTALL_RPATH "$ORIGIN")
+  INSTALL_RPATH "${FISCAL_LIB_RPATH}")
 
 # Libraries. The namelinks (libarfis770.so, libfiscalplat.so, libfiscalprinter.so) are
 # installed with them: hosts open the package by its plain name. The printer stack finds the
 # platform library beside it.
-set_target_properties(fiscalprinter PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(fiscalprinter PROPERTIES INSTALL_RPATH "${FISCAL_LIB_RPATH}")
 install(TARGETS fiscalplat fiscalprinter EXPORT fiscal-driverTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(TARGETS arfis770
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 
 # Public headers, keeping their folders: they include each other as "platform/x.h" and
 # "printer/x.h". The printer stack's internals (printer/internal/) stay in the source tree.
 file(GLOB FISCAL_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.h)
-install(FILES ${FISCAL_PLATFORM_HEADERS}
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/platform)
+install(FILES ${FISCAL_PLATFORM_HEADERS} ${CMAKE_BINARY_DIR}/generated/platform/version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/platform COMPONENT dev)
 file(GLOB FISCAL_PRINTER_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/printer/*.h)
 install(FILES ${FISCAL_PRINTER_HEADERS}
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/printer)
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/printer COMPONENT dev)
 install(FILES ${CMAKE_SOURCE_DIR}/driver/Arfis770.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/driver)
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fiscal/driver COMPONENT dev)
 
 # Tools. The demo host is a development tool and stays in the build tree.
 file(RELATIVE_PATH FISCAL_BIN_TO_LIB
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 foreach(tool cdsdump fiscalctl printer-emulator printer_emulator)
   if(TARGET ${tool})
-    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    if(FISCAL_LIB_RPATH)
+      set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
+    endif()
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)
   endif()
 endforeach()
 
-# Documentation: the README and every guide it links, with the guides' compiled examples and
-# the sample scenarios, so that the links of the installed README hold.
+# Documentation: the README and every guide it links, with the sample scenarios, the guides'
+# compiled examples (with the development files) and the udev rule for the printer's serial
+# adapter.
 file(GLOB FISCAL_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR})
-install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples ${CMAKE_SOURCE_DIR}/docs/scenarios
-  DESTINATION ${FISCAL_DOC_DIR}/docs)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
+# A Debian package states its licence in its copyright file and keeps the changelog compressed
+# under its usual name (cmake/package.cmake).
+if(NOT FISCAL_DEBIAN)
+  install(FILES ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/LICENSE
+    DESTINATION ${FISCAL_DOC_DIR} COMPONENT service)
+endif()
+install(FILES ${FISCAL_DOCS} DESTINATION ${FISCAL_DOC_DIR}/docs COMPONENT service)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/scenarios
+  DESTINATION ${FISCAL_DOC_DIR}/docs COMPONENT service)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples/
+  DESTINATION ${FISCAL_INSTALL_EXAMPLES_DIR} COMPONENT dev)
+install(FILES ${CMAKE_SOURCE_DIR}/service/60-fiscal-printer.rules
+  DESTINATION ${FISCAL_DOC_DIR}/examples COMPONENT service)
 # The print service's API description and its browser client go with its document.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/openapi.yaml ${CMAKE_SOURCE_DIR}/service/client/fiscal-printd.js
-  DESTINATION ${FISCAL_DOC_DIR}/docs)
+  DESTINATION ${FISCAL_DOC_DIR}/docs COMPONENT service)
 
 # CMake package: find_package(fiscal-driver) gives fiscal::fiscalplat, fiscal::fiscalprinter and
 # FISCAL_DRIVER_PACKAGE.
 install(EXPORT fiscal-driverTargets
   NAMESPACE fiscal::
-  DESTINATION ${FISCAL_CMAKE_DIR})
+  DESTINATION ${FISCAL_CMAKE_DIR} COMPONENT dev)
 configure_package_config_file(
   ${CMAKE_CURRENT_LIST_DIR}/fiscal-driverConfig.cmake.in
   ${CMAKE_BINARY_DIR}/fiscal-driverConfig.cmake
@@ -83,7 +124,7 @@ write_basic_package_version_file(
 install(FILES
   ${CMAKE_BINARY_DIR}/fiscal-driverConfig.cmake
   ${CMAKE_BINARY_DIR}/fiscal-driverConfigVersion.cmake
-  DESTINATION ${FISCAL_CMAKE_DIR})
+  DESTINATION ${FISCAL_CMAKE_DIR} COMPONENT dev)
 
 # pkg-config files, written when installing: their paths are the prefix installed to
 # (cmake --install --prefix included), made absolute and normalised, so that pkg-config gives
@@ -102,21 +143,29 @@ foreach(pc fiscalplat fiscalprinter arfis770)
       \"${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc\" @ONLY)
     file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\"
       TYPE FILE FILES \"${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc\")
-  ")
+  " COMPONENT dev)
 endforeach()
 
 # The print service and its systemd unit. The unit names the installed program and package, so
 # it is written at install time, for the prefix installed into (also with --prefix).
 if(TARGET fiscal-printd)
-  set_target_properties(fiscal-printd PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
-  install(TARGETS fiscal-printd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(FISCAL_LIB_RPATH)
+    set_target_properties(fiscal-printd PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
+  endif()
+  install(TARGETS fiscal-printd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)
   set(FISCAL_PRINTD_UNIT_IN ${CMAKE_SOURCE_DIR}/service/fiscal-printd.service.in)
   install(CODE "
     set(FISCAL_PRINTD_BIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fiscal-printd\")
-    set(FISCAL_PRINTD_PACKAGE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libarfis770.so\")
-    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}/docs\")
-    set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/fiscal-printd.service\")
+    set(FISCAL_PRINTD_DOC \"\${CMAKE_INSTALL_PREFIX}/${FISCAL_DOC_DIR}\")
+    set(unit_dir \"${FISCAL_UNIT_DIR}\")
+    if(NOT IS_ABSOLUTE \"\${unit_dir}\")
+      set(unit_dir \"\${CMAKE_INSTALL_PREFIX}/\${unit_dir}\")
+    endif()
+    set(unit \"\$ENV{DESTDIR}\${unit_dir}/fiscal-printd.service\")
     message(STATUS \"Installing: \${unit}\")
     configure_file(\"${FISCAL_PRINTD_UNIT_IN}\" \"\${unit}\" @ONLY)
-  ")
+  " COMPONENT service)
 endif()
+
+# The programs' manual pages.
+include(${CMAKE_CURRENT_LIST_DIR}/man.cmake)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver package's interface: every entry point that a host looks up by its plain name.
 //
 // A host loads the package (plat::Package::Load, platform/loader.h), then finds each entry

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's identity from the host's settings file "Quorilo.cds" and the printer's clock.
 //
 // The settings file holds the ECF number (NRECFCAIXA) and the printer's serial number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whether the printer answers: a status request whose first answer field is not empty.
 #include "driver/Arfis770.h"
 #include "driver/form.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The diagnostic log: one file per month in the host folder, one line per call, the
 // file opened and closed for every line. Failures reach the caller.
 #include "driver/Arfis770.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The number that the last printer command reported (its first answer field); sends nothing.
 #include "driver/Arfis770.h"
 #include "driver/form.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer start: creates the driver form with its printer control and sets the serial port.
 // No printer command is sent here.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's clock as a date-time. No handler: a text that does not convert raises to the
 // host.
 #include "driver/Arfis770.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Amount texts shared by the sales documents and the closing reports.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Package load and unload: the unit's initialization and finalization, run by the host's
 // package loader through Initialize and Finalize.
 #include "driver/Arfis770.h"

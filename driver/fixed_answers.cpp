@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry points that this printer has no work for. Each answers a fixed value; none sends a
 // command, logs, shows a dialog, touches a global or writes any of its var parameters.
 #include "driver/Arfis770.h"

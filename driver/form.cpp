@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver form: its components, design-time fields and indexes, and the message table.
 #include "driver/form.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hidden driver form: the central object that owns the printer control, the work datasets
 // and the message table. It is never shown.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's clock as the text "dd/mm/yy hh:nn", read with the date-time command.
 #include "driver/Arfis770.h"
 #include "driver/form.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The unit's three globals, exported under their plain names.
 #include "driver/Arfis770.h"
 

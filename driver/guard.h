@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every entry point shares: the current form, the error dialog and the operator's
 // questions, and logging of wide texts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log messages made safe for a line-per-call file: a host text holding CR, LF or NUL could
 // otherwise split one call into several lines or forge lines that no call wrote.
 #include "driver/log_escape.h"

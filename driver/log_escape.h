@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a message is written into a diagnostic log line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Package information: the package this one requires and the units it contains.
 #include "driver/Arfis770.h"
 

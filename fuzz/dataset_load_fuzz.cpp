@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the dataset file loader: every input must either load or raise a
 // platform exception, never read out of bounds or allocate from an unchecked count. What loads
 // must save and load again to the same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the printer link's reply parser, as a damaged or hostile line would
 // deliver them: it must never read out of bounds, hold more than one frame's worth of bytes, or
 // hand over a reply that does not frame back to itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the demo host's scenario reader as a scenario file: every input
 // must read into steps or raise scenario::Error naming a line of the input; no other exception,
 // crash or undefined behaviour. A dataset block that reads is an open dataset with its fields.

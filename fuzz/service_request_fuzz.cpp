@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the print service as whole requests on one connection, as a hostile
 // page or a broken client would send them: request lines, headers, lengths, chunked bodies and
 // pipelined requests, through the service's connection guard, its early checks and its body

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows-1252 <-> UTF-16 and UTF-8.
 
 #include "platform/codepage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows-1252 <-> UTF-16 and UTF-8 conversions.
 // Thread safety: every conversion is a pure function, safe from any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client dataset. Rows live in data_ in their stored order (the order a file or a packet
 // keeps); order_ is the cursor's view of them, either the stored order or the order of the
 // selected index. A row being inserted or edited is already in data_; Cancel takes it out or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client dataset: an in-memory table with named fields, a cursor, indexes, a data packet
 // that copies into another dataset, and a binary file form (docs/dataset-file.md).
 // Thread safety: nothing in a dataset is locked, so a dataset and its field objects belong to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dataset's binary file form: a fixed little-endian layout described in
 // docs/dataset-file.md. Loading trusts nothing in the bytes: every length and count is checked
 // against what is left before anything is read or allocated.

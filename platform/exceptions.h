@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Failures of the platform layer and of the driver. Every failure is a C++ exception derived
 // from plat::Exception, which carries a readable message. Hosts are built with the same
 // toolchain, so an exception that an entry point lets through reaches the host's catch.

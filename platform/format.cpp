@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Number and date texts with the process's regional settings.
 //
 // Every number text is built from the value's decimal digits at 15 significant digits and

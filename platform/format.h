@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Number and date formatting with the process's regional settings.
 // Thread safety: FormatSettings() is one process-wide object without a lock; change it only
 // while no other thread formats or parses. The routines keep no other state and may run on any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading a package: dlopen, its Initialize at once, Finalize before dlclose.
 #include "platform/loader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host side of "looked up by plain name": loads a package, runs its Initialize, finds
 // entry points by their exported names, and runs Finalize before unloading.
 // Thread safety: a Package may be searched (Symbol, Has, Get) from several threads at once;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Operating-system services: the executable's path, whole-file and append-only file writes,
 // and the local clock.
 #include "platform/os.h"

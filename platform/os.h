@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the operating system provides: the executable's path, files and the clock.
 // Thread safety: every routine here may be called from any thread. Each file routine works on
 // a descriptor of its own; appends of whole lines by several threads to one file interleave

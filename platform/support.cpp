@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's support package: bundles, the message dialog, the message table, text layout and
 // the settings cipher.
 #include "platform/support.h"

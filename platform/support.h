@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's support package: parameter bundles, the message dialog, the message table, text
 // layout routines and the settings cipher.
 // Thread safety: Mensagem and SetMensagemHandler may be called from any thread (the handler

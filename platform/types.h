@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Basic value types shared by hosts and the driver package.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Variant conversions and arrays.
 
 #include "platform/variant.h"

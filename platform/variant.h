@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Variant: the host runtime's tagged value, used for parameter bundles, positional arrays,
 // answer arrays, dataset cells and the printer control's properties.
 // Thread safety: a Variant is a value with no shared state of its own; distinct variants may

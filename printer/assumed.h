@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every fact about the printer that this package assumes because no description of the printer
 // gives it: the command bytes, the framing, the checksum, the sequence rule, the busy bytes, and
 // the place of each condition in the two status words. The command table (printer/commands.h),

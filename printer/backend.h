@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the printer control's commands go: the backend interface, and the registry of backends
 // by name. The built-in backends register themselves: "emulator" (the process's printer model,
 // printer/emulator.h) and "serial" (a printer on a serial line, printer/serial_backend.h).

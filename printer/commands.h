@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's command table: every method of the printer control with the command the
 // printer takes for it (its byte on the serial link, printer/assumed.h), the number of
 // arguments the method takes and of fields the printer takes, whether it changes what the

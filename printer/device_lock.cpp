@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Holding a serial device: exclusive mode and an flock, and finding who holds it.
 #include "printer/internal/device_lock.h"
 

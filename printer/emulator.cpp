@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in fiscal printer: the in-process backend around the printer model, with its journal
 // and scripting. docs/emulator.md describes the behaviour.
 #include "printer/emulator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in fiscal printer emulator, registered as the backend "emulator": the printer model
 // (printer/model.h) behind the PrinterBackend interface, with a journal of every command
 // received and scripting for tests. docs/emulator.md describes its behaviour. An emulator takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The frame exchange of one command: sends, listens, answers damaged replies with NAK and
 // sends a read-only command again when its reply does not come.
 #include "printer/internal/frame_exchange.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's decision on a command whose reply was lost, from the printer's documented
 // non-printing queries.
 #include "printer/link_decision.h"

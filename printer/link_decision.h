@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the link decides, when the reply to a command that changes what the printer holds was
 // lost, whether that command ran. It rests only on what the printer documents as printing
 // nothing: the document-open conditions of the status words, the status request's modes D (the

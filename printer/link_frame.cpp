@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Frames of the serial printer link: checksums, encoding, decoding and the byte-at-a-time
 // frame scanner.
 #include "printer/link_frame.h"

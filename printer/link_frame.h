@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Frames of the serial link between the printer control and a fiscal printer.
 //
 // Host to printer:   STX SEQ CMD {FS field} ETX CHK

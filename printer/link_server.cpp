@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer side of the serial link: the printer model answering framed commands on a line.
 // It runs each command once per sequence number (a frame again under the number it executed
 // last gets the reply it kept), and can misbehave as a real line does: damaged, lost, late or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial link's frame trace, written to a file.
 #include "printer/link_trace.h"
 

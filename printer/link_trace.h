@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A frame trace of the serial link for support: every frame sent and received, one line each,
 // with the time, the direction, the bytes in hexadecimal and in readable form:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fiscal printer model: document state, counters, fiscal memory and 40-column paper, as a
 // state machine with no journal and no scripting. Both front doors drive one model: the
 // in-process emulator (printer/emulator.h) and the printer-side link server that answers on a

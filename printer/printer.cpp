@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fiscal printer control: hands each command to the process's printer backend and keeps
 // the printer's last answer.
 #include "printer/printer.h"

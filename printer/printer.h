@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fiscal printer control. Each method hands one command to the current backend
 // (printer/backend.h: the built-in emulator, a printer on a serial line, or the host's own) and
 // answers a 16-bit value: nonzero means the printer accepted the command. Every argument is a wide

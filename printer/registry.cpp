@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer backends by name, and the backend that a host installed.
 #include <cstdlib>
 #include <map>

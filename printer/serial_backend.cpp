@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer on a serial line: the exactly-once policy over the frame exchange. A command that
 // only reads goes out and is sent again as the exchange sees fit. A command that changes what
 // the printer holds is sent once; when its reply is lost the link reads the printer's

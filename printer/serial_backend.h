@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer on a serial line, registered as the backend "serial": a PrinterBackend that frames
 // each command (printer/link_frame.h), writes it to the port's device and waits for the
 // printer's reply. A command that only reads is sent again when no valid reply comes; one that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The backend "serial" that FISCAL_PRINTER selects, configured from the environment
 // (printer/serial_settings.cpp).
 #include <cstdlib>

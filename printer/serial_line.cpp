@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serial lines: raw mode at a baud rate, and the device of a port number.
 #include <termios.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial device under the link: opening and holding it, and its reads and writes with
 // deadlines.
 #include "printer/internal/serial_port.h"

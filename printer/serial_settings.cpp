@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial line's settings from the environment, each checked with an error that names the
 // variable and what it takes.
 #include <cstdlib>

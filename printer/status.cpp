@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's status conditions and their readable reasons.
 #include "printer/status.h"
 

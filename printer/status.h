@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's two status words, as every answer carries them: each condition with its bit
 // (printer/assumed.h) and its class, and their readable reasons. Only a refusing condition
 // means the printer refused the command; a warning (battery low, paper low, fiscal memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The translation between the control's arguments and the printer's fields, one table per
 // command.
 #include "printer/wire.h"

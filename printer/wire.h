@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The control's translation between the driver's arguments and the printer's fields: each
 // method's arguments become the fields of its printer command in the printer's own forms
 // (fixed widths, zero padding, implied decimals, the letters each field takes, texts cut to

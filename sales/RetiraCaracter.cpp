@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "driver/form.h"
 
 // Item descriptions go to the printer without ñ and Ñ; every other character, accented vowels

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One item line on the open ticket or invoice, as the item sale and the item cancellation send
 // it: description without ñ/Ñ, quantity and price cut to two decimals, the VAT rate rounded to
 // two decimals, and on an invoice the unit price without VAT.

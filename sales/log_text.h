@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log lines of the sales documents: a prefix and the printer arguments joined by " - ".
 #pragma once
 

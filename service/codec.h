@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON <-> the host's values at the service's edge: UTF-8 texts to Windows-1252 (refusing what
 // the code page cannot hold), bundles, variants, open arrays, datasets and date-times.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service's connections: how many a client address and all clients may hold, a thread for
 // each one taken (so no more threads than connections), and how long a request's header and body
 // may take to arrive. A connection beyond the limits is answered 503 at once and closed, so that

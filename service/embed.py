@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes a C++ source that holds files as std::string_view functions of namespace fpd.
 
     embed.py OUT.cpp NAME=FILE [NAME=yaml:FILE ...]

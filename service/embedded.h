@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Documents built into the service: the API description (docs/openapi.yaml as JSON) and the
 // browser client (client/fiscal-printd.js). Generated at build time by embed.py.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's exported entry points as the service offers them: each one's parameters by
 // name and kind, the decoding of a JSON body into its arguments, the call through the loaded
 // package and the answer of its result and by-reference arguments.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks a request passes before its body is read or it reaches a handler: the Host it
 // names, its length, its Idempotency-Key and query numbers; and the answers to requests the
 // HTTP layer could not read (too long, too slow, too large).

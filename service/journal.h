@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The idempotency journal: one JSON line per step of a printing request, appended whole and
 // flushed to disk, so that a request is printed at most once across restarts of the service.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service's own log: one line per event on standard error. Under the system journal
 // (JOURNAL_STREAM naming standard error) each line starts with its "<N>" priority, which the
 // journal reads; otherwise a line starts with the local time and the level's name.

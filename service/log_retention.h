@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's monthly diagnostic logs (impdebugMMYY.txt) in the state folder: those of months
 // more than a given number of months before the current one are deleted.
 #pragma once

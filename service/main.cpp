@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscal-printd: the local print service. Loads the driver package as a host does and serves
 // its operations as a JSON API over HTTP on the till (docs/print-service.md).
 #include <malloc.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -14,7 +16,10 @@
 #include "log.h"
 #include "platform/exceptions.h"
 #include "platform/loader.h"
+#include "platform/os.h"
+#include "platform/version.h"
 #include "server.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -24,6 +29,20 @@ std::string DefaultStateDir() {
   if (const char* h = std::getenv("HOME"); h && *h)
     return std::string(h) + "/.local/state/fiscal-printd";
   return "fiscal-printd-state";
+}
+
+// The driver package: beside the program in the build tree; once installed, the package of
+// the same major version in the prefix's library folder.
+std::string DefaultPackagePath() {
+  namespace fs = std::filesystem;
+  const std::string beside = plat::DefaultDriverPackagePath();
+  std::error_code ec;
+  if (fs::exists(beside, ec)) return beside;
+  const std::string file = "libarfis770.so." + std::to_string(FISCAL_VERSION_MAJOR);
+  const fs::path installed =
+      fs::path(plat::ExtractFileDir(plat::ExecutablePath())) / FISCAL_PRINTD_BIN_TO_LIB / file;
+  if (fs::exists(installed, ec)) return installed.lexically_normal().string();
+  return std::string(FISCAL_PRINTD_LIBDIR) + "/" + file;
 }
 
 std::string ReadToken(const std::string& path) {
@@ -45,14 +64,18 @@ int main(int argc, char** argv) {
   // Buffers of large bodies are mapped and unmapped on their own, not kept in the heap after
   // the request (the threshold otherwise grows with the largest buffer freed).
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service"};
+  CLI::App app{"fiscal-printd: the fiscal printer's operations as a local HTTP service",
+               "fiscal-printd"};
   std::string listen = "127.0.0.1:8520", state = DefaultStateDir(), tokenFile;
   fpd::ServiceOptions o;
-  o.Driver.PackagePath = plat::DefaultDriverPackagePath();
+  o.Driver.PackagePath = DefaultPackagePath();
   app.add_option("--listen", listen, "HOST:PORT to listen on")->capture_default_str();
-  app.add_option("--state", state, "the service's folder (log, Z data, journal)")
-      ->capture_default_str();
-  app.add_option("--package", o.Driver.PackagePath, "the driver package")->capture_default_str();
+  // These defaults depend on who runs the program and where: the help names them in words.
+  app.add_option("--state", state,
+                 "the service's folder (log, Z data, journal); default "
+                 "$XDG_STATE_HOME/fiscal-printd, else ~/.local/state/fiscal-printd");
+  app.add_option("--package", o.Driver.PackagePath,
+                 "the driver package; default the one installed with the program");
   app.add_option("--port", o.Driver.Port, "CDPORTAIMPFIS of the start call")->capture_default_str();
   app.add_option("--scheme", o.Driver.Scheme, "colour scheme for the driver's dialogs");
   app.add_option("--token-file", tokenFile, "file holding the bearer token");
@@ -85,7 +108,7 @@ int main(int argc, char** argv) {
   app.add_option("--log-level", logLevel, "error, warn, info or debug")
       ->capture_default_str()
       ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
-  CLI11_PARSE(app, argc, argv);
+  if (const auto end = cli::Parse(app, argc, argv)) return *end;
   fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
   o.StatusIntervalMs = statusSeconds * 1000;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service's figures for a monitoring system, in the text exposition format that a
 // Prometheus server scrapes: counters of requests and printed documents, the request duration
 // histogram, and gauges of the printer, the journal and the queue taken when scraped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Readiness for the service manager: under a unit of Type=notify, NOTIFY_SOCKET names the
 // datagram socket that takes "READY=1" and "STOPPING=1".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "operations.h"
 
 #include <sys/stat.h>
@@ -9,10 +10,7 @@
 #include "log.h"
 #include "log_retention.h"
 #include "notify.h"
-
-#ifndef FISCAL_PRINTD_VERSION
-#error "the build sets FISCAL_PRINTD_VERSION"
-#endif
+#include "platform/version.h"
 
 namespace fpd {
 
@@ -85,7 +83,7 @@ Json StateOf(const Json& p) {
 }  // namespace
 
 const char* ServiceVersion() {
-  return FISCAL_PRINTD_VERSION;
+  return FISCAL_VERSION;
 }
 
 std::string EndpointLabel(const std::string& path) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the service tells those who run it: the log lines of its events (start and stop, every
 // printing request and failure, keys in doubt and their resolution, printer state changes),
 // /healthz and /readyz, /metrics, the API description and the browser client it serves, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Runs a demo scenario (docs/demo-scenarios.md) through the print service.
 
 Each entry point of the scenario becomes one POST /v1/call/<EntryPoint> with the arguments the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "server.h"
 
 #include <sys/stat.h>
@@ -507,7 +508,7 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
 
 Json Service::Status() const {
   return Json{{"service",
-               {{"version", "1.0"},
+               {{"version", ServiceVersion()},
                 {"queued", worker_->Queued()},
                 {"busy", worker_->Busy()},
                 {"queueLimit", worker_->Limit()}}},

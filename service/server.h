@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The HTTP side of the service: routes, the exactly-once handling of printing requests, the
 // token, browser origins and body limit, and the answers of the status and journal endpoints.
 #pragma once

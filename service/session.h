@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver as the service holds it: the loaded package started on the printer, the dialogs
 // and log lines of each call captured, and the printer's state asked with a status query.
 // Everything but the snapshot readers runs on the worker thread only.

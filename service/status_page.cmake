@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The status page, embedded in the service: status_page.html becomes a C++ source at configure
 # time (editing the page reconfigures). The service links fiscal_printd_page and serves
 # fpd::StatusPageHtml() at "/".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status page served at "/": one self-contained HTML page (no assets from elsewhere) that
 // shows the printer's state and reasons, the document in progress, the last operations of the
 // journal and, with the emulator, its paper tape. It reads the service's JSON endpoints and

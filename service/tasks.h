@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a request does on the worker: one entry point call, or a task of several calls (a
 // sale, a cash supply, an X or Z, the closing). Bodies are decoded on the request's own thread
 // (RequestError for a bad one); the task returned runs on the worker with the driver session.

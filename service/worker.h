@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one thread that makes every driver call: a bounded first-in first-out queue of jobs, and
 // an idle task run when nothing has come for a while.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cdsdump: prints a dataset file as UTF-8 text: the fields, then every row.
 #include <cmath>
 #include <cstdio>
@@ -10,11 +11,13 @@
 #include "platform/dataset.h"
 #include "platform/format.h"
 #include "platform/os.h"
+#include "tools/command_line.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: cdsdump FILE\n"
+    "  or:  cdsdump --version\n"
     "Prints a dataset file as text: the fields (name, type, size), then every row with its\n"
     "cells separated by \" | \". Null cells show as (null), numbers use a point as the decimal\n"
     "separator, dates show as dd/mm/yyyy hh:nn:ss.\n"
@@ -78,15 +81,7 @@ int main(int argc, char** argv) {
   std::string file;
   CLI::App app("Prints a dataset file as text.", "cdsdump");
   app.add_option("FILE", file)->required();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  } catch (const CLI::ParseError&) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (const auto end = cli::Parse(app, argc, argv, kUsage)) return *end;
   // The output must not depend on the regional settings of whoever runs the tool.
   plat::TFormatSettings& fs = plat::FormatSettings();
   fs.DecimalSeparator = '.';

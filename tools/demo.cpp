@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host: does what a point-of-sale host does. It loads the driver package through the
 // platform's loader, looks each entry point up by its plain name and runs a scenario of host
 // calls from a file (docs/demo-scenarios.md). For each call it shows the call, its result and
@@ -30,6 +31,7 @@
 #include "platform/os.h"
 #include "platform/support.h"
 #include "printer/emulator.h"
+#include "tools/command_line.h"
 #include "tools/scenario.h"
 
 namespace {
@@ -520,12 +522,12 @@ const std::map<std::string, Demo::Handler>& Demo::Calls() {
   return calls;
 }
 
-void Usage() {
-  std::cout << "usage: demo [SCENARIO]\n\n"
-               "Runs a scenario of host calls against the fiscal printer driver package and\n"
-               "the built-in printer emulator. Without SCENARIO, runs the bundled default\n"
-               "scenario. The format is described in docs/demo-scenarios.md.\n";
-}
+const char kUsage[] =
+    "usage: demo [SCENARIO]\n"
+    "       demo --version\n\n"
+    "Runs a scenario of host calls against the fiscal printer driver package and\n"
+    "the built-in printer emulator. Without SCENARIO, runs the bundled default\n"
+    "scenario. The format is described in docs/demo-scenarios.md.\n";
 
 }  // namespace
 
@@ -533,14 +535,6 @@ int main(int argc, char** argv) {
   std::string scenario = DEMO_DEFAULT_SCENARIO;
   CLI::App app("Runs a scenario of host calls against the driver package.", "demo");
   app.add_option("SCENARIO", scenario);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    Usage();
-    return 0;
-  } catch (const CLI::ParseError&) {
-    Usage();
-    return 2;
-  }
+  if (const auto end = cli::Parse(app, argc, argv, kUsage)) return *end;
   return Demo(scenario).Run();
 }

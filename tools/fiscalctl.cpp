@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscalctl: the fiscal printer from the command line, for an integrator at a till: the
 // printer's status decoded, its self-description (probe), an X reading, its clock read or set,
 // and one command with every frame on the line shown. It goes through the same backends as the
@@ -20,14 +21,14 @@
 #include "printer/link_trace.h"
 #include "printer/serial_backend.h"
 #include "printer/status.h"
+#include "tools/command_line.h"
 
 namespace {
 
-// Exit codes.
-constexpr int kDone = 0;
-constexpr int kRefused = 1;    // the printer answered and refused the command
-constexpr int kUsage = 2;      // a wrong command line
-constexpr int kNoPrinter = 3;  // the printer could not be reached (link error)
+using cli::kDone;
+using cli::kNoPrinter;
+using cli::kUsage;
+constexpr int kRefused = cli::kFailed;  // the printer answered and refused the command
 
 std::string Join(const std::vector<std::string>& reasons, const char* none) {
   std::string out;
@@ -290,14 +291,7 @@ int main(int argc, char** argv) {
   trace->add_option("method", method, "the control's method (Status, SetGetDateTime, ...)")
       ->required();
   trace->add_option("fields", fields, "its fields");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "fiscalctl: " << e.what() << " (see --help)\n";
-    return kUsage;
-  }
+  if (const auto end = cli::Parse(app, argc, argv)) return *end;
   try {
     if (trace->parsed()) return Trace(s, method, fields);
     s.Connect();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer emulator program: the printer-side link server (printer/internal/link_server.h)
 // with the same printer model as the built-in emulator, answering framed commands on a serial
 // line. It opens a pseudo-terminal (or a given serial device), prints "PTY <path>" so that a
@@ -20,6 +21,7 @@
 #include "printer/internal/link_server.h"
 #include "printer/internal/system.h"
 #include "printer/serial_backend.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -103,14 +105,7 @@ int main(int argc, char** argv) {
   app.add_option("--vanish-after", o.vanishAfter,
                  "close the line and exit when a command comes after N have run")
       ->check(CLI::Range(0L, 1000000000L));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "printer-emulator: " << e.what() << " (see --help)\n";
-    return 2;
-  }
+  if (const auto end = cli::Parse(app, argc, argv)) return *end;
 
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("printer-emulator: pipe");

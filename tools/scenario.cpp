@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the demo host's scenario files into steps, dataset blocks built into datasets.
 #include "tools/scenario.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host's scenario files (docs/demo-scenarios.md): each line read into a step that the
 // demo then runs. Reading needs the platform library only, not the driver package, so a
 // scenario can be checked, and the reader tried on any input, without a printer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host guide's examples (docs/host-guide.md), as one program: each block between
 // "// [guide:NAME]" and "// [/guide:NAME]" is quoted in the guide word for word, and the
 // program runs them all, in the order of a day at a till, against the built-in printer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hooks through which tests and benchmarks steer the operating-system services. Hosts never
 // use them, so this header is not installed. Each hook takes effect for the whole process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Holding a serial device for one program: the line's exclusive mode (TIOCEXCL, so that no
 // other program opens it) and an flock on it (which also holds against programs that may
 // open it anyway). Not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The frame exchange of one command on the line: the frame goes out, the reply comes back
 // within the reply timeout (DC2 / DC4 from a busy printer restart it), a damaged reply is
 // answered with NAK so that the printer sends it again, and a command that only reads is sent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer side of the serial link, as the printer-emulator program runs it: the printer
 // model (printer/model.h) answering the control's framed commands on a serial line or
 // pseudo-terminal, once per sequence number (or, to try the host against a printer that does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model's inner parts, shared by its command handlers (printer/model/*.cpp): paper
 // layout, amounts, and ModelOps, the handlers themselves, which are friends of the model so
 // that its public header keeps only what a host reads. Not installed.

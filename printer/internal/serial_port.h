@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One serial device as the link holds it: the descriptor (owned, closed with the port), the
 // device lock, raw mode and flow control, and the reads and writes of the bytes of frames, each
 // bounded by a deadline. Every byte passes the trace and the byte counters. Not installed; one

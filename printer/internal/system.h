@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small helpers of the printer stack's line code: the system's text for an errno value, and a
 // file descriptor with one owner. Not installed.
 #pragma once

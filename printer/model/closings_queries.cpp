@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model: the journal closings (X reading, Z reduction) and the queries (clock,
 // status).
 #include "platform/exceptions.h"

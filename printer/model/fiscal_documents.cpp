@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model: fiscal documents (tickets and invoices: opening, items, subtotal, payments,
 // closing, cancellation) and the cash drawer. Every field comes in the printer's own form
 // (printer/wire.h): quantities 5+3 digits, unit prices 7+4 with a point, VAT rates 2+2,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model: its command dispatch, the paper and the clock. The handlers, by what they
 // handle, live beside this file.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model: non-fiscal documents (opening, free text lines, closing).
 #include "printer/internal/model_ops.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer model's state as text, so that a printer program keeps its documents and
 // counters across a restart. One "key value" per line; texts are kept as hexadecimal bytes.
 #include <sstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscal-printd.js: a browser client of the till's local print service. One ES module with no
 // dependencies; the service serves it at /v1/client.js.
 //

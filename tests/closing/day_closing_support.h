@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the day-closing tests: the host's datasets, one GeraReciboSangria call with
 // all of its arguments, and readable views of what reached the printer and the log.
 #pragma once

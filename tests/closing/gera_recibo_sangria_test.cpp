@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cash-out and closing flow: questions, outcomes, hand-over to the reports, failures.
 #include <gtest/gtest.h>
 

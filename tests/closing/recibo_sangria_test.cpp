@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two-copy cash-out receipt, printed by GeraReciboSangria.
 #include <gtest/gtest.h>
 

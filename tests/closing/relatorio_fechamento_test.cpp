@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shift and general closing reports, printed by GeraReciboSangria.
 #include <gtest/gtest.h>
 

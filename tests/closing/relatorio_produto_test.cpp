@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The product sales report: its flags, the document hand-over flag and both layouts.
 #include <gtest/gtest.h>
 

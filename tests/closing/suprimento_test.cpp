@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening-amount and cash-supply receipts.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // X reading, Z reduction and the Z data file.
 #include <gtest/gtest.h>
 #include <signal.h>

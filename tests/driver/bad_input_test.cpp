@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input at the package boundary: values that do not convert, missing keys, short arrays,
 // datasets without the fields the driver reads, oversized texts, characters the code page
 // cannot hold, and damaged files beside the host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault sweep over every entry point that talks to the printer. Each scenario runs once
 // cleanly, then once for every command it sends with that command refused, once with it
 // raising, and once for every log line it writes with that write failing half-way. Each run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry points that answer fixed values: the answer, every var parameter unchanged, and no
 // printer command, log line or dialog, with or without a driver form.
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer state, clock and identity queries, through the package as a host calls them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package frame: exports, load and unload, printer start and the diagnostic log.
 #include <dlfcn.h>
 #include <gtest/gtest.h>

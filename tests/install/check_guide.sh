@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the documents against the product.
 #
 # check_guide.sh SOURCE_DIR

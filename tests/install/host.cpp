@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small point-of-sale host built outside the source tree against the installed package: it
 // loads the driver package from the path that find_package (or pkg-config) gives, installs its
 // dialog handler, starts the printer on COM1 and sells one ticket: AbreCupom, VendaItem,

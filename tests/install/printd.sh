@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # shellcheck shell=bash
 # Sourced by the install tests: starts an installed fiscal-printd against the built-in emulator on
 # a free port of 127.0.0.1, with a state folder of its own.

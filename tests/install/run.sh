@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the current build into a temporary prefix and uses it as an integrator would:
 #  1. cmake --install <build> --prefix <tmp>, then checks the installed tree (libraries with
 #     their SONAME and RUNPATH, the plain package name, headers, tools, docs, package files);
@@ -69,6 +70,9 @@ for f in "$prefix/bin"/*; do
     cdsdump | fiscalctl | printer-emulator | fiscal-printd) ;;
     *) fail "not a tool, but installed: bin/$(basename "$f")" ;;
   esac
+  # Every installed program names itself and the package's version.
+  grep -qx "$(basename "$f") [0-9]*\.[0-9]*\.[0-9]*" <(env -u LD_LIBRARY_PATH "$f" --version) ||
+    fail "bin/$(basename "$f") --version does not give its name and version"
 done
 if [ -x "$prefix/bin/fiscalctl" ]; then
   env -u LD_LIBRARY_PATH -u FISCAL_PRINTER "$prefix/bin/fiscalctl" status >"$work/ctl.txt" ||
@@ -144,14 +148,18 @@ if [ -x "$build_dir/bin/fiscal-printd" ]; then
   read -r -a command <<<"$exec_start"
   [ "${command[0]}" = "$prefix/bin/fiscal-printd" ] ||
     fail "the unit starts '${command[0]}', not the installed program"
-  grep -q -- "--package $libdir/libarfis770.so" <<<"$exec_start" ||
-    fail "the unit does not pass the installed package: $exec_start"
+  # The installed program finds the package of its prefix by itself.
+  ! grep -q -- "--package" <<<"$exec_start" || fail "the unit names the package: $exec_start"
   grep -q -- "--listen 127.0.0.1:" <<<"$exec_start" || fail "the unit does not listen on 127.0.0.1"
-  unit_doc=$(sed -n 's/^Documentation=file://p' "$unit")
-  [ -f "$unit_doc" ] || fail "the unit's Documentation= names '$unit_doc', which is not installed"
+  for doc in $(sed -n 's/^Documentation=//p' "$unit"); do
+    case "$doc" in
+      file:*) [ -f "${doc#file:}" ] || fail "the unit's documentation ${doc#file:} is not installed" ;;
+      man:*) [ ! -d "$build_dir/man" ] || [ -f "$prefix/share/man/man1/fiscal-printd.1.gz" ] ||
+        fail "the unit's manual page is not installed" ;;
+    esac
+  done
   # The installed program, as the unit starts it, but on a free port and a folder of its own.
-  start_printd "$work/printd.out" "$work/printd" "$prefix/bin/fiscal-printd" \
-    --package "$libdir/libarfis770.so" || fail "the installed fiscal-printd did not start"
+  start_printd "$work/printd.out" "$work/printd" "$prefix/bin/fiscal-printd" || fail "the installed fiscal-printd did not start"
   url=$printd_url
   # A loaded machine may keep the first answers waiting: a few tries before it counts.
   status_ok=0

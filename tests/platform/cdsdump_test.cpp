@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the built dump tool on files written by the dataset.
 #ifdef CDSDUMP_PATH
 

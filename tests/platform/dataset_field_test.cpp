@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Field objects and Locate find their fields by name: a dataset whose fields change (new data
 // in another layout, new definitions, no data) is read by name again, never through a column
 // of the fields it had before.

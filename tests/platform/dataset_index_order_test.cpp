@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Choosing an index puts the rows in key order, equal keys in stored order, whatever the number
 // of distinct keys, texts sharing long beginnings, and the same index chosen again over data
 // that changed in between.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Posting rows while an index is selected: the posted row moves to its place without a full
 // re-sort, and the cursor order must stay exactly the one a full sort gives (keys first, equal
 // keys in stored order), with the posted row current.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's decision on a command whose reply was lost, checked against the printer model
 // itself through the printer's non-printing queries only: for every command of a day, the
 // queries before and after it tell that it ran (and rebuild its very answer), the queries

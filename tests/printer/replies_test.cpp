@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulator's replies, field by field, against the printer's documented layouts, and the
 // control's translation of the driver's arguments into the printer's fields.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial backend against a scripted printer on the far side of a pseudo-terminal.
 #include "printer/serial_backend.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cancelling the open ticket from the host's sale file, and opening the cash drawer.
 #include <functional>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Closing a ticket or an invoice: subtotal, discount, payments, closing, the answer array.
 #include <functional>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Item lines: description cleaning, amount texts, invoice net price, log lines and failures.
 #include "tests/sales/sales_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening a ticket or an invoice: commands, log lines and the bundle handed back.
 #include "tests/sales/sales_support.h"
 

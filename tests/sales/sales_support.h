@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up for the sales document tests: a started host with a clean log and journal,
 // the bundles of tests/support/host_data.h, and the separator switch.
 #pragma once

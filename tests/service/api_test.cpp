@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service over loopback: every endpoint with good and bad bodies, exactly once across a
 // crash, the queue limit, the token, browser origins, the body limit and the Python client.
 #include <fcntl.h>

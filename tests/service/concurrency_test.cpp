@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Many tills at once: 8 clients send 50 sales each to one service with the emulator. Every sale
 // is printed exactly once, in some order, and none is lost.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connection guard on its own, with short limits: a header or body that arrives too slowly
 // is cut at its time limit, and connections past a client's share are answered 503 at once
 // while another client is served.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The API description is the contract: every answer the service's tests received is checked
 // against docs/openapi.yaml when the test program ends.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service killed outright in the middle of sales, with the printer outside it (the
 // printer-emulator program on a pseudo-terminal, over the serial line) so that the printer
 // outlives every crash. The till retries each request with its key after the restart: no sale

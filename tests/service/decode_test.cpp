@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request decoder and the journal, without a running service.
 #include <gtest/gtest.h>
 

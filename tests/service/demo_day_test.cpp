@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo's default day sent through the service as JSON prints the same paper and writes the
 // same log as the demo host that calls the package in its own process; and the day with curl
 // that the service's guide shows runs as it stands.
@@ -76,7 +77,9 @@ TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
   const std::string text = doc.str();
   const size_t section = text.find("## 12. A day at the till with curl");
   ASSERT_NE(section, std::string::npos);
-  const size_t start = text.find("```sh\n", section) + 6;
+  const size_t fence = text.find("```sh", section);
+  ASSERT_NE(fence, std::string::npos);
+  const size_t start = text.find('\n', fence) + 1;
   std::string script = text.substr(start, text.find("```", start) - start);
 
   TempDir state;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One local program doing its worst to the service while a till works: a body nested 50,000
 // levels deep, a chunked body far past the limit, 300 idle connections and 100 bodies dripped a
 // byte every half second, all held open from other loopback addresses. The till's status is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The browser client in a real browser: a page from another origin of the till imports
 // fiscal-printd.js from the service, sells a ticket whose first answer the network loses, gets
 // the stored answer on the retry with the same key (Idempotent-Replay), and reads a bad field.

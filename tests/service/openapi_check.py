@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks recorded answers of the print service against its API description.
 
     openapi_check.py docs/openapi.yaml ANSWERS.jsonl

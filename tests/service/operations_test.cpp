@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the service tells those who run it: its log lines, the deletion of old driver logs, the
 // metrics (checked with promtool after a day of sales), and the health and readiness answers.
 #include <fcntl.h>

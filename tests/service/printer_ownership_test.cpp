@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service in this process in front of a scripted printer: an emulator behind a backend that
 // can leave a command in doubt, pause, hold a command or answer the document counters, so that
 // the faults of a real line come on cue. The service then owns the printer: a request in doubt

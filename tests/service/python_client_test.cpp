@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Python client package: each error code raises its own exception, and its command line
 // prints one clear line and exits 3 when the service does not answer.
 #include <gtest/gtest.h>

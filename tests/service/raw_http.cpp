@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/service/raw_http.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A client that writes HTTP bytes as they are, for requests no well-behaved client library
 // sends: no length, a NUL in a header, a body dripped a byte at a time, many idle connections
 // from one loopback address.

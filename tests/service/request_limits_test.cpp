@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Requests a careless or hostile client sends, each answered with its documented code before
 // anything reaches the printer: bodies that are missing, empty, too deep or too large, a foreign
 // Host, bad keys and query numbers, oversized headers, and sales the printer would refuse once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print service as a separate program for end-to-end tests: started on a free loopback
 // port with its own state folder, stopped, or killed outright; and the printer-emulator program
 // on a pseudo-terminal, which outlives any number of service runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status page in a real browser: headless Chromium loads it from a running service after a
 // sale and the page, once its scripts ran, shows the printer, the operation and the paper.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A test host: loads the driver package by its plain names, as a point-of-sale host does, with
 // a temporary host folder, a fixed clock, a fresh printer emulator and a dialog recorder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a point-of-sale host hands the driver, built once for the tests and the benchmarks: its
 // datasets, the bundles of the sale's entry points, the money-movement and receipt-type datasets
 // and the closing array. Each caller changes only the values it is about.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host: the default day runs through, and a broken scenario is refused with the line
 // that is wrong.
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/tools/run_command.h"
+
 namespace {
 
 struct DemoRun {
@@ -17,16 +20,8 @@ struct DemoRun {
 };
 
 DemoRun RunDemo(const std::string& args) {
-  DemoRun r;
-  const std::string command = std::string("'") + DEMO_PATH + "' " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) r.output.append(buf.data(), n);
-  const int status = pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  const CommandRun r = RunCommand(std::string("'") + DEMO_PATH + "' " + args + " 2>&1");
+  return {r.status, r.out};
 }
 
 std::string WriteScenario(const std::string& name, const std::string& text) {

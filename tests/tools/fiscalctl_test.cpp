@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fiscalctl against the built-in emulator and, for the frame trace, the emulator program.
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,25 +9,15 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/tools/run_command.h"
+
 namespace {
 
-struct Ctl {
-  int status = -1;
-  std::string out;
-};
+using Ctl = CommandRun;
 
 Ctl RunCtl(const std::string& args) {
-  const std::string command =
-      "env -u FISCAL_PRINTER '" + std::string(FISCALCTL_PATH) + "' " + args + " 2>&1";
-  Ctl r;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return RunCommand("env -u FISCAL_PRINTER '" + std::string(FISCALCTL_PATH) + "' " + args +
+                    " 2>&1");
 }
 
 TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {

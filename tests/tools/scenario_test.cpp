@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The demo host's scenario reader, without the package: what each line becomes, and every
 // broken line refused with its line number.
 #include "tools/scenario.h"

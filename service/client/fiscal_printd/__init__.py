@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A client of the till's local print service (fiscal-printd), standard library only.
 
     from fiscal_printd import Client, InDoubt

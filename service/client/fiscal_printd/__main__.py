@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The print service from the command line.
 
     python3 -m fiscal_printd [--url URL] [--token-file FILE] status|journal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A tiny package for the loader's tests. Built three ways: as is, without Initialize, and with
 // an Initialize that fails.
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A day at a till through the driver package, once against the built-in emulator and once over
 // a pseudo-terminal to the printer-emulator program: the same commands run, once each, and the
 // same paper comes out, also when the line damages and loses replies.
