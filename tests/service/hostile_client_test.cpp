@@ -108,7 +108,14 @@ TEST(HostileClient, DeepChunkedIdleAndDrippingClientsStopNoTill) {
     EXPECT_EQ(r.saleStatus, 200);
     EXPECT_TRUE(r.saleOk);
   }
+#ifndef __SANITIZE_ADDRESS__
+  // Under AddressSanitizer freed memory stays in its quarantine, so the figure says nothing
+  // there.
   EXPECT_LE(after, before + before / 10) << "VmRSS " << before << " kB -> " << after << " kB";
+#else
+  (void)before;
+  (void)after;
+#endif
   EXPECT_EQ(s.Get("/v1/journal").body["entries"].size(), 2u) << "only the two sales were taken";
 }
 
