@@ -50,6 +50,23 @@ FISCAL_PRINTER_API std::vector<std::string> PrinterBackendNames();
 // The backend that every control uses from its next command on; a null backend returns to the
 // one that FISCAL_PRINTER names.
 FISCAL_PRINTER_API void SetPrinterBackend(std::shared_ptr<PrinterBackend> backend);
+// While one lives on a thread, every status query that thread sends goes out once and waits one
+// reply timeout at most, even for a printer that stopped answering: for a host's idle checks of
+// the printer, which must never hold the line for long while a request may be waiting. Other
+// commands, and other threads, are not affected. Scopes nest.
+class FISCAL_PRINTER_API QuickStatusQueries {
+ public:
+  QuickStatusQueries();
+  ~QuickStatusQueries();
+  QuickStatusQueries(const QuickStatusQueries&) = delete;
+  QuickStatusQueries& operator=(const QuickStatusQueries&) = delete;
+  // Whether a scope lives on the calling thread.
+  static bool Active();
+
+ private:
+  bool outer_;
+};
+
 // The host's backend, or else the one FISCAL_PRINTER names. Raises ELinkError, listing the
 // known names, when it names none.
 FISCAL_PRINTER_API std::shared_ptr<PrinterBackend> CurrentPrinterBackend();

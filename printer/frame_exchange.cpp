@@ -182,9 +182,13 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
             return Failed(
                 "repeated bad checksums (" + std::to_string(badReplies) + " damaged replies)",
                 LinkFault::Other, true);
-          ExchangeResult r = Failed("no answer (" + std::to_string(sent) + " tries, " +
-                                        std::to_string(timing_.TimeoutMs) + " ms each)",
-                                    LinkFault::Timeout, true);
+          ExchangeResult r =
+              Failed("no answer (" +
+                         (sent == 1 ? "1 try, " + std::to_string(timing_.TimeoutMs) + " ms"
+                                    : std::to_string(sent) + " tries, " +
+                                          std::to_string(timing_.TimeoutMs) + " ms each") +
+                         ")",
+                     LinkFault::Timeout, true);
           r.Silent = !heardAny;
           return r;
         }

@@ -47,7 +47,15 @@ struct SerialBackend::Command {
   const CommandInfo& info;
   size_t record = 0;  // its entry in the record of commands sent, 1-based
   link::LinkTime::TimePoint giveUp{};
+  bool quick = false;  // a quick status query: one try
 };
+
+link::ExchangeTiming SerialBackend::Timing(const Command& c) const {
+  // A quick query waits one reply timeout for a silent printer; a busy one (DC2 / DC4) may
+  // hold it up to twice that.
+  if (c.quick) return {config_.TimeoutMs, 0, 2 * config_.TimeoutMs, config_.Flow};
+  return {config_.TimeoutMs, config_.Retries, config_.TotalTimeoutMs, config_.Flow};
+}
 
 SerialBackend::SerialBackend(SerialConfig config)
     : config_(std::move(config)),
@@ -150,6 +158,7 @@ void SerialBackend::Ended(size_t record, Outcome end) {
 PrinterAnswer SerialBackend::Transact(const std::string& device, const std::string& method,
                                       const std::vector<AnsiString>& fields) {
   Command c{device, method, fields, *link::FindCommand(method)};
+  c.quick = c.info.Id == plat::Command::Status && QuickStatusQueries::Active();
   // A printer that stopped answering is not waited for again on every command: only a status
   // query goes out, until one answers or the probe time has passed.
   if (!stopped_.empty() && c.info.Id != plat::Command::Status &&
@@ -181,12 +190,13 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
   } guard{this, device};
 
   port_->DropInput();  // bytes of earlier exchanges are of no use now
-  c.giveUp = time_->After(config_.TotalTimeoutMs);
+  c.giveUp = time_->After(Timing(c).TotalTimeoutMs);
   if (asked_.insert(device).second && config_.AskPrinterFirst) {
-    const link::ExchangeTiming timing{config_.TimeoutMs, config_.Retries, config_.TotalTimeoutMs,
-                                      config_.Flow};
+    const link::ExchangeTiming timing = Timing(c);
     link::FrameExchange ask(*port_, *time_, timing, *line_);
     if (auto kept = ask.AskPrinter(kAskPrinterMs, c.giveUp)) seq_ = link::NextSequence(*kept);
+    // A quick query keeps its whole reply timeout after the ask.
+    if (c.quick) c.giveUp = time_->After(timing.TotalTimeoutMs);
   }
   PrinterAnswer answer = Once(c);
   stopped_.clear();
@@ -197,8 +207,7 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
 void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known,
                          link::Snapshot& into, const std::string& why) {
   const bool after = why != "before it";
-  const link::ExchangeTiming timing{config_.TimeoutMs, config_.Retries, config_.TotalTimeoutMs,
-                                    config_.Flow};
+  const link::ExchangeTiming timing = Timing(c);
   for (const link::Query& q : link::QueriesFor(reads, known, c.info)) {
     ++stats_.StatusQueries;
     const size_t record = Record(q.Method, q.Fields, true);
@@ -237,8 +246,7 @@ PrinterAnswer SerialBackend::Once(Command& c) {
   }
   ++stats_.Frames;
   c.record = Record(c.method, c.fields, false);
-  const link::ExchangeTiming timing{config_.TimeoutMs, config_.Retries, config_.TotalTimeoutMs,
-                                    config_.Flow};
+  const link::ExchangeTiming timing = Timing(c);
   link::FrameExchange ex(*port_, *time_, timing, *line_);
   for (int sent = 1;; ++sent) {
     const link::ExchangeResult r = ex.Run(seq_, c.method, c.fields, changes, c.giveUp);

@@ -34,6 +34,7 @@ namespace link {
 class LinkTime;
 class SerialPort;
 struct ExchangeCounters;
+struct ExchangeTiming;
 }  // namespace link
 
 // The time the link measures its waits by. The steady clock unless a host or a test sets
@@ -149,6 +150,7 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
 
  private:
   struct Command;
+  link::ExchangeTiming Timing(const Command& c) const;
   PrinterAnswer Transact(const std::string& device, const std::string& method,
                          const std::vector<AnsiString>& fields);
   PrinterAnswer Once(Command& c);

@@ -15,6 +15,7 @@
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/support.h"
+#include "printer/backend.h"
 #include "printer/emulator.h"
 #include "printer/link_frame.h"
 #include "tasks.h"
@@ -345,14 +346,16 @@ void DriverSession::ReadCounters() {
 }
 
 void DriverSession::Idle(std::chrono::milliseconds interval) {
-  // A printer that does not answer holds the worker for the link's whole wait at every query:
-  // it is asked again after twice the time each time, up to a minute, so that a request rarely
-  // finds the worker waiting for it.
+  // The idle check holds the worker for one quick status query at most (one try, one reply
+  // timeout), and a request that comes meanwhile waits for no more. A printer that does not
+  // answer is asked again after twice the time each time, up to a minute, so that a request
+  // rarely finds the worker waiting for it at all.
   auto wait = interval;
   for (int i = 0; i < silentProbes_ && wait < std::chrono::minutes(1); ++i) wait *= 2;
   wait = std::min<std::chrono::milliseconds>(
       wait, std::max<std::chrono::milliseconds>(interval, std::chrono::minutes(1)));
   if (called_ || std::chrono::steady_clock::now() - probedAt_ >= wait) {
+    const plat::QuickStatusQueries quick;
     const Json s = Probe();
     silentProbes_ = s["reachable"] == false ? silentProbes_ + 1 : 0;
   }

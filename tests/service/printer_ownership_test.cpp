@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/os.h"
+#include "printer/backend.h"
 #include "printer/emulator.h"
 #include "service/server.h"
 #include "tests/service/service_process.h"
@@ -38,11 +39,13 @@ class ScriptedPrinter final : public plat::PrinterBackend {
   std::atomic<bool> holding{false};
   std::atomic<bool> silent{false};  // every command fails as a printer that does not answer
   std::atomic<int> statusQueries{0};
+  std::atomic<int> quickQueries{0};  // status queries sent as quick ones
 
   plat::PrinterAnswer Execute(int port, const char* method,
                               const std::vector<plat::WideString*>& args) override {
     const std::string m = method;
     if (m == "Status") ++statusQueries;
+    if (m == "Status" && plat::QuickStatusQueries::Active()) ++quickQueries;
     if (silent)
       throw plat::ELinkError("printer link: " + m + ": no answer", plat::LinkFault::Timeout);
     if (m == holdMethod) {
@@ -274,10 +277,12 @@ TEST_F(Ownership, ASilentPrinterIsAskedLessOftenWhileIdle) {
   s_.reset();
   s_ = std::make_unique<InProcessService>(printer_, state_.Path(), 100);
   printer_->silent = true;
-  const int before = printer_->statusQueries;
+  const int before = printer_->statusQueries, quickBefore = printer_->quickQueries;
   std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   // Every 100 ms would be some 30 queries; doubling waits give at most 5 (0.1+0.2+0.4+0.8+1.6).
   EXPECT_LE(printer_->statusQueries - before, 6);
+  // Each of them a quick one: one try, so that a sale waits for one reply timeout at most.
+  EXPECT_EQ(printer_->quickQueries - quickBefore, printer_->statusQueries - before);
   printer_->silent = false;
   auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Back"), "silent-1");
   EXPECT_EQ(sale.body["ok"], true) << sale.body.dump();

@@ -406,6 +406,27 @@ TEST(SerialDay, ASilentPrinterFailsTheCallAfterItsTries) {
   EXPECT_TRUE(program.JournalLines().empty());
 }
 
+// A host's idle check waits one reply timeout for a silent printer, from the first contact on,
+// and does not stop the next command from trying the printer in full.
+TEST(SerialDay, AQuickStatusQueryTriesASilentPrinterOnce) {
+  EmulatorProgram program({"--silent-after", "0"});
+  DriverHost host;
+  auto backend = program.Connect(200);
+  for (int i = 0; i < 2; ++i) {
+    const plat::QuickStatusQueries quick;
+    try {
+      CALL(host, Estado_Imp)("", false, false);
+      ADD_FAILURE() << "no exception";
+    } catch (const plat::ELinkError& e) {
+      EXPECT_NE(e.Message().find("Status: no answer (1 try, 200 ms)"), std::string::npos)
+          << e.Message();
+    }
+  }
+  EXPECT_EQ(backend->GetStats().Resends, 0);
+  EXPECT_THROW(CALL(host, Estado_Imp)("", false, false), plat::ELinkError);
+  EXPECT_EQ(backend->GetStats().Resends, 3);
+}
+
 TEST(SerialDay, APrinterThatVanishesFailsAtOnce) {
   EmulatorProgram program({"--vanish-after", "1"});
   DriverHost host;
