@@ -10,6 +10,7 @@
 #include <iterator>
 #include <utility>
 
+#include "log.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
@@ -109,6 +110,7 @@ std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalSt
 DriverSession::DriverSession(SessionOptions options) : options_(std::move(options)) {
   // The state folder is the driver's host folder.
   plat::SetHostFolder(options_.StateDir);
+  LoadHeldBy();
   plat::SetMensagemHandler([this](const plat::MensagemCall& c) { return OnDialog(c); });
   package_ = plat::Package::Load(options_.PackagePath);
   try {
@@ -223,6 +225,40 @@ void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
   std::lock_guard lock(mu_);
   lastNumber_ = FromAnsi(number);
   if (!emulated_) snapshot_["lastDocumentNumber"] = lastNumber_;
+}
+
+void DriverSession::SetHeldBy(std::string key) {
+  if (key == heldBy_) return;
+  heldBy_ = std::move(key);
+  const std::string path = options_.StateDir + kHeldFile;
+  try {
+    if (heldBy_.empty()) {
+      if (plat::FileExists(path) && !plat::DeleteFile(path))
+        throw std::runtime_error("it cannot be removed");
+    } else {
+      plat::WriteFileAtomic(path, Json{{"key", heldBy_}, {"since", NowText()}}.dump() + "\n");
+    }
+  } catch (const std::exception& e) {
+    // The service goes on knowing it; only a restart before the next write forgets it.
+    Log(LogLevel::Error, "the open document's request cannot be kept in " + path + ": " + e.what() +
+                             " key=" + LogValue(heldBy_));
+  }
+}
+
+void DriverSession::LoadHeldBy() {
+  const std::string path = options_.StateDir + kHeldFile;
+  if (!plat::FileExists(path)) return;
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Json held = Json::parse(text, nullptr, false);
+  if (held.is_object() && held.contains("key") && held["key"].is_string() &&
+      !held["key"].get<std::string>().empty()) {
+    heldBy_ = held["key"];
+    Log(LogLevel::Info, "the printer's open document is held by key=" + LogValue(heldBy_));
+  } else {
+    // Without it a document left open counts as no request's, as after a crash mid-sale.
+    Log(LogLevel::Warn, path + " does not read as the open document's request; it is ignored");
+  }
 }
 
 void DriverSession::NoteStray(const Json& record) {

@@ -74,8 +74,11 @@ class DriverSession {
   // The request whose document the printer holds open on purpose (a till finishing it with
   // entry point calls, an invoice left for the till); empty when none. A document open with
   // none here is no request's (a command in doubt opened it) and the service deals with it.
+  // It is kept in the state folder ("held-document.json"), so that a restarted service leaves
+  // a till's document alone too.
   const std::string& HeldBy() const { return heldBy_; }
-  void SetHeldBy(std::string key) { heldBy_ = std::move(key); }
+  void SetHeldBy(std::string key);
+  static constexpr const char* kHeldFile = "/held-document.json";
   // The last such document the service dealt with, shown in the snapshot as "strayDocument".
   void NoteStray(const Json& record);
 
@@ -89,6 +92,7 @@ class DriverSession {
   class Watch;
   void CopyPaper();
   void ReadCounters();  // a serial printer's document counters
+  void LoadHeldBy();
 
   SessionOptions options_;
   std::unique_ptr<plat::Package> package_;

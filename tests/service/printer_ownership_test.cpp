@@ -228,13 +228,30 @@ TEST_F(Ownership, ATicketOpenedLateByThePrinterIsCancelledBeforeTheNextSale) {
   EXPECT_EQ(next.body["documentOpen"], false);
 }
 
+// Also across a restart of the service: which request holds the document is kept.
 TEST_F(Ownership, ADocumentATillHoldsOpenIsLeftAlone) {
   auto open = s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "call-1");
   ASSERT_EQ(open.body["result"], true) << open.body.dump();
-  auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Other"), "call-2");
-  EXPECT_EQ(sale.body["ok"], false);
-  EXPECT_FALSE(sale.body.contains("strayDocument")) << sale.body.dump();
-  EXPECT_FALSE(sale.body.value("reason", "").empty()) << sale.body.dump();
+  for (int restart = 0; restart < 2; ++restart) {
+    if (restart) {
+      s_.reset();
+      s_ = Start();
+    }
+    auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Other"),
+                         "call-other-" + std::to_string(restart));
+    EXPECT_EQ(sale.body["ok"], false);
+    EXPECT_FALSE(sale.body.contains("strayDocument")) << sale.body.dump();
+    EXPECT_FALSE(sale.body.value("reason", "").empty()) << sale.body.dump();
+    EXPECT_TRUE(TicketOpen());
+  }
+  // Once the till closes it, the next sale prints.
+  const Json sale = Json::parse(
+      R"({"hostFiles":{"cdsVenda.cds":{"fields":[{"name":"VRPRECCOMVEN","type":"float"}],)"
+      R"("rows":[]}}})");
+  auto cancel = s_->Post("/v1/call/Cancela_Cupom_Imp", sale, "call-cancel");
+  ASSERT_EQ(cancel.body["result"], true) << cancel.body.dump();
+  EXPECT_FALSE(TicketOpen());
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("After"), "call-after").body["ok"], true);
 }
 
 TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {
