@@ -38,6 +38,10 @@ class ScriptedPrinter final : public plat::PrinterBackend {
   std::string holdMethod;         // this method waits until Release()
   std::atomic<bool> holding{false};
   std::atomic<bool> silent{false};  // every command fails as a printer that does not answer
+  // This method gets no answer once; as the serial link does, the commands after it then fail
+  // at once until a status query answers.
+  std::string silentOnce;
+  bool stopped = false;
   std::atomic<int> statusQueries{0};
   std::atomic<int> quickQueries{0};  // status queries sent as quick ones
 
@@ -48,6 +52,15 @@ class ScriptedPrinter final : public plat::PrinterBackend {
     if (m == "Status" && plat::QuickStatusQueries::Active()) ++quickQueries;
     if (silent)
       throw plat::ELinkError("printer link: " + m + ": no answer", plat::LinkFault::Timeout);
+    if (m == silentOnce) {
+      silentOnce.clear();
+      stopped = true;
+      throw plat::ELinkError("printer link: " + m + ": no answer", plat::LinkFault::Timeout);
+    }
+    if (stopped && m != "Status")
+      throw plat::ELinkError("printer link: " + m + ": not sent, the printer stopped answering",
+                             plat::LinkFault::Refused);
+    if (m == "Status") stopped = false;
     if (m == holdMethod) {
       std::unique_lock lock(mu_);
       holding = true;
@@ -252,6 +265,16 @@ TEST_F(Ownership, ADocumentATillHoldsOpenIsLeftAlone) {
   ASSERT_EQ(cancel.body["result"], true) << cancel.body.dump();
   EXPECT_FALSE(TicketOpen());
   EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("After"), "call-after").body["ok"], true);
+}
+
+// The service's cancel after a step that got no answer is tried, not refused as the link
+// refuses commands after a silent one: a status query that answers comes first.
+TEST_F(Ownership, TheCancelAfterASilentStepReachesThePrinter) {
+  printer_->silentOnce = "SendTicketItem";
+  auto a = s_->Post("/v1/sales", servicetest::TicketSale("Silent"), "silent-step-1");
+  EXPECT_EQ(a.body["ok"], false) << a.body.dump();
+  EXPECT_EQ(a.body["cancelled"], true) << a.body.dump();
+  EXPECT_FALSE(TicketOpen());
 }
 
 TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {

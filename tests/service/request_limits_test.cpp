@@ -134,7 +134,8 @@ TEST_F(RequestLimits, ASaleThePrinterWouldRefuseIsRefusedBeforeItIsOpened) {
     SCOPED_TRACE(c.name);
     const auto a = s_.Post("/v1/sales", c.body, "short-" + std::to_string(++n));
     EXPECT_EQ(a.status, 400) << a.body.dump();
-    EXPECT_EQ(a.body["error"]["field"], c.field) << a.body.dump();
+    const Json::json_pointer field("/error/field");
+    EXPECT_EQ(a.body.contains(field) ? a.body.at(field) : Json(), c.field) << a.body.dump();
   }
   ExpectNothingDone();
   // Three lines of 3.333 print as 3.33 each: paid 9.99, short of 9.999 by less than a cent a
@@ -145,7 +146,7 @@ TEST_F(RequestLimits, ASaleThePrinterWouldRefuseIsRefusedBeforeItIsOpened) {
   rounded["payments"][0]["amount"] = 9.99;
   const auto a = s_.Post("/v1/sales", rounded, "rounded");
   EXPECT_EQ(a.status, 200) << a.body.dump();
-  EXPECT_TRUE(a.body["ok"].get<bool>()) << a.body.dump();
+  EXPECT_EQ(a.body.value("ok", Json()), true) << a.body.dump();
 }
 
 }  // namespace
