@@ -9,52 +9,13 @@
 #include "platform/format.h"
 #include "platform/os.h"
 #include "platform/testing/hooks.h"
+#include "tests/support/entry_points.h"
 #include "tests/support/harness.h"
 
 using testhost::DriverHost;
+using testhost::kEntryPoints;
 
 namespace {
-
-const char* const kEntryPoints[] = {"StartImpFiscal",
-                                    "ImpFisDebug",
-                                    "Estado_Imp",
-                                    "VerificaData",
-                                    "Carrega_Dados_Impressora",
-                                    "Nr_Cupom",
-                                    "AbreCupom",
-                                    "VendaItem",
-                                    "Cancela_ItGenerico",
-                                    "FechaCupom",
-                                    "Cancela_Cupom_Imp",
-                                    "Abre_Gaveta_Imp",
-                                    "Suprimento",
-                                    "Leitura_X_Imp",
-                                    "Reducao_Z_Imp",
-                                    "BuscaDadosReducaoZ",
-                                    "GetValue",
-                                    "GeraReciboSangria",
-                                    "Relatorio_Produto",
-                                    "Atu_TotGeral",
-                                    "DataHoraGravacaoUsuarioSWBasicoMFAdicional",
-                                    "Versao_Software_Basico",
-                                    "Codigo_Nacional_ECF",
-                                    "CarregaRecebimento",
-                                    "CarregaTotalizador",
-                                    "CarregaAliquota",
-                                    "ExportRedZ",
-                                    "DataMoviFiscal",
-                                    "Estado_Gaveta_Imp",
-                                    "NumeroOperacoesNaoFiscais",
-                                    "VerificaSerialImp",
-                                    "Sangria",
-                                    "ImprimeMesasAbertas",
-                                    "GeraCatGenerica",
-                                    "DadosUltimaRedZ",
-                                    "Estado_HorVerao",
-                                    "Muda_Horario",
-                                    "Modelo_Impressora",
-                                    "BuscaTotGer",
-                                    "Cupom_Troca"};
 
 plat::AnsiString PortLogLine(int n) {
   return "StartImpFiscal - PortNumber: " + std::to_string(n);
