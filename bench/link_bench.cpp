@@ -5,9 +5,6 @@
 // printer model, the round trips); the counters set it against the time the same bytes take
 // on a 9600 baud line (10 bits per byte with start and stop bit).
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -16,40 +13,9 @@
 
 #include "printer/printer.h"
 #include "printer/serial_backend.h"
+#include "tests/support/printer_pty.h"
 
 namespace {
-
-class EmulatorProgram {
- public:
-  EmulatorProgram() {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      execl(PRINTER_EMULATOR_PATH, PRINTER_EMULATOR_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("printer-emulator: " + line);
-    pty_ = line.substr(4);
-  }
-  ~EmulatorProgram() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  const std::string& Pty() const { return pty_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string pty_;
-};
 
 bool Sale(plat::TPrinterFiscal& p) {
   plat::WideString g = u"G";
@@ -68,7 +34,7 @@ bool Sale(plat::TPrinterFiscal& p) {
 }
 
 void BM_TicketSaleOverTheLine(benchmark::State& state) {
-  EmulatorProgram program;
+  const testhost::PrinterPty program({PRINTER_EMULATOR_PATH});
   plat::SerialConfig config;
   config.Ports[1] = program.Pty();
   config.Baud = 9600;

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // fiscalctl against the built-in emulator and, for the frame trace, the emulator program.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
+#include "tests/support/printer_pty.h"
 #include "tests/tools/run_command.h"
 
 namespace {
@@ -51,23 +49,8 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
 
 #ifdef PRINTER_EMULATOR_PATH
 TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t emu = fork();
-  if (emu == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    execl(PRINTER_EMULATOR_PATH, PRINTER_EMULATOR_PATH, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string said;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') said += c;
-  close(out[0]);
-  ASSERT_EQ(said.rfind("PTY ", 0), 0u) << said;
-  const std::string pty = said.substr(4);
+  const testhost::PrinterPty emulator({PRINTER_EMULATOR_PATH});
+  const std::string& pty = emulator.Pty();
   const Ctl refused = RunCtl("--device " + pty + " trace CloseTicket");
   EXPECT_EQ(refused.status, 1) << refused.out;
   EXPECT_NE(refused.out.find(" out 02 "), std::string::npos) << refused.out;
@@ -84,9 +67,6 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
         "\n  last Z closing ", "frame layout and checksum               confirmed",
         "status request command byte 0x2A        confirmed"})
     EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
-  kill(emu, SIGTERM);
-  int st = 0;
-  waitpid(emu, &st, 0);
 }
 #endif
 

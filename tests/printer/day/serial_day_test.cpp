@@ -3,8 +3,6 @@
 // a pseudo-terminal to the printer-emulator program: the same commands run, once each, and the
 // same paper comes out, also when the line damages and loses replies.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,6 +22,7 @@
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
 #include "tests/support/host_data.h"
+#include "tests/support/printer_pty.h"
 
 namespace {
 
@@ -36,38 +35,12 @@ using Texts = std::vector<std::string>;
 // The printer-emulator program on a pseudo-terminal, with its journal and paper files.
 class EmulatorProgram {
  public:
-  explicit EmulatorProgram(std::vector<std::string> extra = {}) {
-    char dir[] = "/tmp/fiscal-emu-XXXXXX";
-    dir_ = mkdtemp(dir);
-    std::vector<std::string> args = {
-        PRINTER_EMULATOR_PATH, "--clock", "2026-12-08 10:00:00", "--journal",
-        dir_ + "/journal.txt", "--paper", dir_ + "/paper.txt"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("printer-emulator said: " + line);
-    pty_ = line.substr(4);
-  }
+  explicit EmulatorProgram(std::vector<std::string> extra = {})
+      : dir_(MakeDir()),
+        program_(std::make_unique<testhost::PrinterPty>(Args(dir_, std::move(extra)))),
+        pty_(program_->Pty()) {}
   ~EmulatorProgram() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    program_.reset();  // the program stops before its files go
     std::remove(Journal().c_str());
     std::remove((dir_ + "/paper.txt").c_str());
     rmdir(dir_.c_str());
@@ -95,9 +68,21 @@ class EmulatorProgram {
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
   }
+  static std::string MakeDir() {
+    char dir[] = "/tmp/fiscal-emu-XXXXXX";
+    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp");
+    return dir;
+  }
+  static std::vector<std::string> Args(const std::string& dir, std::vector<std::string> extra) {
+    std::vector<std::string> args = {
+        PRINTER_EMULATOR_PATH, "--clock", "2026-12-08 10:00:00", "--journal",
+        dir + "/journal.txt",  "--paper", dir + "/paper.txt"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
   std::string dir_;
+  std::unique_ptr<testhost::PrinterPty> program_;
   std::string pty_;
-  pid_t pid_ = -1;
 };
 
 // The built-in emulator's journal in the program's form: the printer's commands and fields, as
