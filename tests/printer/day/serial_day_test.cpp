@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -258,6 +259,21 @@ struct Day {
 
   // Ticket and invoice sales, an item taken back, a cancelled ticket, supply, drawer, cash-out,
   // X, the till closing with its reports, and the Z.
+  // Opens a ticket of one item and writes its sale file; answers the cancel of it.
+  std::function<bool()> TicketToCancel() {
+    Variant open = OpenBundle("T");
+    Note("AbreCupom", CALL(host, AbreCupom)(open));
+    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Café", 2, 10.5, "T")));
+    auto venda = testhost::MakeDataSet(
+        {{"CDPRODUTO", FieldType::String, 10}, {"VRPRECCOMVEN", FieldType::Float}},
+        {{"5", 10.5}, {"5", 10.5}});
+    venda->SaveToFile(host.PathOf("cdsVenda.cds"));
+    return [this] {
+      Variant answer;
+      return CALL(host, Cancela_Cupom_Imp)({}, answer);
+    };
+  }
+
   void Full() {
     Note("Estado_Imp", CALL(host, Estado_Imp)("", false, false));
     Note("Suprimento", CALL(host, Suprimento)("", "azul", 200, true));
@@ -275,15 +291,7 @@ struct Day {
 
     Sale("A", 2, "Peña y Cía S.A.");
 
-    Variant again = OpenBundle("T");
-    Note("AbreCupom", CALL(host, AbreCupom)(again));
-    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Café", 2, 10.5, "T")));
-    auto venda = testhost::MakeDataSet(
-        {{"CDPRODUTO", FieldType::String, 10}, {"VRPRECCOMVEN", FieldType::Float}},
-        {{"5", 10.5}, {"5", 10.5}});
-    venda->SaveToFile(host.PathOf("cdsVenda.cds"));
-    Variant cancelAnswer;
-    Note("Cancela_Cupom_Imp", CALL(host, Cancela_Cupom_Imp)({}, cancelAnswer));
+    Note("Cancela_Cupom_Imp", TicketToCancel()());
     results.push_back("Nr_Cupom: " + CALL(host, Nr_Cupom)("", ""));
     Note("Abre_Gaveta_Imp", CALL(host, Abre_Gaveta_Imp)("", false));
 
@@ -546,15 +554,7 @@ struct FaultDay : Day {
     for (int sale = 0; sale < 6; ++sale) Sale(sale % 3 == 1 ? "A" : "T", 15, "Juan");
     Note("Suprimento", CALL(host, Suprimento)("", "azul", 150, false));
     Try("Abre_Gaveta_Imp", [&] { return CALL(host, Abre_Gaveta_Imp)("", false); });
-    Variant open = OpenBundle("T");
-    Note("AbreCupom", CALL(host, AbreCupom)(open));
-    Note("VendaItem", CALL(host, VendaItem)(ItemBundle("Café", 2, 10.5, "T")));
-    auto venda = testhost::MakeDataSet(
-        {{"CDPRODUTO", FieldType::String, 10}, {"VRPRECCOMVEN", FieldType::Float}},
-        {{"5", 10.5}, {"5", 10.5}});
-    venda->SaveToFile(host.PathOf("cdsVenda.cds"));
-    Variant cancelAnswer;
-    Try("Cancela_Cupom_Imp", [&] { return CALL(host, Cancela_Cupom_Imp)({}, cancelAnswer); });
+    Try("Cancela_Cupom_Imp", TicketToCancel());
     Note("Leitura_X_Imp", CALL(host, Leitura_X_Imp)("", "azul", ""));
     Note("Reducao_Z_Imp", CALL(host, Reducao_Z_Imp)("", "azul", ""));
   }
