@@ -156,26 +156,13 @@ class InProcessService {
   }
   servicetest::Answer Post(const std::string& path, const Json& body,
                            const std::string& key) const {
-    httplib::Client c("127.0.0.1", service_->BoundPort());
-    c.set_read_timeout(120, 0);
-    httplib::Headers h;
-    if (!key.empty()) h.emplace("Idempotency-Key", key);
-    return Parse(c.Post(path, h, body.dump(), "application/json"));
+    return servicetest::PostTo(service_->BoundPort(), path, body, key);
   }
   servicetest::Answer Get(const std::string& path) const {
-    httplib::Client c("127.0.0.1", service_->BoundPort());
-    c.set_read_timeout(120, 0);
-    return Parse(c.Get(path));
+    return servicetest::GetFrom(service_->BoundPort(), path);
   }
 
  private:
-  static servicetest::Answer Parse(const httplib::Result& r) {
-    servicetest::Answer a;
-    if (!r) return a;
-    a.status = r->status;
-    a.body = Json::parse(r->body, nullptr, false);
-    return a;
-  }
   std::shared_ptr<plat::PrinterBackend> printer_;
   std::unique_ptr<fpd::Service> service_;
   std::thread thread_;

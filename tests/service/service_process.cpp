@@ -115,23 +115,31 @@ ServiceProcess::~ServiceProcess() {
   Stop();
 }
 
-Answer ServiceProcess::Get(const std::string& path) const {
-  httplib::Client c("127.0.0.1", port_);
+Answer GetFrom(int port, const std::string& path) {
+  httplib::Client c("127.0.0.1", port);
   c.set_read_timeout(60, 0);
   const httplib::Result r = c.Get(path);
   RecordAnswer("GET", path, r);
   return ToAnswer(r);
 }
 
-Answer ServiceProcess::Post(const std::string& path, const Json& body,
-                            const std::string& key) const {
-  httplib::Client c("127.0.0.1", port_);
+Answer PostTo(int port, const std::string& path, const Json& body, const std::string& key) {
+  httplib::Client c("127.0.0.1", port);
   c.set_read_timeout(60, 0);
   httplib::Headers h;
   if (!key.empty()) h.emplace("Idempotency-Key", key);
   const httplib::Result r = c.Post(path, h, body.dump(), "application/json");
   RecordAnswer("POST", path, r);
   return ToAnswer(r);
+}
+
+Answer ServiceProcess::Get(const std::string& path) const {
+  return GetFrom(port_, path);
+}
+
+Answer ServiceProcess::Post(const std::string& path, const Json& body,
+                            const std::string& key) const {
+  return PostTo(port_, path, body, key);
 }
 
 void ServiceProcess::Wait(int graceMs) {

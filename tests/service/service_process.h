@@ -38,6 +38,11 @@ struct Answer {
   httplib::Headers headers;
 };
 
+// A GET and a POST (JSON body; with an Idempotency-Key when key is not empty) to the service on
+// a port of 127.0.0.1; every answer is kept for the check against the API description.
+Answer GetFrom(int port, const std::string& path);
+Answer PostTo(int port, const std::string& path, const Json& body, const std::string& key);
+
 class ServiceProcess {
  public:
   // Starts fiscal-printd with --state stateDir on a free port of 127.0.0.1, the environment
