@@ -139,6 +139,19 @@ TEST(RequestDecoder, NestingIsBoundedAndDecodedToTheLastLevel) {
   }
 }
 
+// A text that reaches the driver from elsewhere than a parsed body (the command line's scheme)
+// is checked as UTF-8 too: a bad continuation, a cut sequence, a lone continuation byte and an
+// encoded surrogate are refused, not passed on as question marks.
+TEST(RequestDecoder, TextThatIsNotUtf8IsRefused) {
+  for (const char* bad : {"a\xC3\x28", "\xE2\x82", "\x80", "\xED\xA0\x80"})
+    EXPECT_THROW(fpd::ToAnsi(Json(bad), "scheme"), fpd::RequestError) << bad;
+  EXPECT_EQ(fpd::ToAnsi(Json("Ma\xC3\xB1"
+                             "ana"),
+                        "scheme"),
+            "Ma\xF1"
+            "ana");
+}
+
 TEST(RequestDecoder, BodiesThatAreNotObjects) {
   for (const char* body : {"", "[", "[]", "42", "\"x\"", "{\"a\":1,}"}) {
     SCOPED_TRACE(body);
