@@ -39,6 +39,9 @@ std::string Hex4(uint16_t v) {
   return buf;
 }
 
+// Where the request holding the printer's open document is kept, in the state folder.
+constexpr const char* kHeldFile = "/held-document.json";
+
 std::string NowText() {
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -238,19 +241,22 @@ void DriverSession::SetHeldBy(std::string key) {
     } else {
       plat::WriteFileAtomic(path, Json{{"key", heldBy_}, {"since", NowText()}}.dump() + "\n");
     }
-  } catch (const std::exception& e) {
+  } catch (...) {
     // The service goes on knowing it; only a restart before the next write forgets it.
-    Log(LogLevel::Error, "the open document's request cannot be kept in " + path + ": " + e.what() +
-                             " key=" + LogValue(heldBy_));
+    Log(LogLevel::Error, "the open document's request cannot be kept in " + path + ": " +
+                             FailureText(std::current_exception()) + " key=" + LogValue(heldBy_));
   }
 }
 
 void DriverSession::LoadHeldBy() {
   const std::string path = options_.StateDir + kHeldFile;
   if (!plat::FileExists(path)) return;
-  std::ifstream in(path, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const Json held = Json::parse(text, nullptr, false);
+  Json held;
+  try {
+    held = Json::parse(plat::ReadWholeFile(path), nullptr, false);
+  } catch (...) {
+    held = nullptr;  // unreadable: taken as no holder, said below
+  }
   if (held.is_object() && held.contains("key") && held["key"].is_string() &&
       !held["key"].get<std::string>().empty()) {
     heldBy_ = held["key"];

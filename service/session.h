@@ -78,7 +78,6 @@ class DriverSession {
   // a till's document alone too.
   const std::string& HeldBy() const { return heldBy_; }
   void SetHeldBy(std::string key);
-  static constexpr const char* kHeldFile = "/held-document.json";
   // The last such document the service dealt with, shown in the snapshot as "strayDocument".
   void NoteStray(const Json& record);
 
