@@ -120,7 +120,9 @@ int Broker::Port(const std::string& listener) const {
   return info_["ports"].at(listener).get<int>();
 }
 
-void Broker::Restart() { Command("restart"); }
+void Broker::Restart() {
+  Command("restart");
+}
 
 std::string Broker::Relay(const std::string& listener, int& port) {
   const Json answer = Command("relay " + listener);
@@ -128,8 +130,12 @@ std::string Broker::Relay(const std::string& listener, int& port) {
   return answer["id"].get<std::string>();
 }
 
-void Broker::Cut(const std::string& relay) { Command("cut " + relay); }
-void Broker::Restore(const std::string& relay) { Command("restore " + relay); }
+void Broker::Cut(const std::string& relay) {
+  Command("cut " + relay);
+}
+void Broker::Restore(const std::string& relay) {
+  Command("restore " + relay);
+}
 
 void Broker::ShopUp(const Json& status) {
   Command("shop-up " + status["shop"].get<std::string>() + " " +

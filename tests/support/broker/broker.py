@@ -45,27 +45,15 @@ import threading
 import time
 
 HOST = "127.0.0.1"
+# Debian installs the broker in /usr/sbin, which a user's PATH may lack.
+MOSQUITTO = shutil.which("mosquitto", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
 CLOUD = "cloud"
 FLEET = "fleet"
 
-# The chain link's access rules (docs/chain-link.md): the cloud publishes jobs and reads
-# results and status, the fleet reads status, and a shop (its account name being the shop)
-# reaches only its own topics.
-ACL = """\
-user cloud
-topic write fiscal/v1/+/+/jobs
-topic read fiscal/v1/+/+/results
-topic read fiscal/v1/+/+/results/#
-topic read fiscal/v1/+/+/status
-
-user fleet
-topic read fiscal/v1/+/+/status
-
-pattern read fiscal/v1/%u/+/jobs
-pattern write fiscal/v1/%u/+/results
-pattern write fiscal/v1/%u/+/results/#
-pattern write fiscal/v1/%u/+/status
-"""
+# The broker's configuration and access rules are the examples the chain link's guide ships
+# (docs/chain-link/), with this test's ports, files and log.
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "docs",
+                        "chain-link")
 
 
 def free_port():
@@ -221,9 +209,7 @@ class Broker:
             self.accounts[name] = {"user": name, "password": password,
                                    "password_file": password_file, "cert": cert, "key": key}
         os.chmod(passwd, 0o600)
-        self.acl_file = os.path.join(self.folder, "acl")
-        with open(self.acl_file, "w") as f:
-            f.write(ACL)
+        self.acl_file = os.path.normpath(os.path.join(EXAMPLES, "chain-link.acl"))
         self.data = os.path.join(self.folder, "data")
         os.makedirs(self.data, exist_ok=True)
         self.log = os.path.join(self.folder, "mosquitto.log")
@@ -234,32 +220,25 @@ class Broker:
         self._relays = []
 
     def _config(self, passwd):
-        tls = "cafile %s\ncertfile %s\nkeyfile %s\ntls_version tlsv1.2\n" % (
-            self.pki.cert, self.server_cert, self.server_key)
-        lines = [
-            "per_listener_settings false",
-            "allow_anonymous false",
-            "password_file " + passwd,
-            "acl_file " + self.acl_file,
-            "persistence true",
-            "persistence_location " + self.data + "/",
-            "autosave_interval 5",
-            "max_queued_messages 1000",
-            "persistent_client_expiration 1d",
-            "log_dest file " + self.log,
-            "log_type error\nlog_type warning\nlog_type notice\nlog_type information",
-            "connection_messages true",
-            "user " + getpass.getuser(),
-            "",
-            "listener %d %s" % (self.ports["cert"], HOST),
-            tls + "require_certificate true\nuse_identity_as_username true",
-            "",
-            "listener %d %s" % (self.ports["password"], HOST),
-            tls + "require_certificate false",
-        ]
+        with open(os.path.join(EXAMPLES, "mosquitto.conf")) as f:
+            text = f.read()
+        for example, here in (
+                ("/etc/mosquitto/passwords", passwd),
+                ("/etc/mosquitto/chain-link.acl", self.acl_file),
+                ("/var/lib/mosquitto/", self.data + "/"),
+                ("/etc/mosquitto/certs/chain-ca.pem", self.pki.cert),
+                ("/etc/mosquitto/certs/broker.pem", self.server_cert),
+                ("/etc/mosquitto/certs/broker.key", self.server_key),
+                ("listener 8883\n", "listener %d %s\n" % (self.ports["cert"], HOST)),
+                ("listener 8884\n", "listener %d %s\n" % (self.ports["password"], HOST)),
+                ("log_dest syslog", "log_dest file " + self.log)):
+            if example not in text:
+                raise RuntimeError("the example broker configuration lacks " + example.strip())
+            text = text.replace(example, here)
+        text += "\nuser %s\n" % getpass.getuser()
         if "plain" in self.ports:
-            lines += ["", "listener %d %s" % (self.ports["plain"], HOST)]
-        return "\n".join(lines) + "\n"
+            text += "\nlistener %d %s\n" % (self.ports["plain"], HOST)
+        return text
 
     def url(self, listener="cert", port=None):
         scheme = "mqtt" if listener == "plain" else "mqtts"
@@ -272,7 +251,7 @@ class Broker:
         if self._proc is not None:
             return
         with open(self.log, "a") as out:
-            self._proc = subprocess.Popen(["mosquitto", "-c", self.conf], stdout=out,
+            self._proc = subprocess.Popen([MOSQUITTO, "-c", self.conf], stdout=out,
                                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                           preexec_fn=_die_with_parent)
         deadline = time.monotonic() + 10
