@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -158,6 +159,27 @@ TEST(FleetState, MetricsPassPromtoolWhateverTheServicesVersionHolds) {
        R"(version="1.1\"\n\\x")", "fiscal_fleet_broker_connected 1"}) {
     EXPECT_NE(metrics.find(sample), std::string::npos) << sample << "\n" << metrics;
   }
+}
+
+TEST(FleetState, AlertRulesPassPromtoolAndNameOnlyTheFleetsMetrics) {
+  const std::string rules = FISCAL_SOURCE_DIR "/docs/chain-link/fleet-alerts.yml";
+  const ShellRun check = Shell("promtool check rules " + rules);
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  FleetState state;
+  std::string why;
+  ASSERT_TRUE(state.Apply(kTopic, Status("shop-a", "till-1").dump(), Clock::now(), why)) << why;
+  const std::string metrics = state.Metrics(Clock::now());
+  std::ifstream in(rules);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  const std::regex name("fiscal_fleet_[a-z_]+");
+  int named = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), name); it != std::sregex_iterator();
+       ++it, ++named) {
+    const bool sampled = metrics.find("\n" + it->str() + "{") != std::string::npos ||
+                         metrics.find("\n" + it->str() + " ") != std::string::npos;
+    EXPECT_TRUE(sampled) << it->str() << " is not one of the fleet's metrics";
+  }
+  EXPECT_GE(named, 7);
 }
 
 // fiscal-fleet as a separate program, stopped when the test ends.
