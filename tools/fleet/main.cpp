@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
   app.add_option("--token-file", tokenFile,
                  "a file holding the token that /v1/fleet and /metrics need (Authorization: "
                  "Bearer TOKEN); the page takes it as #token=TOKEN");
-  app.add_option("--client-id", clientId, "the MQTT client's name")->capture_default_str();
+  app.add_option("--client-id", clientId, "the MQTT client's name")
+      ->default_str("fiscal-fleet-HOST-PID");
   if (auto code = cli::Parse(app, argc, argv)) return *code;
 
   auto usage = [](const std::string& why) {
