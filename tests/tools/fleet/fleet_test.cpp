@@ -185,7 +185,9 @@ TEST(FleetState, AlertRulesPassPromtoolAndNameOnlyTheFleetsMetrics) {
 // fiscal-fleet as a separate program, stopped when the test ends.
 class FleetProcess {
  public:
-  FleetProcess(const fs::path& dir, std::vector<std::string> args) : out_(dir / "fleet.out") {
+  // Its output goes to a file of its own in dir.
+  FleetProcess(const fs::path& dir, std::vector<std::string> args)
+      : out_(dir / ("fleet-" + std::to_string(++count_) + ".out")) {
     args.insert(args.begin(), {FISCAL_FLEET_PATH, "--listen", "127.0.0.1:0"});
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -199,7 +201,9 @@ class FleetProcess {
       ::_exit(127);
     }
     for (int i = 0; i < 200 && port_ == 0; ++i, std::this_thread::sleep_for(50ms)) {
-      std::sscanf(Output().c_str(), "listening on http://127.0.0.1:%d", &port_);
+      const std::string out = Output();
+      const size_t at = out.find("listening on http://127.0.0.1:");
+      if (at != std::string::npos) std::sscanf(out.c_str() + at + 30, "%d", &port_);
     }
   }
   ~FleetProcess() {
@@ -229,6 +233,7 @@ class FleetProcess {
   }
 
  private:
+  static inline int count_ = 0;
   fs::path out_;
   pid_t pid_ = -1;
   int port_ = 0;
@@ -280,7 +285,7 @@ std::string Cell(const std::string& dom, const std::string& id) {
 }
 
 TEST_F(FleetTest, ShowsEveryShopFromALiveBrokerInABrowser) {
-  brokertest::Broker broker({"shop-a", "shop-b", "shop-c"});
+  brokertest::Broker broker({"shop-a", "shop-b", "shop-c"}, /*plain=*/true);
   Json a = Status("shop-a", "till-1"), b = Status("shop-b", "till-1"), c = Status("shop-c", "bar");
   b["state"]["paper"]["receipt"] = "low";
   b["state"]["fiscalisation"] = "training";
@@ -343,21 +348,38 @@ TEST_F(FleetTest, ShowsEveryShopFromALiveBrokerInABrowser) {
 
   // A second fleet with a login; a third that does not trust the broker's certificate.
   const std::string passwordFile = cert["password_file"];
-  fs::create_directories(dir_ / "login");
-  FleetProcess fleetByLogin(dir_ / "login",
-                            {"--broker", broker.Url("password"), "--broker-ca", broker.Ca(),
-                             "--broker-user", "fleet", "--broker-password-file", passwordFile});
+  FleetProcess fleetByLogin(
+      dir_, {"--broker", broker.Url("password"), "--broker-ca", broker.Ca(), "--broker-user",
+             "fleet", "--broker-password-file", passwordFile});
   EXPECT_TRUE(fleetByLogin.Await([](const Json& f) { return f["printers"].size() == 3; }))
       << fleetByLogin.Output();
-  fs::create_directories(dir_ / "other");
-  FleetProcess distrustful(dir_ / "other",
-                           {"--broker", broker.Url("cert"), "--broker-ca", broker.OtherCa(),
-                            "--broker-cert", cert["cert"], "--broker-key", cert["key"]});
+  FleetProcess distrustful(dir_, {"--broker", broker.Url("cert"), "--broker-ca", broker.OtherCa(),
+                                  "--broker-cert", cert["cert"], "--broker-key", cert["key"]});
   EXPECT_TRUE(distrustful.Await([](const Json& f) {
     return f["broker"]["connected"] == false &&
            f["broker"]["error"].get<std::string>().find("TLS") != std::string::npos;
   })) << distrustful.Fleet().dump();
   EXPECT_TRUE(distrustful.Fleet()["printers"].empty());
+
+  // Plain TCP only when told, and said so.
+  FleetProcess plain(dir_, {"--broker", broker.Url("plain"), "--broker-insecure", "--broker-user",
+                            "fleet", "--broker-password-file", passwordFile});
+  EXPECT_TRUE(plain.Await([](const Json& f) { return f["printers"].size() == 3; }));
+  EXPECT_NE(plain.Output().find("warn: the broker link is plain TCP"), std::string::npos)
+      << plain.Output();
+
+  // Its connection cut: the page says the broker is away, and the fleet comes back by itself.
+  int relayPort = 0;
+  const std::string relay = broker.Relay("cert", relayPort);
+  const std::string viaRelay = "mqtts://localhost:" + std::to_string(relayPort);
+  FleetProcess cutOff(dir_, {"--broker", viaRelay, "--broker-ca", broker.Ca(), "--broker-cert",
+                             cert["cert"], "--broker-key", cert["key"]});
+  ASSERT_TRUE(cutOff.Await([](const Json& f) { return f["printers"].size() == 3; }));
+  broker.Cut(relay);
+  EXPECT_TRUE(cutOff.Await([](const Json& f) { return f["broker"]["connected"] == false; }));
+  broker.Restore(relay);
+  EXPECT_TRUE(cutOff.Await([](const Json& f) { return f["broker"]["connected"] == true; }))
+      << cutOff.Output();
 
   // The broker restarts: the fleet comes back to the retained statuses.
   broker.Restart();
