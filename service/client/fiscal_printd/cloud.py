@@ -250,10 +250,12 @@ class Cloud:
         results = []
         with self._lock:
             self._waiting[correlation] = (done, results)
+        # The broker drops a job that waited past its expiry for a shop that is away; a job
+        # asked again after its expiry, to learn its outcome, lives as long as the wait.
+        lifetime = left if left > 0 else timeout
         try:
-            # The broker drops a job that waited past its expiry for a shop that is away.
             publish(self._client, topic("jobs", shop, printer), job,
-                    expiry=max(1, math.ceil(left)),
+                    expiry=max(1, math.ceil(lifetime)),
                     response_topic=topic("results", shop, printer, self.reply_id),
                     correlation=correlation)
             if not done.wait(timeout):

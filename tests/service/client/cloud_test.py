@@ -134,10 +134,17 @@ class ChainTest(unittest.TestCase):
                         "the last will did not mark the shop offline")
         with self.assertRaises(NoResult) as caught:
             self.cloud.sale("shop-a", "till-1", SALE, key="web7-cut", timeout=1)
-        self.assertEqual(self.printed(self.shop_a, "web7-cut"), [])
+        with self.assertRaises(NoResult) as short:
+            self.cloud.sale("shop-a", "till-1", SALE, key="web7-gone", expires_in=1, timeout=1)
+        time.sleep(1.5)
         self.relay.restore()
         self.assertTrue(wait_for(lambda: self.printed(self.shop_a, "web7-cut"), 40),
                         "the queued job never reached the shop")
+        # The job that expired while the shop was away never prints, and says so when asked.
+        with self.assertRaises(Expired):
+            self.cloud.sale("shop-a", "till-1", SALE, key="web7-gone",
+                            expires_at=short.exception.expires)
+        self.assertEqual(self.printed(self.shop_a, "web7-gone"), [])
         # Asking again with the same key and expiry learns the outcome; nothing prints twice.
         again = self.cloud.sale("shop-a", "till-1", SALE, key="web7-cut",
                                 expires_at=caught.exception.expires)
