@@ -4,7 +4,6 @@ per the chain link's contract; the broker's access rules and TLS as the shops me
 Every status and result on the broker is checked against its schema by a monitor."""
 
 import datetime
-import os
 import subprocess
 import tempfile
 import time
@@ -14,7 +13,7 @@ import contract
 from broker import Broker
 from fake_shop import FakeShop
 from fiscal_printd import cloud
-from fiscal_printd.cloud import Cloud, Expired, InDoubt, NoResult, Refused, Failed
+from fiscal_printd.cloud import Cloud, Expired, Failed, InDoubt, NoResult, Refused
 
 SALE = {"kind": "T", "items": [{"description": "Cafe", "quantity": 1, "price": 10, "vat": 21}],
         "payments": [{"description": "Efectivo", "amount": 10}]}

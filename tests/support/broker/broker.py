@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: Apache-2.0
 """A chain's MQTT broker for tests: Debian's mosquitto on free loopback ports.
 
-The broker gets a CA, a server certificate for localhost and 127.0.0.1, a client certificate
-and a password for every account (each shop, the cloud, the fleet), the chain link's access
-rules and persistence, all made in a folder of the test's. Listeners:
+The broker runs the configuration and access rules that the chain link's guide ships
+(docs/chain-link/mosquitto.conf and chain-link.acl, persistence on), with a CA, a server
+certificate for localhost and 127.0.0.1, and a client certificate and a password for every
+account (each shop, the cloud, the fleet), all made in a folder of the test's. Listeners:
 
     cert       TLS, a client certificate required; its common name is the account
     password   TLS, user name and password
