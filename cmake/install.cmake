@@ -8,6 +8,7 @@
 #   <prefix>/include/fiscal/driver/Arfis770.h, include/fiscal/platform/*.h and
 #   include/fiscal/printer/*.h
 #   <prefix>/bin/cdsdump (and the printer emulator program when it is built)
+#   <prefix>/bin/fiscal-fleet                 the chain's fleet view
 #   <prefix>/bin/fiscal-printd                the print service, and its systemd unit in
 #   <prefix>/lib/systemd/system/fiscal-printd.service
 #   <prefix>/share/doc/fiscal-driver/         README, CHANGELOG, LICENSE and the guides
@@ -103,6 +104,13 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples/
   DESTINATION ${FISCAL_INSTALL_EXAMPLES_DIR} COMPONENT dev)
 install(FILES ${CMAKE_SOURCE_DIR}/service/60-fiscal-printer.rules
   DESTINATION ${FISCAL_DOC_DIR}/examples COMPONENT service)
+# The chain link: its message schemas beside the API description they refer to, and the
+# broker's example configuration, access rules and the fleet's alert rules.
+file(GLOB FISCAL_CHAIN_SCHEMAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/chain-link/*.schema.json)
+install(FILES ${FISCAL_CHAIN_SCHEMAS} DESTINATION ${FISCAL_DOC_DIR}/docs/chain-link COMPONENT service)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/chain-link/mosquitto.conf
+  ${CMAKE_SOURCE_DIR}/docs/chain-link/chain-link.acl ${CMAKE_SOURCE_DIR}/docs/chain-link/fleet-alerts.yml
+  DESTINATION ${FISCAL_DOC_DIR}/examples/chain-link COMPONENT service)
 # The print service's API description and its browser client go with its document.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/openapi.yaml ${CMAKE_SOURCE_DIR}/service/client/fiscal-printd.js
   DESTINATION ${FISCAL_DOC_DIR}/docs COMPONENT service)
@@ -145,6 +153,11 @@ foreach(pc fiscalplat fiscalprinter arfis770)
       TYPE FILE FILES \"${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc\")
   " COMPONENT dev)
 endforeach()
+
+# The chain's fleet view, a program of the chain's operations: it needs none of the libraries.
+if(TARGET fiscal-fleet)
+  install(TARGETS fiscal-fleet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)
+endif()
 
 # The print service and its systemd unit. The unit names the installed program and package, so
 # it is written at install time, for the prefix installed into (also with --prefix).

@@ -10,7 +10,7 @@ if(NOT FISCAL_HELP2MAN OR NOT FISCAL_GZIP)
 endif()
 
 set(FISCAL_MAN_PAGES)
-foreach(program fiscal-printd fiscalctl cdsdump printer-emulator)
+foreach(program fiscal-printd fiscalctl cdsdump printer-emulator fiscal-fleet)
   if(NOT TARGET ${program})
     continue()
   endif()

@@ -5,7 +5,8 @@
 #   libfiscal-driver-dev  "dev": headers, the CMake package, the .pc files, the namelinks and
 #                         the host guide's examples
 #   fiscal-printd         "service": the print service with its unit and settings, fiscalctl,
-#                         cdsdump, printer-emulator, the documents and the manual pages
+#                         cdsdump, printer-emulator, fiscal-fleet, the documents, the chain
+#                         link's broker example and the manual pages
 #
 # Each package carries its copyright file and Debian changelog; fiscal-printd its maintainer
 # scripts (cmake/debian/), which enable and start the unit through the system's helpers.
@@ -96,6 +97,8 @@ fiscal-printd serves the fiscal printer driver's operations as a JSON API
 over HTTP on the till, with a journal that prints every request at most
 once and a status page. The package also holds fiscalctl (the printer
 from the command line), cdsdump (dataset files as text), printer-emulator
-(the printer's model on a serial line) and the documents.")
+(the printer's model on a serial line), fiscal-fleet (a chain's printers
+from its MQTT broker, on one page and one /metrics), the chain link's
+broker example and the documents.")
 
 include(CPack)

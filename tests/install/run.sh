@@ -67,7 +67,7 @@ fi
 # Only the tools are installed: no test program, no benchmark.
 for f in "$prefix/bin"/*; do
   case "$(basename "$f")" in
-    cdsdump | fiscalctl | printer-emulator | fiscal-printd) ;;
+    cdsdump | fiscalctl | printer-emulator | fiscal-printd | fiscal-fleet) ;;
     *) fail "not a tool, but installed: bin/$(basename "$f")" ;;
   esac
   # Every installed program names itself and the package's version.

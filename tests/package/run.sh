@@ -114,10 +114,14 @@ for p in "${packages[@]}"; do
   dpkg-query -L "$p" >>"$work/files.list"
 done
 for f in /usr/bin/fiscal-printd /usr/bin/fiscalctl /usr/bin/cdsdump /usr/bin/printer-emulator \
-  /lib/systemd/system/fiscal-printd.service /etc/default/fiscal-printd \
+  /usr/bin/fiscal-fleet /lib/systemd/system/fiscal-printd.service /etc/default/fiscal-printd \
   /usr/share/doc/fiscal-printd/copyright /usr/share/doc/fiscal-printd/examples/60-fiscal-printer.rules \
+  /usr/share/doc/fiscal-printd/examples/chain-link/mosquitto.conf \
+  /usr/share/doc/fiscal-printd/examples/chain-link/chain-link.acl \
+  /usr/share/doc/fiscal-printd/docs/chain-link/job.schema.json \
   /usr/share/man/man1/fiscal-printd.1.gz /usr/share/man/man1/fiscalctl.1.gz \
-  /usr/share/man/man1/cdsdump.1.gz /usr/share/man/man1/printer-emulator.1.gz; do
+  /usr/share/man/man1/cdsdump.1.gz /usr/share/man/man1/printer-emulator.1.gz \
+  /usr/share/man/man1/fiscal-fleet.1.gz; do
   [ -e "$f" ] || fail "missing after dpkg -i: $f"
 done
 grep -qx /etc/default/fiscal-printd <(dpkg-query -W -f='${Conffiles}\n' fiscal-printd |

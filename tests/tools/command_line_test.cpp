@@ -15,8 +15,8 @@ CommandRun RunProgram(const std::string& program, const std::string& args) {
   return RunCommand("'" FISCAL_BIN_DIR "/" + program + "' " + args + " </dev/null");
 }
 
-const char* const kPrograms[] = {"fiscal-printd", "fiscalctl", "cdsdump", "printer-emulator",
-                                 "demo"};
+const char* const kPrograms[] = {"fiscal-printd",    "fiscalctl",    "cdsdump",
+                                 "printer-emulator", "fiscal-fleet", "demo"};
 
 TEST(CommandLine, EveryProgramAnswersVersionHelpAndAWrongOptionAlike) {
   for (const char* program : kPrograms) {
