@@ -313,7 +313,7 @@ void TillSite::Put(const std::string& name, const std::string& content) const {
 }
 
 void TillSite::PutClient() const {
-  Put("fiscal-printd.js", ReadFile(FISCAL_PRINTD_CLIENT "/fiscal-printd.js"));
+  Put("fiscal-printd.js", ReadFile(FISCAL_SOURCE_DIR "/service/client/fiscal-printd.js"));
 }
 
 std::string ElementText(const std::string& dom, const std::string& id) {
