@@ -7,6 +7,7 @@
 #include <future>
 #include <limits>
 
+#include "cross_origin.h"
 #include "log.h"
 #include "operations.h"
 #include "platform/exceptions.h"
@@ -163,25 +164,20 @@ httplib::Server::HandlerResponse Service::Gate(const httplib::Request& req,
   using HR = httplib::Server::HandlerResponse;
   ops_->Arrived();
   if (RefuseEarly(req, res, HttpRules{options_.Host, port_, options_.MaxBody})) return HR::Handled;
-  if (req.has_header("Origin")) {
-    const std::string origin = HeaderValue(req, "Origin");
-    bool allowed = false;
-    for (const auto& o : options_.Origins) allowed = allowed || o == origin;
-    if (!allowed) {
-      Send(res, 403, ErrorBody("origin_not_allowed", "the origin " + origin + " is not allowed"));
-      return HR::Handled;
-    }
-    res.set_header("Access-Control-Allow-Origin", origin);
-    res.set_header("Vary", "Origin");
-    res.set_header("Access-Control-Expose-Headers", "Idempotent-Replay");
-    if (req.method == "OPTIONS") {
-      res.status = 204;
-      res.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-      res.set_header("Access-Control-Allow-Headers",
-                     "Content-Type, Idempotency-Key, Authorization");
-      res.set_header("Access-Control-Max-Age", "600");
-      return HR::Handled;
-    }
+  const CrossOrigin cross = JudgeOrigin(
+      req.method,
+      [&req](const std::string& name) {
+        return req.has_header(name) ? std::optional(HeaderValue(req, name)) : std::nullopt;
+      },
+      options_.Origins);
+  if (cross.Kind == CrossOrigin::Verdict::Refused) {
+    Send(res, 403, ErrorBody("origin_not_allowed", cross.Message));
+    return HR::Handled;
+  }
+  for (const auto& [name, value] : cross.Headers) res.set_header(name, value);
+  if (cross.Kind == CrossOrigin::Verdict::Preflight) {
+    res.status = 204;
+    return HR::Handled;
   }
   // The status page, the API description and the browser client hold no data (the page reads
   // the endpoints, with the token): a browser loads them without one.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // fiscal-printd.js: a browser client of the till's local print service. One ES module with no
-// dependencies; the service serves it at /v1/client.js.
+// dependencies; the service serves it at /v1/client.js. A web till on a site of the internet
+// serves its own copy: the browser may refuse such a page the service's address, and a page
+// whose import failed cannot tell the operator why (LocalNetworkDenied does).
 //
 //   import { Client, InDoubt } from "http://127.0.0.1:8520/v1/client.js";
 //   const printd = new Client("http://127.0.0.1:8520");
@@ -30,6 +32,9 @@ export class Conflict extends ServiceError {}
 export class BadField extends ServiceError {}
 // The service did not answer, or its queue is full.
 export class Unavailable extends ServiceError {}
+// The browser refused this page the service's address and sent it nothing: a page of a public
+// HTTPS site reaches the till's own services only once the till's browser allowed that site.
+export class LocalNetworkDenied extends Unavailable {}
 
 const kinds = {
   in_doubt: InDoubt,
@@ -48,6 +53,54 @@ function newKey() {
 }
 
 const pause = (ms) => new Promise((done) => setTimeout(done, ms));
+
+// What a browser that refused a page the service's address calls the permission, in its site
+// settings and in its policies: one for the till itself, one for other machines of the shop.
+const grants = {
+  loopback: {
+    names: ["loopback-network", "local-network-access"],
+    what: "other apps and services on this device",
+    setting: "Apps on device",
+    policy: "LoopbackNetworkAllowedForUrls",
+  },
+  local: {
+    names: ["local-network", "local-network-access"],
+    what: "other devices on your local network",
+    setting: "Local network",
+    policy: "LocalNetworkAllowedForUrls",
+  },
+};
+
+// After a try that got no answer: the LocalNetworkDenied error when the browser refused this
+// page the service's address, else null. The browser then sends nothing and fetch fails as a
+// lost network would; only the page's permission tells the two apart, and only a secure page
+// can hold one.
+async function refusal(url, cause) {
+  const permissions = globalThis.navigator && navigator.permissions;
+  if (!globalThis.isSecureContext || !permissions) return null;
+  const host = new URL(url).hostname;
+  const loopback = /^(localhost|127\.\d+\.\d+\.\d+|\[::1\])$/i.test(host);
+  const grant = loopback ? grants.loopback : grants.local;
+  for (const name of grant.names) {
+    let state;
+    try {
+      state = (await permissions.query({ name })).state;
+    } catch {
+      continue; // a browser that does not know this permission
+    }
+    if (state !== "denied") return null;
+    const site = location.origin;
+    const message =
+      `the browser refused this page (${site}) access to the print service at ${url} and sent ` +
+      `it nothing: the site is not allowed to access ${grant.what}. Allow it once on this ` +
+      `till: in the site's settings (${grant.setting}: Allow), or with the browser policy ` +
+      `${grant.policy} listing ${site}`;
+    const e = new LocalNetworkDenied(0, { error: { code: "local_network_denied", message } });
+    e.cause = cause;
+    return e;
+  }
+  return null;
+}
 
 export class Client {
   // options: token (the bearer token), retries (more tries after a network failure or while
@@ -74,6 +127,9 @@ export class Client {
       try {
         res = await this.fetch(this.url + path, init);
       } catch (cause) {
+        // The browser refuses every try alike.
+        const refused = await refusal(this.url, cause);
+        if (refused) throw refused;
         // No answer: only a request with a key may be sent again.
         if (key && attempt < this.retries) {
           await pause(this.retryDelayMs);

@@ -227,16 +227,93 @@ std::vector<std::string> FileLines(const std::string& path) {
   return out;
 }
 
-std::string BrowserDom(const std::string& url, const std::string& profile) {
-  const std::string command =
-      std::string("(timeout 120 ") + kChromium +
-      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
-      " --disable-background-networking --disable-component-update --disable-sync"
-      " --disable-default-apps --disable-extensions --no-proxy-server"
-      " '--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1'"
-      " --user-data-dir='" +
-      profile + "' --virtual-time-budget=10000 --dump-dom '" + url + "' 2>/dev/null)";
-  return Shell(command).output;
+bool CanSetBrowserPolicy() {
+  return std::filesystem::is_directory("/etc/chromium") &&
+         Shell("unshare --mount --propagation private true").exitCode == 0;
+}
+
+std::string BrowserDom(const std::string& url, const std::string& profile,
+                       const BrowserSetup& setup) {
+  if (!setup.AllowedSites.empty()) {
+    Json sites = Json::object();
+    for (const auto& site : setup.AllowedSites) sites[site + ",*"] = {{"setting", 1}};
+    std::filesystem::create_directories(profile + "/Default");
+    std::ofstream(profile + "/Default/Preferences") << Json{
+        {"profile", {{"content_settings", {{"exceptions", {{"loopback_network", sites}}}}}}}};
+  }
+  std::string command = std::string(kChromium) +
+                        " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+                        " --disable-background-networking --disable-component-update"
+                        " --disable-sync --disable-default-apps --disable-extensions"
+                        " --no-proxy-server"
+                        " '--host-resolver-rules=MAP till.example 127.0.0.1, MAP * ~NOTFOUND,"
+                        " EXCLUDE 127.0.0.1' --user-data-dir='" +
+                        profile + "' --virtual-time-budget=10000";
+  for (const auto& flag : setup.Flags) command += " '" + flag + "'";
+  command += " --dump-dom '" + url + "'";
+  if (!setup.Policy.empty()) {
+    // The policy folder is this run's own: mounted over the browser's in a mount namespace
+    // that ends with the run.
+    const std::string root = profile + "/policy-root";
+    std::filesystem::create_directories(root + "/policies/managed");
+    std::ofstream(root + "/policies/managed/till.json") << setup.Policy;
+    std::ofstream(profile + "/run.sh") << command << "\n";
+    command = "unshare --mount --propagation private sh -c 'mount --bind " + root +
+              " /etc/chromium && exec sh " + profile + "/run.sh'";
+  }
+  return Shell("(timeout 120 " + command + " 2>/dev/null)").output;
+}
+
+TillSite::TillSite(Kind kind) {
+  const std::string root = dir_.Path() + "/site";
+  std::filesystem::create_directory(root);
+  std::vector<std::string> argv = {"/usr/bin/env", "python3",
+                                   FISCAL_SOURCE_DIR "/tests/service/till_site.py", root};
+  std::string spki;
+  if (kind == Kind::Internet) {
+    const std::string cert = dir_.Path() + "/cert.pem", key = dir_.Path() + "/key.pem";
+    // The browser trusts the certificate by the hash of its public key (the output's last line).
+    const ShellRun made = Shell(
+        "(openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+        " -subj /CN=till.example -addext subjectAltName=DNS:till.example -keyout '" +
+        key + "' -out '" + cert + "' && openssl x509 -in '" + cert +
+        "' -pubkey -noout | openssl pkey -pubin -outform der | openssl dgst -sha256 -binary"
+        " | base64)");
+    if (made.exitCode != 0) throw std::runtime_error("no certificate made: " + made.output);
+    spki = made.output;
+    while (!spki.empty() && spki.back() == '\n') spki.pop_back();
+    spki = spki.substr(spki.rfind('\n') + 1);
+    argv.insert(argv.end(), {cert, key});
+  }
+  const std::string out = dir_.Path() + "/site-output.txt";
+  pid_ = Spawn(argv, {}, out);
+  if (!AwaitOutput(pid_, out, "listening on ", 20s)) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    throw std::runtime_error("the till's site did not start: " + ReadFile(out));
+  }
+  const std::string port = std::to_string(std::stoi(ReadFile(out).substr(13)));
+  if (kind == Kind::Local) {
+    origin_ = "http://127.0.0.1:" + port;
+    return;
+  }
+  origin_ = "https://till.example:" + port;
+  // Its certificate trusted, its address a public one.
+  flags_ = {"--ignore-certificate-errors-spki-list=" + spki,
+            "--ip-address-space-overrides=127.0.0.1:" + port + "=public"};
+}
+
+TillSite::~TillSite() {
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+void TillSite::Put(const std::string& name, const std::string& content) const {
+  std::ofstream(dir_.Path() + "/site/" + name, std::ios::binary) << content;
+}
+
+void TillSite::PutClient() const {
+  Put("fiscal-printd.js", ReadFile(FISCAL_SOURCE_DIR "/service/client/fiscal-printd.js"));
 }
 
 std::string ElementText(const std::string& dom, const std::string& id) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <httplib.h>
 
@@ -109,14 +110,60 @@ std::vector<std::string> FileLines(const std::string& path);
 // does not describe fails the program.
 void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
 
-// Headless Chromium, where installed.
+// Headless Chromium, where installed; a browser test starts with SKIP_WITHOUT_CHROMIUM().
 inline constexpr const char* kChromium = "/usr/bin/chromium";
+#define SKIP_WITHOUT_CHROMIUM()                                           \
+  if (::access(servicetest::kChromium, X_OK) != 0)                        \
+  GTEST_SKIP() << "Chromium is not installed (" << servicetest::kChromium \
+               << "); scripts/deps installs it where the package can be installed"
+
+// How the browser of a test is set up beyond a fresh profile.
+struct BrowserSetup {
+  std::vector<std::string> Flags;  // more command-line flags (TillSite::BrowserFlags())
+  // Sites the till's operator allowed once to reach the till's own services (as the browser
+  // keeps the answer to its prompt in the profile).
+  std::vector<std::string> AllowedSites;
+  // A managed browser policy (JSON) in force for this run only; needs CanSetBrowserPolicy().
+  std::string Policy;
+};
+// True when a run can have a policy of its own: a private mount namespace over the browser's
+// policy folder, which needs root.
+bool CanSetBrowserPolicy();
+
 // The page's DOM after its scripts ran (at most 10 s of the page's time). The browser may reach
-// 127.0.0.1 only: every other host name fails to resolve, and nothing runs in the background
-// that would call out. What the browser says on standard error is dropped.
-std::string BrowserDom(const std::string& url, const std::string& profile);
+// 127.0.0.1 only, under that address or as till.example: every other host name fails to
+// resolve, and nothing runs in the background that would call out. What the browser says on
+// standard error is dropped.
+std::string BrowserDom(const std::string& url, const std::string& profile,
+                       const BrowserSetup& setup = {});
+
 // The markup inside the element with this id, as the dump shows it.
 std::string ElementText(const std::string& dom, const std::string& id);
+
+// The till's own web site, another origin than the service, serving the files put into it:
+// local, at http://127.0.0.1:PORT; or on the internet, at https://till.example:PORT with a
+// certificate made for it, an address the browser treats as a public one.
+class TillSite {
+ public:
+  enum class Kind { Local, Internet };
+  explicit TillSite(Kind kind = Kind::Local);
+  ~TillSite();
+  TillSite(const TillSite&) = delete;
+  TillSite& operator=(const TillSite&) = delete;
+
+  const std::string& Origin() const { return origin_; }
+  void Put(const std::string& name, const std::string& content) const;
+  // The browser client as fiscal-printd.js, as a web till on the internet serves its own copy.
+  void PutClient() const;
+  // What BrowserDom needs to load the site as what it is.
+  std::vector<std::string> BrowserFlags() const { return flags_; }
+
+ private:
+  TempDir dir_;
+  std::string origin_;
+  std::vector<std::string> flags_;
+  pid_t pid_ = -1;
+};
 
 // A one-item ticket paid in cash, with the item's description.
 Json TicketSale(const std::string& description, double price = 10);

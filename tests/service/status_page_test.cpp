@@ -2,7 +2,6 @@
 // The status page in a real browser: headless Chromium loads it from a running service after a
 // sale and the page, once its scripts ran, shows the printer, the operation and the paper.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -13,10 +12,7 @@ namespace {
 using namespace servicetest;
 
 TEST(StatusPage, BrowserShowsPrinterOperationsAndPaperAfterASale) {
-  if (::access(kChromium, X_OK) != 0) {
-    GTEST_SKIP() << "Chromium is not installed (" << kChromium
-                 << "); scripts/deps installs it where the package can be installed";
-  }
+  SKIP_WITHOUT_CHROMIUM();
   TempDir state, profile;
   ServiceProcess service(state.Path());
   const Answer sale = service.Post("/v1/sales", TicketSale("Cafe con leche", 12.5), "page-sale-1");
