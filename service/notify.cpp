@@ -26,7 +26,7 @@ bool NotifyServiceManager(const std::string& state) {
   if (!fd.Valid()) return false;
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + len);
   return ::sendto(fd.Get(), state.data(), state.size(), MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&addr),
+                  reinterpret_cast<const sockaddr*>(&addr),
                   size) == static_cast<ssize_t>(state.size());
 }
 
