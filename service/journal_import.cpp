@@ -136,9 +136,9 @@ ImportCount ImportJsonLines(Database& db, const std::string& path, bool repair) 
       importer.Doubt(*key);
       ++count.Doubted;
       Log(LogLevel::Warn,
-          where + " is damaged (" + d.Error + "): its key " + *key + " is put in doubt");
+          where + ", is damaged (" + d.Error + "): its key " + *key + " is put in doubt");
     } else {
-      Log(LogLevel::Warn, where + " is damaged (" + d.Error + ") and names no readable key");
+      Log(LogLevel::Warn, where + ", is damaged (" + d.Error + ") and names no readable key");
     }
   };
   std::string text;
