@@ -1,21 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-// The request decoder and the journal, without a running service.
+// The request decoder, the request hash and the worker, without a running service.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <future>
 
-#include "platform/exceptions.h"
 #include "service/codec.h"
 #include "service/entry_points.h"
 #include "service/journal_entry.h"
-#include "service/server.h"
 #include "service/tasks.h"
 #include "service/worker.h"
-#include "tests/service/service_process.h"
 
 namespace {
 
