@@ -38,6 +38,8 @@ JournalEntry Row(const Statement& s) {
   e.Path = s.Text(3);
   e.State = ParseState(s.Text(4)).value_or(JournalState::InDoubt);
   e.Request = Parsed(s, 5);
+  // An entry whose request could not be read (a repaired journal) has an empty one.
+  if (!e.Request.is_object()) e.Request = Json::object();
   e.Status = static_cast<int>(s.Int(6));
   e.Answer = Parsed(s, 7);
   e.Resolution = Parsed(s, 8);

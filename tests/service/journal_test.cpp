@@ -189,7 +189,10 @@ TEST_F(JournalTest, AnOldJournalIsImportedOnceAndADamagedLineStopsTheStart) {
       auto j = Open(c.repair);
       for (const auto& k : c.done) EXPECT_EQ(j->Find("", k)->State, JournalState::Done) << k;
       std::vector<fpd::JournalKey> doubt;
-      for (const auto& k : c.inDoubt) doubt.push_back({"", k});
+      for (const auto& k : c.inDoubt) {
+        doubt.push_back({"", k});
+        EXPECT_TRUE(j->Find("", k)->Request.is_object()) << k;  // also one that was unreadable
+      }
       EXPECT_EQ(j->InDoubt(), doubt);
       EXPECT_EQ(j->Count(), c.done.size() + c.inDoubt.size());
     }
