@@ -6,6 +6,8 @@
 #pragma once
 
 #include <exception>
+#include <string>
+#include <system_error>
 
 #include "platform/export.h"
 #include "platform/types.h"
@@ -46,6 +48,17 @@ class PLAT_API EInOutError : public Exception {
  public:
   using Exception::Exception;
 };
+
+// The system's text for an errno value ("No such file or directory"); safe from any thread.
+inline std::string ErrnoText(int err) {
+  return std::error_code(err, std::generic_category()).message();
+}
+
+// Raises EInOutError "<what>: <the system's text for err>", the one way the platform, the
+// printer stack and the programs turn a failed system call into a failure.
+[[noreturn]] inline void RaiseOsError(const std::string& what, int err) {
+  throw EInOutError(what + ": " + ErrnoText(err));
+}
 
 // What kind of link failure an ELinkError reports, for a caller that decides on it.
 enum class LinkFault {

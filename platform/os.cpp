@@ -16,11 +16,11 @@
 #include <ctime>
 #include <mutex>
 #include <string_view>
-#include <system_error>
 
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "platform/testing/hooks.h"
+#include "platform/unique_fd.h"
 
 namespace plat {
 namespace {
@@ -38,12 +38,8 @@ bool ForcedAppendFailure() {
   return --g_append_failure_countdown == 0;
 }
 
-std::string ErrnoText(int err) {
-  return std::error_code(err, std::generic_category()).message();
-}
-
 [[noreturn]] void RaiseIo(const char* what, const AnsiString& path, int err) {
-  throw EInOutError(std::string("Cannot ") + what + " file '" + path + "': " + ErrnoText(err));
+  RaiseOsError(std::string("Cannot ") + what + " file '" + path + "'", err);
 }
 
 TDateTime SystemNow() {
@@ -87,7 +83,7 @@ AnsiString ReadExecutablePath() {
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
     if (n < 0) {
-      throw EInOutError("Cannot read the executable's path: " + ErrnoText(errno));
+      RaiseOsError("Cannot read the executable's path", errno);
     }
     if (static_cast<size_t>(n) < buf.size()) {
       buf.resize(static_cast<size_t>(n));
@@ -153,11 +149,12 @@ bool DeleteFile(const AnsiString& path) {
 }
 
 void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
-  int fd;
+  UniqueFd file;
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) RaiseIo("open", path, errno);
+    file.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  } while (!file.Valid() && errno == EINTR);
+  if (!file.Valid()) RaiseIo("open", path, errno);
+  const int fd = file.Get();
 
   const bool forced = ForcedAppendFailure();
   if (!text.empty() || forced) {
@@ -174,7 +171,7 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
       if (n > 0 && ::fstat(fd, &st) == 0 && st.st_size >= n) {
         [[maybe_unused]] const int ignored = ::ftruncate(fd, st.st_size - n);
       }
-      ::close(fd);
+      file.Reset();
       if (n >= 0) {
         throw EInOutError("Cannot write file '" + path + "': only " + std::to_string(n) + " of " +
                           std::to_string(text.size()) + " bytes written (" +
@@ -184,7 +181,7 @@ void AppendToTextFile(const AnsiString& path, const AnsiString& text) {
     }
   }
 
-  if (::close(fd) != 0) RaiseIo("close", path, errno);
+  if (!file.Close()) RaiseIo("close", path, errno);
 }
 
 void SetAppendFailureForTesting(int n) {
@@ -203,38 +200,32 @@ int WriteAtomically(const AnsiString& path, const std::string& bytes, bool keepO
   RemoveStaleTemporaries(path);
   const AnsiString temp = path + AnsiString(kTemporaryMark) + std::to_string(::getpid());
   const int flags = O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC;
-  int fd = ::open(temp.c_str(), flags, 0644);
-  if (fd < 0 && errno == EEXIST) {
+  UniqueFd fd(::open(temp.c_str(), flags, 0644));
+  if (!fd.Valid() && errno == EEXIST) {
     // Left behind by an earlier process that had the same id and did not finish.
     ::unlink(temp.c_str());
-    fd = ::open(temp.c_str(), flags, 0644);
+    fd.Reset(::open(temp.c_str(), flags, 0644));
   }
-  if (fd < 0) RaiseIo("create", temp, errno);
+  if (!fd.Valid()) RaiseIo("create", temp, errno);
 
   auto fail = [&](const char* what, const AnsiString& name, int err) {
-    if (fd >= 0) ::close(fd);
+    fd.Reset();
     ::unlink(temp.c_str());
     RaiseIo(what, name, err);
   };
 
   int err = 0;
-  if (!WriteAll(fd, bytes.data(), bytes.size(), err)) fail("write", temp, err);
-  if (::fsync(fd) != 0) fail("flush", temp, errno);
-  if (!keepOpen) {
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) fail("close", temp, errno);
-  }
+  if (!WriteAll(fd.Get(), bytes.data(), bytes.size(), err)) fail("write", temp, err);
+  if (::fsync(fd.Get()) != 0) fail("flush", temp, errno);
+  if (!keepOpen && !fd.Close()) fail("close", temp, errno);
   if (::rename(temp.c_str(), path.c_str()) != 0) fail("replace", path, errno);
 
   // Make the rename itself durable; a folder that cannot be flushed does not undo the write.
   const AnsiString dir = ExtractFileDir(path);
-  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return fd;
+  const UniqueFd folder(
+      ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Valid()) ::fsync(folder.Get());
+  return fd.Release();
 }
 
 }  // namespace
@@ -277,22 +268,19 @@ void RemoveStaleTemporaries(const AnsiString& path) {
 }
 
 std::string ReadWholeFile(const AnsiString& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) RaiseIo("open", path, errno);
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) RaiseIo("open", path, errno);
   std::string out;
   char buf[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      RaiseIo("read", path, err);
+      RaiseIo("read", path, errno);
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
-  ::close(fd);
   return out;
 }
 

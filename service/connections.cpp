@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/unique_fd.h"
+
 namespace fpd {
 
 namespace {
@@ -205,7 +207,7 @@ class AcceptQueue : public httplib::TaskQueue {
   std::function<void()> drain_;
 };
 
-void Refuse(int fd) {
+void Refuse(plat::UniqueFd fd) {
   static const std::string kAnswer = [] {
     const std::string body =
         "{\"error\":{\"code\":\"too_many_connections\",\"message\":\"too many connections "
@@ -214,27 +216,25 @@ void Refuse(int fd) {
            "Connection: close\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
   }();
-  (void)::send(fd, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  ::shutdown(fd, SHUT_RDWR);
-  ::close(fd);
+  (void)::send(fd.Get(), kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  ::shutdown(fd.Get(), SHUT_RDWR);
 }
 
 // Closes a connection whose request was answered before it was read whole: the rest of what the
 // client sends is read and dropped for a moment, so that the answer reaches it instead of being
 // lost to a reset.
-void CloseRefused(int fd) {
-  ::shutdown(fd, SHUT_WR);
+void CloseRefused(plat::UniqueFd fd) {
+  ::shutdown(fd.Get(), SHUT_WR);
   const auto until = Clock::now() + std::chrono::seconds(1);
   size_t dropped = 0;
   char buf[4096];
   while (dropped < (4u << 20)) {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd.Get(), POLLIN, 0};
     if (::poll(&p, 1, RemainingMs(until)) <= 0) break;
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    const ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
     if (n <= 0) break;
     dropped += static_cast<size_t>(n);
   }
-  ::close(fd);
 }
 
 }  // namespace
@@ -289,7 +289,7 @@ void GuardedServer::Leave(const std::string& client) {
 bool GuardedServer::process_and_close_socket(socket_t sock) {
   const std::string client = PeerAddress(sock);
   if (!Admit(client)) {
-    Refuse(sock);
+    Refuse(plat::UniqueFd(sock));
     return true;
   }
   // A thread per connection, ended with it: memory is held only for the connections open now.
@@ -300,12 +300,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     }).detach();
   } catch (const std::system_error&) {
     Leave(client);
-    Refuse(sock);
+    Refuse(plat::UniqueFd(sock));
   }
   return true;
 }
 
 void GuardedServer::ServeConnection(int fd, const std::string& client) {
+  plat::UniqueFd owned(fd);
   ConnectionStream stream(fd, client, limits_);
   // The memory a large request took goes back to the system once its connection ends.
   struct Trim {
@@ -334,13 +335,12 @@ void GuardedServer::ServeConnection(int fd, const std::string& client) {
     stream.EndRequest();
     tCurrent = nullptr;
     if (reading.CloseAfterAnswer || reading.Stop != ReadStop::None || reading.LongLineSeen) {
-      CloseRefused(fd);
+      CloseRefused(std::move(owned));
       return;
     }
     if (!ok || closed) break;
   }
   ::shutdown(fd, SHUT_RDWR);
-  ::close(fd);
 }
 
 }  // namespace fpd

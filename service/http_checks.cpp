@@ -7,7 +7,7 @@
 #include <cctype>
 
 #include "connections.h"
-#include "journal.h"
+#include "journal_entry.h"
 #include "tasks.h"
 
 namespace fpd {

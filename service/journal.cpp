@@ -1,22 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-#include "platform/codepage.h"
-#include "platform/exceptions.h"
-#include "platform/os.h"
+#include "journal_file.h"
+#include "sqlite.h"
 
 namespace fpd {
 
@@ -26,359 +16,288 @@ int64_t EpochNow() {
   return static_cast<int64_t>(std::time(nullptr));
 }
 
-std::string LocalText(int64_t epoch) {
-  const std::time_t t = static_cast<std::time_t>(epoch);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-  return buf;
+std::string Text(const Json& j) {
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path) {
-  throw std::runtime_error(what + " '" + path + "': " + std::strerror(errno));
+Json Parsed(const Statement& s, int col) {
+  if (s.Null(col)) return nullptr;
+  Json j = Json::parse(s.Text(col), nullptr, false);
+  return j.is_discarded() ? Json(nullptr) : j;
 }
 
-void WriteAll(int fd, const std::string& bytes, const std::string& path) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail("cannot write the journal", path);
-    done += static_cast<size_t>(n);
-  }
-}
+constexpr const char* kSelect =
+    "SELECT till, key, hash, path, state, request, status, answer, resolution, started_at, "
+    "started_epoch, finished_at, finished_epoch, id FROM entries ";
 
-// Room kept beside a compacted journal for the appends of the next hours.
-constexpr uint64_t kAppendReserve = 64 * 1024;
-
-uint64_t FreeBytes(const std::string& folder) {
-  struct statvfs st {};
-  if (::statvfs(folder.c_str(), &st) != 0) return UINT64_MAX;  // the write itself will tell
-  return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
-}
-
-uint64_t Fnv(const std::string& s, uint64_t h) {
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
+JournalEntry Row(const Statement& s) {
+  JournalEntry e;
+  e.Till = s.Text(0);
+  e.Key = s.Text(1);
+  e.Hash = s.Text(2);
+  e.Path = s.Text(3);
+  e.State = ParseState(s.Text(4)).value_or(JournalState::InDoubt);
+  e.Request = Parsed(s, 5);
+  // An entry whose request could not be read (a repaired journal) has an empty one.
+  if (!e.Request.is_object()) e.Request = Json::object();
+  e.Status = static_cast<int>(s.Int(6));
+  e.Answer = Parsed(s, 7);
+  e.Resolution = Parsed(s, 8);
+  e.StartedAt = s.Text(9);
+  e.StartedEpoch = s.Int(10);
+  e.FinishedAt = s.Text(11);
+  e.FinishedEpoch = s.Int(12);
+  e.Order = static_cast<uint64_t>(s.Int(13));
+  return e;
 }
 
 }  // namespace
 
-std::string RequestHash(const std::string& path, const Json& body) {
-  // nlohmann::json (not ordered) keeps object members sorted: a fixed form of the body.
-  const std::string canonical = path + "\n" + nlohmann::json::parse(body.dump()).dump();
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%016llx%016llx",
-                static_cast<unsigned long long>(Fnv(canonical, 14695981039346656037ull)),
-                static_cast<unsigned long long>(Fnv(canonical, 0x84222325cbf29ce4ull)));
-  return buf;
-}
+// The statements of every use, prepared once.
+struct JournalStatements {
+  explicit JournalStatements(Database& db)
+      : find(db, std::string(kSelect) + "WHERE till = ?1 AND key = ?2"),
+        start(db,
+              "INSERT OR REPLACE INTO entries (till, key, hash, path, state, request, started_at, "
+              "started_epoch) VALUES (?1, ?2, ?3, ?4, 'started', ?5, ?6, ?7)"),
+        outcome(db,
+                "UPDATE entries SET state = ?3, status = ?4, answer = ?5, finished_at = ?6, "
+                "finished_epoch = ?7 WHERE till = ?1 AND key = ?2"),
+        resolve(db,
+                "UPDATE entries SET state = 'resolved', resolution = ?3, finished_at = ?4, "
+                "finished_epoch = ?5 WHERE till = ?1 AND key = ?2"),
+        last(db, std::string(kSelect) + "ORDER BY id DESC LIMIT ?1"),
+        lastOfTill(db, std::string(kSelect) + "WHERE till = ?2 ORDER BY id DESC LIMIT ?1"),
+        inDoubt(db,
+                "SELECT till, key FROM entries WHERE state IN ('started', 'in_doubt') AND "
+                "state = 'in_doubt' ORDER BY till, key"),
+        count(db, "SELECT count(*) FROM entries"),
+        prune(db,
+              "DELETE FROM entries WHERE id IN (SELECT id FROM entries WHERE finished_epoch < ?1 "
+              "AND state IN ('done', 'resolved', 'retryable') LIMIT 500)") {}
 
-bool ValidKey(const std::string& key) {
-  if (key.empty() || key.size() > 128) return false;
-  return std::all_of(key.begin(), key.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == ':';
-  });
-}
+  Statement find, start, outcome, resolve, last, lastOfTill, inDoubt, count, prune;
+};
 
-Journal::Journal(std::string path, int keepDays) : path_(std::move(path)), keepDays_(keepDays) {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd_ < 0) Fail("cannot open the journal", path_);
-  Load();
+Journal::Journal(const JournalOptions& options) : options_(options) {
+  db_ = OpenJournalDatabase(options_);
+  sql_ = std::make_unique<JournalStatements>(*db_);
 }
 
 Journal::~Journal() {
-  if (fd_ >= 0) ::close(fd_);
+  std::lock_guard lock(mu_);
+  sql_.reset();
+  try {
+    MarkClosedCleanly(*db_);
+  } catch (...) {
+    // The next start checks the database whole, as after a crash.
+  }
 }
 
-void Journal::Load() {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) Fail("cannot read the journal", path_);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string all = ss.str();
-  needNewline_ = !all.empty() && all.back() != '\n';
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find('\n', start);
-    const bool whole = end != std::string::npos;
-    if (!whole) end = all.size();
-    const std::string line = all.substr(start, end - start);
-    start = end + 1;
-    if (!whole || line.empty()) continue;  // a torn last line: the step never completed
+template <class F>
+void Journal::Write(F&& f) {
+  for (int attempt = 0;; ++attempt) {
     try {
-      Apply(Json::parse(line));
-    } catch (const std::exception&) {
-      // A line that does not parse (a torn write followed by later ones) says nothing.
+      f();
+      return;
+    } catch (const SqliteError& e) {
+      if (!e.DiskFull()) throw;
+      // The log's pages go into the database and the log gives its room on disk back: a write
+      // that did not fit leaves no more of the disk taken than before it, and the one try more
+      // starts on an empty log.
+      sqlite3_wal_checkpoint_v2(db_->Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                nullptr);
+      if (attempt > 0) throw;
     }
   }
-  for (auto& [key, e] : entries_) {
-    if (e.State == "started") e.State = "in_doubt";
-  }
 }
 
-void Journal::Apply(const Json& line) {
-  const std::string key = line.value("key", "");
-  const std::string state = line.value("state", "");
-  const int64_t ts = line.value("ts", int64_t{0});
-  if (key.empty()) return;
-  if (state == "started") {
-    JournalEntry& e = entries_[key];
-    if (e.Order != 0) byOrder_.erase(e.Order);
-    e = JournalEntry{};
-    e.Key = key;
-    e.Hash = line.value("hash", "");
-    e.Path = line.value("path", "");
-    e.Request = line.contains("request") ? line["request"] : Json(nullptr);
-    e.State = "started";
-    e.StartedEpoch = ts;
-    e.StartedAt = line.value("at", "");
-    Index(e, ++order_);
-    return;
+std::optional<JournalEntry> Journal::Stored(const std::string& till, const std::string& key) const {
+  sql_->find.Bind(till, key);
+  if (!sql_->find.Step()) return std::nullopt;
+  JournalEntry e = Row(sql_->find);
+  sql_->find.Reset();
+  if (e.State == JournalState::Started && unrecorded_.count({till, key})) {
+    e.State = JournalState::InDoubt;
   }
-  const auto it = entries_.find(key);
-  if (it == entries_.end()) return;
-  JournalEntry& e = it->second;
-  if (state == "done" || state == "in_doubt") {
-    e.State = state;
-    e.Status = line.value("status", 500);
-    e.Answer = line.contains("answer") ? line["answer"] : Json(nullptr);
-    e.FinishedEpoch = ts;
-    e.FinishedAt = line.value("at", "");
-  } else if (state == "resolved") {
-    e.State = "resolved";
-    e.Resolution = line.contains("resolution") ? line["resolution"] : Json(nullptr);
-    e.FinishedEpoch = ts;
-    e.FinishedAt = line.value("at", "");
-  }
+  return e;
 }
 
-void Journal::Append(const Json& line) {
-  std::string bytes = line.dump(-1, ' ', false, Json::error_handler_t::replace);
-  bytes += '\n';
-  if (needNewline_) bytes.insert(bytes.begin(), '\n');
-  // One write of the whole line; a failed or short write leaves at most a torn line, which the
-  // next append starts after.
-  needNewline_ = true;
-  WriteAll(fd_, bytes, path_);
-  if (::fsync(fd_) != 0) Fail("cannot flush the journal", path_);
-  needNewline_ = false;
-}
-
-Journal::Verdict Journal::Claim(const std::string& key, const std::string& hash,
-                                const std::string& path, const Json& request, JournalEntry* entry) {
+Journal::Verdict Journal::Claim(const std::string& till, const std::string& key,
+                                const std::string& hash, const std::string& path,
+                                const Json& request, JournalEntry* entry) {
   std::lock_guard lock(mu_);
-  const auto it = entries_.find(key);
-  if (it == entries_.end()) {
-    JournalEntry& e = entries_[key];
-    e.Key = key;
-    e.Hash = hash;
-    e.Path = path;
-    e.Request = request;
-    e.State = "queued";
-    Index(e, ++order_);
-    if (entry) *entry = e;
+  const JournalKey k{till, key};
+  if (const auto q = queued_.find(k); q != queued_.end()) {
+    if (entry) *entry = q->second;
+    return q->second.Hash != hash ? Verdict::Conflict : Verdict::InProgress;
+  }
+  const std::optional<JournalEntry> e = Stored(till, key);
+  if (!e || e->State == JournalState::Retryable) {
+    JournalEntry& n = queued_[k];
+    n.Till = till;
+    n.Key = key;
+    n.Hash = hash;
+    n.Path = path;
+    n.Request = request;
+    n.State = JournalState::Queued;
+    n.Order = ++claims_;
+    if (entry) *entry = n;
     return Verdict::New;
   }
-  if (entry) *entry = it->second;
-  const JournalEntry& e = it->second;
-  if (e.Hash != hash) return Verdict::Conflict;
-  if (e.State == "done") return Verdict::Replay;
-  if (e.State == "in_doubt") return Verdict::InDoubt;
-  if (e.State == "resolved") return Verdict::Resolved;
-  return Verdict::InProgress;
+  if (entry) *entry = *e;
+  // An entry whose request could not be read again (a repaired journal) is in doubt whatever
+  // is sent with its key.
+  if (e->State == JournalState::InDoubt && e->Hash.empty()) return Verdict::InDoubt;
+  if (e->Hash != hash) return Verdict::Conflict;
+  switch (e->State) {
+    case JournalState::Done:
+      return Verdict::Replay;
+    case JournalState::InDoubt:
+      return Verdict::InDoubt;
+    case JournalState::Resolved:
+      return Verdict::Resolved;
+    default:
+      return Verdict::InProgress;
+  }
 }
 
-void Journal::Release(const std::string& key) {
+void Journal::Release(const std::string& till, const std::string& key) {
   std::lock_guard lock(mu_);
-  const auto it = entries_.find(key);
-  if (it != entries_.end() && it->second.State == "queued") Forget(it);
+  queued_.erase({till, key});
 }
 
-void Journal::Index(JournalEntry& e, uint64_t order) {
-  if (e.Order != 0) byOrder_.erase(e.Order);
-  e.Order = order;
-  byOrder_[order] = e.Key;
-}
-
-void Journal::Forget(std::map<std::string, JournalEntry>::iterator it) {
-  byOrder_.erase(it->second.Order);
-  entries_.erase(it);
-}
-
-void Journal::SetFreeSpace(FreeSpace f) {
+void Journal::Started(const std::string& till, const std::string& key) {
   std::lock_guard lock(mu_);
-  freeSpace_ = std::move(f);
-}
-
-void Journal::Started(const std::string& key) {
-  std::lock_guard lock(mu_);
-  JournalEntry& e = entries_.at(key);
+  const auto q = queued_.find({till, key});
+  if (q == queued_.end()) throw std::logic_error("the key " + key + " was not claimed");
+  const JournalEntry& e = q->second;
   const int64_t now = EpochNow();
-  Append(Json{{"key", key},
-              {"hash", e.Hash},
-              {"path", e.Path},
-              {"request", e.Request},
-              {"state", "started"},
-              {"at", LocalText(now)},
-              {"ts", now}});
-  e.State = "started";
-  e.StartedEpoch = now;
-  e.StartedAt = LocalText(now);
+  Write([&] {
+    sql_->start.Bind(till, key, e.Hash, e.Path, Text(e.Request), LocalTimeText(now), now).Run();
+  });
+  queued_.erase(q);
 }
 
-void Journal::Finished(const std::string& key, int status, const Json& answer) {
-  Outcome(key, "done", status, answer);
+void Journal::Finished(const std::string& till, const std::string& key, int status,
+                       const Json& answer) {
+  Outcome(till, key, JournalState::Done, status, answer);
 }
 
-void Journal::FinishedInDoubt(const std::string& key, int status, const Json& answer) {
-  Outcome(key, "in_doubt", status, answer);
+void Journal::FinishedInDoubt(const std::string& till, const std::string& key, int status,
+                              const Json& answer) {
+  Outcome(till, key, JournalState::InDoubt, status, answer);
 }
 
-void Journal::Outcome(const std::string& key, const std::string& state, int status,
-                      const Json& answer) {
+void Journal::FinishedRetryable(const std::string& till, const std::string& key, int status,
+                                const Json& answer) {
+  Outcome(till, key, JournalState::Retryable, status, answer);
+}
+
+void Journal::Outcome(const std::string& till, const std::string& key, JournalState state,
+                      int status, const Json& answer) {
   std::lock_guard lock(mu_);
-  JournalEntry& e = entries_.at(key);
   const int64_t now = EpochNow();
   // Without its outcome on disk the request counts as in doubt, here as after a restart.
-  e.State = "in_doubt";
-  Append(Json{{"key", key},
-              {"hash", e.Hash},
-              {"state", state},
-              {"status", status},
-              {"answer", answer},
-              {"at", LocalText(now)},
-              {"ts", now}});
-  e.State = state;
-  e.Status = status;
-  e.Answer = answer;
-  e.FinishedEpoch = now;
-  e.FinishedAt = LocalText(now);
+  unrecorded_.insert({till, key});
+  Write([&] {
+    sql_->outcome
+        .Bind(till, key, std::string(StateName(state)), status, Text(answer), LocalTimeText(now),
+              now)
+        .Run();
+  });
+  const bool started = db_->Changes() == 1;
+  unrecorded_.erase({till, key});
+  if (!started) throw std::logic_error("the key " + key + " was not started");
 }
 
-void Journal::Resolve(const std::string& key, const Json& resolution) {
+void Journal::Resolve(const std::string& till, const std::string& key, const Json& resolution) {
   std::lock_guard lock(mu_);
-  JournalEntry& e = entries_.at(key);
   const int64_t now = EpochNow();
-  Append(Json{{"key", key},
-              {"hash", e.Hash},
-              {"state", "resolved"},
-              {"resolution", resolution},
-              {"at", LocalText(now)},
-              {"ts", now}});
-  e.State = "resolved";
-  e.Resolution = resolution;
-  e.FinishedEpoch = now;
-  e.FinishedAt = LocalText(now);
+  Write([&] { sql_->resolve.Bind(till, key, Text(resolution), LocalTimeText(now), now).Run(); });
+  if (db_->Changes() != 1) throw std::logic_error("the key " + key + " is not in the journal");
+  unrecorded_.erase({till, key});
 }
 
-std::optional<JournalEntry> Journal::Find(const std::string& key) const {
+std::optional<JournalEntry> Journal::Find(const std::string& till, const std::string& key) const {
   std::lock_guard lock(mu_);
-  const auto it = entries_.find(key);
-  if (it == entries_.end()) return std::nullopt;
-  return it->second;
+  if (const auto q = queued_.find({till, key}); q != queued_.end()) return q->second;
+  return Stored(till, key);
 }
 
-std::vector<JournalEntry> Journal::Last(size_t n) const {
+std::vector<JournalEntry> Journal::Last(size_t n, const std::optional<std::string>& till) const {
   std::lock_guard lock(mu_);
   std::vector<JournalEntry> last;
-  for (auto it = byOrder_.rbegin(); it != byOrder_.rend() && last.size() < n; ++it) {
-    last.push_back(entries_.at(it->second));
+  std::vector<const JournalEntry*> waiting;
+  for (const auto& [k, e] : queued_) {
+    if (!till || k.Till == *till) waiting.push_back(&e);
+  }
+  std::sort(waiting.begin(), waiting.end(),
+            [](const JournalEntry* a, const JournalEntry* b) { return a->Order > b->Order; });
+  for (const JournalEntry* e : waiting) {
+    if (last.size() == n) return last;
+    last.push_back(*e);
+  }
+  Statement& s = till ? sql_->lastOfTill : sql_->last;
+  if (till) {
+    s.Bind(static_cast<int64_t>(n - last.size()), *till);
+  } else {
+    s.Bind(static_cast<int64_t>(n - last.size()));
+  }
+  while (s.Step()) {
+    last.push_back(Row(s));
+    if (last.back().State == JournalState::Started &&
+        unrecorded_.count({last.back().Till, last.back().Key})) {
+      last.back().State = JournalState::InDoubt;
+    }
   }
   return last;
 }
 
-std::vector<std::string> Journal::InDoubt() const {
+std::vector<JournalKey> Journal::InDoubt(const std::optional<std::string>& till) const {
   std::lock_guard lock(mu_);
-  std::vector<std::string> keys;
-  for (const auto& [key, e] : entries_) {
-    if (e.State == "in_doubt") keys.push_back(key);
+  std::vector<JournalKey> keys;
+  sql_->inDoubt.Reset();
+  while (sql_->inDoubt.Step()) {
+    JournalKey k{sql_->inDoubt.Text(0), sql_->inDoubt.Text(1)};
+    if (!till || k.Till == *till) keys.push_back(std::move(k));
   }
+  for (const JournalKey& k : unrecorded_) {
+    if (!till || k.Till == *till) keys.push_back(k);
+  }
+  std::sort(keys.begin(), keys.end());
   return keys;
-}
-
-int64_t Journal::LastCompaction() const {
-  std::lock_guard lock(mu_);
-  return lastCompaction_;
-}
-
-void Journal::Compact() {
-  std::lock_guard lock(mu_);
-  const int64_t now = EpochNow();
-  const int64_t limit = now - static_cast<int64_t>(keepDays_) * 86400;
-  const auto dropped = [limit](const JournalEntry& e) {
-    return (e.State == "done" || e.State == "resolved") && e.FinishedEpoch < limit;
-  };
-  const auto line = [](const Json& j) {
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-  };
-  std::string bytes;
-  for (const auto& [order, key] : byOrder_) {
-    const JournalEntry& e = entries_.at(key);
-    if (e.State == "queued" || dropped(e)) continue;
-    bytes += line({{"key", e.Key},
-                   {"hash", e.Hash},
-                   {"path", e.Path},
-                   {"request", e.Request},
-                   {"state", "started"},
-                   {"at", e.StartedAt},
-                   {"ts", e.StartedEpoch}});
-    // An entry in doubt keeps the outcome the link answered, when it has one.
-    if (e.State == "done" || (e.State == "in_doubt" && e.Status != 0)) {
-      bytes += line({{"key", e.Key},
-                     {"hash", e.Hash},
-                     {"state", e.State},
-                     {"status", e.Status},
-                     {"answer", e.Answer},
-                     {"at", e.FinishedAt},
-                     {"ts", e.FinishedEpoch}});
-    } else if (e.State == "resolved") {
-      bytes += line({{"key", e.Key},
-                     {"hash", e.Hash},
-                     {"state", "resolved"},
-                     {"resolution", e.Resolution},
-                     {"at", e.FinishedAt},
-                     {"ts", e.FinishedEpoch}});
-    }
-  }
-  // The new file is written beside the old one: without room for it (and for the appends that
-  // follow) the old journal stays as it is.
-  const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
-  const uint64_t room = freeSpace_ ? freeSpace_(dir) : FreeBytes(dir.empty() ? "." : dir);
-  const uint64_t needed = bytes.size() + kAppendReserve;
-  if (room < needed) {
-    throw std::runtime_error("the journal '" + path_ +
-                             "' is not compacted: " + std::to_string(room) + " bytes free, " +
-                             std::to_string(needed) + " needed; it stays in use as it is");
-  }
-  int fresh = -1;
-  try {
-    fresh = plat::ReplaceFileKeepingItOpen(path_, bytes);
-  } catch (const plat::Exception& e) {
-    throw std::runtime_error(plat::AnsiToUtf8(e.Message()) + "; the journal stays in use as it is");
-  }
-  ::close(fd_);
-  fd_ = fresh;
-  needNewline_ = false;
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    if (dropped(it->second)) {
-      byOrder_.erase(it->second.Order);
-      it = entries_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  lastCompaction_ = now;
 }
 
 size_t Journal::Count() const {
   std::lock_guard lock(mu_);
-  return entries_.size();
+  sql_->count.Reset();
+  sql_->count.Step();
+  const auto n = static_cast<size_t>(sql_->count.Int(0));
+  sql_->count.Reset();
+  return n + queued_.size();
+}
+
+void Journal::Prune() {
+  const int64_t now = EpochNow();
+  const int64_t limit = now - static_cast<int64_t>(options_.KeepDays) * 86400;
+  for (;;) {
+    // The lock is given up between batches: requests go on while old entries are deleted.
+    std::lock_guard lock(mu_);
+    Write([&] { sql_->prune.Bind(limit).Run(); });
+    if (db_->Changes() == 0) break;
+  }
+  std::lock_guard lock(mu_);
+  lastPruned_ = now;
+}
+
+int64_t Journal::LastPruned() const {
+  std::lock_guard lock(mu_);
+  return lastPruned_;
+}
+
+std::vector<std::string> Journal::Files() const {
+  return {db_->Path(), db_->Path() + "-wal"};
 }
 
 }  // namespace fpd

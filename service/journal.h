@@ -1,98 +1,118 @@
 // SPDX-License-Identifier: Apache-2.0
-// The idempotency journal: one JSON line per step of a printing request, appended whole and
-// flushed to disk, so that a request is printed at most once across restarts of the service.
+// The idempotency journal: one row per printing request in an SQLite database in the state
+// folder (journal.db), each state change committed and flushed to disk before the printer acts
+// on it, so that a request is printed at most once across crashes and restarts. Keys belong to
+// their till: the same key from two tills is two requests. Nothing is held in memory per entry
+// but the requests waiting for the worker.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "codec.h"
+#include "journal_entry.h"
 
 namespace fpd {
 
-// A hash of a request: its path and its body written with sorted members, as 32 hex digits
-// (two 64-bit hashes).
-std::string RequestHash(const std::string& path, const Json& body);
-// A key the till may use: 1 to 128 of letters, digits and "-_.:".
-bool ValidKey(const std::string& key);
+class Database;
+struct JournalStatements;
 
-struct JournalEntry {
-  std::string Key, Hash, Path;
-  Json Request;
-  // "queued" and "started" while this process works on it; "done", "in_doubt", "resolved". An
-  // entry the printer link left in doubt holds its answer too.
-  std::string State;
-  std::string StartedAt, FinishedAt;
-  int64_t StartedEpoch = 0, FinishedEpoch = 0;
-  int Status = 0;
-  Json Answer;
-  Json Resolution;  // {"printed": bool, ...} once resolved
-  uint64_t Order = 0;
+struct JournalOptions {
+  std::string Folder;  // the state folder: journal.db, and a journal.jsonl to import once
+  int KeepDays = 30;   // finished entries older than this are deleted by Prune()
+  // With --journal-repair: a damaged database or JSON-lines journal is salvaged instead of
+  // stopping the start (journal_file.h).
+  bool Repair = false;
+  // How long a database checked whole at start stays trusted by the next starts that follow a
+  // clean stop; 0 checks at every start. A start after a crash always checks.
+  int64_t CheckIntervalSeconds = 86400;
+};
+
+struct JournalKey {
+  std::string Till, Key;
+  bool operator<(const JournalKey& o) const {
+    return std::tie(Till, Key) < std::tie(o.Till, o.Key);
+  }
+  bool operator==(const JournalKey& o) const = default;
 };
 
 class Journal {
  public:
-  // Opens (creating) the journal file and reads it. A last line torn by a crash is dropped.
-  // Raises std::runtime_error when the file cannot be opened or read.
-  Journal(std::string path, int keepDays);
+  // Opens (creating) the database, imports an old journal.jsonl once, checks the database and
+  // puts every request that was started and never finished in doubt. Raises std::runtime_error
+  // (naming the file, and the line of a damaged JSON-lines journal) when it cannot.
+  explicit Journal(const JournalOptions& options);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
   enum class Verdict { New, Replay, Conflict, InProgress, InDoubt, Resolved };
-  // Looks the key up; a new key is taken ("queued") in one step, so that two requests with one
-  // key never both run. The entry is a copy as it stands.
-  Verdict Claim(const std::string& key, const std::string& hash, const std::string& path,
-                const Json& request, JournalEntry* entry);
+  // Looks the till's key up; a new key (or one whose last run is retryable) is taken
+  // ("queued", in memory) in one step, so that two requests with one key never both run. The
+  // entry is a copy as it stands. Raises std::runtime_error when the database cannot be read.
+  Verdict Claim(const std::string& till, const std::string& key, const std::string& hash,
+                const std::string& path, const Json& request, JournalEntry* entry);
   // A queued key that will not run after all (the queue was full): forgotten.
-  void Release(const std::string& key);
-  // Appends "started" and flushes; raises std::runtime_error when it cannot.
-  void Started(const std::string& key);
-  // Appends the outcome and flushes; raises std::runtime_error when it cannot (the entry then
-  // stays "started" on disk and is in doubt after a restart).
-  void Finished(const std::string& key, int status, const Json& answer);
+  void Release(const std::string& till, const std::string& key);
+  // Records "started" and flushes; raises std::runtime_error when it cannot (the key stays
+  // queued: the caller releases it).
+  void Started(const std::string& till, const std::string& key);
+  // Records the outcome and flushes; raises std::runtime_error when it cannot (the entry then
+  // counts as in doubt, in this process as after a restart).
+  void Finished(const std::string& till, const std::string& key, int status, const Json& answer);
   // The same for a request the printer link left in doubt: the entry is in doubt, as one the
   // service died in, until the till resolves it.
-  void FinishedInDoubt(const std::string& key, int status, const Json& answer);
+  void FinishedInDoubt(const std::string& till, const std::string& key, int status,
+                       const Json& answer);
+  // The same for a failure that proves nothing reached the printer: the answer is kept, and a
+  // later Claim of the key (same body or not) is New and runs it.
+  void FinishedRetryable(const std::string& till, const std::string& key, int status,
+                         const Json& answer);
   // Records the till's decision on an in-doubt key. Raises like Started.
-  void Resolve(const std::string& key, const Json& resolution);
+  void Resolve(const std::string& till, const std::string& key, const Json& resolution);
 
-  std::optional<JournalEntry> Find(const std::string& key) const;
-  std::vector<JournalEntry> Last(size_t n) const;  // newest first
-  std::vector<std::string> InDoubt() const;
-  size_t Count() const;  // keys held
-  // Rewrites the file without entries finished or resolved more than keepDays ago, and goes on
-  // appending to the new file. Raises std::runtime_error, the old file staying in use, when it
-  // cannot, or when the folder has no room for the new file beside the old one.
-  void Compact();
-  int64_t LastCompaction() const;
-  // The bytes free in the journal's folder; a test may replace how they are found.
-  using FreeSpace = std::function<uint64_t(const std::string& folder)>;
-  void SetFreeSpace(FreeSpace f);
+  std::optional<JournalEntry> Find(const std::string& till, const std::string& key) const;
+  // Newest first: the requests waiting for the worker, then the rest in the order they started;
+  // of one till, or of every till.
+  std::vector<JournalEntry> Last(size_t n, const std::optional<std::string>& till = {}) const;
+  // Keys in doubt and not resolved, of one till or of every till, in order of till and key.
+  std::vector<JournalKey> InDoubt(const std::optional<std::string>& till = {}) const;
+  size_t Count() const;  // entries held, queued ones included
+
+  // Retention: deletes the entries finished or resolved more than KeepDays ago (never one in
+  // doubt), a few hundred rows per transaction. Raises std::runtime_error when it cannot finish
+  // (the disk is full, ...): what was deleted stays deleted, the rest is kept and the journal
+  // goes on as it is.
+  void Prune();
+  int64_t LastPruned() const;  // when Prune() last finished, 0 before
+  // The database's file and its write-ahead log, for the size the metrics show.
+  std::vector<std::string> Files() const;
 
  private:
-  void Append(const Json& line);  // with mu_ held
-  void Outcome(const std::string& key, const std::string& state, int status, const Json& answer);
-  void Index(JournalEntry& e, uint64_t order);  // (re)numbers an entry, with mu_ held
-  void Forget(std::map<std::string, JournalEntry>::iterator it);
-  void Load();
-  void Apply(const Json& line);
+  void Outcome(const std::string& till, const std::string& key, JournalState state, int status,
+               const Json& answer);
+  std::optional<JournalEntry> Stored(const std::string& till, const std::string& key) const;
+  // Runs a write, once more after a checkpoint when the disk was full (the log's room is
+  // reused once its pages are in the database).
+  template <class F>
+  void Write(F&& f);
 
-  std::string path_;
-  int keepDays_;
-  int fd_ = -1;
-  bool needNewline_ = false;
+  JournalOptions options_;
   mutable std::mutex mu_;
-  std::map<std::string, JournalEntry> entries_;
-  std::map<uint64_t, std::string> byOrder_;  // the keys in the order they came
-  uint64_t order_ = 0;
-  int64_t lastCompaction_ = 0;
-  FreeSpace freeSpace_;
+  std::unique_ptr<Database> db_;
+  std::unique_ptr<JournalStatements> sql_;
+  std::map<JournalKey, JournalEntry> queued_;  // bounded by the queue
+  uint64_t claims_ = 0;                        // orders the queued entries
+  // Started entries whose outcome could not be written: in doubt, here as after a restart.
+  std::set<JournalKey> unrecorded_;
+  int64_t lastPruned_ = 0;
 };
 
 }  // namespace fpd

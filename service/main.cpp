@@ -18,8 +18,9 @@
 #include "platform/loader.h"
 #include "platform/os.h"
 #include "platform/version.h"
+#include "program/command_line.h"
 #include "server.h"
-#include "tools/command_line.h"
+#include "tills.h"
 
 namespace {
 
@@ -56,6 +57,25 @@ std::string ReadToken(const std::string& path) {
     throw std::runtime_error("the token file '" + path + "' is empty");
   t = t.substr(first, t.find_last_not_of(" \t\r\n") - first + 1);
   return t;
+}
+
+// --hash-token: the token on standard input, its HASH field of the tills file on standard output.
+int HashTokenFromInput() {
+  std::string token((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  const auto first = token.find_first_not_of(" \t\r\n");
+  token = first == std::string::npos
+              ? std::string()
+              : token.substr(first, token.find_last_not_of(" \t\r\n") - first + 1);
+  try {
+    std::cout << fpd::HashToken(token) << "\n";
+    return cli::kDone;
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "fiscal-printd: --hash-token: " << e.what() << "\n";
+    return cli::kUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "fiscal-printd: --hash-token: " << e.what() << "\n";
+    return cli::kFailed;
+  }
 }
 
 }  // namespace
@@ -97,6 +117,13 @@ int main(int argc, char** argv) {
   app.add_option("--journal-days", o.JournalDays, "days finished journal entries are kept")
       ->capture_default_str()
       ->check(CLI::Range(1, 36500));
+  app.add_flag("--journal-repair", o.JournalRepair,
+               "keep what can be read of a damaged journal instead of stopping");
+  std::string tillsFile;
+  app.add_option("--tills", tillsFile, "file of the tills: NAME HASH RIGHTS per line");
+  bool hashToken = false;
+  app.add_flag("--hash-token", hashToken,
+               "read a token on standard input, print its HASH field for --tills and exit");
   int statusSeconds = 5;
   app.add_option("--status-interval", statusSeconds, "seconds between idle status queries")
       ->capture_default_str()
@@ -109,6 +136,7 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
   if (const auto end = cli::Parse(app, argc, argv)) return *end;
+  if (hashToken) return HashTokenFromInput();
   fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
   o.StatusIntervalMs = statusSeconds * 1000;
 
@@ -123,6 +151,9 @@ int main(int argc, char** argv) {
     o.Port = std::stoi(listen.substr(colon + 1));
     if (o.Port < 0 || o.Port > 65535) throw std::runtime_error("--listen: bad port");
     if (!tokenFile.empty()) o.Token = ReadToken(tokenFile);
+    if (!tillsFile.empty()) {
+      o.TillList = std::make_shared<const fpd::Tills>(fpd::Tills::Load(tillsFile));
+    }
     if (o.Host != "127.0.0.1" && o.Token.empty()) {
       throw std::runtime_error("listening on " + o.Host +
                                " needs --token-file: only 127.0.0.1 is served without a token");
@@ -146,9 +177,9 @@ int main(int argc, char** argv) {
     });
     signals.detach();
     service.Run();
-    return 0;
+    return cli::kDone;
   } catch (...) {
     std::cerr << "fiscal-printd: " << fpd::FailureText(std::current_exception()) << "\n";
   }
-  return 2;
+  return cli::kUsage;
 }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace fpd {
 
 bool NotifyServiceManager(const std::string& state) {
@@ -20,14 +22,12 @@ bool NotifyServiceManager(const std::string& state) {
   if (len >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, path, len);
   if (path[0] == '@') addr.sun_path[0] = '\0';  // an abstract socket
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  const plat::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) return false;
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + len);
-  const bool sent = ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&addr),
-                             size) == static_cast<ssize_t>(state.size());
-  ::close(fd);
-  return sent;
+  return ::sendto(fd.Get(), state.data(), state.size(), MSG_NOSIGNAL,
+                  reinterpret_cast<const sockaddr*>(&addr),
+                  size) == static_cast<ssize_t>(state.size());
 }
 
 }  // namespace fpd

@@ -20,10 +20,12 @@ namespace {
 Json EntryJson(const JournalEntry& e, bool withAnswer) {
   Json j = {{"key", e.Key},
             {"path", e.Path},
-            {"state", e.State},
+            {"state", StateName(e.State)},
             {"startedAt", e.StartedAt.empty() ? Json(nullptr) : Json(e.StartedAt)},
             {"finishedAt", e.FinishedAt.empty() ? Json(nullptr) : Json(e.FinishedAt)},
-            {"status", e.State == "done" ? Json(e.Status) : Json(nullptr)},
+            {"status", e.State == JournalState::Done || e.State == JournalState::Retryable
+                           ? Json(e.Status)
+                           : Json(nullptr)},
             {"ok", nullptr},
             {"request", e.Request},
             {"resolution", e.Resolution}};
@@ -46,6 +48,13 @@ Json EntryJson(const JournalEntry& e, bool withAnswer) {
   }
   if (withAnswer) j["answer"] = e.Answer;
   return j;
+}
+
+// The keys in doubt, as the status and the metrics show them.
+std::vector<std::string> InDoubtKeys(const Journal& journal) {
+  std::vector<std::string> keys;
+  for (auto& k : journal.InDoubt()) keys.push_back(std::move(k.Key));
+  return keys;
 }
 
 bool ConstantTimeEqual(const std::string& a, const std::string& b) {
@@ -88,29 +97,31 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
     throw std::runtime_error("the state folder '" + dir + "' cannot be written");
   }
   scheme_ = ToAnsi(Json(options_.Driver.Scheme), "--scheme");
-  journal_ = std::make_unique<Journal>(dir + "/journal.jsonl", options_.JournalDays);
-  TryCompact();
+  journal_ =
+      std::make_unique<Journal>(JournalOptions{dir, options_.JournalDays, options_.JournalRepair});
+  TryPrune();
   session_ = std::make_unique<DriverSession>(options_.Driver);
   OperationsSources sources;
   sources.Printer = [this] { return session_->Snapshot(); };
   sources.Queued = [this] { return worker_->Queued(); };
   sources.Busy = [this] { return worker_->Busy(); };
   sources.QueueLimit = options_.QueueLimit;
-  sources.InDoubt = [this] { return journal_->InDoubt(); };
+  sources.InDoubt = [this] { return InDoubtKeys(*journal_); };
   sources.JournalEntries = [this] { return journal_->Count(); };
-  ops_ = std::make_unique<Operations>(
-      OperationsOptions{dir, dir + "/journal.jsonl", options_.StatusIntervalMs, options_.LogMonths},
-      std::move(sources));
+  ops_ =
+      std::make_unique<Operations>(OperationsOptions{dir, journal_->Files().front(),
+                                                     options_.StatusIntervalMs, options_.LogMonths},
+                                   std::move(sources));
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,
       [this, interval] {
         session_->Idle(interval);
         ops_->AfterIdle();
-        // Once a day; a compaction that could not finish is tried again an hour later.
+        // Once a day; a retention that could not finish is tried again an hour later.
         const int64_t now = std::time(nullptr);
-        if (now - journal_->LastCompaction() >= 86400 && now - compactTriedAt_ >= 3600) {
-          TryCompact();
+        if (now - journal_->LastPruned() >= 86400 && now - pruneTriedAt_ >= 3600) {
+          TryPrune();
         }
       },
       std::min(interval, std::chrono::milliseconds(1000)));
@@ -120,14 +131,15 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
   Routes();
 }
 
-void Service::TryCompact() {
-  compactTriedAt_ = std::time(nullptr);
+void Service::TryPrune() {
+  pruneTriedAt_ = std::time(nullptr);
   try {
-    journal_->Compact();
+    journal_->Prune();
   } catch (...) {
-    // The journal is intact and appends go on; only its rewrite waits.
+    // The journal is intact and goes on; only the deletion of old entries waits.
     Log(LogLevel::Warn,
-        FailureText(std::current_exception()) + "; the rewrite is tried again in an hour");
+        "old journal entries are not deleted: " + FailureText(std::current_exception()) +
+            "; the deletion is tried again in an hour");
   }
 }
 
@@ -231,12 +243,12 @@ bool Service::OnWorker(const std::function<void()>& f) {
   return true;
 }
 
-Outcome RunJournaled(Journal& journal, const std::string& key,
+Outcome RunJournaled(Journal& journal, const std::string& till, const std::string& key,
                      const std::function<Outcome()>& task) {
   try {
-    journal.Started(key);
+    journal.Started(till, key);
   } catch (...) {
-    journal.Release(key);
+    journal.Release(till, key);
     return Outcome{500, ErrorBody("journal_failed",
                                   FailureText(std::current_exception()) + "; nothing was printed")};
   }
@@ -254,9 +266,9 @@ Outcome RunJournaled(Journal& journal, const std::string& key,
       o.Body["error"] = InDoubtError(key,
                                      "the printer link could not tell whether a command of "
                                      "this request ran on the printer")["error"];
-      journal.FinishedInDoubt(key, o.Status, o.Body);
+      journal.FinishedInDoubt(till, key, o.Status, o.Body);
     } else {
-      journal.Finished(key, o.Status, o.Body);
+      journal.Finished(till, key, o.Status, o.Body);
     }
   } catch (...) {
     o.Body["error"] = ErrorBody("journal_failed", FailureText(std::current_exception()) +
@@ -282,7 +294,16 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   }
   const std::string hash = RequestHash(req.path, body);
   JournalEntry e;
-  switch (journal_->Claim(key, hash, req.path, body, &e)) {
+  Journal::Verdict verdict;
+  try {
+    verdict = journal_->Claim(kLocalTill, key, hash, req.path, body, &e);
+  } catch (...) {
+    Send(res, 500,
+         ErrorBody("journal_failed",
+                   FailureText(std::current_exception()) + "; nothing was printed"));
+    return;
+  }
+  switch (verdict) {
     case Journal::Verdict::Replay:
       res.set_header("Idempotent-Replay", "true");
       Send(res, e.Status, e.Answer);
@@ -311,7 +332,7 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       break;
   }
   if (!HoldPrintingSlot()) {
-    journal_->Release(key);
+    journal_->Release(kLocalTill, key);
     Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
     return;
   }
@@ -329,7 +350,7 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       // The service owns the printer: a sale starts on a printer with no document that no
       // request holds open.
       const Json before = sale ? Reconcile() : Json(nullptr);
-      Outcome outcome = RunJournaled(*journal, key, [&] {
+      Outcome outcome = RunJournaled(*journal, kLocalTill, key, [&] {
         Outcome o = task(*session);
         // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
         o.InDoubt =
@@ -347,7 +368,7 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
     }
   });
   if (!queued) {
-    journal_->Release(key);
+    journal_->Release(kLocalTill, key);
     Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
     return;
   }
@@ -398,9 +419,9 @@ Json Service::Reconcile() {
       "printer-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(++strays_);
   record["key"] = key;
   try {
-    journal_->Claim(key, "", "/printer/open-document", Json::object(), nullptr);
-    journal_->Started(key);
-    journal_->Finished(key, 200, record);
+    journal_->Claim(kLocalTill, key, "", "/printer/open-document", Json::object(), nullptr);
+    journal_->Started(kLocalTill, key);
+    journal_->Finished(kLocalTill, key, 200, record);
   } catch (...) {
     record["journal"] = FailureText(std::current_exception());
   }
@@ -444,13 +465,13 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
   int status = 500;
   Json answer = ErrorBody("internal", "the resolution gave no answer");
   const bool ran = OnWorker([&] {
-    const auto e = journal_->Find(key);
+    const auto e = journal_->Find(kLocalTill, key);
     if (!e) {
       status = 404;
       answer = ErrorBody("not_found", "no journal entry for the key " + key);
       return;
     }
-    if (e->State == "resolved") {
+    if (e->State == JournalState::Resolved) {
       if (e->Resolution.value("printed", !printed) == printed) {
         status = 200;
         answer = {{"key", key},
@@ -464,7 +485,7 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
       }
       return;
     }
-    if (e->State != "in_doubt") {
+    if (e->State != JournalState::InDoubt) {
       status = 409;
       answer = ErrorBody("not_in_doubt", "the request with the key " + key + " is not in doubt");
       return;
@@ -481,7 +502,7 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
     }
     Json resolution = {{"printed", printed}, {"cancelled", cancelled}};
     try {
-      journal_->Resolve(key, resolution);
+      journal_->Resolve(kLocalTill, key, resolution);
     } catch (const std::exception& ex) {
       status = 500;
       answer = ErrorBody("journal_failed", ex.what());
@@ -509,7 +530,7 @@ Json Service::Status() const {
                 {"busy", worker_->Busy()},
                 {"queueLimit", worker_->Limit()}}},
               {"printer", session_->Snapshot()},
-              {"inDoubt", journal_->InDoubt()}};
+              {"inDoubt", InDoubtKeys(*journal_)}};
 }
 
 Json Service::JournalList(size_t limit) const {
@@ -591,7 +612,7 @@ void Service::Routes() {
     Send(res, 200, JournalList(limit));
   });
   http_.Get(R"(/v1/journal/([^/]+))", [this](const Request& req, Response& res) {
-    const auto e = journal_->Find(req.matches[1]);
+    const auto e = journal_->Find(kLocalTill, req.matches[1]);
     if (!e) {
       Send(res, 404, ErrorBody("not_found", "no journal entry for that key"));
       return;

@@ -16,6 +16,7 @@
 #include "operations.h"
 #include "session.h"
 #include "tasks.h"
+#include "tills.h"
 #include "worker.h"
 
 namespace fpd {
@@ -31,6 +32,10 @@ struct ServiceOptions {
   size_t Connections = 128;       // served at once, one thread each
   size_t ClientConnections = 32;  // of them from one client address
   int JournalDays = 30;
+  bool JournalRepair = false;  // --journal-repair
+  // The tills of --tills, read and checked at start; null without the file (one till, the
+  // local one).
+  std::shared_ptr<const Tills> TillList;
   int StatusIntervalMs = 5000;
   int LogMonths = 13;  // driver logs older than this many months are deleted
 };
@@ -62,7 +67,7 @@ class Service {
   void Resolve(const httplib::Request& req, httplib::Response& res);
   // Runs f on the worker and waits for it; false when the queue is full.
   bool OnWorker(const std::function<void()>& f);
-  void TryCompact();  // on the worker, or before it starts
+  void TryPrune();  // on the worker, or before it starts
   // On the worker: reads the printer's state and deals with a document no request holds open
   // (a ticket cancelled, any other reported), journaled and logged; answers what it did, or
   // null when there was nothing to do.
@@ -84,14 +89,14 @@ class Service {
   GuardedServer http_;
   std::atomic<size_t> printing_{0};
   int port_ = 0;
-  int64_t compactTriedAt_ = 0;
+  int64_t pruneTriedAt_ = 0;
   int strays_ = 0;
 };
 
 // Runs a printing request's task between its "started" and its outcome in the journal. Every
 // failure becomes an answer with an error code (driver_raised, internal, journal_failed) and is
 // journaled as the outcome.
-Outcome RunJournaled(Journal& journal, const std::string& key,
+Outcome RunJournaled(Journal& journal, const std::string& till, const std::string& key,
                      const std::function<Outcome()>& task);
 
 }  // namespace fpd

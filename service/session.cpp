@@ -275,11 +275,17 @@ void DriverSession::NoteStray(const Json& record) {
 
 void DriverSession::CopyPaper() {
   if (!emulated_) return;
-  const auto& paper = plat::DefaultEmulator()->Paper();
+  const auto emulator = plat::DefaultEmulator();
+  const auto& paper = emulator->Paper();
   std::lock_guard lock(mu_);
   if (paper.size() < paperCopied_) paperCopied_ = 0;  // the tape was cleared
   for (size_t i = paperCopied_; i < paper.size(); ++i) paper_.push_back(FromAnsi(paper[i]));
-  paperCopied_ = paper.size();
+  // The emulator keeps what it printed and every command it received, which the service never
+  // reads back: both go once the paper is copied, so that memory stays flat over a long day.
+  // Only the worker makes the emulator work, and this runs on the worker.
+  emulator->ClearPaper();
+  emulator->ClearJournal();
+  paperCopied_ = 0;
   if (paper_.size() > 2 * kPaperKept) {  // a long day: the oldest lines go
     const size_t drop = paper_.size() - kPaperKept;
     paper_.erase(paper_.begin(), paper_.begin() + static_cast<std::ptrdiff_t>(drop));

@@ -11,7 +11,7 @@
 #include "platform/dataset.h"
 #include "platform/format.h"
 #include "platform/os.h"
-#include "tools/command_line.h"
+#include "program/command_line.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int Dump(const std::string& path) {
     out += "\n";
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  return std::fflush(stdout) == 0 ? cli::kDone : cli::kFailed;
 }
 
 }  // namespace
@@ -94,5 +94,5 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::cerr << "cdsdump: " << e.what() << "\n";
   }
-  return 1;
+  return cli::kFailed;
 }

@@ -31,7 +31,7 @@
 #include "platform/os.h"
 #include "platform/support.h"
 #include "printer/emulator.h"
-#include "tools/command_line.h"
+#include "program/command_line.h"
 #include "tools/scenario.h"
 
 namespace {
@@ -103,7 +103,7 @@ class Demo {
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
       std::cerr << "demo: cannot read scenario '" << path_ << "'\n";
-      return 2;
+      return cli::kUsage;
     }
     std::stringstream text;
     text << in.rdbuf();
@@ -115,7 +115,7 @@ class Demo {
       package_ = plat::Package::Load(plat::DefaultDriverPackagePath());
     } catch (const plat::Exception& e) {
       std::cerr << "demo: " << U(e.Message()) << "\n";
-      return 2;
+      return cli::kUsage;
     }
     std::cout << "Driver package: " << package_->Path() << "\n";
     std::cout << "Host folder:    " << HostDir() << "\n\n";
@@ -139,7 +139,7 @@ class Demo {
       return Refused(at, e.what());
     }
     std::cout << "Scenario done: " << calls_ << " calls, " << raised_ << " raised to the host.\n";
-    return 0;
+    return cli::kDone;
   }
 
  private:
@@ -192,7 +192,7 @@ class Demo {
 
   int Refused(size_t line, const std::string& what) const {
     std::cerr << path_ << ":" << line << ": " << what << "\n";
-    return 1;
+    return cli::kFailed;
   }
 
   void RunStep(const Step& step) {

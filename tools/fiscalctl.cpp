@@ -21,7 +21,7 @@
 #include "printer/link_trace.h"
 #include "printer/serial_backend.h"
 #include "printer/status.h"
-#include "tools/command_line.h"
+#include "program/command_line.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "printer/internal/link_server.h"
 #include "printer/internal/system.h"
 #include "printer/serial_backend.h"
-#include "tools/command_line.h"
+#include "program/command_line.h"
 
 namespace {
 
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("printer-emulator: pipe");
-    return 1;
+    return cli::kFailed;
   }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     if (!line.Valid() || !plat::MakeRawSerialLine(line.Get(), o.baud)) {
       std::cerr << "printer-emulator: cannot open " << o.device << ": " << plat::ErrnoText(errno)
                 << "\n";
-      return 1;
+      return cli::kFailed;
     }
     path = o.device;
   } else {
@@ -134,31 +134,31 @@ int main(int argc, char** argv) {
     const int fd = line.Get();
     if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
       std::perror("printer-emulator: pseudo-terminal");
-      return 1;
+      return cli::kFailed;
     }
     const char* name = ::ptsname(fd);
     if (name == nullptr) {
       std::perror("printer-emulator: ptsname");
-      return 1;
+      return cli::kFailed;
     }
     path = name;
     slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave.Valid() || !plat::MakeRawSerialLine(slave.Get(), 9600)) {
       std::perror("printer-emulator: slave side");
-      return 1;
+      return cli::kFailed;
     }
     plat::MakeRawSerialLine(fd, 0);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (!link.empty() && !PointLink(link, path)) {
       std::cerr << "printer-emulator: cannot make the link " << link << ": "
                 << plat::ErrnoText(errno) << "\n";
-      return 1;
+      return cli::kFailed;
     }
     std::cout << "PTY " << path << std::endl;
   }
 
   plat::LinkServer printer(o, line.Get(), g_signalPipe[0], std::cerr);
-  if (!printer.Open()) return 2;
+  if (!printer.Open()) return cli::kUsage;
   if (!o.device.empty()) std::cout << "DEVICE " << path << std::endl;
   const int rc = printer.Serve();
   if (!link.empty()) DropLink(link, path);

@@ -301,10 +301,9 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
     SilentPrinter printer;
     ServiceProcess s(dir.Path(), {}, printer.Env());
     std::thread client([&] { s.Post("/v1/sales", sale, "cut"); });
-    const std::string journal = dir.Path() + "/journal.jsonl";
+    // Killed once the journal holds the sale as started: the printer is then being asked.
     for (int i = 0; i < 500; ++i) {
-      const auto lines = servicetest::FileLines(journal);
-      if (!lines.empty() && lines.back().find("\"cut\"") != std::string::npos) break;
+      if (s.Get("/v1/journal/cut").body.value("state", "") == "started") break;
       std::this_thread::sleep_for(10ms);
     }
     s.Kill();
@@ -333,11 +332,12 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
   EXPECT_TRUE(s.Post("/v1/sales", sale, "next").body["ok"].get<bool>());
 }
 
-// A state folder on a nearly full disk: the journal's rewrite does not fit, the appends do.
+// A state folder on a nearly full disk: the deletion of old journal entries does not fit, the
+// requests' entries do.
 TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
   TempDir mount;
   if (std::system(
-          ("mount -t tmpfs -o size=96k tmpfs '" + mount.Path() + "' 2>/dev/null").c_str()) != 0) {
+          ("mount -t tmpfs -o size=512k tmpfs '" + mount.Path() + "' 2>/dev/null").c_str()) != 0) {
     GTEST_SKIP() << "cannot mount a small file system here (needs root)";
   }
   struct Unmount {
@@ -347,9 +347,10 @@ TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
   const std::string state = mount.Path() + "/state";
   std::filesystem::create_directory(state);
   {
+    // Entries of long ago, kept by the first start and due for deletion at the next ones.
     std::ofstream out(state + "/journal.jsonl");
-    const std::string pad(400, 'x');
-    for (int i = 0; out.tellp() < 56 * 1024; ++i) {
+    const std::string pad(2000, 'x');
+    for (int i = 0; i < 40; ++i) {
       const std::string key = "old-" + std::to_string(i);
       out << Json{{"key", key},         {"hash", "h"},
                   {"path", "/v1/x"},    {"request", {{"pad", pad}}},
@@ -361,19 +362,36 @@ TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
                   {"state", "done"},
                   {"status", 200},
                   {"answer", Json::object()},
-                  {"ts", std::time(nullptr)}}
+                  {"ts", 1}}
                  .dump()
           << "\n";
     }
   }
+  ServiceProcess(state, {"--journal-days", "36500"}).Stop();
+  std::filesystem::remove(state + "/journal.jsonl.imported");
+  {
+    // The disk filled up to the last 48 KiB.
+    std::ofstream filler(mount.Path() + "/filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  std::filesystem::resize_file(mount.Path() + "/filler",
+                               std::filesystem::file_size(mount.Path() + "/filler") - 48 * 1024);
   {
     ServiceProcess s(state);
     EXPECT_EQ(s.Get("/v1/journal/old-0").status, 200);
     const Answer x = s.Post("/v1/x", Json::object(), "full-disk-x");
     EXPECT_EQ(x.status, 200) << x.body.dump();
   }
+  bool warned = false;  // the deletion did not fit, and the service said so
+  for (const auto& l : servicetest::FileLines(state + "/service-output.txt")) {
+    warned = warned || l.find("old journal entries are not deleted") != std::string::npos;
+  }
+  EXPECT_TRUE(warned);
   ServiceProcess again(state);
   EXPECT_EQ(again.Get("/v1/journal/full-disk-x").body["state"], "done");
+  EXPECT_EQ(again.Get("/v1/journal/old-0").status, 200);
   again.Stop();
 }
 

@@ -1,21 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-// The request decoder and the journal, without a running service.
+// The request decoder, the request hash and the worker, without a running service.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <future>
 
-#include "platform/exceptions.h"
 #include "service/codec.h"
 #include "service/entry_points.h"
-#include "service/journal.h"
-#include "service/server.h"
+#include "service/journal_entry.h"
 #include "service/tasks.h"
 #include "service/worker.h"
-#include "tests/service/service_process.h"
 
 namespace {
 
@@ -210,148 +203,6 @@ TEST(RequestHash, IgnoresLayoutButNotContent) {
   EXPECT_EQ(fpd::RequestHash("/v1/x", a), fpd::RequestHash("/v1/x", b));
   EXPECT_NE(fpd::RequestHash("/v1/x", a), fpd::RequestHash("/v1/x", c));
   EXPECT_NE(fpd::RequestHash("/v1/x", a), fpd::RequestHash("/v1/z", a));
-}
-
-class JournalTest : public ::testing::Test {
- protected:
-  servicetest::TempDir dir_;
-  std::string Path() const { return dir_.Path() + "/journal.jsonl"; }
-  static void Run(fpd::Journal& j, const std::string& key, const std::string& hash) {
-    ASSERT_EQ(j.Claim(key, hash, "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::New);
-    j.Started(key);
-    j.Finished(key, 200, Json{{"ok", true}, {"key", key}});
-  }
-};
-
-TEST_F(JournalTest, VerdictsSurviveARestartAndATornLastLine) {
-  {
-    fpd::Journal j(Path(), 30);
-    Run(j, "done-1", "h1");
-    ASSERT_EQ(j.Claim("died", "h2", "/v1/sales", Json::object(), nullptr),
-              fpd::Journal::Verdict::New);
-    j.Started("died");  // the service dies here
-    EXPECT_EQ(j.Claim("died", "h2", "/v1/sales", Json::object(), nullptr),
-              fpd::Journal::Verdict::InProgress);
-  }
-  // A crash in the middle of the next line's write.
-  std::ofstream(Path(), std::ios::app) << R"({"key":"torn","hash":"h3","sta)";
-  {
-    fpd::Journal j(Path(), 30);
-    fpd::JournalEntry e;
-    EXPECT_EQ(j.Claim("done-1", "h1", "/v1/x", Json::object(), &e), fpd::Journal::Verdict::Replay);
-    EXPECT_EQ(e.Answer["key"], "done-1");
-    EXPECT_EQ(j.Claim("done-1", "other", "/v1/x", Json::object(), nullptr),
-              fpd::Journal::Verdict::Conflict);
-    EXPECT_EQ(j.Claim("died", "h2", "/v1/sales", Json::object(), nullptr),
-              fpd::Journal::Verdict::InDoubt);
-    EXPECT_EQ(j.InDoubt(), std::vector<std::string>{"died"});
-    EXPECT_FALSE(j.Find("torn"));
-    Run(j, "after-tear", "h4");  // starts on a line of its own
-    j.Resolve("died", Json{{"printed", false}});
-  }
-  fpd::Journal j(Path(), 30);
-  EXPECT_EQ(j.Claim("after-tear", "h4", "/v1/x", Json::object(), nullptr),
-            fpd::Journal::Verdict::Replay);
-  EXPECT_EQ(j.Claim("died", "h2", "/v1/sales", Json::object(), nullptr),
-            fpd::Journal::Verdict::Resolved);
-  EXPECT_TRUE(j.InDoubt().empty());
-}
-
-TEST_F(JournalTest, CompactionDropsOldFinishedEntriesAndKeepsTheInDoubt) {
-  const int64_t old = static_cast<int64_t>(std::time(nullptr)) - 40 * 86400;
-  {
-    std::ofstream out(Path());
-    for (const char* key : {"old-done", "old-doubt"}) {
-      out << Json{{"key", key}, {"hash", "h"}, {"state", "started"}, {"ts", old}}.dump() << "\n";
-    }
-    out << Json{{"key", "old-done"},        {"hash", "h"}, {"state", "done"}, {"status", 200},
-                {"answer", Json::object()}, {"ts", old}}
-               .dump()
-        << "\n";
-  }
-  {
-    fpd::Journal j(Path(), 30);
-    Run(j, "new-done", "h");
-    j.Compact();
-    EXPECT_FALSE(j.Find("old-done"));
-  }
-  fpd::Journal j(Path(), 30);  // what the rewritten file holds
-  EXPECT_FALSE(j.Find("old-done"));
-  EXPECT_EQ(j.Find("old-doubt")->State, "in_doubt");
-  EXPECT_EQ(j.Find("new-done")->State, "done");
-}
-
-TEST_F(JournalTest, ACompactionThatCannotFinishLeavesTheOldJournalInUse) {
-  {
-    fpd::Journal j(Path(), 30);
-    Run(j, "before", "h");
-    j.SetFreeSpace([](const std::string&) { return uint64_t{4096}; });  // a nearly full disk
-    EXPECT_THROW(j.Compact(), std::runtime_error);
-    Run(j, "no-room", "h");
-    j.SetFreeSpace(nullptr);
-    // The rewrite cannot be created: its temporary's name is taken by a folder.
-    std::filesystem::create_directory(Path() + ".tmp." + std::to_string(::getpid()));
-    EXPECT_THROW(j.Compact(), std::runtime_error);
-    Run(j, "cannot-write", "h");
-    std::filesystem::remove(Path() + ".tmp." + std::to_string(::getpid()));
-    j.Compact();
-    Run(j, "after-compaction", "h");  // appended to the new file
-    // Newest first, the order the requests came in, across the rewrite.
-    std::vector<std::string> keys;
-    for (const auto& e : j.Last(3)) keys.push_back(e.Key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"after-compaction", "cannot-write", "no-room"}));
-  }
-  fpd::Journal j(Path(), 30);
-  for (const char* key : {"before", "no-room", "cannot-write", "after-compaction"}) {
-    EXPECT_EQ(j.Claim(key, "h", "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::Replay)
-        << key;
-  }
-}
-
-TEST_F(JournalTest, ARequestInDoubtOnTheLinkStaysInDoubtWithItsAnswer) {
-  {
-    fpd::Journal j(Path(), 30);
-    ASSERT_EQ(j.Claim("k", "h", "/v1/sales", Json::object(), nullptr), fpd::Journal::Verdict::New);
-    j.Started("k");
-    j.FinishedInDoubt("k", 409, Json{{"ok", false}});
-    EXPECT_EQ(j.Claim("k", "h", "/v1/sales", Json::object(), nullptr),
-              fpd::Journal::Verdict::InDoubt);
-    j.Compact();
-  }
-  fpd::Journal j(Path(), 30);
-  EXPECT_EQ(j.InDoubt(), std::vector<std::string>{"k"});
-  EXPECT_EQ(j.Find("k")->Answer["ok"], false);
-}
-
-// Whatever a task throws, the request gets an error code and the journal its outcome.
-TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
-  struct Case {
-    const char* key;
-    std::function<fpd::Outcome()> task;
-    int status;
-    const char* code;
-  };
-  const Case cases[] = {
-      {"int", []() -> fpd::Outcome { throw 42; }, 500, "internal"},
-      {"std", []() -> fpd::Outcome { throw std::logic_error("bug"); }, 500, "internal"},
-      {"driver", []() -> fpd::Outcome { throw plat::EConvertError("bad value"); }, 500,
-       "driver_raised"},
-      {"doubt",
-       [] {
-         return fpd::Outcome{200, Json{{"ok", false}}, true};
-       },
-       409, "in_doubt"},
-  };
-  fpd::Journal j(Path(), 30);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.key);
-    ASSERT_EQ(j.Claim(c.key, "h", "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::New);
-    const fpd::Outcome o = fpd::RunJournaled(j, c.key, c.task);
-    EXPECT_EQ(o.Status, c.status);
-    EXPECT_EQ(o.Body["error"]["code"], c.code);
-    EXPECT_FALSE(o.Body["error"]["message"].get<std::string>().empty());
-    EXPECT_EQ(j.Find(c.key)->State, c.status == 409 ? "in_doubt" : "done");
-  }
 }
 
 TEST(Worker, AJobThatThrowsDoesNotEndTheWorker) {

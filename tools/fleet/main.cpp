@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/version.h"
-#include "tools/command_line.h"
+#include "program/command_line.h"
 #include "tools/fleet/broker_options.h"
 #include "tools/fleet/fleet_server.h"
 

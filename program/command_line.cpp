@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tools/command_line.h"
+#include "program/command_line.h"
 
 #include <cstdio>
 #include <iostream>

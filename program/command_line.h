@@ -6,13 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
-namespace cli {
+#include "program/exit_code.h"
 
-// Exit codes of every program.
-constexpr int kDone = 0;       // done
-constexpr int kFailed = 1;     // the operation failed (the printer refused, a file was bad, ...)
-constexpr int kUsage = 2;      // a wrong command line or configuration
-constexpr int kNoPrinter = 3;  // the printer did not answer
+namespace cli {
 
 // Parses the command line, with --version ("<name> <version>") added to the app. Gives the exit
 // code when the program ends here: kDone after --help or --version, kUsage after a wrong
