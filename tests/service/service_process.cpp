@@ -64,6 +64,8 @@ bool AwaitOutput(pid_t pid, const std::string& path, const std::string& text,
   return false;
 }
 
+AnswerRecorder g_recorder = nullptr;
+
 Answer ToAnswer(const httplib::Result& r) {
   Answer a;
   if (!r) return a;
@@ -113,6 +115,14 @@ ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::str
 
 ServiceProcess::~ServiceProcess() {
   Stop();
+}
+
+void SetAnswerRecorder(AnswerRecorder recorder) {
+  g_recorder = recorder;
+}
+
+void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r) {
+  if (g_recorder != nullptr) g_recorder(method, path, r);
 }
 
 Answer GetFrom(int port, const std::string& path) {

@@ -104,9 +104,13 @@ ShellRun Shell(const std::string& command);
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
 
-// Every answer the tests receive from the service is recorded; when the test program ends the
-// answers are checked against the API description (docs/openapi.yaml), and an answer that it
-// does not describe fails the program.
+// Every answer received from the service goes to the recorder set here, when one is: the
+// service's tests check them against the API description (docs/openapi.yaml) when the test
+// program ends, and an answer that it does not describe fails the program. A program without
+// a recorder (a benchmark) records nothing.
+using AnswerRecorder =
+    void (*)(const std::string& method, const std::string& path, const httplib::Result& r);
+void SetAnswerRecorder(AnswerRecorder recorder);
 void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
 
 // Headless Chromium, where installed.
