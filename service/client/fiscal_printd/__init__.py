@@ -18,7 +18,7 @@ import urllib.request
 import uuid
 
 __all__ = ["Client", "Error", "InDoubt", "Conflict", "BadField", "Unavailable"]
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 
 class Error(Exception):
