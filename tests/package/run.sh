@@ -183,7 +183,7 @@ cmake -S tests/install -B "$work/host" -DCMAKE_BUILD_TYPE=Release \
 }
 mkdir -p "$work/pc"
 # shellcheck disable=SC2046
-g++ -std=c++20 $(pkg-config --cflags arfis770) \
+g++ $(pkg-config --cflags arfis770) \
   -DFISCAL_DRIVER_PACKAGE="\"$(pkg-config --variable=package arfis770)\"" \
   /usr/share/doc/libfiscal-driver-dev/examples/examples.cpp -o "$work/pc/examples" \
   $(pkg-config --libs arfis770) || fail "the examples do not build with pkg-config"
