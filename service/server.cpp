@@ -33,12 +33,17 @@ Json EntryJson(const JournalEntry& e, bool withAnswer) {
       j["ok"] = e.Answer["result"];
     }
   }
-  // A False that is an answer, not a failure: a fixed-answer entry point, a closing after which
-  // the till stays closed.
+  // A False that is an answer, not a failure: a fixed-answer entry point, a cash withdrawal or a
+  // closing after which the till stays closed, when the driver showed no error.
   const std::string call = "/v1/call/";
   if (j["ok"] == false && e.Status == 200 && !e.Answer.contains("error")) {
     if (e.Path.rfind(call, 0) == 0 && FixedAnswer(e.Path.substr(call.size()))) {
       j["answered"] = "False";
+    } else if (e.Path == call + "GeraReciboSangria" &&
+               !ShowedError(e.Answer.value("dialogs", Json::array()))) {
+      const bool withdrawal = e.Request.is_object() && e.Request.contains("boSangria") &&
+                              e.Request["boSangria"] == true;
+      j["answered"] = withdrawal ? "False" : "the till stays closed";
     } else if (e.Path == "/v1/closing" && !e.Answer.contains("reason")) {
       j["answered"] = "the till stays closed";
     }

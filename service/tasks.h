@@ -30,6 +30,9 @@ Json ErrorBody(const std::string& code, const std::string& message, const std::s
 std::string FailureText(const std::exception& e);
 std::string FailureText(std::exception_ptr failure);
 
+// True when the captured dialogs hold an error the driver showed (any dialog but a question).
+bool ShowedError(const Json& dialogs);
+
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareSupply(const Json& body, const plat::AnsiString& defaultScheme);

@@ -149,6 +149,30 @@ TEST_F(ServiceTest, AFailedTicketIsCancelledAndAFailedInvoiceReportedOpen) {
   EXPECT_EQ(i.body["printer"]["document"], "invoice C");
 }
 
+// A withdrawal's False is the entry point's answer: done, through either endpoint.
+TEST_F(ServiceTest, AWithdrawalIsDone) {
+  const Json staff = servicetest::Staff();
+  const Answer closing =
+      s_->Post("/v1/closing", {{"withdrawal", true}, {"staff", staff}}, "withdrawal-task");
+  ASSERT_EQ(closing.status, 200) << closing.body.dump();
+  EXPECT_EQ(closing.body["ok"], true) << closing.body.dump();
+  EXPECT_EQ(closing.body["reopen"], false);
+  EXPECT_FALSE(closing.body.contains("reason")) << closing.body.dump();
+  // Without the staff the driver shows its error: a failure, not an answer.
+  const Answer failed =
+      s_->Post("/v1/call/GeraReciboSangria", {{"boSangria", true}, {"boImpRelSan", true}},
+               "withdrawal-failed");
+  const Answer call = s_->Post("/v1/call/GeraReciboSangria",
+                               {{"boSangria", true}, {"boImpRelSan", true}, {"cdsOperSup", staff}},
+                               "withdrawal-call");
+  ASSERT_EQ(call.body["result"], false) << call.body.dump();
+  const Json entries = s_->Get("/v1/journal").body["entries"];
+  ASSERT_EQ(entries.size(), 3u) << entries.dump();
+  EXPECT_EQ(entries[0]["answered"], "False") << entries[0].dump();
+  EXPECT_FALSE(entries[1].contains("answered")) << entries[1].dump();
+  EXPECT_EQ(entries[2]["ok"], true) << entries[2].dump();
+}
+
 TEST_F(ServiceTest, EveryEntryPointAnswersWithItsArgumentsAndCapture) {
   const Answer open = s_->Post("/v1/call/AbreCupom",
                                Json::parse(R"({"Params":{"TIPOTICKET":"T","CUPNR":"7"}})"), "c-1");

@@ -265,4 +265,11 @@ Json TicketSale(const std::string& description, double price) {
       {"payments", {{{"description", "Efectivo"}, {"amount", price}}}}};
 }
 
+Json Staff() {
+  return Json::parse(
+      R"({"fields":[{"name":"CDSUPERVISOR","type":"string"},{"name":"NMSUPERVISOR","type":"string"},)"
+      R"({"name":"CDOPERADOR","type":"string"},{"name":"NMOPERADOR","type":"string"}],)"
+      R"("rows":[["10","Marta","22","Julian"]]})");
+}
+
 }  // namespace servicetest

@@ -124,5 +124,7 @@ std::string ElementText(const std::string& dom, const std::string& id);
 
 // A one-item ticket paid in cash, with the item's description.
 Json TicketSale(const std::string& description, double price = 10);
+// The supervisor and operator dataset a cash withdrawal's receipt names (cdsOperSup, "staff").
+Json Staff();
 
 }  // namespace servicetest
