@@ -331,13 +331,13 @@ Json DriverSession::Probe() {
         s["document"] = "non-fiscal";
         break;
     }
+    // The two series the printer numbers, as on a serial line: tickets with B and C documents,
+    // and A documents.
     const auto& c = model.GetCounters();
-    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)},
-                          {"invoiceA", Number8(c.LastInvoiceA)},
-                          {"invoiceC", Number8(c.LastInvoiceC)}};
+    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)}, {"invoiceA", Number8(c.LastInvoiceA)}};
     // The last document is the one whose counter moved last.
-    const int now[3] = {c.LastTicket, c.LastInvoiceA, c.LastInvoiceC};
-    for (int k = 0; k < 3; ++k) {
+    const int now[2] = {c.LastTicket, c.LastInvoiceA};
+    for (int k = 0; k < 2; ++k) {
       if (now[k] != counters_[k]) lastKind_ = k;
       counters_[k] = now[k];
     }

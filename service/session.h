@@ -115,9 +115,9 @@ class DriverSession {
   size_t paperCopied_ = 0;
   std::string lastNumber_;
   Json stray_ = nullptr;
-  // As last seen: ticket, invoice A, invoice C (the emulator's); on a serial line ticket or
-  // B/C and A, -1 before the printer told them.
-  int counters_[3] = {0, 0, 0};
+  // As last seen: the ticket or B/C series and the A series; on a serial line -1 before the
+  // printer told them.
+  int counters_[2] = {0, 0};
   int lastKind_ = 0;
 };
 

@@ -173,6 +173,17 @@ TEST_F(ServiceTest, AWithdrawalIsDone) {
   EXPECT_EQ(entries[2]["ok"], true) << entries[2].dump();
 }
 
+// The last documents are the two series the printer numbers, a C invoice continuing the tickets.
+TEST_F(ServiceTest, TheLastDocumentsAreThePrintersTwoSeries) {
+  Json invoice = servicetest::TicketSale("Vino");
+  invoice["kind"] = "C";
+  invoice["buyer"] = Json::object();
+  ASSERT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Pan"), "series-t").body["ok"], true);
+  ASSERT_EQ(s_->Post("/v1/sales", invoice, "series-c").body["ok"], true);
+  const Json last = s_->Get("/v1/status").body["printer"]["lastDocuments"];
+  EXPECT_EQ(last, Json({{"ticket", "00000002"}, {"invoiceA", "00000000"}})) << last.dump();
+}
+
 TEST_F(ServiceTest, EveryEntryPointAnswersWithItsArgumentsAndCapture) {
   const Answer open = s_->Post("/v1/call/AbreCupom",
                                Json::parse(R"({"Params":{"TIPOTICKET":"T","CUPNR":"7"}})"), "c-1");
