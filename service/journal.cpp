@@ -144,7 +144,7 @@ void Journal::Apply(const Json& line) {
   const auto it = entries_.find(key);
   if (it == entries_.end()) return;
   JournalEntry& e = it->second;
-  if (state == "done" || state == "in_doubt") {
+  if (state == "done" || state == "retryable" || state == "in_doubt") {
     e.State = state;
     e.Status = line.value("status", 500);
     e.Answer = line.contains("answer") ? line["answer"] : Json(nullptr);
@@ -173,7 +173,12 @@ void Journal::Append(const Json& line) {
 Journal::Verdict Journal::Claim(const std::string& key, const std::string& hash,
                                 const std::string& path, const Json& request, JournalEntry* entry) {
   std::lock_guard lock(mu_);
-  const auto it = entries_.find(key);
+  auto it = entries_.find(key);
+  if (it != entries_.end() && it->second.State == "retryable") {
+    // Nothing of the failed request reached the printer: the key is as good as new.
+    Forget(it);
+    it = entries_.end();
+  }
   if (it == entries_.end()) {
     JournalEntry& e = entries_[key];
     e.Key = key;
@@ -238,6 +243,10 @@ void Journal::Finished(const std::string& key, int status, const Json& answer) {
 
 void Journal::FinishedInDoubt(const std::string& key, int status, const Json& answer) {
   Outcome(key, "in_doubt", status, answer);
+}
+
+void Journal::FinishedRetryable(const std::string& key, int status, const Json& answer) {
+  Outcome(key, "retryable", status, answer);
 }
 
 void Journal::Outcome(const std::string& key, const std::string& state, int status,
@@ -312,7 +321,8 @@ void Journal::Compact() {
   const int64_t now = EpochNow();
   const int64_t limit = now - static_cast<int64_t>(keepDays_) * 86400;
   const auto dropped = [limit](const JournalEntry& e) {
-    return (e.State == "done" || e.State == "resolved") && e.FinishedEpoch < limit;
+    return (e.State == "done" || e.State == "retryable" || e.State == "resolved") &&
+           e.FinishedEpoch < limit;
   };
   const auto line = [](const Json& j) {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -329,7 +339,7 @@ void Journal::Compact() {
                    {"at", e.StartedAt},
                    {"ts", e.StartedEpoch}});
     // An entry in doubt keeps the outcome the link answered, when it has one.
-    if (e.State == "done" || (e.State == "in_doubt" && e.Status != 0)) {
+    if (e.State == "done" || e.State == "retryable" || (e.State == "in_doubt" && e.Status != 0)) {
       bytes += line({{"key", e.Key},
                      {"hash", e.Hash},
                      {"state", e.State},

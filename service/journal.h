@@ -24,8 +24,8 @@ bool ValidKey(const std::string& key);
 struct JournalEntry {
   std::string Key, Hash, Path;
   Json Request;
-  // "queued" and "started" while this process works on it; "done", "in_doubt", "resolved". An
-  // entry the printer link left in doubt holds its answer too.
+  // "queued" and "started" while this process works on it; "done", "retryable", "in_doubt",
+  // "resolved". An entry the printer link left in doubt holds its answer too.
   std::string State;
   std::string StartedAt, FinishedAt;
   int64_t StartedEpoch = 0, FinishedEpoch = 0;
@@ -46,7 +46,8 @@ class Journal {
 
   enum class Verdict { New, Replay, Conflict, InProgress, InDoubt, Resolved };
   // Looks the key up; a new key is taken ("queued") in one step, so that two requests with one
-  // key never both run. The entry is a copy as it stands.
+  // key never both run. A retryable key is taken again as a new one, whatever the request. The
+  // entry is a copy as it stands.
   Verdict Claim(const std::string& key, const std::string& hash, const std::string& path,
                 const Json& request, JournalEntry* entry);
   // A queued key that will not run after all (the queue was full): forgotten.
@@ -59,6 +60,9 @@ class Journal {
   // The same for a request the printer link left in doubt: the entry is in doubt, as one the
   // service died in, until the till resolves it.
   void FinishedInDoubt(const std::string& key, int status, const Json& answer);
+  // The same for a failure that proves nothing reached the printer ("retryable"): the answer is
+  // kept to be read, but the key stays free, and the next request with it runs.
+  void FinishedRetryable(const std::string& key, int status, const Json& answer);
   // Records the till's decision on an in-doubt key. Raises like Started.
   void Resolve(const std::string& key, const Json& resolution);
 

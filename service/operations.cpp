@@ -205,12 +205,16 @@ void Operations::LogPrinting(const httplib::Request& req, const httplib::Respons
   } else if (answer.is_object() && answer.contains("result")) {
     outcome = answer["result"] == false ? "refused" : "ok";
   }
+  // Nothing of it reached the printer: the same key may be sent again.
+  const bool retryable = answer.is_object() && answer.value("retryable", false) == true;
+  if (retryable && outcome == "refused") outcome = "not_printed";
   std::string line = "request key=" + LogValue(key) + " op=" + LogValue(op) +
                      " status=" + std::to_string(res.status) + " outcome=" + outcome +
                      " duration=" + Seconds(seconds);
   if (replay) line += " replayed=true";
+  if (retryable) line += " retryable=true";
   LogLevel level = LogLevel::Info;
-  if (outcome == "refused") {
+  if (outcome == "refused" || outcome == "not_printed") {
     level = LogLevel::Warn;
     line += " reason=" + LogValue(Reasons(answer));
   } else if (outcome != "ok") {

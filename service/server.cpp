@@ -22,7 +22,7 @@ Json EntryJson(const JournalEntry& e, bool withAnswer) {
             {"state", e.State},
             {"startedAt", e.StartedAt.empty() ? Json(nullptr) : Json(e.StartedAt)},
             {"finishedAt", e.FinishedAt.empty() ? Json(nullptr) : Json(e.FinishedAt)},
-            {"status", e.State == "done" ? Json(e.Status) : Json(nullptr)},
+            {"status", e.State == "done" || e.State == "retryable" ? Json(e.Status) : Json(nullptr)},
             {"ok", nullptr},
             {"request", e.Request},
             {"resolution", e.Resolution}};
@@ -264,10 +264,14 @@ Outcome RunJournaled(Journal& journal, const std::string& key,
                                      "the printer link could not tell whether a command of "
                                      "this request ran on the printer")["error"];
       journal.FinishedInDoubt(key, o.Status, o.Body);
+    } else if (o.Retryable && o.Body.is_object()) {
+      o.Body["retryable"] = true;
+      journal.FinishedRetryable(key, o.Status, o.Body);
     } else {
       journal.Finished(key, o.Status, o.Body);
     }
   } catch (...) {
+    if (o.Body.is_object()) o.Body.erase("retryable");  // the key stays taken, in doubt
     o.Body["error"] = ErrorBody("journal_failed", FailureText(std::current_exception()) +
                                                       "; the request was made, its outcome is "
                                                       "not recorded")["error"];
@@ -340,9 +344,11 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       const Json before = sale ? Reconcile() : Json(nullptr);
       Outcome outcome = RunJournaled(*journal, key, [&] {
         Outcome o = task(*session);
+        const DriverSession::LinkEvents link = session->Link();
         // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
-        o.InDoubt =
-            o.InDoubt || (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
+        o.InDoubt = o.InDoubt || (link.InDoubt && o.Body.value("cancelled", false) != true);
+        // A failure before anything reached the printer binds nothing: the key runs again.
+        o.Retryable = !o.InDoubt && !link.Changed && Failed(o);
         return o;
       });
       const Json after = AfterRequest(key, outcome);

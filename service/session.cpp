@@ -17,7 +17,9 @@
 #include "platform/os.h"
 #include "platform/support.h"
 #include "printer/backend.h"
+#include "printer/commands.h"
 #include "printer/emulator.h"
+#include "printer/link_decision.h"
 #include "printer/link_frame.h"
 #include "tasks.h"
 
@@ -62,6 +64,16 @@ uint64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// Whether the command, run, changes what the printer holds or prints; a method the command table
+// does not know counts as one that does.
+bool ChangesPrinter(const char* method, const std::vector<plat::WideString*>& args) {
+  const plat::CommandInfo* command = plat::FindCommand(method);
+  if (command == nullptr) return true;
+  std::vector<plat::AnsiString> fields;
+  for (const plat::WideString* a : args) fields.push_back(a ? plat::WideToAnsi(*a) : "");
+  return plat::link::Changes(*command, fields);
+}
+
 }  // namespace
 
 // Every command on its way to the printer: what the link reports is kept for the request.
@@ -72,6 +84,10 @@ class DriverSession::Watch final : public plat::PrinterBackend {
                               const std::vector<plat::WideString*>& args) override {
     try {
       plat::PrinterAnswer a = inner_->Execute(portNumber, method, args);
+      if (a.Result != 0 && ChangesPrinter(method, args)) {
+        std::lock_guard lock(mu_);
+        events_.Changed = true;
+      }
       if (a.Result == 0) {
         std::string why;
         for (const auto& r : StatusReasons(a.PrinterStatus, a.FiscalStatus)) {

@@ -62,10 +62,12 @@ class DriverSession {
   static constexpr size_t kPaperKept = 20000;
 
   // What the printer link did between Begin and End: a command it left in doubt (it may or may
-  // not have run on the printer), the last failure to reach the printer, and the last command
-  // the printer refused with the reasons its status words give.
+  // not have run on the printer), a command that changes the printer which the printer took, the
+  // last failure to reach the printer, and the last command the printer refused with the reasons
+  // its status words give.
   struct LinkEvents {
     bool InDoubt = false;
+    bool Changed = false;
     std::string Failure;
     std::string Refused;
   };

@@ -446,6 +446,14 @@ bool ShowedError(const Json& dialogs) {
          });
 }
 
+bool Failed(const Outcome& o) {
+  if (o.Status >= 400) return true;
+  const Json& b = o.Body;
+  if (!b.is_object()) return false;
+  if (b.contains("ok")) return b["ok"] == false && b.contains("reason");
+  return b.value("result", Json()) == false && ShowedError(b.value("dialogs", Json::array()));
+}
+
 std::string FailureText(const std::exception& e) {
   const auto* pe = dynamic_cast<const plat::Exception*>(&e);
   return pe ? FromAnsi(pe->Message()) : std::string(e.what());

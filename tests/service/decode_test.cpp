@@ -323,6 +323,33 @@ TEST_F(JournalTest, ARequestInDoubtOnTheLinkStaysInDoubtWithItsAnswer) {
   EXPECT_EQ(j.Find("k")->Answer["ok"], false);
 }
 
+// A failure before anything reached the printer keeps its answer but not its key: the next
+// request with it runs, with the same body or another, also after a restart and a rewrite.
+TEST_F(JournalTest, ARetryableKeyRunsAgain) {
+  {
+    fpd::Journal j(Path(), 30);
+    for (const char* key : {"same", "other"}) {
+      ASSERT_EQ(j.Claim(key, "h", "/v1/sales", Json::object(), nullptr),
+                fpd::Journal::Verdict::New);
+      j.Started(key);
+      j.FinishedRetryable(key, 200, Json{{"ok", false}, {"retryable", true}});
+    }
+    EXPECT_EQ(j.Find("same")->State, "retryable");
+    EXPECT_EQ(j.Find("same")->Answer["ok"], false);
+    EXPECT_EQ(j.Claim("same", "h", "/v1/sales", Json::object(), nullptr),
+              fpd::Journal::Verdict::New);
+    j.Started("same");
+    j.Finished("same", 200, Json{{"ok", true}});
+    j.Compact();
+  }
+  fpd::Journal j(Path(), 30);
+  EXPECT_EQ(j.Claim("same", "h", "/v1/sales", Json::object(), nullptr),
+            fpd::Journal::Verdict::Replay);
+  EXPECT_EQ(j.Find("other")->State, "retryable");
+  EXPECT_EQ(j.Claim("other", "h2", "/v1/x", Json::object(), nullptr), fpd::Journal::Verdict::New);
+  EXPECT_TRUE(j.InDoubt().empty());
+}
+
 // Whatever a task throws, the request gets an error code and the journal its outcome.
 TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
   struct Case {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -262,6 +263,36 @@ TEST_F(Ownership, TheCancelAfterASilentStepReachesThePrinter) {
   EXPECT_EQ(a.body["ok"], false) << a.body.dump();
   EXPECT_EQ(a.body["cancelled"], true) << a.body.dump();
   EXPECT_FALSE(TicketOpen());
+}
+
+// A sale that failed before anything reached the printer does not bind its key: sent again
+// once the printer is back, it prints. One that printed something keeps its answer.
+TEST_F(Ownership, OnlyAFailureBeforeThePrinterFreesTheKey) {
+  struct Case {
+    const char* key;
+    std::function<void(ScriptedPrinter&)> fault;
+    bool retryable;
+  };
+  const Case cases[] = {
+      {"not-answering", [](ScriptedPrinter& p) { p.silent = true; }, true},
+      {"no-device",
+       [](ScriptedPrinter& p) { p.emu->RaiseOn("OpenTicket", "cannot open the device", 1); }, true},
+      {"open-refused", [](ScriptedPrinter& p) { p.emu->Refuse("OpenTicket", 1); }, true},
+      {"item-refused", [](ScriptedPrinter& p) { p.emu->Refuse("SendTicketItem", 1); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    c.fault(*printer_);
+    const auto failed = s_->Post("/v1/sales", servicetest::TicketSale(c.key), c.key);
+    printer_->silent = false;
+    ASSERT_EQ(failed.body["ok"], false) << failed.body.dump();
+    EXPECT_EQ(failed.body.value("retryable", false), c.retryable) << failed.body.dump();
+    EXPECT_EQ(s_->Get(std::string("/v1/journal/") + c.key).body["state"],
+              c.retryable ? "retryable" : "done");
+    const auto again = s_->Post("/v1/sales", servicetest::TicketSale(c.key), c.key);
+    EXPECT_EQ(again.body["ok"], c.retryable) << again.body.dump();
+    EXPECT_EQ(again.headers.count("Idempotent-Replay"), c.retryable ? 0u : 1u);
+  }
 }
 
 TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {
