@@ -176,7 +176,10 @@ void Operations::Answered(const httplib::Request& req, const httplib::Response& 
   const Json answer = Json::parse(res.body, nullptr, false);
   const std::string what =
       req.method + " " + req.path + " " + std::to_string(res.status) + " " + Seconds(seconds);
-  if (resolve && res.status == 200 && answer.is_object()) {
+  if (resolve && res.status == 200 && answer.is_object() && answer.contains("released")) {
+    Log(LogLevel::Info, "released key=" + LogValue(answer.value("key", "")) +
+                            " cancelled=" + (answer.value("cancelled", false) ? "true" : "false"));
+  } else if (resolve && res.status == 200 && answer.is_object()) {
     Log(LogLevel::Info, "resolved key=" + LogValue(answer.value("key", "")) +
                             " printed=" + (answer.value("printed", false) ? "true" : "false") +
                             " cancelled=" + (answer.value("cancelled", false) ? "true" : "false"));

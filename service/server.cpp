@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <limits>
+#include <optional>
 
 #include "log.h"
 #include "operations.h"
@@ -342,6 +343,7 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       // The service owns the printer: a sale starts on a printer with no document that no
       // request holds open.
       const Json before = sale ? Reconcile() : Json(nullptr);
+      const bool openBefore = session->Snapshot().value("documentOpen", Json()) == true;
       Outcome outcome = RunJournaled(*journal, key, [&] {
         Outcome o = task(*session);
         const DriverSession::LinkEvents link = session->Link();
@@ -351,7 +353,7 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
         o.Retryable = !o.InDoubt && !link.Changed && Failed(o);
         return o;
       });
-      const Json after = AfterRequest(key, outcome);
+      const Json after = AfterRequest(key, outcome, openBefore);
       if (outcome.Body.is_object()) {
         const Json& stray = after.is_null() ? before : after;
         if (!stray.is_null()) outcome.Body["strayDocument"] = stray;
@@ -370,18 +372,21 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   Send(res, o.Status, o.Body);
 }
 
-Json Service::AfterRequest(const std::string& key, const Outcome& o) {
+Json Service::AfterRequest(const std::string& key, const Outcome& o, bool openBefore) {
   const DriverSession::LinkEvents link = session_->Link();
   // After a command in doubt or a printer that could not be reached, a document left open is
   // no request's.
   if (o.InDoubt || !link.Failure.empty()) return Reconcile();
   const Json printer =
       o.Body.is_object() && o.Body.contains("printer") ? o.Body["printer"] : session_->Probe();
-  if (printer.value("documentOpen", Json(nullptr)) == true) {
-    session_->SetHeldBy(key);
-  } else if (printer.value("documentOpen", Json(nullptr)) == false) {
-    session_->SetHeldBy("");
-  }
+  const Json open = printer.value("documentOpen", Json(nullptr));
+  if (open == false) session_->SetHeldBy("");
+  if (open != true || !session_->HeldBy().empty()) return nullptr;
+  // A ticket a failed sale left open (its cancel failed too) is dealt with as any stray one, and
+  // so is one this request did not open.
+  const bool ticketSale = o.Body.is_object() && o.Body.contains("kind") && o.Body["kind"] == "T";
+  if (openBefore || ticketSale) return Reconcile();
+  session_->SetHeldBy(key);
   return nullptr;
 }
 
@@ -404,11 +409,21 @@ Json Service::Reconcile() {
     if (c.contains("error")) record["error"] = c["error"];
   }
   record["cancelled"] = cancelled;
-  record["message"] =
-      cancelled ? "the printer held open a ticket that no request held; it was cancelled"
-                : "the printer holds open a " + doc +
-                      " document that no request held; it cannot be cancelled here and is "
-                      "left for the till to finish";
+  // A ticket whose cancel failed here (its sale file, the link) is tried again before the next
+  // sale; one the printer does not cancel is reported once, and the next sale is refused with
+  // the printer's reason.
+  const bool retried = !cancelled && record.contains("error");
+  if (cancelled) {
+    record["message"] = "the printer held open a ticket that no request held; it was cancelled";
+  } else if (retried) {
+    record["message"] = "the printer holds open a " + doc +
+                        " document that no request held; its cancel failed (" +
+                        record["error"].get<std::string>() + ") and is tried again";
+  } else {
+    record["message"] = "the printer holds open a " + doc +
+                        " document that no request held; it cannot be cancelled here and is "
+                        "left for the till to finish";
+  }
   const std::string key =
       "printer-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(++strays_);
   record["key"] = key;
@@ -417,11 +432,11 @@ Json Service::Reconcile() {
     journal_->Started(key);
     journal_->Finished(key, 200, record);
   } catch (...) {
+    journal_->Release(key);  // when not even started
     record["journal"] = FailureText(std::current_exception());
   }
   Log(LogLevel::Warn, record["message"].get<std::string>() + " key=" + LogValue(key));
-  // One left open is reported once; the next sale is refused with the printer's reason.
-  if (!cancelled) session_->SetHeldBy(key);
+  if (!cancelled && !retried) session_->SetHeldBy(key);
   session_->NoteStray(record);
   return record;
 }
@@ -444,17 +459,19 @@ void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
 
 void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
   const std::string key = req.matches[1];
-  bool printed = false, cancel = false;
+  std::optional<bool> given;  // "printed": what the till decided on a key in doubt
+  bool cancel = false;
   try {
     const Json body = ParseBody(req.body);
     Members m(body, "");
-    printed = ToBool(m.Required("printed"), "printed");
+    if (const Json* p = m.Get("printed")) given = ToBool(*p, "printed");
     if (const Json* c = m.Get("cancelOpenTicket")) cancel = ToBool(*c, "cancelOpenTicket");
     m.Done();
   } catch (const RequestError& e) {
     Send(res, 400, ErrorBody(e.Code(), e.what(), e.Field()));
     return;
   }
+  const bool printed = given.value_or(false);
   // Each way through below sets the answer; one that did not would be a failure, not a success.
   int status = 500;
   Json answer = ErrorBody("internal", "the resolution gave no answer");
@@ -463,6 +480,23 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
     if (!e) {
       status = 404;
       answer = ErrorBody("not_found", "no journal entry for the key " + key);
+      return;
+    }
+    // A request that holds the printer's open document lets it go.
+    if (e->State != "in_doubt" && e->State != "resolved") {
+      if (session_->HeldBy() == key) {
+        status = 200;
+        answer = Release(*e);
+      } else {
+        status = 409;
+        answer = ErrorBody("not_in_doubt", "the request with the key " + key +
+                                               " is not in doubt and holds no open document");
+      }
+      return;
+    }
+    if (!given) {
+      status = 400;
+      answer = ErrorBody("bad_field", "printed: required for a key in doubt", "printed");
       return;
     }
     if (e->State == "resolved") {
@@ -477,11 +511,6 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
         status = 409;
         answer = ErrorBody("idempotency_conflict", "the key " + key + " was resolved otherwise");
       }
-      return;
-    }
-    if (e->State != "in_doubt") {
-      status = 409;
-      answer = ErrorBody("not_in_doubt", "the request with the key " + key + " is not in doubt");
       return;
     }
     Json printer = session_->Probe();
@@ -517,6 +546,18 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
   Send(res, status, answer);
 }
 
+Json Service::Release(const JournalEntry& e) {
+  session_->SetHeldBy("");
+  const Json stray = Reconcile();
+  Json answer = {{"key", e.Key},
+                 {"state", e.State},
+                 {"released", true},
+                 {"cancelled", stray.is_object() && stray.value("cancelled", false)},
+                 {"printer", session_->Snapshot()}};
+  if (!stray.is_null()) answer["strayDocument"] = stray;
+  return answer;
+}
+
 Json Service::Status() const {
   return Json{{"service",
                {{"version", ServiceVersion()},
@@ -524,6 +565,7 @@ Json Service::Status() const {
                 {"busy", worker_->Busy()},
                 {"queueLimit", worker_->Limit()}}},
               {"printer", session_->Snapshot()},
+              {"heldDocument", session_->HeldDocument()},
               {"inDoubt", journal_->InDoubt()}};
 }
 

@@ -249,13 +249,18 @@ void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
 void DriverSession::SetHeldBy(std::string key) {
   if (key == heldBy_) return;
   heldBy_ = std::move(key);
+  const Json held = heldBy_.empty() ? Json(nullptr) : Json{{"key", heldBy_}, {"since", NowText()}};
+  {
+    std::lock_guard lock(mu_);
+    held_ = held;
+  }
   const std::string path = options_.StateDir + kHeldFile;
   try {
     if (heldBy_.empty()) {
       if (plat::FileExists(path) && !plat::DeleteFile(path))
         throw std::runtime_error("it cannot be removed");
     } else {
-      plat::WriteFileAtomic(path, Json{{"key", heldBy_}, {"since", NowText()}}.dump() + "\n");
+      plat::WriteFileAtomic(path, held.dump() + "\n");
     }
   } catch (...) {
     // The service goes on knowing it; only a restart before the next write forgets it.
@@ -276,11 +281,18 @@ void DriverSession::LoadHeldBy() {
   if (held.is_object() && held.contains("key") && held["key"].is_string() &&
       !held["key"].get<std::string>().empty()) {
     heldBy_ = held["key"];
+    held_ = {{"key", heldBy_},
+             {"since", held.contains("since") && held["since"].is_string() ? held["since"] : Json()}};
     Log(LogLevel::Info, "the printer's open document is held by key=" + LogValue(heldBy_));
   } else {
     // Without it a document left open counts as no request's, as after a crash mid-sale.
     Log(LogLevel::Warn, path + " does not read as the open document's request; it is ignored");
   }
+}
+
+Json DriverSession::HeldDocument() const {
+  std::lock_guard lock(mu_);
+  return held_;
 }
 
 void DriverSession::NoteStray(const Json& record) {

@@ -80,6 +80,8 @@ class DriverSession {
   // a till's document alone too.
   const std::string& HeldBy() const { return heldBy_; }
   void SetHeldBy(std::string key);
+  // The same for the status (any thread): {"key", "since"}, or null when no request holds one.
+  Json HeldDocument() const;
   // The last such document the service dealt with, shown in the snapshot as "strayDocument".
   void NoteStray(const Json& record);
 
@@ -117,6 +119,7 @@ class DriverSession {
   size_t paperCopied_ = 0;
   std::string lastNumber_;
   Json stray_ = nullptr;
+  Json held_ = nullptr;  // what HeldDocument() answers
   // As last seen: the ticket or B/C series and the A series; on a serial line -1 before the
   // printer told them.
   int counters_[2] = {0, 0};

@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -245,6 +248,8 @@ TEST_F(Ownership, ADocumentATillHoldsOpenIsLeftAlone) {
     EXPECT_FALSE(sale.body.value("reason", "").empty()) << sale.body.dump();
     EXPECT_TRUE(TicketOpen());
   }
+  // A sale refused meanwhile does not take the document over.
+  EXPECT_EQ(s_->Get("/v1/status").body["heldDocument"]["key"], "call-1");
   // Once the till closes it, the next sale prints.
   const Json sale = Json::parse(
       R"({"hostFiles":{"cdsVenda.cds":{"fields":[{"name":"VRPRECCOMVEN","type":"float"}],)"
@@ -293,6 +298,64 @@ TEST_F(Ownership, OnlyAFailureBeforeThePrinterFreesTheKey) {
     EXPECT_EQ(again.body["ok"], c.retryable) << again.body.dump();
     EXPECT_EQ(again.headers.count("Idempotent-Replay"), c.retryable ? 0u : 1u);
   }
+}
+
+// An operator lets a held document go: the ticket is then cancelled as a stray one.
+TEST_F(Ownership, AHeldDocumentIsReleasedThroughItsKey) {
+  ASSERT_EQ(s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "open-1")
+                .body["result"],
+            true);
+  EXPECT_EQ(s_->Post("/v1/journal/other/resolve", Json::object(), "").status, 404);
+  const auto released = s_->Post("/v1/journal/open-1/resolve", Json::object(), "");
+  ASSERT_EQ(released.status, 200) << released.body.dump();
+  EXPECT_EQ(released.body["released"], true);
+  EXPECT_EQ(released.body["cancelled"], true) << released.body.dump();
+  EXPECT_FALSE(TicketOpen());
+  EXPECT_TRUE(s_->Get("/v1/status").body["heldDocument"].is_null());
+  // Held no more, the key is an ordinary done one.
+  EXPECT_EQ(s_->Post("/v1/journal/open-1/resolve", Json::object(), "").body["error"]["code"],
+            "not_in_doubt");
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("After"), "open-after").body["ok"], true);
+}
+
+// The disk fills while a sale is half printed, so that neither the item nor the cancel can be
+// written down; once it frees, the next sale cancels the ticket left open and prints.
+TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
+  servicetest::TempDir mount;
+  const std::string command = "mount -t tmpfs -o size=512k tmpfs '" + mount.Path() + "'";
+  if (std::system((command + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { (void)std::system(("umount '" + path + "'").c_str()); }
+  } unmount{mount.Path()};
+  const std::string state = mount.Path() + "/state", filler = mount.Path() + "/filler";
+  ASSERT_TRUE(std::filesystem::create_directory(state));
+  auto printer = std::make_shared<ScriptedPrinter>();
+  printer->holdMethod = "SendTicketItem";
+  InProcessService s(printer, state);
+  servicetest::Answer first;
+  std::thread sale([&] { first = s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1"); });
+  while (!printer->holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The driver's log ends where its last page does, so that its next line needs one more.
+  for (const auto& f : std::filesystem::directory_iterator(state)) {
+    if (f.path().filename().string().rfind("impdebug", 0) != 0) continue;
+    std::ofstream(f.path(), std::ios::app) << std::string(4096 - f.file_size() % 4096, ' ');
+  }
+  {
+    std::ofstream out(filler, std::ios::binary);
+    const std::string block(4096, 'x');
+    while (out.write(block.data(), block.size()) && out.flush()) {
+    }
+  }
+  printer->Release();
+  sale.join();
+  EXPECT_TRUE(printer->Open()) << first.body.dump();
+  std::filesystem::remove(filler);
+  const auto next = s.Post("/v1/sales", servicetest::TicketSale("Libre"), "free-1");
+  EXPECT_EQ(next.body["ok"], true) << next.body.dump();
+  EXPECT_EQ(next.body["strayDocument"]["cancelled"], true) << next.body.dump();
 }
 
 TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {
