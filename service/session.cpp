@@ -281,8 +281,9 @@ void DriverSession::LoadHeldBy() {
   if (held.is_object() && held.contains("key") && held["key"].is_string() &&
       !held["key"].get<std::string>().empty()) {
     heldBy_ = held["key"];
-    held_ = {{"key", heldBy_},
-             {"since", held.contains("since") && held["since"].is_string() ? held["since"] : Json()}};
+    held_ = {
+        {"key", heldBy_},
+        {"since", held.contains("since") && held["since"].is_string() ? held["since"] : Json()}};
     Log(LogLevel::Info, "the printer's open document is held by key=" + LogValue(heldBy_));
   } else {
     // Without it a document left open counts as no request's, as after a crash mid-sale.

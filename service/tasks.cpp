@@ -632,8 +632,7 @@ Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
     // A withdrawal's False is its answer: it did all it should unless it raised or showed an
     // error.
     const bool ok = (c->Withdrawal || reopen) && !st.Raised();
-    return st.Finish(Json{{"ok", ok}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}},
-                     true);
+    return st.Finish(Json{{"ok", ok}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}}, true);
   };
 }
 

@@ -159,9 +159,8 @@ TEST_F(ServiceTest, AWithdrawalIsDone) {
   EXPECT_EQ(closing.body["reopen"], false);
   EXPECT_FALSE(closing.body.contains("reason")) << closing.body.dump();
   // Without the staff the driver shows its error: a failure, not an answer.
-  const Answer failed =
-      s_->Post("/v1/call/GeraReciboSangria", {{"boSangria", true}, {"boImpRelSan", true}},
-               "withdrawal-failed");
+  const Answer failed = s_->Post("/v1/call/GeraReciboSangria",
+                                 {{"boSangria", true}, {"boImpRelSan", true}}, "withdrawal-failed");
   const Answer call = s_->Post("/v1/call/GeraReciboSangria",
                                {{"boSangria", true}, {"boImpRelSan", true}, {"cdsOperSup", staff}},
                                "withdrawal-call");

@@ -302,9 +302,9 @@ TEST_F(Ownership, OnlyAFailureBeforeThePrinterFreesTheKey) {
 
 // An operator lets a held document go: the ticket is then cancelled as a stray one.
 TEST_F(Ownership, AHeldDocumentIsReleasedThroughItsKey) {
-  ASSERT_EQ(s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "open-1")
-                .body["result"],
-            true);
+  ASSERT_EQ(
+      s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "open-1").body["result"],
+      true);
   EXPECT_EQ(s_->Post("/v1/journal/other/resolve", Json::object(), "").status, 404);
   const auto released = s_->Post("/v1/journal/open-1/resolve", Json::object(), "");
   ASSERT_EQ(released.status, 200) << released.body.dump();
@@ -336,7 +336,8 @@ TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
   printer->holdMethod = "SendTicketItem";
   InProcessService s(printer, state);
   servicetest::Answer first;
-  std::thread sale([&] { first = s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1"); });
+  std::thread sale(
+      [&] { first = s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1"); });
   while (!printer->holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   // The driver's log ends where its last page does, so that its next line needs one more.
   for (const auto& f : std::filesystem::directory_iterator(state)) {

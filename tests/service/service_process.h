@@ -108,8 +108,8 @@ std::vector<std::string> FileLines(const std::string& path);
 // service's tests check them against the API description (docs/openapi.yaml) when the test
 // program ends, and an answer that it does not describe fails the program. A program without
 // a recorder (a benchmark) records nothing.
-using AnswerRecorder =
-    void (*)(const std::string& method, const std::string& path, const httplib::Result& r);
+using AnswerRecorder = void (*)(const std::string& method, const std::string& path,
+                                const httplib::Result& r);
 void SetAnswerRecorder(AnswerRecorder recorder);
 void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
 

@@ -24,12 +24,12 @@ TEST(StatusPage, BrowserShowsPrinterOperationsAndPaperAfterASale) {
 
   // A False that is the entry point's answer is done, not failed: a fixed answer, a withdrawal.
   ASSERT_EQ(service.Post("/v1/call/DadosUltimaRedZ", Json::object(), "page-fixed").status, 200);
-  ASSERT_EQ(service
-                .Post("/v1/call/GeraReciboSangria",
-                      {{"boSangria", true}, {"boImpRelSan", true}, {"cdsOperSup", Staff()}},
-                      "page-out")
-                .body["dialogs"],
-            Json::array());
+  ASSERT_EQ(
+      service
+          .Post("/v1/call/GeraReciboSangria",
+                {{"boSangria", true}, {"boImpRelSan", true}, {"cdsOperSup", Staff()}}, "page-out")
+          .body["dialogs"],
+      Json::array());
 
   const Answer page = service.Get("/");
   ASSERT_EQ(page.status, 200);
