@@ -18,15 +18,16 @@ namespace fpd {
 namespace {
 
 Json EntryJson(const JournalEntry& e, bool withAnswer) {
-  Json j = {{"key", e.Key},
-            {"path", e.Path},
-            {"state", e.State},
-            {"startedAt", e.StartedAt.empty() ? Json(nullptr) : Json(e.StartedAt)},
-            {"finishedAt", e.FinishedAt.empty() ? Json(nullptr) : Json(e.FinishedAt)},
-            {"status", e.State == "done" || e.State == "retryable" ? Json(e.Status) : Json(nullptr)},
-            {"ok", nullptr},
-            {"request", e.Request},
-            {"resolution", e.Resolution}};
+  Json j = {
+      {"key", e.Key},
+      {"path", e.Path},
+      {"state", e.State},
+      {"startedAt", e.StartedAt.empty() ? Json(nullptr) : Json(e.StartedAt)},
+      {"finishedAt", e.FinishedAt.empty() ? Json(nullptr) : Json(e.FinishedAt)},
+      {"status", e.State == "done" || e.State == "retryable" ? Json(e.Status) : Json(nullptr)},
+      {"ok", nullptr},
+      {"request", e.Request},
+      {"resolution", e.Resolution}};
   if (e.Answer.is_object()) {
     if (e.Answer.contains("ok")) {
       j["ok"] = e.Answer["ok"];
@@ -578,8 +579,12 @@ Json Service::JournalList(size_t limit) const {
 void Service::Routes() {
   using httplib::Request;
   using httplib::Response;
-  http_.set_pre_routing_handler(
-      [this](const Request& req, Response& res) { return Gate(req, res); });
+  http_.SetGate([this](const Request& req, Response& res) { return Gate(req, res); });
+  // The status and the health checks are answered whatever the connection limits.
+  http_.SetReserved([](const Request& req) {
+    return req.method == "GET" &&
+           (req.path == "/v1/status" || req.path == "/healthz" || req.path == "/readyz");
+  });
   const httplib::Server::HandlerWithResponse errors = [](const Request& req, Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
     AnswerHttpError(req, res);
