@@ -51,8 +51,13 @@ std::string Seconds(double s) {
   return buf;
 }
 
-// The reasons the driver gave for a refused step: the texts of its error dialogs.
+// Why a printing request was refused: the task's reason, else the texts of the driver's error
+// dialogs.
 std::string Reasons(const Json& answer) {
+  if (answer.is_object() && answer.contains("reason") && answer["reason"].is_string() &&
+      !answer["reason"].get<std::string>().empty()) {
+    return answer["reason"];
+  }
   std::string out;
   if (!answer.contains("dialogs") || !answer["dialogs"].is_array()) return out;
   for (const auto& d : answer["dialogs"]) {
@@ -108,8 +113,9 @@ std::string EndpointLabel(const std::string& path) {
 Operations::Operations(OperationsOptions options, OperationsSources sources)
     : options_(std::move(options)), sources_(std::move(sources)) {
   for (const auto& key : sources_.InDoubt()) {
-    Log(LogLevel::Warn, "key in doubt key=" + LogValue(key) +
-                            ": the service stopped while printing it; the till resolves it");
+    const std::string why = sources_.WhyInDoubt ? sources_.WhyInDoubt(key) : "";
+    Log(LogLevel::Warn,
+        "key in doubt key=" + LogValue(key) + ": " + why + "; the till resolves it");
   }
   DeleteOldLogs();
 }
@@ -230,8 +236,8 @@ void Operations::LogPrinting(const httplib::Request& req, const httplib::Respons
   } else if (outcome == "journal_failed" &&
              answer["error"].value("message", "").find("nothing was printed") ==
                  std::string::npos) {
-    Log(LogLevel::Error,
-        "key in doubt key=" + LogValue(key) + ": printed but its outcome is not in the journal");
+    Log(LogLevel::Error, "key in doubt key=" + LogValue(key) +
+                             ": it ran, but its outcome could not be recorded in the journal");
   }
   // Request bodies may hold buyers' names and tax IDs: only at debug level.
   if (LogEnabled(LogLevel::Debug))

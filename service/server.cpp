@@ -74,6 +74,18 @@ ConnectionLimits LimitsOf(const ServiceOptions& o) {
   return l;
 }
 
+// What left a key in doubt, as a person reads it. The journal tells a command the link could not
+// settle (its outcome is recorded); a request started but without its outcome is one the service
+// stopped in, or one whose outcome it could not write (told apart only within the run).
+std::string WhyInDoubt(const JournalEntry& e, bool unrecorded) {
+  if (e.Status != 0) {
+    return "the printer link could not tell whether a command of this request ran on the printer";
+  }
+  if (unrecorded) return "the request ran, but its outcome could not be recorded in the journal";
+  return "the service stopped while this request was being printed, or could not record its "
+         "outcome in the journal";
+}
+
 Json InDoubtError(const std::string& key, const std::string& why) {
   return ErrorBody("in_doubt", why +
                                    "; it may or may not have been printed and is not printed "
@@ -103,6 +115,10 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
   sources.Busy = [this] { return worker_->Busy(); };
   sources.QueueLimit = options_.QueueLimit;
   sources.InDoubt = [this] { return journal_->InDoubt(); };
+  sources.WhyInDoubt = [this](const std::string& key) {
+    const auto e = journal_->Find(key);
+    return e ? WhyInDoubt(*e, false) : std::string();
+  };
   sources.JournalEntries = [this] { return journal_->Count(); };
   ops_ = std::make_unique<Operations>(
       OperationsOptions{dir, dir + "/journal.jsonl", options_.StatusIntervalMs, options_.LogMonths},
@@ -354,6 +370,12 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
         o.Retryable = !o.InDoubt && !link.Changed && Failed(o);
         return o;
       });
+      if (outcome.Status == 500 && outcome.Body.is_object() && outcome.Body.contains("error") &&
+          outcome.Body["error"].value("code", "") == "journal_failed" &&
+          journal->Find(key).value_or(JournalEntry{}).State == "in_doubt") {
+        std::lock_guard lock(unrecordedMu_);
+        unrecorded_.insert(key);
+      }
       const Json after = AfterRequest(key, outcome, openBefore);
       if (outcome.Body.is_object()) {
         const Json& stray = after.is_null() ? before : after;
@@ -448,10 +470,12 @@ void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
     Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
     return;
   }
-  Json b = InDoubtError(e.Key, e.Status != 0
-                                   ? "the printer link could not tell whether a command of this "
-                                     "request ran on the printer"
-                                   : "the service stopped while this request was being printed");
+  bool unrecorded = false;
+  {
+    std::lock_guard lock(unrecordedMu_);
+    unrecorded = unrecorded_.count(e.Key) != 0;
+  }
+  Json b = InDoubtError(e.Key, WhyInDoubt(e, unrecorded));
   b["printer"] = printer;
   b["journal"] = {
       {"key", e.Key}, {"path", e.Path}, {"request", e.Request}, {"startedAt", e.StartedAt}};

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,8 @@ class Service {
   int port_ = 0;
   int64_t compactTriedAt_ = 0;
   int strays_ = 0;
+  std::mutex unrecordedMu_;
+  std::set<std::string> unrecorded_;  // keys whose outcome this run could not journal
 };
 
 // Runs a printing request's task between its "started" and its outcome in the journal. Every

@@ -99,4 +99,26 @@ TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
   EXPECT_NE(paper.dump().find("INFORME Z"), std::string::npos);
 }
 
+// The README's Java program, as it stands, sells its ticket through the service.
+TEST(ServiceDemoDay, JavaProgramOfTheReadmeRuns) {
+  if (Shell("command -v java").exitCode != 0) GTEST_SKIP() << "no Java runtime on this machine";
+  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/README.md");
+  std::stringstream readme;
+  readme << in.rdbuf();
+  const std::string text = readme.str();
+  const size_t fence = text.find("```java");
+  ASSERT_NE(fence, std::string::npos);
+  const size_t start = text.find('\n', fence) + 1;
+  std::string program = text.substr(start, text.find("```", start) - start);
+
+  TempDir state;
+  ServiceProcess service(state.Path());
+  program = std::regex_replace(program, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  std::ofstream(state.Path() + "/Till.java") << program;
+  const ShellRun run = Shell("cd '" + state.Path() + "' && java Till.java");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("200 {", 0), 0u) << run.output;
+  EXPECT_NE(run.output.find("\"ok\":true"), std::string::npos) << run.output;
+}
+
 }  // namespace

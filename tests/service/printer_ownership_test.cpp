@@ -339,10 +339,13 @@ TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
   std::thread sale(
       [&] { first = s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1"); });
   while (!printer->holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  // The driver's log ends where its last page does, so that its next line needs one more.
+  // The driver's log and the journal end where their last pages do, so that their next lines
+  // need one more (blanks end the log's line, blank lines are no journal entries).
   for (const auto& f : std::filesystem::directory_iterator(state)) {
-    if (f.path().filename().string().rfind("impdebug", 0) != 0) continue;
-    std::ofstream(f.path(), std::ios::app) << std::string(4096 - f.file_size() % 4096, ' ');
+    const std::string name = f.path().filename().string();
+    const char pad = name == "journal.jsonl" ? '\n' : ' ';
+    if (name.rfind("impdebug", 0) != 0 && pad == ' ') continue;
+    std::ofstream(f.path(), std::ios::app) << std::string(4096 - f.file_size() % 4096, pad);
   }
   {
     std::ofstream out(filler, std::ios::binary);
@@ -353,7 +356,14 @@ TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
   printer->Release();
   sale.join();
   EXPECT_TRUE(printer->Open()) << first.body.dump();
+  EXPECT_EQ(first.body["error"]["code"], "journal_failed") << first.body.dump();
   std::filesystem::remove(filler);
+  // Asked again, the key says why it is in doubt.
+  EXPECT_NE(s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1")
+                .body["error"]["message"]
+                .get<std::string>()
+                .find("its outcome could not be recorded in the journal"),
+            std::string::npos);
   const auto next = s.Post("/v1/sales", servicetest::TicketSale("Libre"), "free-1");
   EXPECT_EQ(next.body["ok"], true) << next.body.dump();
   EXPECT_EQ(next.body["strayDocument"]["cancelled"], true) << next.body.dump();
