@@ -99,6 +99,21 @@ TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
   EXPECT_NE(paper.dump().find("INFORME Z"), std::string::npos);
 }
 
+// Without a terminal the demo through the service ends with the status as text, and gives no
+// address of a page that is gone once it ends.
+TEST(ServiceDemoDay, WithoutATerminalTheDemoShowsTheStatusAsText) {
+  const std::string bin = std::filesystem::path(FISCAL_PRINTD_PATH).parent_path().string();
+  const ShellRun run = Shell("FISCAL_DEMO_BIN='" + bin + "' '" + FISCAL_SOURCE_DIR +
+                             "/scripts/demo' --service </dev/null");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  for (const char* shown : {"Scenario done: 29 calls, 0 raised to the host.",
+                            "Printer: emulator, reachable, no document open\n",
+                            "Keys in doubt: none\n", "none failed\n", "in a terminal"}) {
+    EXPECT_NE(run.output.find(shown), std::string::npos) << shown << "\n" << run.output;
+  }
+  EXPECT_EQ(run.output.find("Status page:"), std::string::npos) << run.output;
+}
+
 // The README's Java program, as it stands, sells its ticket through the service.
 TEST(ServiceDemoDay, JavaProgramOfTheReadmeRuns) {
   if (Shell("command -v java").exitCode != 0) GTEST_SKIP() << "no Java runtime on this machine";
