@@ -43,6 +43,22 @@ Printed Extract(const std::string& output) {
   return p;
 }
 
+// The first block opened by fence (```sh, ```java) after the text after in a document of the
+// source tree, with the service's address in place of the one the document names.
+std::string DocumentBlock(const std::string& document, const std::string& after,
+                          const std::string& fence, const std::string& url) {
+  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/" + document);
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t section = text.find(after);
+  const size_t at = section == std::string::npos ? section : text.find(fence, section);
+  if (at == std::string::npos) return "";
+  const size_t start = text.find('\n', at) + 1;
+  return std::regex_replace(text.substr(start, text.find("```", start) - start),
+                            std::regex("http://127\\.0\\.0\\.1:8520"), url);
+}
+
 TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
   // The demo's host folder is its program's folder: a copy of its own, so that another test
   // running the demo at the same time writes to another log.
@@ -71,20 +87,11 @@ TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
 }
 
 TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
-  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/docs/print-service.md");
-  std::stringstream doc;
-  doc << in.rdbuf();
-  const std::string text = doc.str();
-  const size_t section = text.find("## 12. A day at the till with curl");
-  ASSERT_NE(section, std::string::npos);
-  const size_t fence = text.find("```sh", section);
-  ASSERT_NE(fence, std::string::npos);
-  const size_t start = text.find('\n', fence) + 1;
-  std::string script = text.substr(start, text.find("```", start) - start);
-
   TempDir state;
   ServiceProcess service(state.Path());
-  script = std::regex_replace(script, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  const std::string script = DocumentBlock(
+      "docs/print-service.md", "## 12. A day at the till with curl", "```sh", service.Url());
+  ASSERT_FALSE(script.empty());
   std::ofstream(state.Path() + "/day.sh") << script;
   const ShellRun run = Shell("bash -e '" + state.Path() + "/day.sh'");
   ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -117,18 +124,10 @@ TEST(ServiceDemoDay, WithoutATerminalTheDemoShowsTheStatusAsText) {
 // The README's Java program, as it stands, sells its ticket through the service.
 TEST(ServiceDemoDay, JavaProgramOfTheReadmeRuns) {
   if (Shell("command -v java").exitCode != 0) GTEST_SKIP() << "no Java runtime on this machine";
-  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/README.md");
-  std::stringstream readme;
-  readme << in.rdbuf();
-  const std::string text = readme.str();
-  const size_t fence = text.find("```java");
-  ASSERT_NE(fence, std::string::npos);
-  const size_t start = text.find('\n', fence) + 1;
-  std::string program = text.substr(start, text.find("```", start) - start);
-
   TempDir state;
   ServiceProcess service(state.Path());
-  program = std::regex_replace(program, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  const std::string program = DocumentBlock("README.md", "", "```java", service.Url());
+  ASSERT_FALSE(program.empty());
   std::ofstream(state.Path() + "/Till.java") << program;
   const ShellRun run = Shell("cd '" + state.Path() + "' && java Till.java");
   ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -115,20 +115,13 @@ TEST(ServiceMetrics, EachPrinterWarningHasItsOwnSeries) {
 // What left a key in doubt is said as it is, at start and when the key is asked again.
 TEST(ServiceOperations, AKeyInDoubtSaysWhatLeftItSo) {
   TempDir state;
-  const std::string hash = fpd::RequestHash("/v1/x", Json::object());
   {
-    std::ofstream out(state.Path() + "/journal.jsonl");
+    fpd::Journal j(state.Path() + "/journal.jsonl", 30);
     for (const char* key : {"link-doubt", "cut"}) {
-      out << Json{{"key", key},         {"hash", hash},
-                  {"path", "/v1/x"},    {"request", Json::object()},
-                  {"state", "started"}, {"ts", 1}}
-                 .dump()
-          << "\n";
+      j.Claim(key, fpd::RequestHash("/v1/x", Json::object()), "/v1/x", Json::object(), nullptr);
+      j.Started(key);
     }
-    out << Json{{"key", "link-doubt"},       {"hash", hash}, {"state", "in_doubt"}, {"status", 409},
-                {"answer", {{"ok", false}}}, {"ts", 1}}
-               .dump()
-        << "\n";
+    j.FinishedInDoubt("link-doubt", 409, Json{{"ok", false}});
   }
   const struct {
     const char* key;
