@@ -369,16 +369,9 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
 
 // A state folder on a nearly full disk: the journal's rewrite does not fit, the appends do.
 TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
-  TempDir mount;
-  if (std::system(
-          ("mount -t tmpfs -o size=96k tmpfs '" + mount.Path() + "' 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
-  } unmount{mount.Path()};
-  const std::string state = mount.Path() + "/state";
+  servicetest::SmallDisk disk("96k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const std::string state = disk.Path() + "/state";
   std::filesystem::create_directory(state);
   {
     std::ofstream out(state + "/journal.jsonl");

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -321,16 +320,9 @@ TEST_F(Ownership, AHeldDocumentIsReleasedThroughItsKey) {
 // The disk fills while a sale is half printed, so that neither the item nor the cancel can be
 // written down; once it frees, the next sale cancels the ticket left open and prints.
 TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
-  servicetest::TempDir mount;
-  const std::string command = "mount -t tmpfs -o size=512k tmpfs '" + mount.Path() + "'";
-  if (std::system((command + " 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { (void)std::system(("umount '" + path + "'").c_str()); }
-  } unmount{mount.Path()};
-  const std::string state = mount.Path() + "/state", filler = mount.Path() + "/filler";
+  servicetest::SmallDisk disk("512k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const std::string state = disk.Path() + "/state", filler = disk.Path() + "/filler";
   ASSERT_TRUE(std::filesystem::create_directory(state));
   auto printer = std::make_shared<ScriptedPrinter>();
   printer->holdMethod = "SendTicketItem";

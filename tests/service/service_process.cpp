@@ -91,6 +91,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+SmallDisk::SmallDisk(const std::string& size) {
+  const std::string command =
+      "mount -t tmpfs -o size=" + size + " tmpfs '" + dir_.Path() + "' 2>/dev/null";
+  mounted_ = std::system(command.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) (void)std::system(("umount '" + dir_.Path() + "'").c_str());
+}
+
 ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::string> args,
                                std::map<std::string, std::string> env)
     : outPath_(stateDir + "/service-output.txt") {

@@ -31,6 +31,23 @@ class TempDir {
   std::string path_;
 };
 
+// A small file system of its own (a tmpfs of the size given, "96k") on a fresh temporary folder,
+// for a disk that fills; unmounted and removed with the object. Mounting needs root: where it
+// cannot, Mounted() is false.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& size);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool Mounted() const { return mounted_; }
+  const std::string& Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
+
 // An answer of the service: HTTP status, the body parsed (its text when it is not JSON), headers.
 struct Answer {
   int status = 0;  // 0: no answer (connection refused or cut)
