@@ -132,9 +132,11 @@ TEST(HostileClient, ALocalProgramsConnectionsStarveNeitherStatusNorSales) {
   EXPECT_EQ(s.Get("/v1/status").status, 200);
   EXPECT_EQ(s.Post("/v1/sales", servicetest::TicketSale("Idle"), "idle-1").body["ok"], true);
 
-  for (auto& c : held) {
-    c = std::make_unique<RawConnection>(port);
-    c->Send("GET /v1/status HTTP/1.1\r\n");  // and the rest never
+  held.clear();
+  std::this_thread::sleep_for(300ms);  // the service has seen them all closed
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawConnection>(port));
+    held.back()->Send("GET /v1/status HTTP/1.1\r\n");  // and the rest never
   }
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(s.Get("/v1/status").status, 200);
