@@ -97,11 +97,13 @@ TEST(ConnectionGuard, AClientPastItsShareClosesItsWaitingConnectionsFirst) {
     // b and c busy with a request each: nothing to close.
     b.Send("GET /ok HTTP/1.1\r\n");
     c.Send("GET /ok HTTP/1.1\r\n");
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(200ms);
     servicetest::RawConnection reserved(port, "127.0.0.2"), refused(port, "127.0.0.2");
     EXPECT_EQ(refused.Read(2s).code, "too_many_connections");
     reserved.Send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi");
     EXPECT_EQ(reserved.Read(2s).code, "too_many_connections");  // not a reserved path
+    EXPECT_TRUE(reserved.ClosedWithin(1s));                     // its reserve slot is free
+    std::this_thread::sleep_for(100ms);
     servicetest::RawConnection status(port, "127.0.0.2");
     status.Send(ok);
     EXPECT_EQ(status.Read(2s).status, 200);  // a reserved path
