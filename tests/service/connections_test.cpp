@@ -76,6 +76,7 @@ TEST(ConnectionGuard, SlowHeadersAndBodiesAreCutAtTheirTimeLimits) {
 TEST(ConnectionGuard, AClientPastItsShareClosesItsWaitingConnectionsFirst) {
   ConnectionLimits limits = ShortLimits();
   limits.Reserve = 1;
+  limits.ReadTimeout = limits.HeaderTimeout = 3s;  // the busy ones stay busy
   GuardedServer server(limits);
   Routes(server);
   server.SetReserved([](const httplib::Request& req) { return req.path == "/ok"; });
@@ -97,7 +98,7 @@ TEST(ConnectionGuard, AClientPastItsShareClosesItsWaitingConnectionsFirst) {
     // b and c busy with a request each: nothing to close.
     b.Send("GET /ok HTTP/1.1\r\n");
     c.Send("GET /ok HTTP/1.1\r\n");
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(100ms);
     servicetest::RawConnection reserved(port, "127.0.0.2"), refused(port, "127.0.0.2");
     EXPECT_EQ(refused.Read(2s).code, "too_many_connections");
     reserved.Send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi");
@@ -110,7 +111,10 @@ TEST(ConnectionGuard, AClientPastItsShareClosesItsWaitingConnectionsFirst) {
     EXPECT_TRUE(status.ClosedWithin(1s));    // one request only
 
     EXPECT_EQ(servicetest::RawRequest(port, ok).status, 200);
-    // Idle connections are closed after the idle time.
+    // An idle connection is closed after the idle time, one that does not send its request
+    // whole at its time limit.
+    servicetest::RawConnection idle(port, "127.0.0.3");
+    EXPECT_TRUE(idle.ClosedWithin(10s));
     EXPECT_TRUE(b.ClosedWithin(10s));
   }
   server.stop();
