@@ -7,9 +7,13 @@
 #   fiscal-printd         "service": the print service with its unit and settings, fiscalctl,
 #                         cdsdump, printer-emulator, fiscal-fleet, the documents, the chain
 #                         link's broker example and the manual pages
+#   python3-fiscal-printd "python": the Python client package fiscal_printd, for the system's
+#                         Python 3
 #
 # Each package carries its copyright file and Debian changelog; fiscal-printd its maintainer
-# scripts (cmake/debian/), which enable and start the unit through the system's helpers.
+# scripts (cmake/debian/), which enable and start the unit through the system's helpers, and
+# python3-fiscal-printd its own (cmake/debian/python/), which compile and remove its modules'
+# bytecode as Debian's Python packages do.
 if(NOT FISCAL_DEBIAN)
   return()
 endif()
@@ -32,14 +36,18 @@ execute_process(COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/CHANGELOG.md
 install(FILES ${FISCAL_DEB_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fiscal-printd COMPONENT service)
 
-set(FISCAL_DEB_COMPONENTS runtime dev service)
-set(FISCAL_DEB_NAMES libfiscal-driver1 libfiscal-driver-dev fiscal-printd)
+set(FISCAL_DEB_COMPONENTS runtime dev service python)
+set(FISCAL_DEB_NAMES libfiscal-driver1 libfiscal-driver-dev fiscal-printd python3-fiscal-printd)
 foreach(component package IN ZIP_LISTS FISCAL_DEB_COMPONENTS FISCAL_DEB_NAMES)
   install(FILES ${FISCAL_DEB_DIR}/copyright ${FISCAL_DEB_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/fiscal-printd.default
   DESTINATION /etc/default RENAME fiscal-printd COMPONENT service)
+# The Python client where the system's Python 3 finds modules of every version.
+file(GLOB FISCAL_PYTHON_CLIENT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/service/client/fiscal_printd/*.py)
+install(FILES ${FISCAL_PYTHON_CLIENT}
+  DESTINATION lib/python3/dist-packages/fiscal_printd COMPONENT python)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fiscal-driver)
@@ -100,5 +108,23 @@ from the command line), cdsdump (dataset files as text), printer-emulator
 (the printer's model on a serial line), fiscal-fleet (a chain's printers
 from its MQTT broker, on one page and one /metrics), the chain link's
 broker example and the documents.")
+set(CPACK_DEBIAN_SERVICE_PACKAGE_RECOMMENDS python3-fiscal-printd)
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-fiscal-printd)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS python3-paho-mqtt)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/debian/python/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/debian/python/prerm)
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Python client of the local fiscal print service
+The Python 3 package fiscal_printd, which uses only the standard library:
+a client of fiscal-printd's JSON API with typed errors for the answers
+that need the till's attention (a request in doubt, a key used for
+another request, a bad field, a busy or absent service), and its command
+line, python3 -m fiscal_printd; and fiscal_printd.cloud, which sends
+jobs to a shop through a chain's MQTT broker (with python3-paho-mqtt).")
 
 include(CPack)

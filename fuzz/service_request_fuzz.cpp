@@ -48,7 +48,7 @@ fpd::GuardedServer& Server() {
     limits.MaxBody = kMaxBody;
     auto* s = new fpd::GuardedServer(limits);
     const fpd::HttpRules rules{"127.0.0.1", 8520, kMaxBody};
-    s->set_pre_routing_handler([rules](const httplib::Request& req, httplib::Response& res) {
+    s->SetGate([rules](const httplib::Request& req, httplib::Response& res) {
       return fpd::RefuseEarly(req, res, rules) ? httplib::Server::HandlerResponse::Handled
                                                : httplib::Server::HandlerResponse::Unhandled;
     });

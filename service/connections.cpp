@@ -207,15 +207,16 @@ class AcceptQueue : public httplib::TaskQueue {
   std::function<void()> drain_;
 };
 
+// The answer to a connection beyond the limits.
+const std::string kTooManyBody =
+    "{\"error\":{\"code\":\"too_many_connections\",\"message\":\"too many connections are "
+    "open; retry later\",\"field\":null}}";
+
 void Refuse(plat::UniqueFd fd) {
-  static const std::string kAnswer = [] {
-    const std::string body =
-        "{\"error\":{\"code\":\"too_many_connections\",\"message\":\"too many connections "
-        "are open; retry later\",\"field\":null}}";
-    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
-           "Connection: close\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-  }();
+  static const std::string kAnswer =
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+      "Connection: close\r\nContent-Length: " +
+      std::to_string(kTooManyBody.size()) + "\r\n\r\n" + kTooManyBody;
   (void)::send(fd.Get(), kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(fd.Get(), SHUT_RDWR);
 }
@@ -243,9 +244,19 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits) : limits_(limits) {
   new_task_queue = [this] {
     return new AcceptQueue([this] {
       std::unique_lock lock(mu_);
-      drained_.wait(lock, [this] { return total_ == 0; });
+      drained_.wait(lock, [this] { return threads_ == 0; });
     });
   };
+  // A connection of the reserve is served its reserved path only.
+  set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    const RequestReading* reading = Current();
+    if (reading && reading->Reserved && !(reserved_ && reserved_(req))) {
+      res.status = 503;
+      res.set_content(kTooManyBody, "application/json");
+      return HandlerResponse::Handled;
+    }
+    return gate_ ? gate_(req, res) : HandlerResponse::Unhandled;
+  });
   set_payload_max_length(limits_.MaxBody);
   set_keep_alive_timeout(
       std::chrono::duration_cast<std::chrono::seconds>(limits_.IdleTimeout).count());
@@ -254,7 +265,15 @@ GuardedServer::GuardedServer(const ConnectionLimits& limits) : limits_(limits) {
 GuardedServer::~GuardedServer() {
   stop();
   std::unique_lock lock(mu_);
-  drained_.wait(lock, [this] { return total_ == 0; });
+  drained_.wait(lock, [this] { return threads_ == 0; });
+}
+
+void GuardedServer::SetReserved(std::function<bool(const httplib::Request&)> reserved) {
+  reserved_ = std::move(reserved);
+}
+
+void GuardedServer::SetGate(HandlerWithResponse gate) {
+  gate_ = std::move(gate);
 }
 
 void GuardedServer::WidenBacklog() {
@@ -267,45 +286,122 @@ RequestReading* GuardedServer::Current() {
   return tCurrent;
 }
 
-bool GuardedServer::Admit(const std::string& client) {
+uint64_t GuardedServer::Admit(const std::string& client) {
   std::lock_guard lock(mu_);
+  while (perClient_[client] >= limits_.PerClient && CloseOneWaiting(&client)) {
+  }
+  while (total_ >= limits_.Total && CloseOneWaiting(nullptr)) {
+  }
   size_t& mine = perClient_[client];
   if (total_ >= limits_.Total || mine >= limits_.PerClient) {
     if (mine == 0) perClient_.erase(client);
-    return false;
+    return 0;
   }
   ++mine;
   ++total_;
+  connections_[++lastId_] = Connection{client, true, Clock::now(), false};
+  return lastId_;
+}
+
+bool GuardedServer::CloseOneWaiting(const std::string* client) {
+  // The one that has waited longest for its next request, of the client when one is named.
+  const auto oldEnough = Clock::now() - limits_.IdleBeforeClosing;
+  Connection* oldest = nullptr;
+  for (auto& [id, c] : connections_) {
+    if (c.Closing || !c.Waiting || c.Since > oldEnough) continue;
+    if (client && c.Client != *client) continue;
+    if (!oldest || c.Since < oldest->Since) oldest = &c;
+  }
+  if (!oldest) return false;
+  // Its thread sees the mark within its next wait step and closes it; it counts no longer.
+  oldest->Closing = true;
+  const auto it = perClient_.find(oldest->Client);
+  if (it != perClient_.end() && --it->second == 0) perClient_.erase(it);
+  --total_;
   return true;
 }
 
-void GuardedServer::Leave(const std::string& client) {
+void GuardedServer::Leave(uint64_t id) {
   std::lock_guard lock(mu_);
-  const auto it = perClient_.find(client);
-  if (it != perClient_.end() && --it->second == 0) perClient_.erase(it);
-  if (--total_ == 0) drained_.notify_all();
+  const auto it = connections_.find(id);
+  if (it != connections_.end()) {
+    if (!it->second.Closing) {
+      const auto mine = perClient_.find(it->second.Client);
+      if (mine != perClient_.end() && --mine->second == 0) perClient_.erase(mine);
+      --total_;
+    }
+    connections_.erase(it);
+  } else {
+    --inReserve_;
+  }
+  if (--threads_ == 0) drained_.notify_all();
+}
+
+void GuardedServer::Waiting(uint64_t id) {
+  std::lock_guard lock(mu_);
+  const auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  it->second.Waiting = true;
+  it->second.Since = Clock::now();
+}
+
+bool GuardedServer::Closing(uint64_t id) {
+  std::lock_guard lock(mu_);
+  const auto it = connections_.find(id);
+  return it != connections_.end() && it->second.Closing;
+}
+
+bool GuardedServer::Working(uint64_t id) {
+  std::lock_guard lock(mu_);
+  const auto it = connections_.find(id);
+  if (it == connections_.end()) return true;
+  if (it->second.Closing) return false;
+  it->second.Waiting = false;
+  return true;
+}
+
+void GuardedServer::Start(int fd, const std::string& client, uint64_t id, bool reserved) {
+  // A thread per connection, ended with it: memory is held only for the connections open now.
+  {
+    std::lock_guard lock(mu_);
+    ++threads_;
+  }
+  try {
+    std::thread([this, fd, client, id, reserved] {
+      Serve(fd, client, id, reserved);
+      Leave(id);
+    }).detach();
+  } catch (const std::system_error&) {
+    Leave(id);
+    Refuse(plat::UniqueFd(fd));
+  }
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
   const std::string client = PeerAddress(sock);
-  if (!Admit(client)) {
-    Refuse(plat::UniqueFd(sock));
+  if (const uint64_t id = Admit(client)) {
+    Start(sock, client, id, false);
     return true;
   }
-  // A thread per connection, ended with it: memory is held only for the connections open now.
-  try {
-    std::thread([this, sock, client] {
-      ServeConnection(sock, client);
-      Leave(client);
-    }).detach();
-  } catch (const std::system_error&) {
-    Leave(client);
+  bool reserve = false;
+  {
+    std::lock_guard lock(mu_);
+    reserve = inReserve_ < limits_.Reserve;
+    if (reserve) ++inReserve_;
+  }
+  if (reserve) {
+    Start(sock, client, 0, true);
+  } else {
     Refuse(plat::UniqueFd(sock));
   }
   return true;
 }
 
 void GuardedServer::ServeConnection(int fd, const std::string& client) {
+  Serve(fd, client, 0, false);
+}
+
+void GuardedServer::Serve(int fd, const std::string& client, uint64_t id, bool reserved) {
   plat::UniqueFd owned(fd);
   ConnectionStream stream(fd, client, limits_);
   // The memory a large request took goes back to the system once its connection ends.
@@ -319,26 +415,30 @@ void GuardedServer::ServeConnection(int fd, const std::string& client) {
   const bool listening = is_running();
   const auto stopped = [&] { return listening && svr_sock_ == INVALID_SOCKET; };
   for (;;) {
-    // Waits for the next request in short steps, ending when the server stops.
+    // Waits for the next request in short steps, ending when the server stops or the connection
+    // is closed to make room.
     bool ready = stream.Buffered();
+    if (!ready) Waiting(id);
     for (auto until = Clock::now() + limits_.IdleTimeout; !ready && Clock::now() < until;) {
-      if (stopped()) break;
+      if (stopped() || Closing(id)) break;
       pollfd p{fd, POLLIN, 0};
       ready = ::poll(&p, 1, std::min(100, RemainingMs(until))) > 0;
     }
-    if (!ready || stopped()) break;
+    if (!ready || stopped() || !Working(id)) break;
     RequestReading reading;
+    reading.Reserved = reserved;
     tCurrent = &reading;
     stream.StartRequest(&reading);
     bool closed = false;
-    const bool ok = process_request(stream, false, closed, nullptr);
+    // A connection of the reserve makes one request.
+    const bool ok = process_request(stream, reserved, closed, nullptr);
     stream.EndRequest();
     tCurrent = nullptr;
     if (reading.CloseAfterAnswer || reading.Stop != ReadStop::None || reading.LongLineSeen) {
       CloseRefused(std::move(owned));
       return;
     }
-    if (!ok || closed) break;
+    if (!ok || closed || reserved) break;
   }
   ::shutdown(fd, SHUT_RDWR);
 }

@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(1, 1 << 30));
   app.add_option("--connections", o.Connections,
-                 "connections served at once, one thread each; more are answered 503")
+                 "connections served at once, one thread each; past them the longest waiting "
+                 "one makes room, else 503")
       ->capture_default_str()
       ->check(CLI::Range(2, 1024));
   app.add_option("--client-connections", o.ClientConnections,

@@ -101,8 +101,14 @@ std::string Metrics::Render(const Gauges& g) const {
   const long fs = Word(p.contains("fiscalStatus") ? p["fiscalStatus"] : Json());
   Gauge(out, "fiscal_printd_printer_paper_out", "1 when the printer reports its roll out of paper.",
         ps >= 0 && (ps & plat::status::kOutOfPaper) ? 1 : 0);
+  // The printer's warnings, one series each: the printer runs, but needs attention soon.
   Gauge(out, "fiscal_printd_printer_paper_low", "1 when the printer reports its paper low.",
         HasReason(p, "paper low") ? 1 : 0);
+  Gauge(out, "fiscal_printd_printer_battery_low", "1 when the printer reports its battery low.",
+        HasReason(p, "battery low") ? 1 : 0);
+  Gauge(out, "fiscal_printd_printer_fiscal_memory_almost_full",
+        "1 when the printer reports its fiscal memory almost full.",
+        HasReason(p, "fiscal memory almost full") ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_document_open", "1 when the printer reports a document open.",
         (p.contains("documentOpen") && p["documentOpen"] == true));
   Family(out, "fiscal_printd_printer_status_word", "gauge",

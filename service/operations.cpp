@@ -51,8 +51,13 @@ std::string Seconds(double s) {
   return buf;
 }
 
-// The reasons the driver gave for a refused step: the texts of its error dialogs.
+// Why a printing request was refused: the task's reason, else the texts of the driver's error
+// dialogs.
 std::string Reasons(const Json& answer) {
+  if (answer.is_object() && answer.contains("reason") && answer["reason"].is_string() &&
+      !answer["reason"].get<std::string>().empty()) {
+    return answer["reason"];
+  }
   std::string out;
   if (!answer.contains("dialogs") || !answer["dialogs"].is_array()) return out;
   for (const auto& d : answer["dialogs"]) {
@@ -108,8 +113,9 @@ std::string EndpointLabel(const std::string& path) {
 Operations::Operations(OperationsOptions options, OperationsSources sources)
     : options_(std::move(options)), sources_(std::move(sources)) {
   for (const auto& key : sources_.InDoubt()) {
-    Log(LogLevel::Warn, "key in doubt key=" + LogValue(key) +
-                            ": the service stopped while printing it; the till resolves it");
+    const std::string why = sources_.WhyInDoubt ? sources_.WhyInDoubt(key) : "";
+    Log(LogLevel::Warn,
+        "key in doubt key=" + LogValue(key) + ": " + why + "; the till resolves it");
   }
   DeleteOldLogs();
 }
@@ -176,7 +182,10 @@ void Operations::Answered(const httplib::Request& req, const httplib::Response& 
   const Json answer = Json::parse(res.body, nullptr, false);
   const std::string what =
       req.method + " " + req.path + " " + std::to_string(res.status) + " " + Seconds(seconds);
-  if (resolve && res.status == 200 && answer.is_object()) {
+  if (resolve && res.status == 200 && answer.is_object() && answer.contains("released")) {
+    Log(LogLevel::Info, "released key=" + LogValue(answer.value("key", "")) +
+                            " cancelled=" + (answer.value("cancelled", false) ? "true" : "false"));
+  } else if (resolve && res.status == 200 && answer.is_object()) {
     Log(LogLevel::Info, "resolved key=" + LogValue(answer.value("key", "")) +
                             " printed=" + (answer.value("printed", false) ? "true" : "false") +
                             " cancelled=" + (answer.value("cancelled", false) ? "true" : "false"));
@@ -205,12 +214,16 @@ void Operations::LogPrinting(const httplib::Request& req, const httplib::Respons
   } else if (answer.is_object() && answer.contains("result")) {
     outcome = answer["result"] == false ? "refused" : "ok";
   }
+  // Nothing of it reached the printer: the same key may be sent again.
+  const bool retryable = answer.is_object() && answer.value("retryable", false) == true;
+  if (retryable && outcome == "refused") outcome = "not_printed";
   std::string line = "request key=" + LogValue(key) + " op=" + LogValue(op) +
                      " status=" + std::to_string(res.status) + " outcome=" + outcome +
                      " duration=" + Seconds(seconds);
   if (replay) line += " replayed=true";
+  if (retryable) line += " retryable=true";
   LogLevel level = LogLevel::Info;
-  if (outcome == "refused") {
+  if (outcome == "refused" || outcome == "not_printed") {
     level = LogLevel::Warn;
     line += " reason=" + LogValue(Reasons(answer));
   } else if (outcome != "ok") {
@@ -223,8 +236,8 @@ void Operations::LogPrinting(const httplib::Request& req, const httplib::Respons
   } else if (outcome == "journal_failed" &&
              answer["error"].value("message", "").find("nothing was printed") ==
                  std::string::npos) {
-    Log(LogLevel::Error,
-        "key in doubt key=" + LogValue(key) + ": printed but its outcome is not in the journal");
+    Log(LogLevel::Error, "key in doubt key=" + LogValue(key) +
+                             ": it ran, but its outcome could not be recorded in the journal");
   }
   // Request bodies may hold buyers' names and tax IDs: only at debug level.
   if (LogEnabled(LogLevel::Debug))

@@ -35,6 +35,7 @@ struct OperationsSources {
   std::function<bool()> Busy;
   size_t QueueLimit = 0;
   std::function<std::vector<std::string>()> InDoubt;
+  std::function<std::string(const std::string& key)> WhyInDoubt;  // what left the key in doubt
   std::function<size_t()> JournalEntries;
 };
 

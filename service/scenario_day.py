@@ -362,6 +362,29 @@ class Day:
             self.call(cmd, parse_args(t[1:]), raw)
 
 
+def show_status(client, out):
+    """What the status page shows, as text: the printer, the keys in doubt, the operations."""
+    status = client.status()
+    printer = status.get("printer") or {}
+    reach = printer.get("reachable")
+    state = "reachable" if reach else ("not asked yet" if reach is None else
+                                       f"not reachable: {printer.get('error')}")
+    document = printer.get("document") or "document"
+    out.write(f"Printer: {printer.get('backend')}, {state}, "
+              + (f"{document} open" if printer.get("documentOpen") else "no document open")
+              + "\n")
+    last = printer.get("lastDocumentNumber") or "none"
+    series = printer.get("lastDocuments")
+    if series:
+        last += f" (ticket or B/C {series['ticket']}, A {series['invoiceA']})"
+    out.write(f"Last document: {last}\n")
+    out.write("Keys in doubt: " + (", ".join(status.get("inDoubt") or []) or "none") + "\n")
+    entries = client.journal().get("entries") or []
+    failed = [e["key"] for e in entries if e.get("ok") is False and not e.get("answered")]
+    out.write(f"Last {len(entries)} operations: " +
+              (f"{len(failed)} failed ({', '.join(failed)})" if failed else "none failed") + "\n")
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("scenario", nargs="?", default=DEFAULT_SCENARIO)
@@ -369,6 +392,8 @@ def main(argv=None):
     p.add_argument("--state", help="the service's state folder (--state), for removefile")
     p.add_argument("--token", help="the service's bearer token, when it has one")
     p.add_argument("--json", help="also write the requests of the whole day to this file")
+    p.add_argument("--status", action="store_true",
+                   help="end with the service's status as text, as the status page shows it")
     o = p.parse_args(argv)
     try:
         with open(o.scenario, encoding="utf-8") as f:
@@ -390,6 +415,12 @@ def main(argv=None):
     if o.json:
         with open(o.json, "w", encoding="utf-8") as f:
             json.dump(day.requests, f, ensure_ascii=False, indent=1)
+    if o.status:
+        try:
+            show_status(day.client, sys.stdout)
+        except fiscal_printd.Error as e:
+            print(f"scenario_day: the status did not come: {e.message}", file=sys.stderr)
+            status = 1
     return status
 
 

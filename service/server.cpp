@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <limits>
+#include <optional>
 
 #include "cross_origin.h"
 #include "log.h"
@@ -36,12 +37,17 @@ Json EntryJson(const JournalEntry& e, bool withAnswer) {
       j["ok"] = e.Answer["result"];
     }
   }
-  // A False that is an answer, not a failure: a fixed-answer entry point, a closing after which
-  // the till stays closed.
+  // A False that is an answer, not a failure: a fixed-answer entry point, a cash withdrawal or a
+  // closing after which the till stays closed, when the driver showed no error.
   const std::string call = "/v1/call/";
   if (j["ok"] == false && e.Status == 200 && !e.Answer.contains("error")) {
     if (e.Path.rfind(call, 0) == 0 && FixedAnswer(e.Path.substr(call.size()))) {
       j["answered"] = "False";
+    } else if (e.Path == call + "GeraReciboSangria" &&
+               !ShowedError(e.Answer.value("dialogs", Json::array()))) {
+      const bool withdrawal = e.Request.is_object() && e.Request.contains("boSangria") &&
+                              e.Request["boSangria"] == true;
+      j["answered"] = withdrawal ? "False" : "the till stays closed";
     } else if (e.Path == "/v1/closing" && !e.Answer.contains("reason")) {
       j["answered"] = "the till stays closed";
     }
@@ -77,6 +83,18 @@ ConnectionLimits LimitsOf(const ServiceOptions& o) {
   return l;
 }
 
+// What left a key in doubt, as a person reads it. The journal tells a command the link could not
+// settle (its outcome is recorded); a request started but without its outcome is one the service
+// stopped in, or one whose outcome it could not write (told apart only within the run).
+std::string WhyInDoubt(const JournalEntry& e, bool unrecorded) {
+  if (e.Status != 0) {
+    return "the printer link could not tell whether a command of this request ran on the printer";
+  }
+  if (unrecorded) return "the request ran, but its outcome could not be recorded in the journal";
+  return "the service stopped while this request was being printed, or could not record its "
+         "outcome in the journal";
+}
+
 Json InDoubtError(const std::string& key, const std::string& why) {
   return ErrorBody("in_doubt", why +
                                    "; it may or may not have been printed and is not printed "
@@ -107,6 +125,10 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
   sources.Busy = [this] { return worker_->Busy(); };
   sources.QueueLimit = options_.QueueLimit;
   sources.InDoubt = [this] { return InDoubtKeys(*journal_); };
+  sources.WhyInDoubt = [this](const std::string& key) {
+    const auto e = journal_->Find(kLocalTill, key);
+    return e ? WhyInDoubt(*e, false) : std::string();
+  };
   sources.JournalEntries = [this] { return journal_->Count(); };
   ops_ =
       std::make_unique<Operations>(OperationsOptions{dir, journal_->Files().front(),
@@ -267,10 +289,14 @@ Outcome RunJournaled(Journal& journal, const std::string& till, const std::strin
                                      "the printer link could not tell whether a command of "
                                      "this request ran on the printer")["error"];
       journal.FinishedInDoubt(till, key, o.Status, o.Body);
+    } else if (o.Retryable && o.Body.is_object()) {
+      o.Body["retryable"] = true;
+      journal.FinishedRetryable(till, key, o.Status, o.Body);
     } else {
       journal.Finished(till, key, o.Status, o.Body);
     }
   } catch (...) {
+    if (o.Body.is_object()) o.Body.erase("retryable");  // the key stays taken, in doubt
     o.Body["error"] = ErrorBody("journal_failed", FailureText(std::current_exception()) +
                                                       "; the request was made, its outcome is "
                                                       "not recorded")["error"];
@@ -350,14 +376,23 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
       // The service owns the printer: a sale starts on a printer with no document that no
       // request holds open.
       const Json before = sale ? Reconcile() : Json(nullptr);
+      const bool openBefore = session->Snapshot().value("documentOpen", Json()) == true;
       Outcome outcome = RunJournaled(*journal, kLocalTill, key, [&] {
         Outcome o = task(*session);
+        const DriverSession::LinkEvents link = session->Link();
         // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.
-        o.InDoubt =
-            o.InDoubt || (session->Link().InDoubt && o.Body.value("cancelled", false) != true);
+        o.InDoubt = o.InDoubt || (link.InDoubt && o.Body.value("cancelled", false) != true);
+        // A failure before anything reached the printer binds nothing: the key runs again.
+        o.Retryable = !o.InDoubt && !link.Changed && Failed(o);
         return o;
       });
-      const Json after = AfterRequest(key, outcome);
+      if (outcome.Status == 500 && outcome.Body.is_object() && outcome.Body.contains("error") &&
+          outcome.Body["error"].value("code", "") == "journal_failed" &&
+          journal->Find(kLocalTill, key).value_or(JournalEntry{}).State == JournalState::InDoubt) {
+        std::lock_guard lock(unrecordedMu_);
+        unrecorded_.insert(key);
+      }
+      const Json after = AfterRequest(key, outcome, openBefore);
       if (outcome.Body.is_object()) {
         const Json& stray = after.is_null() ? before : after;
         if (!stray.is_null()) outcome.Body["strayDocument"] = stray;
@@ -376,18 +411,21 @@ void Service::Printing(const httplib::Request& req, httplib::Response& res,
   Send(res, o.Status, o.Body);
 }
 
-Json Service::AfterRequest(const std::string& key, const Outcome& o) {
+Json Service::AfterRequest(const std::string& key, const Outcome& o, bool openBefore) {
   const DriverSession::LinkEvents link = session_->Link();
   // After a command in doubt or a printer that could not be reached, a document left open is
   // no request's.
   if (o.InDoubt || !link.Failure.empty()) return Reconcile();
   const Json printer =
       o.Body.is_object() && o.Body.contains("printer") ? o.Body["printer"] : session_->Probe();
-  if (printer.value("documentOpen", Json(nullptr)) == true) {
-    session_->SetHeldBy(key);
-  } else if (printer.value("documentOpen", Json(nullptr)) == false) {
-    session_->SetHeldBy("");
-  }
+  const Json open = printer.value("documentOpen", Json(nullptr));
+  if (open == false) session_->SetHeldBy("");
+  if (open != true || !session_->HeldBy().empty()) return nullptr;
+  // A ticket a failed sale left open (its cancel failed too) is dealt with as any stray one, and
+  // so is one this request did not open.
+  const bool ticketSale = o.Body.is_object() && o.Body.contains("kind") && o.Body["kind"] == "T";
+  if (openBefore || ticketSale) return Reconcile();
+  session_->SetHeldBy(key);
   return nullptr;
 }
 
@@ -410,11 +448,21 @@ Json Service::Reconcile() {
     if (c.contains("error")) record["error"] = c["error"];
   }
   record["cancelled"] = cancelled;
-  record["message"] =
-      cancelled ? "the printer held open a ticket that no request held; it was cancelled"
-                : "the printer holds open a " + doc +
-                      " document that no request held; it cannot be cancelled here and is "
-                      "left for the till to finish";
+  // A ticket whose cancel failed here (its sale file, the link) is tried again before the next
+  // sale; one the printer does not cancel is reported once, and the next sale is refused with
+  // the printer's reason.
+  const bool retried = !cancelled && record.contains("error");
+  if (cancelled) {
+    record["message"] = "the printer held open a ticket that no request held; it was cancelled";
+  } else if (retried) {
+    record["message"] = "the printer holds open a " + doc +
+                        " document that no request held; its cancel failed (" +
+                        record["error"].get<std::string>() + ") and is tried again";
+  } else {
+    record["message"] = "the printer holds open a " + doc +
+                        " document that no request held; it cannot be cancelled here and is "
+                        "left for the till to finish";
+  }
   const std::string key =
       "printer-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(++strays_);
   record["key"] = key;
@@ -423,11 +471,11 @@ Json Service::Reconcile() {
     journal_->Started(kLocalTill, key);
     journal_->Finished(kLocalTill, key, 200, record);
   } catch (...) {
+    journal_->Release(kLocalTill, key);  // when not even started
     record["journal"] = FailureText(std::current_exception());
   }
   Log(LogLevel::Warn, record["message"].get<std::string>() + " key=" + LogValue(key));
-  // One left open is reported once; the next sale is refused with the printer's reason.
-  if (!cancelled) session_->SetHeldBy(key);
+  if (!cancelled && !retried) session_->SetHeldBy(key);
   session_->NoteStray(record);
   return record;
 }
@@ -438,10 +486,12 @@ void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
     Send(res, 503, ErrorBody("queue_full", "the printer has too many requests waiting"));
     return;
   }
-  Json b = InDoubtError(e.Key, e.Status != 0
-                                   ? "the printer link could not tell whether a command of this "
-                                     "request ran on the printer"
-                                   : "the service stopped while this request was being printed");
+  bool unrecorded = false;
+  {
+    std::lock_guard lock(unrecordedMu_);
+    unrecorded = unrecorded_.count(e.Key) != 0;
+  }
+  Json b = InDoubtError(e.Key, WhyInDoubt(e, unrecorded));
   b["printer"] = printer;
   b["journal"] = {
       {"key", e.Key}, {"path", e.Path}, {"request", e.Request}, {"startedAt", e.StartedAt}};
@@ -450,17 +500,19 @@ void Service::InDoubt(const JournalEntry& e, httplib::Response& res) {
 
 void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
   const std::string key = req.matches[1];
-  bool printed = false, cancel = false;
+  std::optional<bool> given;  // "printed": what the till decided on a key in doubt
+  bool cancel = false;
   try {
     const Json body = ParseBody(req.body);
     Members m(body, "");
-    printed = ToBool(m.Required("printed"), "printed");
+    if (const Json* p = m.Get("printed")) given = ToBool(*p, "printed");
     if (const Json* c = m.Get("cancelOpenTicket")) cancel = ToBool(*c, "cancelOpenTicket");
     m.Done();
   } catch (const RequestError& e) {
     Send(res, 400, ErrorBody(e.Code(), e.what(), e.Field()));
     return;
   }
+  const bool printed = given.value_or(false);
   // Each way through below sets the answer; one that did not would be a failure, not a success.
   int status = 500;
   Json answer = ErrorBody("internal", "the resolution gave no answer");
@@ -469,6 +521,23 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
     if (!e) {
       status = 404;
       answer = ErrorBody("not_found", "no journal entry for the key " + key);
+      return;
+    }
+    // A request that holds the printer's open document lets it go.
+    if (e->State != JournalState::InDoubt && e->State != JournalState::Resolved) {
+      if (session_->HeldBy() == key) {
+        status = 200;
+        answer = Release(*e);
+      } else {
+        status = 409;
+        answer = ErrorBody("not_in_doubt", "the request with the key " + key +
+                                               " is not in doubt and holds no open document");
+      }
+      return;
+    }
+    if (!given) {
+      status = 400;
+      answer = ErrorBody("bad_field", "printed: required for a key in doubt", "printed");
       return;
     }
     if (e->State == JournalState::Resolved) {
@@ -483,11 +552,6 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
         status = 409;
         answer = ErrorBody("idempotency_conflict", "the key " + key + " was resolved otherwise");
       }
-      return;
-    }
-    if (e->State != JournalState::InDoubt) {
-      status = 409;
-      answer = ErrorBody("not_in_doubt", "the request with the key " + key + " is not in doubt");
       return;
     }
     Json printer = session_->Probe();
@@ -523,6 +587,18 @@ void Service::Resolve(const httplib::Request& req, httplib::Response& res) {
   Send(res, status, answer);
 }
 
+Json Service::Release(const JournalEntry& e) {
+  session_->SetHeldBy("");
+  const Json stray = Reconcile();
+  Json answer = {{"key", e.Key},
+                 {"state", StateName(e.State)},
+                 {"released", true},
+                 {"cancelled", stray.is_object() && stray.value("cancelled", false)},
+                 {"printer", session_->Snapshot()}};
+  if (!stray.is_null()) answer["strayDocument"] = stray;
+  return answer;
+}
+
 Json Service::Status() const {
   return Json{{"service",
                {{"version", ServiceVersion()},
@@ -530,6 +606,7 @@ Json Service::Status() const {
                 {"busy", worker_->Busy()},
                 {"queueLimit", worker_->Limit()}}},
               {"printer", session_->Snapshot()},
+              {"heldDocument", session_->HeldDocument()},
               {"inDoubt", InDoubtKeys(*journal_)}};
 }
 
@@ -542,8 +619,12 @@ Json Service::JournalList(size_t limit) const {
 void Service::Routes() {
   using httplib::Request;
   using httplib::Response;
-  http_.set_pre_routing_handler(
-      [this](const Request& req, Response& res) { return Gate(req, res); });
+  http_.SetGate([this](const Request& req, Response& res) { return Gate(req, res); });
+  // The status and the health checks are answered whatever the connection limits.
+  http_.SetReserved([](const Request& req) {
+    return req.method == "GET" &&
+           (req.path == "/v1/status" || req.path == "/healthz" || req.path == "/readyz");
+  });
   const httplib::Server::HandlerWithResponse errors = [](const Request& req, Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
     AnswerHttpError(req, res);

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,8 +74,12 @@ class Service {
   // (a ticket cancelled, any other reported), journaled and logged; answers what it did, or
   // null when there was nothing to do.
   Json Reconcile();
-  // On the worker, after a printing request: who holds a document left open.
-  Json AfterRequest(const std::string& key, const Outcome& o);
+  // On the worker, after a printing request: who holds a document left open. Only the request
+  // that opened it (the printer had none open before it) may hold it, and never a ticket sale.
+  Json AfterRequest(const std::string& key, const Outcome& o, bool openBefore);
+  // On the worker: a key that holds the printer's open document lets it go, and the document is
+  // dealt with as one no request holds. Answers the resolution's answer.
+  Json Release(const JournalEntry& e);
   // Counts a request that waits for the worker; false when as many wait as may (the rest of the
   // connections stay for the status and journal readers).
   bool HoldPrintingSlot();
@@ -91,6 +97,8 @@ class Service {
   int port_ = 0;
   int64_t pruneTriedAt_ = 0;
   int strays_ = 0;
+  std::mutex unrecordedMu_;
+  std::set<std::string> unrecorded_;  // keys whose outcome this run could not journal
 };
 
 // Runs a printing request's task between its "started" and its outcome in the journal. Every

@@ -17,7 +17,9 @@
 #include "platform/os.h"
 #include "platform/support.h"
 #include "printer/backend.h"
+#include "printer/commands.h"
 #include "printer/emulator.h"
+#include "printer/link_decision.h"
 #include "printer/link_frame.h"
 #include "tasks.h"
 
@@ -62,6 +64,16 @@ uint64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// Whether the command, run, changes what the printer holds or prints; a method the command table
+// does not know counts as one that does.
+bool ChangesPrinter(const char* method, const std::vector<plat::WideString*>& args) {
+  const plat::CommandInfo* command = plat::FindCommand(method);
+  if (command == nullptr) return true;
+  std::vector<plat::AnsiString> fields;
+  for (const plat::WideString* a : args) fields.push_back(a ? plat::WideToAnsi(*a) : "");
+  return plat::link::Changes(*command, fields);
+}
+
 }  // namespace
 
 // Every command on its way to the printer: what the link reports is kept for the request.
@@ -72,6 +84,10 @@ class DriverSession::Watch final : public plat::PrinterBackend {
                               const std::vector<plat::WideString*>& args) override {
     try {
       plat::PrinterAnswer a = inner_->Execute(portNumber, method, args);
+      if (a.Result != 0 && ChangesPrinter(method, args)) {
+        std::lock_guard lock(mu_);
+        events_.Changed = true;
+      }
       if (a.Result == 0) {
         std::string why;
         for (const auto& r : StatusReasons(a.PrinterStatus, a.FiscalStatus)) {
@@ -233,13 +249,18 @@ void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
 void DriverSession::SetHeldBy(std::string key) {
   if (key == heldBy_) return;
   heldBy_ = std::move(key);
+  const Json held = heldBy_.empty() ? Json(nullptr) : Json{{"key", heldBy_}, {"since", NowText()}};
+  {
+    std::lock_guard lock(mu_);
+    held_ = held;
+  }
   const std::string path = options_.StateDir + kHeldFile;
   try {
     if (heldBy_.empty()) {
       if (plat::FileExists(path) && !plat::DeleteFile(path))
         throw std::runtime_error("it cannot be removed");
     } else {
-      plat::WriteFileAtomic(path, Json{{"key", heldBy_}, {"since", NowText()}}.dump() + "\n");
+      plat::WriteFileAtomic(path, held.dump() + "\n");
     }
   } catch (...) {
     // The service goes on knowing it; only a restart before the next write forgets it.
@@ -260,11 +281,19 @@ void DriverSession::LoadHeldBy() {
   if (held.is_object() && held.contains("key") && held["key"].is_string() &&
       !held["key"].get<std::string>().empty()) {
     heldBy_ = held["key"];
+    held_ = {
+        {"key", heldBy_},
+        {"since", held.contains("since") && held["since"].is_string() ? held["since"] : Json()}};
     Log(LogLevel::Info, "the printer's open document is held by key=" + LogValue(heldBy_));
   } else {
     // Without it a document left open counts as no request's, as after a crash mid-sale.
     Log(LogLevel::Warn, path + " does not read as the open document's request; it is ignored");
   }
+}
+
+Json DriverSession::HeldDocument() const {
+  std::lock_guard lock(mu_);
+  return held_;
 }
 
 void DriverSession::NoteStray(const Json& record) {
@@ -337,13 +366,13 @@ Json DriverSession::Probe() {
         s["document"] = "non-fiscal";
         break;
     }
+    // The two series the printer numbers, as on a serial line: tickets with B and C documents,
+    // and A documents.
     const auto& c = model.GetCounters();
-    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)},
-                          {"invoiceA", Number8(c.LastInvoiceA)},
-                          {"invoiceC", Number8(c.LastInvoiceC)}};
+    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)}, {"invoiceA", Number8(c.LastInvoiceA)}};
     // The last document is the one whose counter moved last.
-    const int now[3] = {c.LastTicket, c.LastInvoiceA, c.LastInvoiceC};
-    for (int k = 0; k < 3; ++k) {
+    const int now[2] = {c.LastTicket, c.LastInvoiceA};
+    for (int k = 0; k < 2; ++k) {
       if (now[k] != counters_[k]) lastKind_ = k;
       counters_[k] = now[k];
     }

@@ -62,10 +62,12 @@ class DriverSession {
   static constexpr size_t kPaperKept = 20000;
 
   // What the printer link did between Begin and End: a command it left in doubt (it may or may
-  // not have run on the printer), the last failure to reach the printer, and the last command
-  // the printer refused with the reasons its status words give.
+  // not have run on the printer), a command that changes the printer which the printer took, the
+  // last failure to reach the printer, and the last command the printer refused with the reasons
+  // its status words give.
   struct LinkEvents {
     bool InDoubt = false;
+    bool Changed = false;
     std::string Failure;
     std::string Refused;
   };
@@ -78,6 +80,8 @@ class DriverSession {
   // a till's document alone too.
   const std::string& HeldBy() const { return heldBy_; }
   void SetHeldBy(std::string key);
+  // The same for the status (any thread): {"key", "since"}, or null when no request holds one.
+  Json HeldDocument() const;
   // The last such document the service dealt with, shown in the snapshot as "strayDocument".
   void NoteStray(const Json& record);
 
@@ -115,9 +119,10 @@ class DriverSession {
   size_t paperCopied_ = 0;
   std::string lastNumber_;
   Json stray_ = nullptr;
-  // As last seen: ticket, invoice A, invoice C (the emulator's); on a serial line ticket or
-  // B/C and A, -1 before the printer told them.
-  int counters_[3] = {0, 0, 0};
+  Json held_ = nullptr;  // what HeldDocument() answers
+  // As last seen: the ticket or B/C series and the A series; on a serial line -1 before the
+  // printer told them.
+  int counters_[2] = {0, 0};
   int lastKind_ = 0;
 };
 

@@ -70,17 +70,16 @@ class Steps {
   DriverSession& Session() { return s_; }
 
   // Ends the capture, asks the printer and completes the answer. A task whose "ok" false is an
-  // answer (the closing: the till stays closed) gives no reason for it.
+  // answer (the closing: the till stays closed) gives no reason for it; its "ok" true stands
+  // only while the driver showed no error.
   Outcome Finish(Json body, bool falseIsAnswer = false) {
     DriverSession::Capture c = s_.End();
     body["calls"] = calls_;
     body["dialogs"] = std::move(c.Dialogs);
     body["log"] = std::move(c.Log);
     body["printer"] = s_.Probe();
-    const Json& dialogs = body["dialogs"];
-    const bool shown = std::any_of(dialogs.begin(), dialogs.end(), [](const Json& d) {
-      return d.value("question", false) == false;
-    });
+    const bool shown = ShowedError(body["dialogs"]);
+    if (falseIsAnswer && shown) body["ok"] = false;
     if ((!falseIsAnswer || Raised() || shown) && body.value("ok", true) == false) {
       body["reason"] = FailureReason(body["dialogs"], s_.Link(), body["printer"]);
     }
@@ -441,6 +440,20 @@ bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
 
 }  // namespace
 
+bool ShowedError(const Json& dialogs) {
+  return dialogs.is_array() && std::any_of(dialogs.begin(), dialogs.end(), [](const Json& d) {
+           return d.is_object() && d.value("question", false) == false;
+         });
+}
+
+bool Failed(const Outcome& o) {
+  if (o.Status >= 400) return true;
+  const Json& b = o.Body;
+  if (!b.is_object()) return false;
+  if (b.contains("ok")) return b["ok"] == false && b.contains("reason");
+  return b.value("result", Json()) == false && ShowedError(b.value("dialogs", Json::array()));
+}
+
 std::string FailureText(const std::exception& e) {
   const auto* pe = dynamic_cast<const plat::Exception*>(&e);
   return pe ? FromAnsi(pe->Message()) : std::string(e.what());
@@ -616,9 +629,10 @@ Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
       const bool ok = TakeZ(st, c->Scheme, figures);
       z = Json{{"ok", ok}, {"figures", figures}};
     }
-    return st.Finish(
-        Json{{"ok", reopen && !st.Raised()}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}},
-        true);
+    // A withdrawal's False is its answer: it did all it should unless it raised or showed an
+    // error.
+    const bool ok = (c->Withdrawal || reopen) && !st.Raised();
+    return st.Finish(Json{{"ok", ok}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}}, true);
   };
 }
 

@@ -20,6 +20,8 @@ struct Outcome {
   // The printer link could not tell whether a command of the request ran, and nothing after
   // it settled the question: the request needs the till's resolution.
   bool InDoubt = false;
+  // The request failed and nothing of it reached the printer: its key does not bind.
+  bool Retryable = false;
 };
 using Task = std::function<Outcome(DriverSession&)>;
 
@@ -29,6 +31,12 @@ Json ErrorBody(const std::string& code, const std::string& message, const std::s
 // inside), what() for any other, a fixed text for a throw of something that is no exception.
 std::string FailureText(const std::exception& e);
 std::string FailureText(std::exception_ptr failure);
+
+// True when the captured dialogs hold an error the driver showed (any dialog but a question).
+bool ShowedError(const Json& dialogs);
+// True when a request did not do what it should: an error answer, a task not ok for a reason, or
+// an entry point that answered False with the driver's error dialog.
+bool Failed(const Outcome& o);
 
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);

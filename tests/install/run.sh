@@ -185,15 +185,17 @@ if command -v pkg-config >/dev/null; then
   pkg-config --libs fiscalplat | grep -q -- '-ldl' || fail "fiscalplat.pc has no -ldl"
   pkg-config --libs fiscalprinter | grep -q -- '-lfiscalprinter' ||
     fail "fiscalprinter.pc has no -lfiscalprinter"
-  # Plain paths of the prefix installed to, with no "../" to resolve.
+  # The standard the headers need, and plain paths of the prefix installed to, with no "../" to
+  # resolve.
   cflags=$(pkg-config --cflags arfis770)
-  [ "${cflags%% }" = "-I$prefix/include/fiscal" ] ||
-    fail "arfis770.pc's flags are not normalised: $(pkg-config --cflags arfis770)"
+  [ "${cflags%% }" = "-I$prefix/include/fiscal -std=c++20" ] ||
+    fail "arfis770.pc's flags are not the standard and a normalised path: $cflags"
   [ "$(pkg-config --variable=libdir fiscalplat)" = "$libdir" ] ||
     fail "fiscalplat.pc's libdir is not $libdir"
   mkdir -p "$work/pkg"
+  # No standard of its own: the flags bring it.
   # shellcheck disable=SC2046,SC2086
-  "$cxx" -std=c++20 $cxx_flags $(pkg-config --cflags arfis770) \
+  "$cxx" $cxx_flags $(pkg-config --cflags arfis770) \
     -DFISCAL_DRIVER_PACKAGE="\"$package\"" "$src_dir/tests/install/host.cpp" \
     -o "$work/pkg/host" $(pkg-config --libs arfis770) \
     -Wl,-rpath,"$(pkg-config --variable=libdir fiscalplat)" || fail "compiling the pkg-config host failed"

@@ -4,8 +4,9 @@
 #  1. builds them (scripts/package), and a second time with the next Debian revision;
 #  2. lintian: no error, and every warning is one that docs/packaging.md explains;
 #  3. dpkg -i; the installed fiscal-printd from /usr/bin, with only a free port given, sells a
-#     ticket against the emulator in the unit's state folder; fiscalctl --version; the manual
-#     pages; systemd-analyze verify on the unit where systemd is present;
+#     ticket against the emulator in the unit's state folder, which the system's Python reads
+#     back through the installed client (python3 -m fiscal_printd); fiscalctl --version; the
+#     manual pages; systemd-analyze verify on the unit where systemd is present;
 #  4. the host guide's examples built against /usr with find_package and with pkg-config, run;
 #  5. the next revision installed over the first: the state folder's journal still answers the
 #     ticket's key;
@@ -24,7 +25,7 @@ fi
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-packages=(fiscal-printd libfiscal-driver-dev libfiscal-driver1)
+packages=(python3-fiscal-printd fiscal-printd libfiscal-driver-dev libfiscal-driver1)
 state=/var/lib/fiscal-printd
 marker=/var/lib/fiscal-driver-package-test
 work=$(mktemp -d "${TMPDIR:-/tmp}/fiscal-package.XXXXXX")
@@ -171,6 +172,12 @@ start_service
 curl -sf --max-time 60 -X POST "$url/v1/sales" -H "Idempotency-Key: $key" -d "$sale" \
   >"$work/sale.json" || fail "the ticket was not sold: $(cat "$work/sale.json")"
 grep -q '"ok": *true' "$work/sale.json" || fail "the ticket failed: $(cat "$work/sale.json")"
+step "the installed Python client"
+(cd "$work" && env -u PYTHONPATH /usr/bin/python3 -c "import fiscal_printd") ||
+  fail "the system's Python does not import fiscal_printd"
+(cd "$work" && env -u PYTHONPATH /usr/bin/python3 -m fiscal_printd --url "$url" journal) \
+  >"$work/client.json" || fail "python3 -m fiscal_printd journal failed"
+grep -q "$key" "$work/client.json" || fail "the client's journal lacks $key: $(cat "$work/client.json")"
 stop_service
 [ -s "$state/journal.db" ] || fail "the service wrote no journal in $state"
 
@@ -187,7 +194,7 @@ cmake -S tests/install -B "$work/host" -DCMAKE_BUILD_TYPE=Release \
 }
 mkdir -p "$work/pc"
 # shellcheck disable=SC2046
-g++ -std=c++20 $(pkg-config --cflags arfis770) \
+g++ $(pkg-config --cflags arfis770) \
   -DFISCAL_DRIVER_PACKAGE="\"$(pkg-config --variable=package arfis770)\"" \
   /usr/share/doc/libfiscal-driver-dev/examples/examples.cpp -o "$work/pc/examples" \
   $(pkg-config --libs arfis770) || fail "the examples do not build with pkg-config"
@@ -244,7 +251,8 @@ while read -r f; do
     left=1
   fi
 done <"$work/files.list"
-for d in /usr/include/fiscal /usr/share/doc/fiscal-printd /usr/share/doc/libfiscal-driver-dev; do
+for d in /usr/include/fiscal /usr/share/doc/fiscal-printd /usr/share/doc/libfiscal-driver-dev \
+  /usr/lib/python3/dist-packages/fiscal_printd; do
   [ ! -e "$d" ] || {
     echo "left after purge: $d" >&2
     left=1

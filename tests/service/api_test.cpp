@@ -149,6 +149,40 @@ TEST_F(ServiceTest, AFailedTicketIsCancelledAndAFailedInvoiceReportedOpen) {
   EXPECT_EQ(i.body["printer"]["document"], "invoice C");
 }
 
+// A withdrawal's False is the entry point's answer: done, through either endpoint.
+TEST_F(ServiceTest, AWithdrawalIsDone) {
+  const Json staff = servicetest::Staff();
+  const Answer closing =
+      s_->Post("/v1/closing", {{"withdrawal", true}, {"staff", staff}}, "withdrawal-task");
+  ASSERT_EQ(closing.status, 200) << closing.body.dump();
+  EXPECT_EQ(closing.body["ok"], true) << closing.body.dump();
+  EXPECT_EQ(closing.body["reopen"], false);
+  EXPECT_FALSE(closing.body.contains("reason")) << closing.body.dump();
+  // Without the staff the driver shows its error: a failure, not an answer.
+  const Answer failed = s_->Post("/v1/call/GeraReciboSangria",
+                                 {{"boSangria", true}, {"boImpRelSan", true}}, "withdrawal-failed");
+  const Answer call = s_->Post("/v1/call/GeraReciboSangria",
+                               {{"boSangria", true}, {"boImpRelSan", true}, {"cdsOperSup", staff}},
+                               "withdrawal-call");
+  ASSERT_EQ(call.body["result"], false) << call.body.dump();
+  const Json entries = s_->Get("/v1/journal").body["entries"];
+  ASSERT_EQ(entries.size(), 3u) << entries.dump();
+  EXPECT_EQ(entries[0]["answered"], "False") << entries[0].dump();
+  EXPECT_FALSE(entries[1].contains("answered")) << entries[1].dump();
+  EXPECT_EQ(entries[2]["ok"], true) << entries[2].dump();
+}
+
+// The last documents are the two series the printer numbers, a C invoice continuing the tickets.
+TEST_F(ServiceTest, TheLastDocumentsAreThePrintersTwoSeries) {
+  Json invoice = servicetest::TicketSale("Vino");
+  invoice["kind"] = "C";
+  invoice["buyer"] = Json::object();
+  ASSERT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Pan"), "series-t").body["ok"], true);
+  ASSERT_EQ(s_->Post("/v1/sales", invoice, "series-c").body["ok"], true);
+  const Json last = s_->Get("/v1/status").body["printer"]["lastDocuments"];
+  EXPECT_EQ(last, Json({{"ticket", "00000002"}, {"invoiceA", "00000000"}})) << last.dump();
+}
+
 TEST_F(ServiceTest, EveryEntryPointAnswersWithItsArgumentsAndCapture) {
   const Answer open = s_->Post("/v1/call/AbreCupom",
                                Json::parse(R"({"Params":{"TIPOTICKET":"T","CUPNR":"7"}})"), "c-1");
@@ -226,7 +260,7 @@ TEST_F(ServiceTest, RefusesBadRequestsWithTheirCodes) {
       {"GET", "/v1/nothing", nullptr, "", 404, "not_found"},
       {"GET", "/v1/journal/unknown", nullptr, "", 404, "not_found"},
       {"POST", "/v1/journal/unknown/resolve", nullptr, R"({"printed":true})", 404, "not_found"},
-      {"POST", "/v1/journal/unknown/resolve", nullptr, "{}", 400, "bad_field"},
+      {"POST", "/v1/journal/unknown/resolve", nullptr, R"({"printed":1})", 400, "bad_field"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body);
@@ -335,16 +369,9 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
 // A state folder on a nearly full disk: the deletion of old journal entries does not fit, the
 // requests' entries do.
 TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
-  TempDir mount;
-  if (std::system(
-          ("mount -t tmpfs -o size=512k tmpfs '" + mount.Path() + "' 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
-  } unmount{mount.Path()};
-  const std::string state = mount.Path() + "/state";
+  servicetest::SmallDisk disk("512k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const std::string state = disk.Path() + "/state";
   std::filesystem::create_directory(state);
   {
     // Entries of long ago, kept by the first start and due for deletion at the next ones.
@@ -371,13 +398,13 @@ TEST(ServiceJournal, ANearlyFullDiskStartsOnTheJournalAsItIs) {
   std::filesystem::remove(state + "/journal.jsonl.imported");
   {
     // The disk filled up to the last 48 KiB.
-    std::ofstream filler(mount.Path() + "/filler", std::ios::binary);
+    std::ofstream filler(disk.Path() + "/filler", std::ios::binary);
     const std::string block(4096, 'f');
     while (filler.write(block.data(), block.size())) {
     }
   }
-  std::filesystem::resize_file(mount.Path() + "/filler",
-                               std::filesystem::file_size(mount.Path() + "/filler") - 48 * 1024);
+  std::filesystem::resize_file(disk.Path() + "/filler",
+                               std::filesystem::file_size(disk.Path() + "/filler") - 48 * 1024);
   {
     ServiceProcess s(state);
     EXPECT_EQ(s.Get("/v1/journal/old-0").status, 200);

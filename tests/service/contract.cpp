@@ -42,11 +42,7 @@ class ContractCheck : public ::testing::Environment {
   }
 };
 
-const auto* const g_check = ::testing::AddGlobalTestEnvironment(new ContractCheck);
-
-}  // namespace
-
-void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r) {
+void WriteAnswer(const std::string& method, const std::string& path, const httplib::Result& r) {
   if (!r) return;
   const std::string type = r->get_header_value("Content-Type");
   Json body =
@@ -62,5 +58,12 @@ void RecordAnswer(const std::string& method, const std::string& path, const http
   std::ofstream(AnswersPath(), std::ios::app)
       << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
 }
+
+const auto* const g_check = [] {
+  SetAnswerRecorder(&WriteAnswer);
+  return ::testing::AddGlobalTestEnvironment(new ContractCheck);
+}();
+
+}  // namespace
 
 }  // namespace servicetest

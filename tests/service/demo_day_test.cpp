@@ -43,6 +43,22 @@ Printed Extract(const std::string& output) {
   return p;
 }
 
+// The first block opened by fence (```sh, ```java) after the text after in a document of the
+// source tree, with the service's address in place of the one the document names.
+std::string DocumentBlock(const std::string& document, const std::string& after,
+                          const std::string& fence, const std::string& url) {
+  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/" + document);
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t section = text.find(after);
+  const size_t at = section == std::string::npos ? section : text.find(fence, section);
+  if (at == std::string::npos) return "";
+  const size_t start = text.find('\n', at) + 1;
+  return std::regex_replace(text.substr(start, text.find("```", start) - start),
+                            std::regex("http://127\\.0\\.0\\.1:8520"), url);
+}
+
 TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
   // The demo's host folder is its program's folder: a copy of its own, so that another test
   // running the demo at the same time writes to another log.
@@ -71,20 +87,11 @@ TEST(ServiceDemoDay, DefaultDayThroughTheServicePrintsWhatTheDemoPrints) {
 }
 
 TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
-  std::ifstream in(std::string(FISCAL_SOURCE_DIR) + "/docs/print-service.md");
-  std::stringstream doc;
-  doc << in.rdbuf();
-  const std::string text = doc.str();
-  const size_t section = text.find("## 12. A day at the till with curl");
-  ASSERT_NE(section, std::string::npos);
-  const size_t fence = text.find("```sh", section);
-  ASSERT_NE(fence, std::string::npos);
-  const size_t start = text.find('\n', fence) + 1;
-  std::string script = text.substr(start, text.find("```", start) - start);
-
   TempDir state;
   ServiceProcess service(state.Path());
-  script = std::regex_replace(script, std::regex("http://127\\.0\\.0\\.1:8520"), service.Url());
+  const std::string script = DocumentBlock(
+      "docs/print-service.md", "## 12. A day at the till with curl", "```sh", service.Url());
+  ASSERT_FALSE(script.empty());
   std::ofstream(state.Path() + "/day.sh") << script;
   const ShellRun run = Shell("bash -e '" + state.Path() + "/day.sh'");
   ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -97,6 +104,35 @@ TEST(ServiceDemoDay, CurlDayOfTheGuideRuns) {
   EXPECT_EQ(printer["lastDocuments"]["invoiceA"], "00000001");
   const Json paper = service.Get("/v1/paper").body["lines"];
   EXPECT_NE(paper.dump().find("INFORME Z"), std::string::npos);
+}
+
+// Without a terminal the demo through the service ends with the status as text, and gives no
+// address of a page that is gone once it ends.
+TEST(ServiceDemoDay, WithoutATerminalTheDemoShowsTheStatusAsText) {
+  const std::string bin = std::filesystem::path(FISCAL_PRINTD_PATH).parent_path().string();
+  const ShellRun run = Shell("FISCAL_DEMO_BIN='" + bin + "' '" + FISCAL_SOURCE_DIR +
+                             "/scripts/demo' --service </dev/null");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  for (const char* shown : {"Scenario done: 29 calls, 0 raised to the host.",
+                            "Printer: emulator, reachable, no document open\n",
+                            "Keys in doubt: none\n", "none failed\n", "in a terminal"}) {
+    EXPECT_NE(run.output.find(shown), std::string::npos) << shown << "\n" << run.output;
+  }
+  EXPECT_EQ(run.output.find("Status page:"), std::string::npos) << run.output;
+}
+
+// The README's Java program, as it stands, sells its ticket through the service.
+TEST(ServiceDemoDay, JavaProgramOfTheReadmeRuns) {
+  if (Shell("command -v java").exitCode != 0) GTEST_SKIP() << "no Java runtime on this machine";
+  TempDir state;
+  ServiceProcess service(state.Path());
+  const std::string program = DocumentBlock("README.md", "", "```java", service.Url());
+  ASSERT_FALSE(program.empty());
+  std::ofstream(state.Path() + "/Till.java") << program;
+  const ShellRun run = Shell("cd '" + state.Path() + "' && java Till.java");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("200 {", 0), 0u) << run.output;
+  EXPECT_NE(run.output.find("\"ok\":true"), std::string::npos) << run.output;
 }
 
 }  // namespace

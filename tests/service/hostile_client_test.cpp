@@ -119,4 +119,31 @@ TEST(HostileClient, DeepChunkedIdleAndDrippingClientsStopNoTill) {
   EXPECT_EQ(s.Get("/v1/journal").body["entries"].size(), 2u) << "only the two sales were taken";
 }
 
+// Every program on the till connects from 127.0.0.1: one holding its whole share of idle
+// connections has the oldest closed to make room for another's status and sale; one holding its
+// share busy leaves the status answered from the reserve, and only the sale refused.
+TEST(HostileClient, ALocalProgramsConnectionsStarveNeitherStatusNorSales) {
+  TempDir dir;
+  ServiceProcess s(dir.Path(), {"--client-connections", "4"});
+  const int port = s.Port();
+  std::vector<std::unique_ptr<RawConnection>> held;
+  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawConnection>(port));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(s.Get("/v1/status").status, 200);
+  EXPECT_EQ(s.Post("/v1/sales", servicetest::TicketSale("Idle"), "idle-1").body["ok"], true);
+
+  held.clear();
+  std::this_thread::sleep_for(300ms);  // the service has seen them all closed
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawConnection>(port));
+    held.back()->Send("GET /v1/status HTTP/1.1\r\n");  // and the rest never
+  }
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(s.Get("/v1/status").status, 200);
+  EXPECT_EQ(s.Get("/healthz").status, 200);
+  const auto refused = s.Post("/v1/sales", servicetest::TicketSale("Busy"), "busy-1");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.body["error"]["code"], "too_many_connections");
+}
+
 }  // namespace

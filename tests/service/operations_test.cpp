@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "service/journal.h"
 #include "service/log.h"
 #include "service/log_retention.h"
 #include "service/metrics.h"
@@ -94,6 +95,54 @@ TEST(ServiceMetrics, EndpointsAreRoutesNotRawPaths) {
   EXPECT_EQ(fpd::EndpointLabel("/etc/passwd"), "other");
 }
 
+// Each warning of the printer is a series of its own, set by its reason alone.
+TEST(ServiceMetrics, EachPrinterWarningHasItsOwnSeries) {
+  const char* const warnings[][2] = {{"paper low", "paper_low"},
+                                     {"battery low", "battery_low"},
+                                     {"fiscal memory almost full", "fiscal_memory_almost_full"}};
+  for (const auto& [reason, series] : warnings) {
+    fpd::Gauges g;
+    g.Printer = {{"reachable", true}, {"reasons", {reason}}};
+    const std::string text = fpd::Metrics().Render(g);
+    for (const auto& [other, name] : warnings) {
+      const std::string line =
+          "fiscal_printd_printer_" + std::string(name) + (other == reason ? " 1\n" : " 0\n");
+      EXPECT_NE(text.find(line), std::string::npos) << reason << ": " << line;
+    }
+  }
+}
+
+// What left a key in doubt is said as it is, at start and when the key is asked again.
+TEST(ServiceOperations, AKeyInDoubtSaysWhatLeftItSo) {
+  TempDir state;
+  {
+    fpd::Journal j(fpd::JournalOptions{state.Path(), 30, false, 0});
+    for (const char* key : {"link-doubt", "cut"}) {
+      j.Claim(fpd::kLocalTill, key, fpd::RequestHash("/v1/x", Json::object()), "/v1/x",
+              Json::object(), nullptr);
+      j.Started(fpd::kLocalTill, key);
+    }
+    j.FinishedInDoubt(fpd::kLocalTill, "link-doubt", 409, Json{{"ok", false}});
+  }
+  const struct {
+    const char* key;
+    const char* why;
+  } cases[] = {{"link-doubt", "the printer link could not tell"},
+               {"cut",
+                "the service stopped while this request was being printed, or could not "
+                "record its outcome"}};
+  ServiceProcess s(state.Path());
+  for (const auto& c : cases) {
+    const Answer again = s.Post("/v1/x", Json::object(), c.key);
+    EXPECT_EQ(again.status, 409);
+    EXPECT_NE(again.body["error"]["message"].get<std::string>().find(c.why), std::string::npos)
+        << again.body.dump();
+    EXPECT_NE(Output(state).find("key in doubt key=" + std::string(c.key) + ": " + c.why),
+              std::string::npos)
+        << Output(state);
+  }
+}
+
 Json CashSupply(double amount) {
   return Json{{"amount", amount}};
 }
@@ -137,6 +186,8 @@ TEST(ServiceOperations, ADayShowsInTheMetricsAndTheLogWithoutBuyerData) {
     }
     EXPECT_EQ(ready.status, 200) << ready.body.dump();
     metrics = s.Get("/metrics");
+    // A sale the printer refuses while the till holds its ticket: the log says why.
+    EXPECT_EQ(s.Post("/v1/sales", TicketSale("Otra"), "day-refused").body["ok"], false);
     EXPECT_EQ(s.Get("/v1/openapi.json").body["openapi"], "3.1.0");
     const Answer js = s.Get("/v1/client.js");
     EXPECT_NE(js.headers.find("Content-Type")->second.find("javascript"), std::string::npos);
@@ -182,6 +233,11 @@ TEST(ServiceOperations, ADayShowsInTheMetricsAndTheLogWithoutBuyerData) {
   EXPECT_NE(log.find("replayed=true"), std::string::npos) << log;
   EXPECT_NE(log.find("warn: request key=day-bad op=sales status=400 outcome=bad_field duration="),
             std::string::npos)
+      << log;
+  EXPECT_NE(log.find("request key=day-refused op=sales status=200 outcome=not_printed"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("retryable=true reason=\"the printer refused OpenTicket"), std::string::npos)
       << log;
   EXPECT_EQ(Count(log, "printer reachable"), 1u) << log;  // once per change, not per query
   EXPECT_NE(log.find("printer document open: ticket"), std::string::npos) << log;

@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -244,6 +247,8 @@ TEST_F(Ownership, ADocumentATillHoldsOpenIsLeftAlone) {
     EXPECT_FALSE(sale.body.value("reason", "").empty()) << sale.body.dump();
     EXPECT_TRUE(TicketOpen());
   }
+  // A sale refused meanwhile does not take the document over.
+  EXPECT_EQ(s_->Get("/v1/status").body["heldDocument"]["key"], "call-1");
   // Once the till closes it, the next sale prints.
   const Json sale = Json::parse(
       R"({"hostFiles":{"cdsVenda.cds":{"fields":[{"name":"VRPRECCOMVEN","type":"float"}],)"
@@ -262,6 +267,100 @@ TEST_F(Ownership, TheCancelAfterASilentStepReachesThePrinter) {
   EXPECT_EQ(a.body["ok"], false) << a.body.dump();
   EXPECT_EQ(a.body["cancelled"], true) << a.body.dump();
   EXPECT_FALSE(TicketOpen());
+}
+
+// A sale that failed before anything reached the printer does not bind its key: sent again
+// once the printer is back, it prints. One that printed something keeps its answer.
+TEST_F(Ownership, OnlyAFailureBeforeThePrinterFreesTheKey) {
+  struct Case {
+    const char* key;
+    std::function<void(ScriptedPrinter&)> fault;
+    bool retryable;
+  };
+  const Case cases[] = {
+      {"not-answering", [](ScriptedPrinter& p) { p.silent = true; }, true},
+      {"no-device",
+       [](ScriptedPrinter& p) { p.emu->RaiseOn("OpenTicket", "cannot open the device", 1); }, true},
+      {"open-refused", [](ScriptedPrinter& p) { p.emu->Refuse("OpenTicket", 1); }, true},
+      {"item-refused", [](ScriptedPrinter& p) { p.emu->Refuse("SendTicketItem", 1); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    c.fault(*printer_);
+    const auto failed = s_->Post("/v1/sales", servicetest::TicketSale(c.key), c.key);
+    printer_->silent = false;
+    ASSERT_EQ(failed.body["ok"], false) << failed.body.dump();
+    EXPECT_EQ(failed.body.value("retryable", false), c.retryable) << failed.body.dump();
+    EXPECT_EQ(s_->Get(std::string("/v1/journal/") + c.key).body["state"],
+              c.retryable ? "retryable" : "done");
+    const auto again = s_->Post("/v1/sales", servicetest::TicketSale(c.key), c.key);
+    EXPECT_EQ(again.body["ok"], c.retryable) << again.body.dump();
+    EXPECT_EQ(again.headers.count("Idempotent-Replay"), c.retryable ? 0u : 1u);
+  }
+}
+
+// An operator lets a held document go: the ticket is then cancelled as a stray one.
+TEST_F(Ownership, AHeldDocumentIsReleasedThroughItsKey) {
+  ASSERT_EQ(
+      s_->Post("/v1/call/AbreCupom", {{"Params", {{"TIPOTICKET", "T"}}}}, "open-1").body["result"],
+      true);
+  EXPECT_EQ(s_->Post("/v1/journal/other/resolve", Json::object(), "").status, 404);
+  const auto released = s_->Post("/v1/journal/open-1/resolve", Json::object(), "");
+  ASSERT_EQ(released.status, 200) << released.body.dump();
+  EXPECT_EQ(released.body["released"], true);
+  EXPECT_EQ(released.body["cancelled"], true) << released.body.dump();
+  EXPECT_FALSE(TicketOpen());
+  EXPECT_TRUE(s_->Get("/v1/status").body["heldDocument"].is_null());
+  // Held no more, the key is an ordinary done one.
+  EXPECT_EQ(s_->Post("/v1/journal/open-1/resolve", Json::object(), "").body["error"]["code"],
+            "not_in_doubt");
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("After"), "open-after").body["ok"], true);
+}
+
+// The disk fills while a sale is half printed, so that neither the item nor the cancel can be
+// written down; once it frees, the next sale cancels the ticket left open and prints.
+TEST(OwnershipFullDisk, ATicketLeftOpenByAFullDiskIsCancelledOnceItFrees) {
+  servicetest::SmallDisk disk("512k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const std::string state = disk.Path() + "/state", filler = disk.Path() + "/filler";
+  ASSERT_TRUE(std::filesystem::create_directory(state));
+  auto printer = std::make_shared<ScriptedPrinter>();
+  printer->holdMethod = "SendTicketItem";
+  InProcessService s(printer, state);
+  servicetest::Answer first;
+  std::thread sale(
+      [&] { first = s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1"); });
+  while (!printer->holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The driver's log ends where its last page does, so that its next line needs one more.
+  for (const auto& f : std::filesystem::directory_iterator(state)) {
+    if (f.path().filename().string().rfind("impdebug", 0) != 0) continue;
+    std::ofstream(f.path(), std::ios::app) << std::string(4096 - f.file_size() % 4096, ' ');
+  }
+  {
+    std::ofstream out(filler, std::ios::binary);
+    const std::string block(4096, 'x');
+    while (out.write(block.data(), block.size()) && out.flush()) {
+    }
+  }
+  printer->Release();
+  sale.join();
+  EXPECT_EQ(first.body["ok"], false) << first.body.dump();
+  std::filesystem::remove(filler);
+  // Where even the journal could not record the outcome, the key says why it is in doubt.
+  if (first.body.contains("error") && first.body["error"].value("code", "") == "journal_failed") {
+    EXPECT_NE(s.Post("/v1/sales", servicetest::TicketSale("Lleno"), "full-1")
+                  .body["error"]["message"]
+                  .get<std::string>()
+                  .find("its outcome could not be recorded in the journal"),
+              std::string::npos);
+  }
+  const auto next = s.Post("/v1/sales", servicetest::TicketSale("Libre"), "free-1");
+  EXPECT_EQ(next.body["ok"], true) << next.body.dump();
+  // The ticket the failed sale left open was cancelled, right after it or before the next sale.
+  const Json& stray = first.body.value("strayDocument", Json()).is_object()
+                          ? first.body["strayDocument"]
+                          : next.body["strayDocument"];
+  EXPECT_EQ(stray.value("cancelled", false), true) << first.body.dump() << next.body.dump();
 }
 
 TEST_F(Ownership, AStepThePrinterRefusesSaysWhy) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The Python client package: each error code raises its own exception, and its command line
-// prints one clear line and exits 3 when the service does not answer.
+// The Python client package: each error code raises its own exception, its command line prints
+// one clear line and exits 3 when the service does not answer, and pip installs it from its
+// source without the network.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +52,25 @@ TEST(PythonClient, CommandLineSaysInOneLineThatTheServiceIsDown) {
   EXPECT_EQ(down.output.find('\n'), down.output.size() - 1) << down.output;
   EXPECT_NE(down.output.find("does not answer"), std::string::npos) << down.output;
   EXPECT_EQ(Shell(kPython + "-m fiscal_printd sale 'not json'").exitCode, 2);
+}
+
+// In a virtual environment of the system's Python, with no package index to reach: the build
+// takes the setuptools the system has.
+TEST(PythonClient, PipInstallsTheSourceOffline) {
+  if (Shell("/usr/bin/python3 -c 'import ensurepip, setuptools, wheel'").exitCode != 0) {
+    GTEST_SKIP() << "the system's Python lacks venv, setuptools or wheel (scripts/deps)";
+  }
+  TempDir dir;
+  const std::string env = dir.Path() + "/env";
+  const ShellRun run = Shell(
+      "cp -r '" FISCAL_PRINTD_CLIENT "' '" + dir.Path() + "/client' && /usr/bin/python3 -m venv '" +
+      env + "' && env -u PIP_FIND_LINKS PIP_NO_INDEX=1 PIP_CONFIG_FILE=/dev/null '" + env +
+      "/bin/pip' install --disable-pip-version-check '" + dir.Path() + "/client' && '" + env +
+      "/bin/python' -c 'import fiscal_printd; print(fiscal_printd.__version__)' && '" + env +
+      "/bin/fiscal-printd-client' --help");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("Successfully installed fiscal-printd"), std::string::npos);
+  EXPECT_NE(run.output.find("usage: fiscal-printd-client"), std::string::npos) << run.output;
 }
 
 }  // namespace

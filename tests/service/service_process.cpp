@@ -64,6 +64,8 @@ bool AwaitOutput(pid_t pid, const std::string& path, const std::string& text,
   return false;
 }
 
+AnswerRecorder g_recorder = nullptr;
+
 Answer ToAnswer(const httplib::Result& r) {
   Answer a;
   if (!r) return a;
@@ -87,6 +89,17 @@ TempDir::TempDir(const std::string& base) {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+SmallDisk::SmallDisk(const std::string& size) {
+  const std::string command =
+      "mount -t tmpfs -o size=" + size + " tmpfs '" + dir_.Path() + "' 2>/dev/null";
+  mounted_ = std::system(command.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  // Lazily: a file the driver still holds open there does not keep it mounted.
+  if (mounted_) (void)std::system(("umount -l '" + dir_.Path() + "'").c_str());
 }
 
 ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::string> args,
@@ -113,6 +126,14 @@ ServiceProcess::ServiceProcess(const std::string& stateDir, std::vector<std::str
 
 ServiceProcess::~ServiceProcess() {
   Stop();
+}
+
+void SetAnswerRecorder(AnswerRecorder recorder) {
+  g_recorder = recorder;
+}
+
+void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r) {
+  if (g_recorder != nullptr) g_recorder(method, path, r);
 }
 
 Answer GetFrom(int port, const std::string& path) {
@@ -330,6 +351,13 @@ Json TicketSale(const std::string& description, double price) {
       {"kind", "T"},
       {"items", {{{"description", description}, {"quantity", 1}, {"price", price}, {"vat", 21}}}},
       {"payments", {{{"description", "Efectivo"}, {"amount", price}}}}};
+}
+
+Json Staff() {
+  return Json::parse(
+      R"({"fields":[{"name":"CDSUPERVISOR","type":"string"},{"name":"NMSUPERVISOR","type":"string"},)"
+      R"({"name":"CDOPERADOR","type":"string"},{"name":"NMOPERADOR","type":"string"}],)"
+      R"("rows":[["10","Marta","22","Julian"]]})");
 }
 
 }  // namespace servicetest

@@ -32,6 +32,23 @@ class TempDir {
   std::string path_;
 };
 
+// A small file system of its own (a tmpfs of the size given, "96k") on a fresh temporary folder,
+// for a disk that fills; unmounted and removed with the object. Mounting needs root: where it
+// cannot, Mounted() is false.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& size);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool Mounted() const { return mounted_; }
+  const std::string& Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
+
 // An answer of the service: HTTP status, the body parsed (its text when it is not JSON), headers.
 struct Answer {
   int status = 0;  // 0: no answer (connection refused or cut)
@@ -105,9 +122,13 @@ ShellRun Shell(const std::string& command);
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> FileLines(const std::string& path);
 
-// Every answer the tests receive from the service is recorded; when the test program ends the
-// answers are checked against the API description (docs/openapi.yaml), and an answer that it
-// does not describe fails the program.
+// Every answer received from the service goes to the recorder set here, when one is: the
+// service's tests check them against the API description (docs/openapi.yaml) when the test
+// program ends, and an answer that it does not describe fails the program. A program without
+// a recorder (a benchmark) records nothing.
+using AnswerRecorder = void (*)(const std::string& method, const std::string& path,
+                                const httplib::Result& r);
+void SetAnswerRecorder(AnswerRecorder recorder);
 void RecordAnswer(const std::string& method, const std::string& path, const httplib::Result& r);
 
 // Headless Chromium, where installed; a browser test starts with SKIP_WITHOUT_CHROMIUM().
@@ -167,5 +188,7 @@ class TillSite {
 
 // A one-item ticket paid in cash, with the item's description.
 Json TicketSale(const std::string& description, double price = 10);
+// The supervisor and operator dataset a cash withdrawal's receipt names (cdsOperSup, "staff").
+Json Staff();
 
 }  // namespace servicetest

@@ -18,7 +18,7 @@ import urllib.request
 import uuid
 
 __all__ = ["Client", "Error", "InDoubt", "Conflict", "BadField", "Unavailable"]
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 
 class Error(Exception):
@@ -35,7 +35,7 @@ class Error(Exception):
 
 
 class InDoubt(Error):
-    """The service stopped while printing this key: it may or may not have been printed.
+    """The request of this key may or may not have been printed (the message says why).
 
     `printer` is what the printer reports now and `journal` the request; the till looks at
     the paper and calls Client.resolve."""
