@@ -154,8 +154,12 @@ foreach(pc fiscalplat fiscalprinter arfis770)
   " COMPONENT dev)
 endforeach()
 
-# The chain's fleet view, a program of the chain's operations: it needs none of the libraries.
+# The chain's fleet view, a program of the chain's operations: of the libraries it needs only the
+# platform's (through the programs' common support).
 if(TARGET fiscal-fleet)
+  if(FISCAL_LIB_RPATH)
+    set_target_properties(fiscal-fleet PROPERTIES INSTALL_RPATH "$ORIGIN/${FISCAL_BIN_TO_LIB}")
+  endif()
   install(TARGETS fiscal-fleet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)
 endif()
 

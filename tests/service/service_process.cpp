@@ -255,9 +255,10 @@ bool CanSetBrowserPolicy() {
 
 std::string BrowserDom(const std::string& url, const std::string& profile,
                        const BrowserSetup& setup) {
-  if (!setup.AllowedSites.empty()) {
+  if (!setup.AllowedSites.empty() || !setup.RefusedSites.empty()) {
     Json sites = Json::object();
     for (const auto& site : setup.AllowedSites) sites[site + ",*"] = {{"setting", 1}};
+    for (const auto& site : setup.RefusedSites) sites[site + ",*"] = {{"setting", 2}};
     std::filesystem::create_directories(profile + "/Default");
     std::ofstream(profile + "/Default/Preferences") << Json{
         {"profile", {{"content_settings", {{"exceptions", {{"loopback_network", sites}}}}}}}};

@@ -144,6 +144,8 @@ struct BrowserSetup {
   // Sites the till's operator allowed once to reach the till's own services (as the browser
   // keeps the answer to its prompt in the profile).
   std::vector<std::string> AllowedSites;
+  // Sites the operator refused at that prompt.
+  std::vector<std::string> RefusedSites;
   // A managed browser policy (JSON) in force for this run only; needs CanSetBrowserPolicy().
   std::string Policy;
 };
