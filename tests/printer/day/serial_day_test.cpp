@@ -19,6 +19,7 @@
 #include "platform/exceptions.h"
 #include "printer/link_decision.h"
 #include "printer/serial_backend.h"
+#include "printer/variants.h"
 #include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
@@ -52,10 +53,13 @@ class EmulatorProgram {
   Texts PaperLines() const { return Lines(dir_ + "/paper.txt"); }
 
   // A serial backend on port 1 towards this program, installed for every control.
-  std::shared_ptr<plat::SerialBackend> Connect(int timeoutMs = 2000) {
+  // model: the variant the link drives it as; empty: told from the printer's answers.
+  std::shared_ptr<plat::SerialBackend> Connect(int timeoutMs = 2000,
+                                               const std::string& model = "ours") {
     plat::SerialConfig c;
     c.Ports[1] = pty_;
     c.TimeoutMs = timeoutMs;
+    c.Model = model;
     auto backend = std::make_shared<plat::SerialBackend>(c);
     backend->RecordSent(true);
     plat::SetPrinterBackend(backend);
@@ -472,6 +476,77 @@ TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
   std::remove(link.c_str());
   rmdir(base.c_str());
 }
+
+// ---- the variants of the printer family --------------------------------------------------------
+
+// The driver answers the same day alike whatever variant of the family the printer is: the
+// built-in emulator answering as the variant, and the program answering as it over the line,
+// the link telling the variant from the printer's own answers.
+class VariantDay : public ::testing::TestWithParam<const char*> {};
+
+// What the control answers, on a ticket of one item, to the replies whose layouts differ between
+// the variants: mode D's kind, the subtotal's items, gross and paid, mode C's category and name,
+// and mode P's flags (its first ten fields: the name is the variant's); the ticket is cancelled
+// after.
+Texts CommonAnswers(plat::PrinterBackend& b) {
+  auto run = [&](const char* method, std::vector<plat::WideString> args, size_t keep = 20) {
+    std::vector<plat::WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    const plat::PrinterAnswer a = b.Execute(1, method, ptrs);
+    std::string out = std::string(method) + (a.Result ? "" : " refused");
+    for (size_t i = 0; i < a.Fields.size() && i < keep; ++i)
+      out += "|" + plat::WideToUtf8(a.Fields[i]);
+    return out;
+  };
+  Texts out;
+  run("OpenTicket", {u"C"});
+  run("SendTicketItem", {u"Agua", u"1", u"10", u"21", u"M", u"0", u"0", u"0"});
+  out.push_back(run("Status", {u"D"}));
+  out.push_back(run("Status", {u"C"}));
+  out.push_back(run("Status", {u"P"}, 10));
+  out.push_back(run("GetTicketSubtotal", {u"N", u""}));
+  out.push_back(run("SendTicketPayment", {u"Anula", u"0", u"C"}));
+  return out;
+}
+
+TEST_P(VariantDay, ADayAnswersAsOnOurModel) {
+  const Outcome expected = InProcess(&Day::Full);
+  const plat::variants::ModelVariant* variant = plat::variants::Find(GetParam());
+  ASSERT_NE(variant, nullptr);
+  Texts common;
+  {
+    DriverHost host;
+    common = CommonAnswers(host.Emu());
+    EXPECT_EQ(common[0], "Status|K|N");
+    EXPECT_EQ(common[3],
+              "GetTicketSubtotal|00001|000000001000|000000000174|000000000000|"
+              "000000000000|000000000000|000000000826");
+  }
+  {
+    DriverHost host(false);
+    host.Emu().Model().SetVariant(*variant);
+    ASSERT_TRUE(host.Start());
+    Day day{host, {}};
+    day.Full();
+    EXPECT_EQ(FirstDifference(day.results, expected.results), "");
+    EXPECT_EQ(host.Emu().TellVariant().Variant, variant);
+    EXPECT_EQ(CommonAnswers(host.Emu()), common);
+  }
+  EmulatorProgram program({"--model", GetParam()});
+  DriverHost host;
+  auto backend = program.Connect(2000, "");
+  Day day{host, {}};
+  day.Full();
+  EXPECT_EQ(FirstDifference(day.results, expected.results), "");
+  EXPECT_EQ(FirstDifference(program.PaperLines(), expected.paper), "");
+  const auto told = backend->Variant(1);
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->Variant, variant);
+  EXPECT_TRUE(told->Matched) << told->Why;
+  EXPECT_EQ(CommonAnswers(*backend), common);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, VariantDay, ::testing::Values("ours", "sibling"));
 
 // ---- fault runs: lost and damaged replies at several rates, against a printer that keeps the
 // repeated-number rule and against one that runs every frame it receives -----------------------
