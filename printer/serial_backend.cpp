@@ -14,6 +14,7 @@
 #include "platform/codepage.h"
 #include "printer/internal/frame_exchange.h"
 #include "printer/internal/serial_port.h"
+#include "printer/notices.h"
 
 namespace plat {
 
@@ -264,11 +265,10 @@ void SerialBackend::TellVariant(Command& c) {
     }
   }
   told_[c.device] = variants::Tell(answers, config_.Model);
-  if (config_.Notice) {
-    const variants::Told& t = told_[c.device];
-    config_.Notice("printer on " + c.device + " is the " + t.Variant->Name + " variant" +
-                   (t.Matched ? "" : " (mismatch)") + ": " + t.Why);
-  }
+  const variants::Told& t = told_[c.device];
+  TellPrinterNotice("printer on " + c.device + ": driven as the " + t.Variant->Name + " variant" +
+                        (t.Matched ? "" : ", which it does not match") + "; " + t.Why,
+                    !t.Matched);
 }
 
 void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known,

@@ -86,13 +86,10 @@ struct SerialConfig {
   // The variant of the printer family the printer is (printer/variants.h), as
   // FISCAL_PRINTER_MODEL names it; empty: the link tells it from the printer's answers to the
   // status modes P, A and C when it first reaches the printer, and again after the line comes
-  // back.
+  // back. Either way the host's printer notices (printer/notices.h) say which and why.
   std::string Model;
   std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
   LinkTrace Trace;                         // empty: no trace
-  // What the link tells of a printer it reaches, as one line for the host's log: its variant and
-  // why (empty: not told).
-  std::function<void(const std::string& line)> Notice;
 };
 
 // Whether a serial line can run at this baud rate (1200 to 115200).

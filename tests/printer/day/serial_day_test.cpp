@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "printer/link_decision.h"
+#include "printer/notices.h"
 #include "printer/serial_backend.h"
 #include "printer/variants.h"
 #include "printer/wire.h"
@@ -535,8 +536,14 @@ TEST_P(VariantDay, ADayAnswersAsOnOurModel) {
   EmulatorProgram program({"--model", GetParam()});
   DriverHost host;
   auto backend = program.Connect(2000, "");
+  Texts notices;
+  plat::SetPrinterNotices([&](const std::string& line, bool) { notices.push_back(line); });
   Day day{host, {}};
   day.Full();
+  plat::SetPrinterNotices(nullptr);
+  EXPECT_EQ(notices,
+            Texts{"printer on " + program.Pty() + ": driven as the " + GetParam() +
+                  " variant; status mode P names it '" + variant->KnownNames.Value[0] + "'"});
   EXPECT_EQ(FirstDifference(day.results, expected.results), "");
   EXPECT_EQ(FirstDifference(program.PaperLines(), expected.paper), "");
   const auto told = backend->Variant(1);
