@@ -555,6 +555,30 @@ TEST_P(VariantDay, ADayAnswersAsOnOurModel) {
 
 INSTANTIATE_TEST_SUITE_P(Models, VariantDay, ::testing::Values("ours", "sibling"));
 
+// Another printer behind the same path: the link tells its variant again when the line comes
+// back, and answers its replies in the common layout.
+TEST(VariantLine, TheVariantIsToldAgainWhenTheLineComesBack) {
+  char dir[] = "/tmp/fiscal-variant-XXXXXX";
+  const std::string link = std::string(mkdtemp(dir)) + "/printer";
+  plat::SerialConfig c;
+  c.Ports[1] = link;
+  c.TimeoutMs = 500;
+  plat::SerialBackend backend(c);
+  Texts notices;
+  plat::SetPrinterNotices([&](const std::string& line, bool) { notices.push_back(line); });
+  for (const char* model : {"ours", "sibling"}) {
+    EmulatorProgram program({"--link", link, "--model", model});
+    Texts common = CommonAnswers(backend);
+    EXPECT_EQ(common[0], "Status|K|N") << model;
+    EXPECT_EQ(backend.Variant(1)->Variant, plat::variants::Find(model));
+  }
+  plat::SetPrinterNotices(nullptr);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices[1].find("driven as the sibling variant"), std::string::npos) << notices[1];
+  std::remove(link.c_str());
+  rmdir(dir);
+}
+
 // ---- fault runs: lost and damaged replies at several rates, against a printer that keeps the
 // repeated-number rule and against one that runs every frame it receives -----------------------
 
