@@ -226,8 +226,11 @@ void ProbeVariant(const std::optional<plat::variants::Told>& told) {
     return;
   }
   const plat::variants::ModelVariant& v = *told->Variant;
-  std::cout << "model variant: " << v.Name << (told->Matched ? "" : " (mismatch)") << ", "
-            << v.About << "\n  told: " << told->Why << "\n";
+  std::cout << "model variant: " << v.Name
+            << (told->Matched        ? ""
+                : told->Seen.empty() ? " (not told)"
+                                     : " (mismatch)")
+            << ", " << v.About << "\n  told: " << told->Why << "\n";
   for (const auto& seen : told->Seen) std::cout << "  seen: " << seen << "\n";
   using plat::variants::Source;
   const auto mark = [](const char* what, Source from, const std::string& value) {
