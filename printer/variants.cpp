@@ -297,23 +297,28 @@ Told Tell(const Answers& a, const std::string& configured) {
   seen(Reply::StatusA, a.A);
   seen(Reply::StatusC, a.C);
 
-  if (const ModelVariant* named = configured.empty() ? nullptr : Find(configured)) {
-    t.Variant = named;
-    t.Matched = true;
-    t.Why = "FISCAL_PRINTER_MODEL names it";
+  // A variant chosen by its name is still held against the replies: a difference is said.
+  auto hold = [&](const ModelVariant& v, std::string why) {
+    std::vector<std::string> misses;
+    int made = 0;
+    Check(v, Reply::StatusP, a.P, misses, made);
+    Check(v, Reply::StatusA, a.A, misses, made);
+    Check(v, Reply::StatusC, a.C, misses, made);
+    t.Variant = &v;
+    t.Matched = misses.empty();
+    t.Why = std::move(why);
+    for (const auto& m : misses) t.Why += (&m == &misses.front() ? "; but " : "; ") + m;
     return t;
-  }
+  };
+  if (const ModelVariant* named = configured.empty() ? nullptr : Find(configured))
+    return hold(*named, "FISCAL_PRINTER_MODEL names it");
   std::string name;
   if (a.P && a.P->Result != 0 && a.P->Fields.size() > 10)
     name = Trimmed(WideToAnsi(a.P->Fields[10]));
   for (const ModelVariant& v : kVariants) {
     for (const char* known : v.KnownNames.Value) {
-      if (!name.empty() && name == known) {
-        t.Variant = &v;
-        t.Matched = true;
-        t.Why = "status mode P names it '" + AnsiToUtf8(name) + "'";
-        return t;
-      }
+      if (!name.empty() && name == known)
+        return hold(v, "status mode P names it '" + AnsiToUtf8(name) + "'");
     }
   }
   const std::string unnamed =

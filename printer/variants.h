@@ -112,7 +112,7 @@ struct Answers {
 
 struct Told {
   const ModelVariant* Variant = nullptr;
-  bool Matched = false;  // the replies match the variant (or the configuration named it)
+  bool Matched = false;  // the replies match the variant (none given: the configuration named it)
   std::string Why;       // how it was told, or what did not match
   // Every layout fact checked against the replies: "status mode A: 8 fields (sibling)".
   std::vector<std::string> Seen;
@@ -121,7 +121,8 @@ struct Told {
 // By the configured name (FISCAL_PRINTER_MODEL) when set; else by the name in mode P when it is
 // a known one; else by the shape of the replies (how many fields modes A and C answer, mode C's
 // sixth field, mode P's flag letters): the variant every check matches, or the closest one with
-// the mismatch said.
+// the mismatch said. A variant chosen by a name is held against the replies all the same, and
+// what differs is said.
 FISCAL_PRINTER_API Told Tell(const Answers& answers, const std::string& configured = "");
 
 }  // namespace plat::variants

@@ -233,12 +233,12 @@ void ProbeVariant(const std::optional<plat::variants::Told>& told) {
             << ", " << v.About << "\n  told: " << told->Why << "\n";
   for (const auto& seen : told->Seen) std::cout << "  seen: " << seen << "\n";
   using plat::variants::Source;
-  const auto mark = [](const char* what, Source from, const std::string& value) {
-    std::cout << "  " << what
-              << std::string(
-                     std::string_view(what).size() < 38 ? 38 - std::string_view(what).size() : 1,
-                     ' ')
-              << value << " (" << plat::variants::SourceName(from) << ")\n";
+  // Each fact with its source, and whether this probe checked it against the printer: only
+  // the status replies print nothing; the rest shows on a document.
+  const auto mark = [](const std::string& what, Source from, const std::string& value,
+                       const char* checked = "not checked here: a document shows it") {
+    std::cout << "  " << what << std::string(what.size() < 38 ? 38 - what.size() : 1, ' ') << value
+              << " (" << plat::variants::SourceName(from) << "; " << checked << ")\n";
   };
   std::cout << "the variant's facts, with their sources:\n";
   mark("item description, ticket", v.TicketItemText.From, std::to_string(v.TicketItemText.Value));
@@ -253,12 +253,22 @@ void ProbeVariant(const std::optional<plat::variants::Told>& told) {
   std::string names;
   for (const char* n : v.KnownNames.Value)
     names += (names.empty() ? "'" : ", '") + std::string(n) + "'";
-  mark("names in status mode P", v.KnownNames.From, names);
+  const bool named = told->Why.rfind("status mode P names it", 0) == 0;
+  mark("names in status mode P", v.KnownNames.From, names,
+       told->Seen.empty() ? "not checked: the printer was not asked"
+       : named            ? "checked: the printer gives one"
+                          : "checked: the printer gives none of them");
   for (size_t r = 0; r < plat::variants::kReplies; ++r) {
     const auto reply = static_cast<plat::variants::Reply>(r);
-    const auto& l = v.Layout(reply);
-    mark((std::string(plat::variants::ReplyName(reply)) + " reply").c_str(), l.From,
-         std::to_string(l.Fields) + " fields");
+    const std::string name = plat::variants::ReplyName(reply);
+    const bool seen = std::any_of(told->Seen.begin(), told->Seen.end(), [&](const auto& line) {
+      return line.rfind(name + ": ", 0) == 0 && line.find("refused") == std::string::npos;
+    });
+    mark(name + " reply", v.Layout(reply).From, std::to_string(v.Layout(reply).Fields) + " fields",
+         seen ? (told->Matched ? "checked: as answered" : "checked: see told")
+         : reply == plat::variants::Reply::StatusD ? "checked above: mode D"
+         : reply == plat::variants::Reply::Closing ? "not checked here: a closing prints"
+                                                   : "not checked here: a document shows it");
   }
 }
 

@@ -171,7 +171,9 @@ TEST(Variants, TheVariantIsToldFromThePrintersAnswers) {
     const char* why;
   };
   const Case cases[] = {
-      {"configured", answers(Ours()), "sibling", &Sibling(), true, "FISCAL_PRINTER_MODEL"},
+      {"configured", answers(Sibling()), "sibling", &Sibling(), true, "FISCAL_PRINTER_MODEL"},
+      {"configured, other replies", answers(Ours()), "sibling", &Sibling(), false,
+       "FISCAL_PRINTER_MODEL names it; but status mode P field 6 '1' is none of SN"},
       {"by name", answers(Sibling()), "", &Sibling(), true, "names it 'EMULADOR SIB'"},
       {"sibling by shape", answers(Sibling(), "UNKNOWN"), "", &Sibling(), true,
        "its replies match sibling"},
