@@ -4,6 +4,7 @@
 #include "printer/emulator.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -92,6 +93,7 @@ PrinterAnswer FiscalEmulator::Run(const std::string& method, const std::vector<W
   if (info == nullptr || args.size() != info->Args ||
       std::find(args.begin(), args.end(), nullptr) != args.end())
     return model_.Execute(method, args);
+  translator_.SetVariant(model_.GetVariant());
   const auto requests = translator_.ToPrinter(*info, args);
   if (!requests) return ModelOps::BadField(model_);
   PrinterAnswer answer;
@@ -101,10 +103,21 @@ PrinterAnswer FiscalEmulator::Run(const std::string& method, const std::vector<W
     for (const auto& f : r.Fields) fields.push_back(AnsiToWide(f));
     std::vector<WideString*> ptrs;
     for (auto& f : fields) ptrs.push_back(&f);
-    answer = model_.Execute(Info(r.Id).Method, ptrs);
+    // The model answers its variant's layout; the control, the common one.
+    answer = variants::ToCommon(model_.GetVariant(), r.Id, r.Fields,
+                                model_.Execute(Info(r.Id).Method, ptrs));
     if (answer.Result == 0) break;
   }
   return wire::Translator::ToAnswer(*info, std::move(answer));
+}
+
+variants::Told FiscalEmulator::TellVariant() {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto ask = [&](const char* mode) {
+    WideString field = AnsiToWide(mode);
+    return model_.Execute("Status", {&field});
+  };
+  return variants::Tell({ask("P"), ask("A"), ask("C")});
 }
 
 std::vector<std::string> FiscalEmulator::Methods() const {
@@ -179,7 +192,12 @@ void FiscalEmulator::SetSwitchedOff(bool off) {
 }
 
 std::shared_ptr<FiscalEmulator> DefaultEmulator() {
-  static const std::shared_ptr<FiscalEmulator> instance = std::make_shared<FiscalEmulator>();
+  static const std::shared_ptr<FiscalEmulator> instance = [] {
+    auto e = std::make_shared<FiscalEmulator>();
+    const char* model = std::getenv("FISCAL_PRINTER_MODEL");
+    if (const auto* v = variants::Find(model ? model : "")) e->Model().SetVariant(*v);
+    return e;
+  }();
   return instance;
 }
 

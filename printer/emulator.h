@@ -51,6 +51,10 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
   // Port number of the last command.
   int LastPort() const { return lastPort_; }
 
+  // The model's variant told from its own answers to the status modes P, A and C, as the link
+  // tells a printer's (nothing runs that changes the model).
+  variants::Told TellVariant();
+
   // ---- Scripting. A rule applies to commands of one method ("" for any); occurrence 0 means
   // every matching command, n the n-th matching command counted from when the rule was added.
   enum class Action {
@@ -96,7 +100,8 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
   int lastPort_ = 0;
 };
 
-// The process's default emulator: the backend that controls use until a host sets another.
+// The process's default emulator: the backend that controls use until a host sets another. It
+// answers as the variant FISCAL_PRINTER_MODEL names (ours when unset or unknown).
 FISCAL_PRINTER_API std::shared_ptr<FiscalEmulator> DefaultEmulator();
 
 }  // namespace plat

@@ -30,6 +30,11 @@ class LinkServer::Impl {
       : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed), loseRng_(o.seed + 1) {}
 
   bool Open() {
+    if (!o_.model.empty()) {
+      const auto* v = variants::Find(o_.model);
+      if (v == nullptr) return Complain("--model takes one of " + variants::Names());
+      model_.SetVariant(*v);
+    }
     if (!o_.journal.empty()) {
       journal_.open(o_.journal, std::ios::app | std::ios::binary);
       if (!journal_) return Complain("cannot write the journal " + o_.journal);

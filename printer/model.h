@@ -15,6 +15,7 @@
 #include "platform/types.h"
 #include "printer/api.h"
 #include "printer/backend.h"
+#include "printer/variants.h"
 
 namespace plat {
 
@@ -25,6 +26,11 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   FiscalPrinterModel();
   // Executes a command by method name; may write the arguments as a printer's control would.
   PrinterAnswer Execute(const std::string& method, const std::vector<WideString*>& args);
+
+  // The variant of the family the model answers as: its reply layouts, widths and limits
+  // (ours unless set).
+  void SetVariant(const variants::ModelVariant& v) { variant_ = &v; }
+  const variants::ModelVariant& GetVariant() const { return *variant_; }
 
   DocState State() const { return state_; }
   char InvoiceLetter() const { return invoiceLetter_; }  // 'A', 'B' or 'C' while an invoice is open
@@ -82,6 +88,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
  private:
   // Implementation state; the implementation may add what it needs.
   DocState state_ = DocState::Idle;
+  const variants::ModelVariant* variant_ = &variants::Default();
   char invoiceLetter_ = 0;
   Counters counters_;
   std::vector<AnsiString> paper_;

@@ -14,6 +14,7 @@
 #include "platform/codepage.h"
 #include "printer/internal/frame_exchange.h"
 #include "printer/internal/serial_port.h"
+#include "printer/notices.h"
 
 namespace plat {
 
@@ -118,6 +119,7 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   const std::string device = SerialDeviceForPort(config_, portNumber);
 
   // The driver's arguments in the printer's forms; one that has none is refused unsent.
+  translators_[device].SetVariant(VariantOf(device));
   const auto requests = translators_[device].ToPrinter(*info, args);
   if (!requests) return wire::Refusal(0, 0);
   PrinterAnswer answer;
@@ -169,6 +171,7 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
   if (!port_->OpenOn(device)) {
     // A new line, or one hung up since the last command: what the link knew is read again.
     known_.erase(device);
+    retell_.insert(device);
     try {
       port_->Open(device, config_.Baud, config_.Flow);
     } catch (const ELinkError& e) {
@@ -198,10 +201,74 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
     // A quick query keeps its whole reply timeout after the ask.
     if (c.quick) c.giveUp = time_->After(timing.TotalTimeoutMs);
   }
+  // A quick query leaves it to the next command: it waits for one reply only.
+  if (retell_.count(device) && !c.quick) TellVariant(c);
   PrinterAnswer answer = Once(c);
   stopped_.clear();
   guard.armed = false;
   return answer;
+}
+
+std::optional<variants::Told> SerialBackend::Variant(int portNumber) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  const auto it = told_.find(SerialDeviceForPort(config_, portNumber));
+  if (it == told_.end()) return std::nullopt;
+  return it->second;
+}
+
+const variants::ModelVariant& SerialBackend::VariantOf(const std::string& device) const {
+  const auto it = told_.find(device);
+  if (it != told_.end() && it->second.Variant) return *it->second.Variant;
+  const auto* named = variants::Find(config_.Model);
+  return named ? *named : variants::Default();
+}
+
+PrinterAnswer SerialBackend::FromLine(const std::string& device, const std::string& method,
+                                      const std::vector<AnsiString>& fields,
+                                      const link::ReplyFrame& reply) const {
+  // The printer's reply in the common layout, whatever its variant.
+  return variants::ToCommon(VariantOf(device), link::FindCommand(method)->Id, fields,
+                            link::ToAnswer(reply));
+}
+
+void SerialBackend::TellVariant(Command& c) {
+  retell_.erase(c.device);
+  variants::Answers answers;
+  if (config_.Model.empty()) {
+    // The printer's own answers, one try each: a printer that does not answer leaves the
+    // variant as it was, and the command finds out for itself.
+    link::ExchangeTiming timing = Timing(c);
+    timing.Retries = 0;
+    const std::pair<const char*, std::optional<PrinterAnswer>*> modes[] = {
+        {"P", &answers.P}, {"A", &answers.A}, {"C", &answers.C}};
+    for (auto [mode, into] : modes) {
+      const std::vector<AnsiString> fields = {mode};
+      ++stats_.StatusQueries;
+      const size_t record = Record("Status", fields, true);
+      link::FrameExchange ex(*port_, *time_, timing, *line_);
+      const link::ExchangeResult r = ex.Run(seq_, "Status", fields, false, c.giveUp);
+      if (r.What != link::ExchangeResult::End::Reply) {
+        Ended(record, Outcome::Failed);
+        if (!told_.count(c.device))
+          told_[c.device] = {&VariantOf(c.device),
+                             false,
+                             "the printer did not answer the status query " + std::string(mode) +
+                                 " (" + r.Why + "), driven as " + VariantOf(c.device).Name,
+                             {}};
+        // A printer that is there is asked again on the next command; a silent one once its
+        // line comes back.
+        if (!r.Silent) retell_.insert(c.device);
+        return;
+      }
+      Ended(record, Outcome::Answered);
+      *into = link::ToAnswer(r.Reply);
+    }
+  }
+  told_[c.device] = variants::Tell(answers, config_.Model);
+  const variants::Told& t = told_[c.device];
+  TellPrinterNotice("printer on " + c.device + ": driven as the " + t.Variant->Name + " variant" +
+                        (t.Matched ? "" : ", which it does not match") + "; " + t.Why,
+                    !t.Matched);
 }
 
 void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known,
@@ -228,7 +295,7 @@ void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known
       Fail(c, what, after ? LinkFault::InDoubt : r.Fault);
     }
     Ended(record, Outcome::Answered);
-    into = link::Learn(into, q, link::ToAnswer(r.Reply));
+    into = link::Learn(into, q, FromLine(c.device, q.Method, q.Fields, r.Reply));
   }
 }
 
@@ -251,7 +318,7 @@ PrinterAnswer SerialBackend::Once(Command& c) {
   for (int sent = 1;; ++sent) {
     const link::ExchangeResult r = ex.Run(seq_, c.method, c.fields, changes, c.giveUp);
     if (r.What == link::ExchangeResult::End::Reply) {
-      PrinterAnswer a = link::ToAnswer(r.Reply);
+      PrinterAnswer a = FromLine(c.device, c.method, c.fields, r.Reply);
       Ended(c.record, Outcome::Answered);
       known = link::Follow(known, c.info, c.fields, a);
       return a;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "printer/backend.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/variants.h"
 #include "printer/wire.h"
 
 namespace plat {
@@ -81,6 +83,11 @@ struct SerialConfig {
   // before the first such command, and again after a failure). Off, such a lost reply is
   // decided only from what the link followed, and is otherwise in doubt.
   bool ReadStateFirst = true;
+  // The variant of the printer family the printer is (printer/variants.h), as
+  // FISCAL_PRINTER_MODEL names it; empty: the link tells it from the printer's answers to the
+  // status modes P, A and C when it first reaches the printer, and again after the line comes
+  // back. Either way the host's printer notices (printer/notices.h) say which and why.
+  std::string Model;
   std::shared_ptr<const LinkClock> Clock;  // nullptr: the steady clock
   LinkTrace Trace;                         // empty: no trace
 };
@@ -117,6 +124,10 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
                         const std::vector<WideString*>& args) override;
 
   const SerialConfig& Config() const { return config_; }
+
+  // The printer variant the link drives the printer of a port as, and how it was told; nothing
+  // before the link reached that printer.
+  std::optional<variants::Told> Variant(int portNumber) const;
 
   struct Stats {
     int Frames = 0;         // new commands framed and sent
@@ -158,6 +169,11 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
             const std::string& why);
   size_t Record(const std::string& method, const std::vector<AnsiString>& fields, bool query);
   void Ended(size_t record, Outcome end);
+  void TellVariant(Command& c);
+  const variants::ModelVariant& VariantOf(const std::string& device) const;
+  PrinterAnswer FromLine(const std::string& device, const std::string& method,
+                         const std::vector<AnsiString>& fields,
+                         const link::ReplyFrame& reply) const;
   [[noreturn]] void Fail(const Command& c, const std::string& what, LinkFault fault) const;
 
   SerialConfig config_;
@@ -170,7 +186,10 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   // Per device, the values its printer's queries did not tell: not asked before every command.
   std::map<std::string, unsigned> untold_;
   std::map<std::string, wire::Translator> translators_;  // the control's translation per device
-  std::string stopped_;  // why the printer stopped answering; empty while it answers
+  // Per device, the variant told of its printer; kept across a new line until told again.
+  std::map<std::string, variants::Told> told_;
+  std::set<std::string> retell_;  // devices whose line is new: their variant is told again
+  std::string stopped_;           // why the printer stopped answering; empty while it answers
   LinkClock::TimePoint stoppedAt_{};
   Stats stats_;
   std::unique_ptr<link::ExchangeCounters> line_;

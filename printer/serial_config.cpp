@@ -22,9 +22,9 @@ std::shared_ptr<PrinterBackend> EnvironmentSerialBackend() {
   static std::string key;
   static std::shared_ptr<PrinterBackend> backend;
   std::string now;
-  for (const char* name :
-       {"FISCAL_PRINTER_PORTS", "FISCAL_PRINTER_BAUD", "FISCAL_PRINTER_FLOW",
-        "FISCAL_PRINTER_TIMEOUT_MS", "FISCAL_PRINTER_RETRIES", "FISCAL_PRINTER_TRACE"})
+  for (const char* name : {"FISCAL_PRINTER_PORTS", "FISCAL_PRINTER_BAUD", "FISCAL_PRINTER_FLOW",
+                           "FISCAL_PRINTER_TIMEOUT_MS", "FISCAL_PRINTER_RETRIES",
+                           "FISCAL_PRINTER_TRACE", "FISCAL_PRINTER_MODEL"})
     now += Env(name) + '\n';
   std::lock_guard<std::mutex> lock(mu);
   if (!backend || key != now) {

@@ -6,6 +6,7 @@
 #include "platform/exceptions.h"
 #include "printer/link_trace.h"
 #include "printer/serial_backend.h"
+#include "printer/variants.h"
 
 namespace plat {
 
@@ -81,6 +82,11 @@ SerialConfig SerialConfigFromEnvironment() {
     throw ELinkError(
         "FISCAL_PRINTER_RETRIES: '" + retries + "' is not a number of resends from 0 to 10",
         LinkFault::BadSettings);
+  const std::string model = Trim(Env("FISCAL_PRINTER_MODEL"));
+  if (!model.empty() && variants::Find(model) == nullptr)
+    throw ELinkError("FISCAL_PRINTER_MODEL: '" + model + "' is not one of " + variants::Names(),
+                     LinkFault::BadSettings);
+  c.Model = model;
   const std::string trace = Trim(Env("FISCAL_PRINTER_TRACE"));
   if (!trace.empty()) c.Trace = link::FileTrace(trace);
   return c;

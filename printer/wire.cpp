@@ -27,11 +27,15 @@ enum class Form : uint8_t {
   DelIfEmpty  // the text cut to Width, or the single byte DEL when there is none
 };
 
+using MV = variants::ModelVariant;
+
 struct FieldRule {
   int Arg;  // 0-based argument of the method; -1 for none
   Form How;
   size_t Width = 0;
   const char* Value = "";
+  // A width that differs between the model variants: the variant's, in place of Width.
+  variants::Fact<size_t> MV::*Varies = nullptr;
 };
 
 // One table per method: the printer command it sends and how each of its fields is made.
@@ -47,10 +51,19 @@ constexpr FieldRule kStatus[] = {{0, Pass}};
 constexpr FieldRule kCloseJournal[] = {{0, Pass}, {1, Pass}};
 // "C" is the printer's normal ticket; the driver's "G" would announce a pharmacy document.
 constexpr FieldRule kOpenTicket[] = {{0, Normal, 1, "C"}};
-constexpr FieldRule kTicketItem[] = {{0, Text, 26}, {1, Quantity}, {2, Price},   {3, Rate},
-                                     {4, Pass},     {5, Text, 5},  {6, Text, 8}, {7, Text, 15}};
+constexpr FieldRule kTicketItem[] = {{0, Text, 26, "", &MV::TicketItemText},
+                                     {1, Quantity},
+                                     {2, Price},
+                                     {3, Rate},
+                                     {4, Pass},
+                                     {5, Text, 5},
+                                     {6, Text, 8},
+                                     {7, Text, 15}};
 constexpr FieldRule kTicketSubtotal[] = {{0, Pass}, {1, Text, 25}};
-constexpr FieldRule kPayment[] = {{0, Text, 26}, {1, Amount}, {2, Pass}};
+constexpr FieldRule kTicketPayment[] = {
+    {0, Text, 26, "", &MV::PaymentText}, {1, Amount, 11, "", &MV::TicketAmountDigits}, {2, Pass}};
+constexpr FieldRule kInvoicePayment[] = {
+    {0, Text, 26, "", &MV::PaymentText}, {1, Amount, 11, "", &MV::InvoiceAmountDigits}, {2, Pass}};
 constexpr FieldRule kCut[] = {{-1, Const, 1, "T"}};
 constexpr FieldRule kNonFiscalText[] = {{0, Pass}};
 // The driver hands the buyer's VAT category seventh and the issuer's eighth; the printer takes
@@ -60,9 +73,18 @@ constexpr FieldRule kOpenInvoice[] = {
     {5, Pass},      {7, Pass},           {6, Pass},      {8, Text, 40},  {9, Text, 40},
     {10, Text, 6},  {11, DocNumber, 11}, {12, Pass},     {13, Text, 40}, {14, Text, 40},
     {15, Text, 40}, {16, Text, 40},      {17, Text, 40}, {18, Pass}};
-constexpr FieldRule kInvoiceItem[] = {{0, Text, 18}, {1, Quantity}, {2, NetPrice}, {3, Rate},
-                                      {4, Pass},     {5, Text, 5},  {6, Text, 8},  {7, Text, 26},
-                                      {8, Text, 26}, {9, Text, 26}, {10, Text, 4}, {11, Text, 15}};
+constexpr FieldRule kInvoiceItem[] = {{0, Text, 18, "", &MV::InvoiceItemText},
+                                      {1, Quantity},
+                                      {2, NetPrice},
+                                      {3, Rate},
+                                      {4, Pass},
+                                      {5, Text, 5},
+                                      {6, Text, 8},
+                                      {7, Text, 26},
+                                      {8, Text, 26},
+                                      {9, Text, 26},
+                                      {10, Text, 4},
+                                      {11, Text, 15}};
 constexpr FieldRule kInvoiceSubtotal[] = {{0, Pass}, {1, Text, 8}};
 constexpr FieldRule kCloseInvoice[] = {{0, Pass}, {1, Pass}, {2, DelIfEmpty, 10}};
 constexpr FieldRule kDrawer[] = {{0, Pass}};
@@ -74,7 +96,7 @@ constexpr Translation kTranslations[] = {
     {Command::OpenTicket, Command::OpenTicket, kOpenTicket},
     {Command::SendTicketItem, Command::SendTicketItem, kTicketItem},
     {Command::GetTicketSubtotal, Command::GetTicketSubtotal, kTicketSubtotal},
-    {Command::SendTicketPayment, Command::SendTicketPayment, kPayment},
+    {Command::SendTicketPayment, Command::SendTicketPayment, kTicketPayment},
     {Command::CloseTicket, Command::CloseTicket, kCut},
     {Command::OpenNoFiscal, Command::OpenNoFiscal, {}},
     {Command::SendNoFiscalText, Command::SendNoFiscalText, kNonFiscalText},
@@ -83,7 +105,7 @@ constexpr Translation kTranslations[] = {
     {Command::OpenInvoice, Command::OpenInvoice, kOpenInvoice},
     {Command::SendInvoiceItem, Command::SendInvoiceItem, kInvoiceItem},
     {Command::GetInvoiceSubtotal, Command::GetInvoiceSubtotal, kInvoiceSubtotal},
-    {Command::SendInvoicePayment, Command::SendInvoicePayment, kPayment},
+    {Command::SendInvoicePayment, Command::SendInvoicePayment, kInvoicePayment},
     {Command::CloseInvoice, Command::CloseInvoice, kCloseInvoice},
     {Command::OpenCashDrawer, Command::OpenCashDrawer, kDrawer},
     {Command::SetDateTime, Command::SetDateTime, kSetDateTime},
@@ -226,13 +248,14 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
   Request r{t.Sends, {}};
   for (const FieldRule& f : t.Fields) {
     const AnsiString a = arg(f.Arg);
+    const size_t width = f.Varies ? (variant_->*f.Varies).Value : f.Width;
     std::optional<AnsiString> v;
     switch (f.How) {
       case Pass:
         v = a;
         break;
       case Text:
-        v = PrinterText(a, f.Width);
+        v = PrinterText(a, width);
         break;
       case Quantity:
         v = Fixed(a, 3, 8);
@@ -257,8 +280,10 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
         if (!v) return fail(f.Arg, "is no VAT rate below 100 % with 2 decimals");
         break;
       case Amount:
-        v = Fixed(a, 2, 11);
-        if (!v) return fail(f.Arg, "is no amount of at most 9 digits and 2 decimals");
+        v = Fixed(a, 2, width);
+        if (!v)
+          return fail(f.Arg, "is no amount of at most " + std::to_string(width - 2) +
+                                 " digits and 2 decimals");
         break;
       case DocNumber: {
         AnsiString d;

@@ -16,6 +16,7 @@
 #include "printer/api.h"
 #include "printer/backend.h"
 #include "printer/commands.h"
+#include "printer/variants.h"
 
 namespace plat::wire {
 
@@ -43,8 +44,12 @@ class FISCAL_PRINTER_API Translator {
   // The method's answer from the printer's answer to its last request.
   static PrinterAnswer ToAnswer(const CommandInfo& method, PrinterAnswer printer);
 
+  // The variant whose field widths the fields take (ours unless set).
+  void SetVariant(const variants::ModelVariant& v) { variant_ = &v; }
+
  private:
   char invoiceLetter_ = 0;  // of the last invoice opened: letter C items carry VAT
+  const variants::ModelVariant* variant_ = &variants::Default();
 };
 
 // The refusal the control answers for an untranslatable method: the invalid-field condition

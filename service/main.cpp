@@ -18,6 +18,7 @@
 #include "platform/loader.h"
 #include "platform/os.h"
 #include "platform/version.h"
+#include "printer/notices.h"
 #include "program/command_line.h"
 #include "server.h"
 #include "tills.h"
@@ -139,6 +140,10 @@ int main(int argc, char** argv) {
   if (const auto end = cli::Parse(app, argc, argv)) return *end;
   if (hashToken) return HashTokenFromInput();
   fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
+  // What the printer layer finds out about the printer (the model variant it drives) is logged.
+  plat::SetPrinterNotices([](const std::string& line, bool warning) {
+    fpd::Log(warning ? fpd::LogLevel::Warn : fpd::LogLevel::Info, line);
+  });
   o.StatusIntervalMs = statusSeconds * 1000;
 
   try {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,12 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "printer/backend.h"
+#include "printer/emulator.h"
 #include "printer/link_decision.h"
 #include "printer/link_trace.h"
 #include "printer/serial_backend.h"
 #include "printer/status.h"
+#include "printer/variants.h"
 #include "program/command_line.h"
 
 namespace {
@@ -197,11 +200,86 @@ const std::vector<ProbeMode>& ProbeModes() {
   return modes;
 }
 
+// The variant of the printer family the backend drives the printer as, and how it told.
+std::optional<plat::variants::Told> ToldVariant(Session& s) {
+  if (auto* serial = dynamic_cast<plat::SerialBackend*>(s.backend.get()))
+    return serial->Variant(s.port);
+  if (auto* emulator = dynamic_cast<plat::FiscalEmulator*>(s.backend.get()))
+    return emulator->TellVariant();
+  return std::nullopt;
+}
+
+// How many fields a mode answers in the variant's layout, as the control answers it.
+size_t FieldsOf(const plat::variants::ModelVariant* v, const ProbeMode& mode) {
+  const auto reply = plat::variants::ReplyOf(plat::Command::Status, {mode.letter});
+  if (v == nullptr || !reply) return mode.fields.size();
+  size_t n = 0;
+  for (int place : v->Layout(*reply).Places) n += place >= 0;
+  return n;
+}
+
+// The variant: which, why, the reply layouts it was told by, and what of it rests on an
+// assumption.
+void ProbeVariant(const std::optional<plat::variants::Told>& told) {
+  if (!told || told->Variant == nullptr) {
+    std::cout << "model variant: not told (the backend does not say)\n";
+    return;
+  }
+  const plat::variants::ModelVariant& v = *told->Variant;
+  std::cout << "model variant: " << v.Name
+            << (told->Matched        ? ""
+                : told->Seen.empty() ? " (not told)"
+                                     : " (mismatch)")
+            << ", " << v.About << "\n  told: " << told->Why << "\n";
+  for (const auto& seen : told->Seen) std::cout << "  seen: " << seen << "\n";
+  using plat::variants::Source;
+  // Each fact with its source, and whether this probe checked it against the printer: only
+  // the status replies print nothing; the rest shows on a document.
+  const auto mark = [](const std::string& what, Source from, const std::string& value,
+                       const char* checked = "not checked here: a document shows it") {
+    std::cout << "  " << what << std::string(what.size() < 38 ? 38 - what.size() : 1, ' ') << value
+              << " (" << plat::variants::SourceName(from) << "; " << checked << ")\n";
+  };
+  std::cout << "the variant's facts, with their sources:\n";
+  mark("item description, ticket", v.TicketItemText.From, std::to_string(v.TicketItemText.Value));
+  mark("item description, invoice", v.InvoiceItemText.From,
+       std::to_string(v.InvoiceItemText.Value));
+  mark("payment description", v.PaymentText.From, std::to_string(v.PaymentText.Value));
+  mark("ticket payment amount digits", v.TicketAmountDigits.From,
+       std::to_string(v.TicketAmountDigits.Value));
+  mark("invoice payment amount digits", v.InvoiceAmountDigits.From,
+       std::to_string(v.InvoiceAmountDigits.Value));
+  mark("payments per document", v.MaxPayments.From, std::to_string(v.MaxPayments.Value));
+  std::string names;
+  for (const char* n : v.KnownNames.Value)
+    names += (names.empty() ? "'" : ", '") + std::string(n) + "'";
+  const bool named = told->Why.rfind("status mode P names it", 0) == 0;
+  mark("names in status mode P", v.KnownNames.From, names,
+       told->Seen.empty() ? "not checked: the printer was not asked"
+       : named            ? "checked: the printer gives one"
+                          : "checked: the printer gives none of them");
+  for (size_t r = 0; r < plat::variants::kReplies; ++r) {
+    const auto reply = static_cast<plat::variants::Reply>(r);
+    const std::string name = plat::variants::ReplyName(reply);
+    const bool seen = std::any_of(told->Seen.begin(), told->Seen.end(), [&](const auto& line) {
+      return line.rfind(name + ": ", 0) == 0 && line.find("refused") == std::string::npos;
+    });
+    mark(name + " reply", v.Layout(reply).From, std::to_string(v.Layout(reply).Fields) + " fields",
+         seen ? (told->Matched ? "checked: as answered" : "checked: see told")
+         : reply == plat::variants::Reply::StatusD ? "checked above: mode D"
+         : reply == plat::variants::Reply::Closing ? "not checked here: a closing prints"
+                                                   : "not checked here: a document shows it");
+  }
+}
+
 int Probe(Session& s) {
   int refused = 0, answered = 0, fieldsAsDocumented = 0;
+  // The first answer reaches the printer; the link has told its variant by then.
+  std::optional<plat::variants::Told> told;
   bool refusalOnQuery = false, openMismatch = false, modeDTold = false;
   for (const ProbeMode& mode : ProbeModes()) {
     const plat::PrinterAnswer a = s.Run("Status", {plat::Utf8ToWide(mode.letter)});
+    if (!told) told = ToldVariant(s);
     std::cout << "status request " << mode.letter << " (" << mode.title << "): printer status "
               << Word(a.PrinterStatus) << ", fiscal status " << Word(a.FiscalStatus);
     if (!a.Result) {
@@ -213,7 +291,7 @@ int Probe(Session& s) {
     }
     ++answered;
     std::cout << ", " << a.Fields.size() << " fields\n";
-    fieldsAsDocumented += a.Fields.size() == mode.fields.size();
+    fieldsAsDocumented += a.Fields.size() == FieldsOf(told ? told->Variant : nullptr, mode);
     for (size_t i = 0; i < std::max(a.Fields.size(), mode.fields.size()); ++i) {
       const std::string name = i < mode.fields.size() ? mode.fields[i] : "(not documented)";
       std::cout << "  " << name << std::string(name.size() < 34 ? 34 - name.size() : 1, ' ')
@@ -258,6 +336,7 @@ int Probe(Session& s) {
           openMismatch ? "doubtful: the words say a document is open, mode D names none"
           : modeDTold  ? "consistent: mode D names the document the words show open"
                        : "not checked: no document is open");
+  ProbeVariant(told);
   return refused ? kRefused : kDone;
 }
 

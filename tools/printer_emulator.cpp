@@ -21,6 +21,7 @@
 #include "printer/internal/link_server.h"
 #include "printer/internal/system.h"
 #include "printer/serial_backend.h"
+#include "printer/variants.h"
 #include "program/command_line.h"
 
 namespace {
@@ -82,6 +83,15 @@ int main(int argc, char** argv) {
                  "keep the printer's state (documents, counters, the last command) in FILE "
                  "and start from it")
       ->type_name("FILE");
+  app.add_option("--model", o.model,
+                 "answer as this variant of the printer family: " + plat::variants::Names() +
+                     " (ours unless given)")
+      ->type_name("NAME")
+      ->check([](const std::string& v) {
+        return plat::variants::Find(v)
+                   ? std::string()
+                   : "no model variant '" + v + "' (" + plat::variants::Names() + ")";
+      });
   app.add_option("--link", link, "a symbolic link at PATH to this run's pseudo-terminal")
       ->type_name("PATH");
   app.add_flag("--rerun-repeats", o.rerunRepeats,

@@ -34,6 +34,8 @@ struct LinkServerOptions {
   // Kept after every command and read at the start: documents, counters, the last command's
   // number and reply, so that a restarted printer goes on where it stopped.
   std::string state;
+  // The variant of the family the printer answers as (printer/variants.h); "" for ours.
+  std::string model;
 };
 
 class LinkServer {

@@ -24,7 +24,8 @@ void ModelOps::PrintDaySummary(M& m, const AnsiString& title) {
 namespace {
 
 // The closing's reply: its number, then the day's figures (17 fields).
-std::vector<AnsiString> ClosingReply(const FiscalPrinterModel::Counters& c, int number) {
+std::vector<AnsiString> ClosingReply(const FiscalPrinterModel& m, int number) {
+  const FiscalPrinterModel::Counters& c = m.GetCounters();
   const int64_t values[] = {number,
                             c.CancelledDocs,
                             0,  // homologated non-fiscal documents: the model issues none
@@ -42,7 +43,8 @@ std::vector<AnsiString> ClosingReply(const FiscalPrinterModel::Counters& c, int 
                             0,
                             0,
                             0};
-  return Reply(z_field::kLayout, values);
+  return variants::FromCommon(m.GetVariant(), variants::Reply::Closing,
+                              Reply(z_field::kLayout, values));
 }
 
 }  // namespace
@@ -55,11 +57,11 @@ PrinterAnswer ModelOps::CloseJournal(M& m, const Args& a) {
   if (kind == "X") {
     c.XSinceZ = std::min(c.XSinceZ + 1, 9999);
     PrintDaySummary(m, "INFORME X Nro " + ZeroPad(c.XSinceZ, 4));
-    return Accept(m, ClosingReply(c, c.XSinceZ));
+    return Accept(m, ClosingReply(m, c.XSinceZ));
   }
   c.ZNumber = c.ZNumber >= 99999 ? 1 : c.ZNumber + 1;
   PrintDaySummary(m, "INFORME Z Nro " + ZeroPad(c.ZNumber, 4));
-  PrinterAnswer answer = Accept(m, ClosingReply(c, c.ZNumber));
+  PrinterAnswer answer = Accept(m, ClosingReply(m, c.ZNumber));
   c.XSinceZ = 0;
   c.FiscalDocs = 0;
   c.ADocs = 0;
@@ -99,9 +101,10 @@ PrinterAnswer ModelOps::GetDateTime(M& m, const Args&) {
 namespace {
 
 // What the model tells of itself in the modes P and C: a roll printer of 40 columns that
-// issues tickets and ticket-invoices, and the taxpayer of the demo.
-const std::vector<AnsiString> kCharacteristics = {
-    "000", "000", "000", "040", "000", "1", "1", "0", "2", "R", "EMULADOR FISCAL"};
+// issues tickets and ticket-invoices under its variant's name, and the taxpayer of the demo.
+std::vector<AnsiString> Characteristics(const variants::ModelVariant& v) {
+  return {"000", "000", "000", "040", "000", "1", "1", "0", "2", "R", v.KnownNames.Value[0]};
+}
 const std::vector<AnsiString> kTaxpayer = {"20000000001", "0001",   "I",
                                            "2100",        "999999", "EMULADOR DE IMPRESORA FISCAL"};
 
@@ -113,6 +116,11 @@ const std::vector<AnsiString> kTaxpayer = {"20000000001", "0001",   "I",
 PrinterAnswer ModelOps::Status(M& m, const Args& a) {
   const AnsiString mode = Arg(a, 0);
   const auto& c = m.counters_;
+  const auto& v = m.GetVariant();
+  // Each mode's reply in the variant's layout.
+  auto answer = [&](variants::Reply r, std::vector<AnsiString> common) {
+    return Accept(m, variants::FromCommon(v, r, std::move(common)));
+  };
   if (mode == "N") {
     const int64_t values[] = {c.LastTicketDone, 0, 0, c.ZNumber, 0, 0};
     std::vector<AnsiString> f = Reply(std::span(status_n::kLayout).first(6), values);
@@ -122,8 +130,8 @@ PrinterAnswer ModelOps::Status(M& m, const Args& a) {
     f.push_back("00");
     return Accept(m, std::move(f));
   }
-  if (mode == "P") return Accept(m, kCharacteristics);
-  if (mode == "C") return Accept(m, kTaxpayer);
+  if (mode == "P") return answer(variants::Reply::StatusP, Characteristics(v));
+  if (mode == "C") return answer(variants::Reply::StatusC, kTaxpayer);
   if (mode == "A") {
     const int64_t values[] = {c.ZNumber,
                               c.LastTicketDone,
@@ -136,12 +144,12 @@ PrinterAnswer ModelOps::Status(M& m, const Args& a) {
                               0,
                               0,
                               0};
-    return Accept(m, Reply(status_a::kLayout, values));
+    return answer(variants::Reply::StatusA, Reply(status_a::kLayout, values));
   }
   if (mode == "D") {
-    if (m.state_ == M::DocState::Idle) return Accept(m, {"", ""});
+    if (m.state_ == M::DocState::Idle) return answer(variants::Reply::StatusD, {"", ""});
     const char letter = m.state_ == M::DocState::Invoice ? m.invoiceLetter_ : 'N';
-    return Accept(m, {AnsiString(1, m.docKind_), AnsiString(1, letter)});
+    return answer(variants::Reply::StatusD, {AnsiString(1, m.docKind_), AnsiString(1, letter)});
   }
   if (mode == "S") return Accept(m);
   return BadField(m);

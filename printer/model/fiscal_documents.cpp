@@ -13,8 +13,6 @@ bool OneOf(const AnsiString& field, std::string_view letters) {
   return field.size() == 1 && letters.find(field[0]) != std::string_view::npos;
 }
 
-constexpr int kMaxPayments = 5;
-
 }  // namespace
 
 PrinterAnswer ModelOps::OpenTicket(M& m, const Args& a) {
@@ -115,7 +113,8 @@ PrinterAnswer ModelOps::Subtotal(M& m, const Args& a, M::DocState kind) {
   if (Arg(a, 0) == "P") m.Print(LeftRight("SUBTOTAL", Money(m.docTotal_)));
   const int64_t values[] = {ItemCount(m),           m.docTotal_, m.docVat_, m.docPaid_, 0, 0,
                             m.docTotal_ - m.docVat_};
-  return Accept(m, Reply(subtotal_field::kLayout, values));
+  return Accept(m, variants::FromCommon(m.GetVariant(), variants::Reply::Subtotal,
+                                        Reply(subtotal_field::kLayout, values)));
 }
 PrinterAnswer ModelOps::GetTicketSubtotal(M& m, const Args& a) {
   return Subtotal(m, a, M::DocState::Ticket);
@@ -127,7 +126,10 @@ PrinterAnswer ModelOps::GetInvoiceSubtotal(M& m, const Args& a) {
 PrinterAnswer ModelOps::Payment(M& m, const Args& a, M::DocState kind) {
   if (m.state_ != kind) return BadState(m);
   AnsiString description = Arg(a, 0), qualifier = Arg(a, 2);
-  const auto amount = wire::ReadDigits(Arg(a, 1), 11);
+  const auto& v = m.GetVariant();
+  const auto amount = wire::ReadDigits(
+      Arg(a, 1),
+      (kind == M::DocState::Ticket ? v.TicketAmountDigits : v.InvoiceAmountDigits).Value);
   if (!amount || !OneOf(qualifier, "CTtDR")) return BadField(m);
   if (qualifier == "C") {
     // Cancels the whole document, whatever was sold or paid; the amount is only printed. The
@@ -154,7 +156,7 @@ PrinterAnswer ModelOps::Payment(M& m, const Args& a, M::DocState kind) {
     m.docTotal_ += *amount;
     m.Print(LeftRight(Cut(description, 24), Money(*amount)));
   } else if (qualifier == "T") {
-    if (m.docPaid_ >= m.docTotal_ || m.payments_ >= kMaxPayments) return BadState(m);
+    if (m.docPaid_ >= m.docTotal_ || m.payments_ >= v.MaxPayments.Value) return BadState(m);
     if (m.docPaid_ + *amount > kMaxCents) return Refuse(m, status::kTotalsOverflow);
     PrintTotal(m);
     m.docPaid_ += *amount;

@@ -125,6 +125,7 @@ void FiscalPrinterModel::LoadState(const std::string& text) {
     m.counters_.LastADone = m.counters_.LastInvoiceA;
   }
   m.clock_ = std::move(clock_);
+  m.variant_ = variant_;  // the variant is the printer's, not its state's
   *this = std::move(m);
 }
 

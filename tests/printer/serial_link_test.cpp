@@ -136,6 +136,7 @@ plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 1000) {
   c.FirstSequence = 0x20;
   c.AskPrinterFirst = false;
   c.ReadStateFirst = false;
+  c.Model = "ours";  // the frames are the command's own
   return c;
 }
 
@@ -606,6 +607,7 @@ TEST(SerialLink, ARestartedHostNeverRepeatsTheNumberThePrinterRanLast) {
   // The worst case: the new host would start on the very number the last one ended with.
   config.FirstSequence = 0x20;
   config.ReadStateFirst = false;  // one command per host: the number is what is tried here
+  config.Model = "ours";
   for (int host = 0; host < 2; ++host) {
     plat::SerialBackend b(config);
     EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"1"}).Result, 1);

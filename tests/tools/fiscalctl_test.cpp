@@ -68,6 +68,25 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
         "status request command byte 0x2A        confirmed"})
     EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
 }
+
+// The probe names the variant of the family the printer is and the layouts it was told by, on
+// the line and in the built-in emulator.
+TEST(Fiscalctl, ProbeNamesTheModelVariant) {
+  const testhost::PrinterPty emulator({PRINTER_EMULATOR_PATH, "--model", "sibling"});
+  const Ctl line = RunCtl("--device " + emulator.Pty() + " probe");
+  const Ctl inProcess = RunCommand("env -u FISCAL_PRINTER FISCAL_PRINTER_MODEL=sibling '" +
+                                   std::string(FISCALCTL_PATH) + "' probe 2>&1");
+  for (const Ctl& probe : {line, inProcess}) {
+    EXPECT_EQ(probe.status, 0) << probe.out;
+    for (const char* part :
+         {"model variant: sibling, the sibling model", "told: status mode P names it",
+          "seen: status mode A: 8 fields", "seen: status mode C: 7 fields, sixth '000001000.'",
+          "agree: every mode answered the documented number of fields",
+          "payments per document                 6 (documented; not checked here",
+          "status mode A reply                   8 fields (documented; checked: as answered)"})
+      EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
+  }
+}
 #endif
 
 }  // namespace

@@ -18,7 +18,9 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "printer/link_decision.h"
+#include "printer/notices.h"
 #include "printer/serial_backend.h"
+#include "printer/variants.h"
 #include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
@@ -52,10 +54,13 @@ class EmulatorProgram {
   Texts PaperLines() const { return Lines(dir_ + "/paper.txt"); }
 
   // A serial backend on port 1 towards this program, installed for every control.
-  std::shared_ptr<plat::SerialBackend> Connect(int timeoutMs = 2000) {
+  // model: the variant the link drives it as; empty: told from the printer's answers.
+  std::shared_ptr<plat::SerialBackend> Connect(int timeoutMs = 2000,
+                                               const std::string& model = "ours") {
     plat::SerialConfig c;
     c.Ports[1] = pty_;
     c.TimeoutMs = timeoutMs;
+    c.Model = model;
     auto backend = std::make_shared<plat::SerialBackend>(c);
     backend->RecordSent(true);
     plat::SetPrinterBackend(backend);
@@ -473,6 +478,107 @@ TEST(SerialDay, ARestartedPrinterProgramGoesOnWithTheOpenTicket) {
   rmdir(base.c_str());
 }
 
+// ---- the variants of the printer family --------------------------------------------------------
+
+// The driver answers the same day alike whatever variant of the family the printer is: the
+// built-in emulator answering as the variant, and the program answering as it over the line,
+// the link telling the variant from the printer's own answers.
+class VariantDay : public ::testing::TestWithParam<const char*> {};
+
+// What the control answers, on a ticket of one item, to the replies whose layouts differ between
+// the variants: mode D's kind, the subtotal's items, gross and paid, mode C's category and name,
+// and mode P's flags (its first ten fields: the name is the variant's); the ticket is cancelled
+// after.
+Texts CommonAnswers(plat::PrinterBackend& b) {
+  auto run = [&](const char* method, std::vector<plat::WideString> args, size_t keep = 20) {
+    std::vector<plat::WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    const plat::PrinterAnswer a = b.Execute(1, method, ptrs);
+    std::string out = std::string(method) + (a.Result ? "" : " refused");
+    for (size_t i = 0; i < a.Fields.size() && i < keep; ++i)
+      out += "|" + plat::WideToUtf8(a.Fields[i]);
+    return out;
+  };
+  Texts out;
+  run("OpenTicket", {u"C"});
+  run("SendTicketItem", {u"Agua", u"1", u"10", u"21", u"M", u"0", u"0", u"0"});
+  out.push_back(run("Status", {u"D"}));
+  out.push_back(run("Status", {u"C"}));
+  out.push_back(run("Status", {u"P"}, 10));
+  out.push_back(run("GetTicketSubtotal", {u"N", u""}));
+  out.push_back(run("SendTicketPayment", {u"Anula", u"0", u"C"}));
+  return out;
+}
+
+TEST_P(VariantDay, ADayAnswersAsOnOurModel) {
+  const Outcome expected = InProcess(&Day::Full);
+  const plat::variants::ModelVariant* variant = plat::variants::Find(GetParam());
+  ASSERT_NE(variant, nullptr);
+  Texts common;
+  {
+    DriverHost host;
+    common = CommonAnswers(host.Emu());
+    EXPECT_EQ(common[0], "Status|K|N");
+    EXPECT_EQ(common[3],
+              "GetTicketSubtotal|00001|000000001000|000000000174|000000000000|"
+              "000000000000|000000000000|000000000826");
+  }
+  {
+    DriverHost host(false);
+    host.Emu().Model().SetVariant(*variant);
+    ASSERT_TRUE(host.Start());
+    Day day{host, {}};
+    day.Full();
+    EXPECT_EQ(FirstDifference(day.results, expected.results), "");
+    EXPECT_EQ(host.Emu().TellVariant().Variant, variant);
+    EXPECT_EQ(CommonAnswers(host.Emu()), common);
+  }
+  EmulatorProgram program({"--model", GetParam()});
+  DriverHost host;
+  auto backend = program.Connect(2000, "");
+  Texts notices;
+  plat::SetPrinterNotices([&](const std::string& line, bool) { notices.push_back(line); });
+  Day day{host, {}};
+  day.Full();
+  plat::SetPrinterNotices(nullptr);
+  EXPECT_EQ(notices,
+            Texts{"printer on " + program.Pty() + ": driven as the " + GetParam() +
+                  " variant; status mode P names it '" + variant->KnownNames.Value[0] + "'"});
+  EXPECT_EQ(FirstDifference(day.results, expected.results), "");
+  EXPECT_EQ(FirstDifference(program.PaperLines(), expected.paper), "");
+  const auto told = backend->Variant(1);
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->Variant, variant);
+  EXPECT_TRUE(told->Matched) << told->Why;
+  EXPECT_EQ(CommonAnswers(*backend), common);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, VariantDay, ::testing::Values("ours", "sibling"));
+
+// Another printer behind the same path: the link tells its variant again when the line comes
+// back, and answers its replies in the common layout.
+TEST(VariantLine, TheVariantIsToldAgainWhenTheLineComesBack) {
+  char dir[] = "/tmp/fiscal-variant-XXXXXX";
+  const std::string link = std::string(mkdtemp(dir)) + "/printer";
+  plat::SerialConfig c;
+  c.Ports[1] = link;
+  c.TimeoutMs = 500;
+  plat::SerialBackend backend(c);
+  Texts notices;
+  plat::SetPrinterNotices([&](const std::string& line, bool) { notices.push_back(line); });
+  for (const char* model : {"ours", "sibling"}) {
+    EmulatorProgram program({"--link", link, "--model", model});
+    Texts common = CommonAnswers(backend);
+    EXPECT_EQ(common[0], "Status|K|N") << model;
+    EXPECT_EQ(backend.Variant(1)->Variant, plat::variants::Find(model));
+  }
+  plat::SetPrinterNotices(nullptr);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices[1].find("driven as the sibling variant"), std::string::npos) << notices[1];
+  std::remove(link.c_str());
+  rmdir(dir);
+}
+
 // ---- fault runs: lost and damaged replies at several rates, against a printer that keeps the
 // repeated-number rule and against one that runs every frame it receives -----------------------
 
@@ -483,6 +589,7 @@ struct FaultRun {
   double rate;  // of lost replies, and of damaged ones
   unsigned seed;
   bool rerun;
+  const char* model = "ours";  // the program's; the link tells it from the printer's answers
 };
 
 // The host's commands that change the printer, matched in order against the printer's journal.
@@ -569,9 +676,12 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
       "--seed", std::to_string(r.seed),    "--drop", rate, "--corrupt", rate,
       "--lose", std::to_string(r.rate / 2)};
   if (r.rerun) args.push_back("--rerun-repeats");
+  args.insert(args.end(), {"--model", r.model});
   EmulatorProgram program(args);
   DriverHost host;
-  auto backend = program.Connect(150);
+  // Our model's runs name it, so that their traffic (and fault draws) stay as they were; the
+  // sibling's is told from its answers.
+  auto backend = program.Connect(150, std::string(r.model) == "ours" ? "ours" : "");
   FaultDay day{{host, {}}, {}};
   day.Run();
 
@@ -613,7 +723,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, SerialFaultDay,
                                            FaultRun{"keeps_rule_10pct", 0.10, 13, false},
                                            FaultRun{"reruns_2pct", 0.02, 21, true},
                                            FaultRun{"reruns_5pct", 0.05, 22, true},
-                                           FaultRun{"reruns_10pct", 0.10, 23, true}),
+                                           FaultRun{"reruns_10pct", 0.10, 23, true},
+                                           FaultRun{"sibling_5pct", 0.05, 31, false, "sibling"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace fault
