@@ -57,6 +57,21 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   const Counters& GetCounters() const { return counters_; }
   Counters& MutableCounters() { return counters_; }
 
+  // A Z closing as the fiscal memory keeps it, for the fiscal-memory reports.
+  struct ZClosing {
+    int Number = 0;
+    AnsiString Date;     // YYMMDD, the printer's clock when it was taken
+    int FiscalDocs = 0;  // tickets, B/C and A documents of the day
+    int CancelledDocs = 0;
+    int64_t SalesCents = 0;
+    int64_t VatCents = 0;
+    int LastTicket = 0;
+    int LastInvoiceA = 0;
+  };
+  // The Z closings taken, oldest first; past kClosingsKept the oldest go.
+  const std::vector<ZClosing>& Closings() const { return closings_; }
+  static constexpr size_t kClosingsKept = 4000;
+
   // The printer's own clock (the platform clock unless set). SetGetDateTime "S" moves it by
   // an offset that the model keeps.
   void SetClock(std::function<TDateTime()> clock) { clock_ = std::move(clock); }
@@ -84,6 +99,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   DocState state_ = DocState::Idle;
   char invoiceLetter_ = 0;
   Counters counters_;
+  std::vector<ZClosing> closings_;
   std::vector<AnsiString> paper_;
   std::function<TDateTime()> clock_;
   int64_t docTotal_ = 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -251,6 +252,12 @@ struct ModelOps {
   static PrinterAnswer SetDateTime(M& m, const Args& a);
   static PrinterAnswer GetDateTime(M& m, const Args&);
   static PrinterAnswer Status(M& m, const Args& a);
+  // ---- fiscal-memory reports (model/fiscal_memory_reports.cpp)
+  static void KeepClosing(M& m);
+  static void PrintReport(M& m, const AnsiString& range, char kind,
+                          const std::function<bool(const M::ZClosing&)>& in);
+  static PrinterAnswer FiscalMemoryReportByDate(M& m, const Args& a);
+  static PrinterAnswer FiscalMemoryReportByZ(M& m, const Args& a);
   static PrinterAnswer NoSuchCommand(M& m, const Args&) {
     return Refuse(m, status::kUnknownCommand);
   }

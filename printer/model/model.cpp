@@ -73,6 +73,8 @@ constexpr HandlerRow kHandlers[] = {
     {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
     {Command::SetDateTime, &ModelOps::SetDateTime},
     {Command::GetDateTime, &ModelOps::GetDateTime},
+    {Command::FiscalMemoryReportByDate, &ModelOps::FiscalMemoryReportByDate},
+    {Command::FiscalMemoryReportByZ, &ModelOps::FiscalMemoryReportByZ},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;
