@@ -28,7 +28,8 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
 
   DocState State() const { return state_; }
   char InvoiceLetter() const { return invoiceLetter_; }  // 'A', 'B' or 'C' while an invoice is open
-  // The printed paper, one 40-column line per entry, Windows-1252.
+  // The printed paper, one 40-column line per entry, Windows-1252; past 40000 lines only the
+  // newest 20000 at least are kept.
   const std::vector<AnsiString>& Paper() const { return paper_; }
   void ClearPaper() { paper_.clear(); }
 

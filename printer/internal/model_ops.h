@@ -32,6 +32,16 @@ inline void CleanLine(AnsiString& line) {
     c = (u < 0x20) | (u == 0x7F) ? ' ' : c;
   }
 }
+// What a long-running host can still read back of the paper printed and of the commands
+// received: the newest lines and commands, as many as the print service shows. Past twice as
+// many the oldest go, so that both stay bounded at a constant cost per line.
+constexpr size_t kTailKept = 20000;
+template <class T>
+void KeepTail(std::vector<T>& v) {
+  if (v.size() >= 2 * kTailKept)
+    v.erase(v.begin(), v.end() - static_cast<std::ptrdiff_t>(kTailKept - 1));
+}
+
 // Largest amount a document or a field may hold: 9 999 999 999.99.
 constexpr int64_t kMaxCents = 999999999999LL;
 constexpr int kMaxDocNumber = 99999999;

@@ -107,6 +107,7 @@ PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
 void FiscalPrinterModel::Print(std::string_view line) {
   AnsiString clean(line.substr(0, kWidth));
   CleanLine(clean);
+  KeepTail(paper_);
   paper_.push_back(std::move(clean));
 }
 

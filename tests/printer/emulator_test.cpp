@@ -10,6 +10,7 @@
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "printer/commands.h"
+#include "printer/internal/model_ops.h"
 
 namespace plat {
 namespace {
@@ -614,6 +615,23 @@ TEST(EmulatorReportTest, FiscalMemoryReportsPrintTheClosingsOfTheirRange) {
   ASSERT_EQ(restarted.Closings().size(), 3u);
   EXPECT_EQ(restarted.Closings()[0].SalesCents, 10000);
   EXPECT_EQ(restarted.Closings()[2].Date, "261209");
+}
+
+// A long-running emulator keeps the newest paper lines and commands, not all of them.
+TEST(EmulatorJournalTest, PaperAndJournalKeepABoundedTail) {
+  Bench b;
+  b.Run("OpenNoFiscal");
+  const WideString page(model::kWidth * 1000, u'x');
+  for (size_t i = 0; i < 2 * model::kTailKept / 1000; ++i) b.Run("SendNoFiscalText", {page});
+  b.Run("SendNoFiscalText", {u"last line"});
+  EXPECT_LE(b.emu.Paper().size(), 2 * model::kTailKept);
+  EXPECT_GE(b.emu.Paper().size(), model::kTailKept);
+  EXPECT_EQ(b.emu.Paper().back(), "last line");
+  while (b.emu.Journal().size() < 2 * model::kTailKept - 1) b.Run("Status", {u"N"});
+  b.Run("Status", {u"A"});
+  b.Run("Status", {u"C"});
+  EXPECT_EQ(b.emu.Journal().size(), model::kTailKept);
+  EXPECT_EQ(b.emu.Journal().back().Args[0], u"C");
 }
 
 // ---- journal and scripting
