@@ -672,6 +672,7 @@ Task PrepareFiscalMemoryReport(const Json& body) {
   // YYMMDD of one century compare as texts; Z numbers as numbers.
   if (byDate ? from > to : std::stoi(from) > std::stoi(to)) BadField("to", "is before from");
   const bool detail = OptBool(m, "detail", false);
+  Scheme(m, "");  // taken as by every task; the report shows no dialog
   m.Done();
   return [=](DriverSession& session) {
     Steps st(session, {});
