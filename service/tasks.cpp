@@ -645,14 +645,17 @@ AnsiString ReportDate(const Json& v, const std::string& field) {
   int y = 0, m = 0, d = 0;
   char end = 0;
   bool valid = std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &end) == 3 &&
-               text.size() == 10 && y >= 2000 && y <= 2099;
+               text.size() == 10 && text.find_first_not_of("0123456789-") == AnsiString::npos &&
+               y >= 2000 && y <= 2099;
   try {
     if (valid) plat::EncodeDate(y, m, d);
   } catch (const plat::Exception&) {
     valid = false;
   }
   if (!valid) BadField(field, "expected a date \"YYYY-MM-DD\" from 2000 to 2099");
-  return text.substr(2, 2) + text.substr(5, 2) + text.substr(8, 2);
+  char yymmdd[16];
+  std::snprintf(yymmdd, sizeof yymmdd, "%02d%02d%02d", y % 100, m, d);
+  return yymmdd;
 }
 
 // A Z number as the printer's report takes it: 1 to 9999.
@@ -662,7 +665,7 @@ AnsiString ReportZ(const Json& v, const std::string& field) {
   return std::to_string(n);
 }
 
-Task PrepareFiscalMemoryReport(const Json& body) {
+Task PrepareFiscalMemoryReport(const Json& body, const AnsiString& defaultScheme) {
   Members m(body, "");
   const AnsiString by = ToAnsi(m.Required("by"), "by");
   if (by != "date" && by != "z") BadField("by", "expected \"date\" or \"z\"");
@@ -672,7 +675,7 @@ Task PrepareFiscalMemoryReport(const Json& body) {
   // YYMMDD of one century compare as texts; Z numbers as numbers.
   if (byDate ? from > to : std::stoi(from) > std::stoi(to)) BadField("to", "is before from");
   const bool detail = OptBool(m, "detail", false);
-  Scheme(m, "");  // taken as by every task; the report shows no dialog
+  Scheme(m, defaultScheme);  // taken as by every task; the report shows no dialog
   m.Done();
   return [=](DriverSession& session) {
     Steps st(session, {});

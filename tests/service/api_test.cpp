@@ -305,6 +305,8 @@ TEST_F(ServiceTest, RefusesBadRequestsWithTheirCodes) {
        R"({"by":"date","from":"2026-02-30","to":"2026-03-01"})", 400, "bad_field"},
       {"POST", "/v1/reports/fiscal-memory", "k13", R"({"by":"date","from":1,"to":2})", 400,
        "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k14",
+       R"({"by":"date","from":"2026-+1-01","to":"2026-12-01"})", 400, "bad_field"},
       {"GET", "/v1/reports/fiscal-memory", nullptr, "", 405, "method_not_allowed"},
   };
   for (const auto& c : cases) {
