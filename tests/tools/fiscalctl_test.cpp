@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "tests/support/printer_pty.h"
@@ -52,9 +51,7 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
       {"report --dates 2026-12-31 2026-12-01", 2, "the first not after the second"},
       {"report --dates 2026-13-01 2026-12-01", 2, "--dates takes two dates YYYY-MM-DD"},
       {"report --z 5 1", 2, "--z takes the first Z number, then the last"},
-      {"report --z 1 10000", 2, "--z"},
       {"report --detail", 2, "report takes --dates FROM TO or --z FIRST LAST"},
-      {"report --z 1 2 --dates 2026-12-01 2026-12-02", 2, "excludes"},
   };
   for (const Case& c : cases) {
     const Ctl r = RunCtl(c.args);
@@ -75,10 +72,7 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
   EXPECT_NE(refused.out.find("refused the command: command not valid in the current state"),
             std::string::npos);
   // Standard output redirected to a file keeps the frames and the answer lines, in order.
-  char file[] = "/tmp/fiscalctl-trace-XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const std::string file = "/tmp/fiscalctl-trace-" + std::to_string(getpid());
   const Ctl toFile =
       RunCommand("env -u FISCAL_PRINTER '" + std::string(FISCALCTL_PATH) + "' --device " + pty +
                  " trace Status N > " + file + "; cat " + file + "; rm -f " + file);
