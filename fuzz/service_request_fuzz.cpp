@@ -58,11 +58,13 @@ fpd::GuardedServer& Server() {
     s->set_exception_handler([](const httplib::Request&, httplib::Response&, std::exception_ptr) {
       std::abort();  // a handler raised something that is not a refusal
     });
-    const std::pair<const char*, Prepare> tasks[] = {{"/v1/sales", fpd::PrepareSale},
-                                                     {"/v1/cash/supply", fpd::PrepareSupply},
-                                                     {"/v1/x", fpd::PrepareX},
-                                                     {"/v1/z", fpd::PrepareZ},
-                                                     {"/v1/closing", fpd::PrepareClosing}};
+    const std::pair<const char*, Prepare> tasks[] = {
+        {"/v1/sales", fpd::PrepareSale},
+        {"/v1/cash/supply", fpd::PrepareSupply},
+        {"/v1/x", fpd::PrepareX},
+        {"/v1/z", fpd::PrepareZ},
+        {"/v1/closing", fpd::PrepareClosing},
+        {"/v1/reports/fiscal-memory", fpd::PrepareFiscalMemoryReport}};
     for (const auto& [path, prepare] : tasks) {
       s->Post(path, [prepare = prepare](const httplib::Request& req, httplib::Response& res) {
         Printing(req, res, [&](const fpd::Json& body) { prepare(body, ""); });

@@ -31,6 +31,10 @@ constexpr uint8_t kCmdInvoicePayment = 0x64;
 constexpr uint8_t kCmdCloseInvoice = 0x65;
 // No drawer command is described at all: byte, field and sensor bit are all assumed.
 constexpr uint8_t kCmdOpenDrawer = 0x7B;
+// The fiscal-memory reports: by a range of dates and by a range of Z numbers. Both bytes are
+// documented by the maker for a sibling model.
+constexpr uint8_t kCmdFiscalMemoryByDate = 0x3A;
+constexpr uint8_t kCmdFiscalMemoryByZ = 0x3B;
 
 // ---- Framing (assumed): STX SEQ CMD {FS field} ETX CHK to the printer, and
 // STX SEQ CMD FS printer-status FS fiscal-status {FS field} ETX CHK back.

@@ -20,7 +20,9 @@
 namespace plat {
 
 // The commands, in the order of the table below. The first seventeen are the control's
-// methods; the last two are printer commands the control sends for SetGetDateTime.
+// methods the driver uses; the next two are printer commands the control sends for
+// SetGetDateTime; the last ones are control methods that no entry point uses (the
+// fiscal-memory reports, for hosts and tools).
 enum class Command : uint8_t {
   Status,
   CloseJournal,
@@ -41,6 +43,8 @@ enum class Command : uint8_t {
   OpenCashDrawer,
   SetDateTime,
   GetDateTime,
+  FiscalMemoryReportByDate,
+  FiscalMemoryReportByZ,
 };
 
 // What running a command does to the printer. A command that changes what the printer holds
@@ -65,7 +69,7 @@ struct CommandInfo {
 constexpr Effect kReads = Effect::ReadOnly;
 constexpr Effect kChanges = Effect::ChangesState;
 
-inline constexpr std::array<CommandInfo, 19> kCommandTable = {{
+inline constexpr std::array<CommandInfo, 21> kCommandTable = {{
     {Command::Status, "Status", assumed::kCmdStatus, 1, 1, kReads,
      "the fields of the mode asked (status_n, status_p, status_c, status_a, status_d)"},
     {Command::CloseJournal, "CloseJournal", assumed::kCmdCloseJournal, 2, 2, kChanges,
@@ -98,6 +102,12 @@ inline constexpr std::array<CommandInfo, 19> kCommandTable = {{
     {Command::SetDateTime, "SetDateTime", assumed::kCmdSetDateTime, 2, 2, kChanges, ""},
     {Command::GetDateTime, "GetDateTime", assumed::kCmdGetDateTime, 0, 0, kReads,
      "date YYMMDD;time HHMMSS"},
+    // From and to date YYMMDD, the kind (report_kind); prints the report, answers nothing.
+    {Command::FiscalMemoryReportByDate, "FiscalMemoryReportByDate", assumed::kCmdFiscalMemoryByDate,
+     3, 3, kChanges, ""},
+    // First and last Z number (4 digits), the kind.
+    {Command::FiscalMemoryReportByZ, "FiscalMemoryReportByZ", assumed::kCmdFiscalMemoryByZ, 3, 3,
+     kChanges, ""},
 }};
 
 // One reply field: its meaning and width in digits or characters; Decimals is the number of
@@ -257,6 +267,15 @@ inline constexpr ReplyField kLayout[] = {
 };
 constexpr size_t kCount = std::size(kLayout);
 }  // namespace z_field
+
+// The kinds of the fiscal-memory reports (their last field): the totals of the range, or each
+// Z closing of it with the totals. The lower-case letters are taken too; what tells them apart
+// from the upper-case ones is not described, and the package sends the upper-case ones.
+namespace report_kind {
+constexpr char kTotals = 'T';
+constexpr char kDetailed = 'D';
+constexpr size_t kZDigits = 4;  // a Z number in the report by Z numbers
+}  // namespace report_kind
 
 // Widths of the single-field replies.
 constexpr size_t kDocumentNumberWidth = 8;

@@ -24,6 +24,7 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
   entry.Method = method ? method : "";
   entry.Args.reserve(args.size());
   for (auto* p : args) entry.Args.push_back(p ? *p : WideString());
+  KeepTail(journal_);
   journal_.push_back(std::move(entry));
   const size_t index = journal_.size() - 1;
   const std::string& name = journal_[index].Method;  // nothing below adds to the journal

@@ -40,12 +40,13 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
   FiscalPrinterModel& Model() { return model_; }
   const FiscalPrinterModel& Model() const { return model_; }
 
-  // Journal of every command received (also refused and raising ones).
+  // Journal of every command received (also refused and raising ones); past 40000 only the
+  // newest 20000 at least are kept.
   const std::vector<JournalEntry>& Journal() const { return journal_; }
   void ClearJournal() { journal_.clear(); }
   // Method names of the journal, in order (for compact assertions).
   std::vector<std::string> Methods() const;
-  // The paper printed so far (the model's).
+  // The paper printed so far (the model's; its newest 20000 lines at least).
   const std::vector<AnsiString>& Paper() const { return model_.Paper(); }
   void ClearPaper() { model_.ClearPaper(); }
   // Port number of the last command.

@@ -53,10 +53,10 @@ std::string Stamp() {
 // Writes whole frames: what comes in is held until its checksum has arrived.
 class TraceFile {
  public:
-  explicit TraceFile(std::FILE* f) : f_(f) {}
+  TraceFile(std::FILE* f, bool owned) : f_(f), owned_(owned) {}
   ~TraceFile() {
     FlushIn();
-    std::fclose(f_);
+    if (owned_) std::fclose(f_);
   }
   void Add(LinkDirection d, std::string_view bytes) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -95,6 +95,7 @@ class TraceFile {
     std::fflush(f_);
   }
   std::FILE* f_;
+  bool owned_;
   std::mutex mu_;
   std::string in_;
   int checkLeft_ = 0;
@@ -128,7 +129,12 @@ LinkTrace FileTrace(const std::string& path) {
   if (f == nullptr)
     throw ELinkError("FISCAL_PRINTER_TRACE: '" + path + "' cannot be written (" + ErrnoText(errno) +
                      ")");
-  auto file = std::make_shared<TraceFile>(f);
+  auto file = std::make_shared<TraceFile>(f, true);
+  return [file](LinkDirection d, std::string_view bytes) { file->Add(d, bytes); };
+}
+
+LinkTrace StreamTrace(std::FILE* stream) {
+  auto file = std::make_shared<TraceFile>(stream, false);
   return [file](LinkDirection d, std::string_view bytes) { file->Add(d, bytes); };
 }
 

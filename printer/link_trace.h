@@ -8,6 +8,7 @@
 // noise between frames get lines of their own. FISCAL_PRINTER_TRACE=FILE turns it on.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,9 @@ FISCAL_PRINTER_API std::string TraceLine(LinkDirection direction, std::string_vi
 // A trace sink that appends to the file (created when missing). Raises ELinkError when the
 // file cannot be opened. The sink may be called from any thread.
 FISCAL_PRINTER_API LinkTrace FileTrace(const std::string& path);
+// A trace sink that writes to a stream the caller keeps open (standard output, say), so that the
+// trace and what the caller writes there itself stay in one order; the stream must outlive the
+// sink. The sink may be called from any thread.
+FISCAL_PRINTER_API LinkTrace StreamTrace(std::FILE* stream);
 
 }  // namespace plat::link

@@ -34,7 +34,8 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
 
   DocState State() const { return state_; }
   char InvoiceLetter() const { return invoiceLetter_; }  // 'A', 'B' or 'C' while an invoice is open
-  // The printed paper, one 40-column line per entry, Windows-1252.
+  // The printed paper, one 40-column line per entry, Windows-1252; past 40000 lines only the
+  // newest 20000 at least are kept.
   const std::vector<AnsiString>& Paper() const { return paper_; }
   void ClearPaper() { paper_.clear(); }
 
@@ -62,6 +63,21 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   };
   const Counters& GetCounters() const { return counters_; }
   Counters& MutableCounters() { return counters_; }
+
+  // A Z closing as the fiscal memory keeps it, for the fiscal-memory reports.
+  struct ZClosing {
+    int Number = 0;
+    AnsiString Date;     // YYMMDD, the printer's clock when it was taken
+    int FiscalDocs = 0;  // tickets, B/C and A documents of the day
+    int CancelledDocs = 0;
+    int64_t SalesCents = 0;
+    int64_t VatCents = 0;
+    int LastTicket = 0;
+    int LastInvoiceA = 0;
+  };
+  // The Z closings taken, oldest first; past kClosingsKept the oldest go.
+  const std::vector<ZClosing>& Closings() const { return closings_; }
+  static constexpr size_t kClosingsKept = 4000;
 
   // The printer's own clock (the platform clock unless set). SetGetDateTime "S" moves it by
   // an offset that the model keeps.
@@ -91,6 +107,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   const variants::ModelVariant* variant_ = &variants::Default();
   char invoiceLetter_ = 0;
   Counters counters_;
+  std::vector<ZClosing> closings_;
   std::vector<AnsiString> paper_;
   std::function<TDateTime()> clock_;
   int64_t docTotal_ = 0;

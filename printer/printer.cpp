@@ -111,6 +111,16 @@ int16_t TPrinterFiscal::Status(WideString& a1) {
   return Call<Command::Status>(a1);
 }
 
+int16_t TPrinterFiscal::FiscalMemoryReportByDate(WideString& from, WideString& to,
+                                                 WideString& kind) {
+  return Call<Command::FiscalMemoryReportByDate>(from, to, kind);
+}
+
+int16_t TPrinterFiscal::FiscalMemoryReportByZ(WideString& first, WideString& last,
+                                              WideString& kind) {
+  return Call<Command::FiscalMemoryReportByZ>(first, last, kind);
+}
+
 void TPrinterFiscal::SetPortNumber(const Variant& v) {
   portNumber_ = v.AsInteger();
 }

@@ -48,6 +48,11 @@ class FISCAL_PRINTER_API TPrinterFiscal {
   int16_t CloseJournal(WideString& a1, WideString& a2);
   int16_t SetGetDateTime(WideString& a1, WideString& a2, WideString& a3);
   int16_t Status(WideString& a1);
+  // The fiscal-memory reports, which no entry point prints: the Z closings from one date to
+  // another (YYMMDD each) or from one Z number to another, as totals ("T") or closing by closing
+  // ("D"). Only between documents; the printer answers no fields.
+  int16_t FiscalMemoryReportByDate(WideString& from, WideString& to, WideString& kind);
+  int16_t FiscalMemoryReportByZ(WideString& first, WideString& last, WideString& kind);
 
   // Properties. Each answer field reads as a wide-text variant (empty until a command answered
   // it); a command that completes replaces all of them, one that raises leaves them.

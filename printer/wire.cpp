@@ -14,17 +14,18 @@ namespace {
 
 // How one printer field is made.
 enum class Form : uint8_t {
-  Pass,       // the argument as given (the printer checks its letters)
-  Text,       // free text cut to Width, restricted to the printer's text characters
-  Quantity,   // 5 integer digits and 3 decimals, no point
-  Price,      // 7 integer digits, a point, 4 decimals
-  NetPrice,   // as Price; the driver's price without VAT gets it back on letter B/C invoices
-  Rate,       // 2 integer digits and 2 decimals, no point
-  Amount,     // 9 integer digits and 2 decimals, no point
-  DocNumber,  // the buyer's document number: digits without dashes or blanks, cut to Width
-  Normal,     // "C", the printer's normal value, for the driver's "G" or "C"; others as given
-  Const,      // the fixed value Value
-  DelIfEmpty  // the text cut to Width, or the single byte DEL when there is none
+  Pass,        // the argument as given (the printer checks its letters)
+  Text,        // free text cut to Width, restricted to the printer's text characters
+  Quantity,    // 5 integer digits and 3 decimals, no point
+  Price,       // 7 integer digits, a point, 4 decimals
+  NetPrice,    // as Price; the driver's price without VAT gets it back on letter B/C invoices
+  Rate,        // 2 integer digits and 2 decimals, no point
+  Amount,      // 9 integer digits and 2 decimals, no point
+  DocNumber,   // the buyer's document number: digits without dashes or blanks, cut to Width
+  Normal,      // "C", the printer's normal value, for the driver's "G" or "C"; others as given
+  Const,       // the fixed value Value
+  DelIfEmpty,  // the text cut to Width, or the single byte DEL when there is none
+  Whole        // a whole number, zero-padded to Width digits
 };
 
 using MV = variants::ModelVariant;
@@ -89,6 +90,9 @@ constexpr FieldRule kInvoiceSubtotal[] = {{0, Pass}, {1, Text, 8}};
 constexpr FieldRule kCloseInvoice[] = {{0, Pass}, {1, Pass}, {2, DelIfEmpty, 10}};
 constexpr FieldRule kDrawer[] = {{0, Pass}};
 constexpr FieldRule kSetDateTime[] = {{0, Pass}, {1, Pass}};
+constexpr FieldRule kReportByDate[] = {{0, Pass}, {1, Pass}, {2, Pass}};
+constexpr FieldRule kReportByZ[] = {
+    {0, Whole, report_kind::kZDigits}, {1, Whole, report_kind::kZDigits}, {2, Pass}};
 
 constexpr Translation kTranslations[] = {
     {Command::Status, Command::Status, kStatus},
@@ -110,6 +114,8 @@ constexpr Translation kTranslations[] = {
     {Command::OpenCashDrawer, Command::OpenCashDrawer, kDrawer},
     {Command::SetDateTime, Command::SetDateTime, kSetDateTime},
     {Command::GetDateTime, Command::GetDateTime, {}},
+    {Command::FiscalMemoryReportByDate, Command::FiscalMemoryReportByDate, kReportByDate},
+    {Command::FiscalMemoryReportByZ, Command::FiscalMemoryReportByZ, kReportByZ},
 };
 consteval bool EveryTranslationFitsItsCommand() {
   if (std::size(kTranslations) != kCommandTable.size()) return false;
@@ -300,6 +306,12 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
         break;
       case DelIfEmpty:
         v = a.empty() ? AnsiString(1, '\x7F') : PrinterText(a, f.Width);
+        break;
+      case Whole:
+        if (a.find_first_not_of("0123456789") == AnsiString::npos) v = Fixed(a, 0, f.Width);
+        if (!v)
+          return fail(f.Arg,
+                      "is no whole number of at most " + std::to_string(f.Width) + " digits");
         break;
     }
     r.Fields.push_back(std::move(*v));

@@ -19,8 +19,8 @@ namespace {
 thread_local std::chrono::steady_clock::time_point t_arrived{};
 thread_local bool t_timed = false;
 
-constexpr const char* kPrinting[] = {"/v1/sales", "/v1/cash/supply", "/v1/x", "/v1/z",
-                                     "/v1/closing"};
+constexpr const char* kPrinting[] = {"/v1/sales", "/v1/cash/supply", "/v1/x",
+                                     "/v1/z",     "/v1/closing",     "/v1/reports/fiscal-memory"};
 constexpr const char* kReading[] = {"/",           "/healthz",         "/readyz",
                                     "/metrics",    "/v1/status",       "/v1/paper",
                                     "/v1/journal", "/v1/openapi.json", "/v1/client.js"};

@@ -662,6 +662,8 @@ void Service::Routes() {
   printing("/v1/x", [scheme](const Json& b) { return PrepareX(b, scheme); });
   printing("/v1/z", [scheme](const Json& b) { return PrepareZ(b, scheme); });
   printing("/v1/closing", [scheme](const Json& b) { return PrepareClosing(b, scheme); });
+  printing("/v1/reports/fiscal-memory",
+           [scheme](const Json& b) { return PrepareFiscalMemoryReport(b, scheme); });
   http_.Post(R"(/v1/journal/([^/]+)/resolve)",
              [this](const Request& req, Response& res) { Resolve(req, res); });
 

@@ -85,6 +85,10 @@ class DriverSession {
   // The last such document the service dealt with, shown in the snapshot as "strayDocument".
   void NoteStray(const Json& record);
 
+  // The service's own control on the driver's port: the status queries, and the printer's
+  // commands that no entry point sends (the fiscal-memory reports). Worker only.
+  plat::TPrinterFiscal& Control() { return control_; }
+
   // The port a StartImpFiscal call set, for the status queries.
   void SetPort(const plat::AnsiString& portName);
   // A document number the service saw (Nr_Cupom's answer).
@@ -100,7 +104,7 @@ class DriverSession {
   SessionOptions options_;
   std::unique_ptr<plat::Package> package_;
   std::shared_ptr<Watch> watch_;  // between the driver and the printer
-  plat::TPrinterFiscal control_;  // the service's own control, for status queries only
+  plat::TPrinterFiscal control_;  // the service's own control: status queries and reports
   bool emulated_ = true;
   bool capturing_ = false;
   std::deque<bool> answers_;

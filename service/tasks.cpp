@@ -41,17 +41,18 @@ class Steps {
  public:
   Steps(DriverSession& s, const std::vector<bool>& answers) : s_(s) { s_.Begin(answers); }
 
-  // Runs one driver call; false when it answered false or raised (raised() then tells).
+  // Runs one driver call (or, with "method", a call of the service's own control); false when
+  // it answered false or raised (raised() then tells).
   template <class F>
-  bool Run(const char* name, F&& f) {
+  bool Run(const char* name, F&& f, const char* what = "entryPoint") {
     if (!raised_.empty()) return false;
     try {
       const bool ok = f();
-      calls_.push_back(Json{{"entryPoint", name}, {"result", ok}});
+      calls_.push_back(Json{{what, name}, {"result", ok}});
       return ok;
     } catch (...) {
       raised_ = FailureText(std::current_exception());
-      calls_.push_back(Json{{"entryPoint", name}, {"raised", raised_}});
+      calls_.push_back(Json{{what, name}, {"raised", raised_}});
       return false;
     }
   }
@@ -633,6 +634,80 @@ Task PrepareClosing(const Json& body, const AnsiString& defaultScheme) {
     // error.
     const bool ok = (c->Withdrawal || reopen) && !st.Raised();
     return st.Finish(Json{{"ok", ok}, {"reopen", reopen}, {"zConfirmed", reduziu}, {"z", z}}, true);
+  };
+}
+
+// ---- Fiscal-memory reports -------------------------------------------------------------------
+
+// "YYYY-MM-DD" of the years the printer's dates hold, as the printer takes it: YYMMDD.
+AnsiString ReportDate(const Json& v, const std::string& field) {
+  const AnsiString text = ToAnsi(v, field);
+  int y = 0, m = 0, d = 0;
+  char end = 0;
+  bool valid = std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &end) == 3 &&
+               text.size() == 10 && text.find_first_not_of("0123456789-") == AnsiString::npos &&
+               y >= 2000 && y <= 2099;
+  try {
+    if (valid) plat::EncodeDate(y, m, d);
+  } catch (const plat::Exception&) {
+    valid = false;
+  }
+  if (!valid) BadField(field, "expected a date \"YYYY-MM-DD\" from 2000 to 2099");
+  char yymmdd[16];
+  std::snprintf(yymmdd, sizeof yymmdd, "%02d%02d%02d", y % 100, m, d);
+  return yymmdd;
+}
+
+// A Z number as the printer's report takes it: 1 to 9999.
+AnsiString ReportZ(const Json& v, const std::string& field) {
+  const int n = ToInt(v, field);
+  if (n < 1 || n > 9999) BadField(field, "expected a Z number from 1 to 9999");
+  return std::to_string(n);
+}
+
+Task PrepareFiscalMemoryReport(const Json& body, const AnsiString& defaultScheme) {
+  Members m(body, "");
+  const AnsiString by = ToAnsi(m.Required("by"), "by");
+  if (by != "date" && by != "z") BadField("by", "expected \"date\" or \"z\"");
+  const bool byDate = by == "date";
+  const auto read = byDate ? ReportDate : ReportZ;
+  const AnsiString from = read(m.Required("from"), "from"), to = read(m.Required("to"), "to");
+  // YYMMDD of one century compare as texts; Z numbers as numbers.
+  if (byDate ? from > to : std::stoi(from) > std::stoi(to)) BadField("to", "is before from");
+  const bool detail = OptBool(m, "detail", false);
+  Scheme(m, defaultScheme);  // taken as by every task; the report shows no dialog
+  m.Done();
+  return [=](DriverSession& session) {
+    Steps st(session, {});
+    // The report prints only between documents: one left open (a till's invoice, a ticket in
+    // doubt) is not touched, and nothing is sent.
+    const Json before = session.Probe();
+    if (before.value("documentOpen", Json()) == true) {
+      const Json doc = before.value("document", Json());
+      Outcome o;
+      o.Status = 409;
+      o.Body = ErrorBody("document_open",
+                         "the printer holds a " +
+                             (doc.is_string() ? doc.get<std::string>() : std::string("fiscal")) +
+                             " document open; the fiscal-memory report prints only between "
+                             "documents: finish or cancel it first");
+      o.Body["printer"] = before;
+      session.End();
+      return o;
+    }
+    const char* method = byDate ? "FiscalMemoryReportByDate" : "FiscalMemoryReportByZ";
+    plat::WideString a1 = plat::AnsiToWide(from), a2 = plat::AnsiToWide(to),
+                     a3(1, static_cast<char16_t>(detail ? plat::report_kind::kDetailed
+                                                        : plat::report_kind::kTotals));
+    plat::TPrinterFiscal& control = session.Control();
+    const bool ok = st.Run(
+        method,
+        [&] {
+          return (byDate ? control.FiscalMemoryReportByDate(a1, a2, a3)
+                         : control.FiscalMemoryReportByZ(a1, a2, a3)) != 0;
+        },
+        "method");
+    return st.Finish(Json{{"ok", ok}});
   };
 }
 

@@ -7,9 +7,12 @@
 // --device.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "printer/backend.h"
+#include "printer/commands.h"
 #include "printer/emulator.h"
 #include "printer/link_decision.h"
 #include "printer/link_trace.h"
@@ -32,6 +36,7 @@ using cli::kDone;
 using cli::kNoPrinter;
 using cli::kUsage;
 constexpr int kRefused = cli::kFailed;  // the printer answered and refused the command
+constexpr int kHeld = cli::kFailed;     // another program (the print service) holds the printer
 
 std::string Join(const std::vector<std::string>& reasons, const char* none) {
   std::string out;
@@ -143,6 +148,55 @@ int Date(Session& s, const std::string& set) {
   return kDone;
 }
 
+// "YYYY-MM-DD" as the printer takes a date, YYMMDD; empty for anything else.
+std::string PrinterDate(const std::string& text) {
+  int y, mo, d;
+  char end;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &mo, &d, &end) != 3 || y < 2000 || y > 2099 ||
+      mo < 1 || mo > 12 || d < 1 || d > 31)
+    return "";
+  char out[16];
+  std::snprintf(out, sizeof out, "%02d%02d%02d", y % 100, mo, d);
+  return out;
+}
+
+// A fiscal-memory report: the Z closings from one date to another, or from one Z number to
+// another, as totals or closing by closing.
+int Report(Session& s, const std::vector<std::string>& dates, const std::vector<int>& zs,
+           bool detail) {
+  const std::string kind(1, detail ? plat::report_kind::kDetailed : plat::report_kind::kTotals);
+  const char* what = detail ? "closing by closing" : "totals";
+  if (dates.empty() && zs.empty()) {
+    std::cerr << "fiscalctl: report takes --dates FROM TO or --z FIRST LAST\n";
+    return kUsage;
+  }
+  plat::PrinterAnswer a;
+  std::string range;
+  if (!dates.empty()) {
+    const std::string from = PrinterDate(dates[0]), to = PrinterDate(dates[1]);
+    if (from.empty() || to.empty() || from > to) {
+      std::cerr << "fiscalctl: --dates takes two dates YYYY-MM-DD (years 2000 to 2099), the "
+                   "first not after the second\n";
+      return kUsage;
+    }
+    range = "by dates " + dates[0] + " to " + dates[1];
+    a = s.Run("FiscalMemoryReportByDate",
+              {plat::Utf8ToWide(from), plat::Utf8ToWide(to), plat::Utf8ToWide(kind)});
+  } else {
+    if (zs[0] > zs[1]) {
+      std::cerr << "fiscalctl: --z takes the first Z number, then the last\n";
+      return kUsage;
+    }
+    range = "by Z numbers " + std::to_string(zs[0]) + " to " + std::to_string(zs[1]);
+    a = s.Run("FiscalMemoryReportByZ",
+              {plat::Utf8ToWide(std::to_string(zs[0])), plat::Utf8ToWide(std::to_string(zs[1])),
+               plat::Utf8ToWide(kind)});
+  }
+  if (!a.Result) return Refusal(a), kRefused;
+  std::cout << "fiscal-memory report " << range << " (" << what << ") printed\n";
+  return kDone;
+}
+
 int Trace(Session& s, const std::string& method, const std::vector<std::string>& fields) {
   const plat::CommandInfo* info = plat::FindCommand(method);
   if (info == nullptr) {
@@ -154,7 +208,9 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
               << fields.size() << "\n";
     return kUsage;
   }
-  s.Connect(plat::link::FileTrace("/dev/stdout"));
+  // The frames go to the same stream as the answer lines: a second opening of standard output
+  // would write over them when it is a file.
+  s.Connect(plat::link::StreamTrace(stdout));
   std::vector<plat::WideString> args;
   for (const auto& f : fields) args.push_back(plat::Utf8ToWide(f));
   const plat::PrinterAnswer a = s.Run(method, args);
@@ -340,6 +396,51 @@ int Probe(Session& s) {
   return refused ? kRefused : kDone;
 }
 
+// The name and command line of a running process, from /proc; empty when it is gone.
+std::string ProcFile(const std::string& pid, const char* file) {
+  std::ifstream in("/proc/" + pid + "/" + file, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
+// Where a print service listens, from its command line (--listen HOST:PORT), else its default.
+std::string ServiceAddress(const std::string& pid) {
+  std::vector<std::string> args;
+  std::istringstream in(ProcFile(pid, "cmdline"));
+  for (std::string a; std::getline(in, a, '\0');) args.push_back(a);
+  std::string listen = "127.0.0.1:8520";
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--listen" && i + 1 < args.size()) listen = args[i + 1];
+    if (args[i].rfind("--listen=", 0) == 0) listen = args[i].substr(9);
+  }
+  if (listen.rfind("0.0.0.0:", 0) == 0) listen = "127.0.0.1" + listen.substr(7);
+  return listen;
+}
+
+// Another program holds the printer's line: nothing was sent. When it is the print service, the
+// printer is asked through the service instead.
+int HeldByAnother(const std::string& message) {
+  const std::string marker = "in use by process ";
+  const size_t at = message.find(marker);
+  const std::string pid =
+      at == std::string::npos
+          ? ""
+          : message.substr(at + marker.size(),
+                           message.find(' ', at + marker.size()) - at - marker.size());
+  if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos &&
+      ProcFile(pid, "comm") == "fiscal-printd") {
+    std::cerr << "fiscalctl: the print service fiscal-printd (process " << pid
+              << ") holds the printer; ask the service instead:\n"
+              << "  curl -s http://" << ServiceAddress(pid) << "/v1/status\n"
+              << "(with -H 'Authorization: Bearer <token>' when it has a token), or stop the "
+                 "service while using fiscalctl\n";
+  } else {
+    std::cerr << "fiscalctl: " << message << "; nothing was sent\n";
+  }
+  return kHeld;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,8 +452,8 @@ int main(int argc, char** argv) {
       "The fiscal printer from the command line. The printer is the one FISCAL_PRINTER names\n"
       "(the built-in emulator unless set; FISCAL_PRINTER=serial with FISCAL_PRINTER_PORTS,\n"
       "_BAUD, _FLOW, _TIMEOUT_MS, _RETRIES), or the serial line to --device.\n"
-      "Exit status: 0 done, 1 the printer refused, 2 a wrong command line, 3 the printer\n"
-      "cannot be reached.",
+      "Exit status: 0 done, 1 the printer refused or another program (the print service)\n"
+      "holds it, 2 a wrong command line, 3 the printer cannot be reached.",
       "fiscalctl");
   app.add_option("--device", s.device, "the printer's serial device")->type_name("PATH");
   app.add_option("--port", s.port, "the port number the host uses (COM1 is 1)")
@@ -366,6 +467,21 @@ int main(int argc, char** argv) {
       ->type_name("'YYYY-MM-DD HH:MM:SS'");
   auto* probe = app.add_subcommand(
       "probe", "the printer's self-description, and what it confirms of the assumed link facts");
+  std::vector<std::string> dates;
+  std::vector<int> zs;
+  bool detail = false;
+  auto* report = app.add_subcommand(
+      "report", "a fiscal-memory report of the Z closings in a range of dates or of Z numbers");
+  auto* byDates = report->add_option("--dates", dates, "from one date to another")
+                      ->expected(2)
+                      ->type_name("YYYY-MM-DD YYYY-MM-DD");
+  report->add_option("--z", zs, "from one Z number to another")
+      ->expected(2)
+      ->check(CLI::Range(1, 9999))
+      ->type_name("FIRST LAST")
+      ->excludes(byDates);
+  report->add_flag("--detail", detail, "each Z closing, not only the totals");
+  report->require_option(1, 2);
   auto* trace = app.add_subcommand("trace", "one command, with every frame on the line shown");
   trace->add_option("method", method, "the control's method (Status, SetGetDateTime, ...)")
       ->required();
@@ -378,7 +494,10 @@ int main(int argc, char** argv) {
     if (probe->parsed()) return Probe(s);
     if (x->parsed()) return XReading(s);
     if (date->parsed()) return Date(s, set);
+    if (report->parsed()) return Report(s, dates, zs, detail);
   } catch (const plat::ELinkError& e) {
+    if (e.Kind() == plat::LinkFault::DeviceInUse)
+      return HeldByAnother(plat::AnsiToUtf8(e.Message()));
     std::cerr << "fiscalctl: " << plat::AnsiToUtf8(e.Message()) << "\n";
     return kNoPrinter;
   } catch (const plat::Exception& e) {

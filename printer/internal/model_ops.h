@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,16 @@ inline void CleanLine(AnsiString& line) {
     c = (u < 0x20) | (u == 0x7F) ? ' ' : c;
   }
 }
+// What a long-running host can still read back of the paper printed and of the commands
+// received: the newest lines and commands, as many as the print service shows. Past twice as
+// many the oldest go, so that both stay bounded at a constant cost per line.
+constexpr size_t kTailKept = 20000;
+template <class T>
+void KeepTail(std::vector<T>& v) {
+  if (v.size() >= 2 * kTailKept)
+    v.erase(v.begin(), v.end() - static_cast<std::ptrdiff_t>(kTailKept - 1));
+}
+
 // Largest amount a document or a field may hold: 9 999 999 999.99.
 constexpr int64_t kMaxCents = 999999999999LL;
 constexpr int kMaxDocNumber = 99999999;
@@ -251,6 +262,12 @@ struct ModelOps {
   static PrinterAnswer SetDateTime(M& m, const Args& a);
   static PrinterAnswer GetDateTime(M& m, const Args&);
   static PrinterAnswer Status(M& m, const Args& a);
+  // ---- fiscal-memory reports (model/fiscal_memory_reports.cpp)
+  static void KeepClosing(M& m);
+  static void PrintReport(M& m, const AnsiString& range, char kind,
+                          const std::function<bool(const M::ZClosing&)>& in);
+  static PrinterAnswer FiscalMemoryReportByDate(M& m, const Args& a);
+  static PrinterAnswer FiscalMemoryReportByZ(M& m, const Args& a);
   static PrinterAnswer NoSuchCommand(M& m, const Args&) {
     return Refuse(m, status::kUnknownCommand);
   }

@@ -62,6 +62,7 @@ PrinterAnswer ModelOps::CloseJournal(M& m, const Args& a) {
   c.ZNumber = c.ZNumber >= 99999 ? 1 : c.ZNumber + 1;
   PrintDaySummary(m, "INFORME Z Nro " + ZeroPad(c.ZNumber, 4));
   PrinterAnswer answer = Accept(m, ClosingReply(m, c.ZNumber));
+  KeepClosing(m);
   c.XSinceZ = 0;
   c.FiscalDocs = 0;
   c.ADocs = 0;

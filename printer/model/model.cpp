@@ -73,6 +73,8 @@ constexpr HandlerRow kHandlers[] = {
     {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
     {Command::SetDateTime, &ModelOps::SetDateTime},
     {Command::GetDateTime, &ModelOps::GetDateTime},
+    {Command::FiscalMemoryReportByDate, &ModelOps::FiscalMemoryReportByDate},
+    {Command::FiscalMemoryReportByZ, &ModelOps::FiscalMemoryReportByZ},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;
@@ -105,6 +107,7 @@ PrinterAnswer FiscalPrinterModel::Execute(const std::string& method,
 void FiscalPrinterModel::Print(std::string_view line) {
   AnsiString clean(line.substr(0, kWidth));
   CleanLine(clean);
+  KeepTail(paper_);
   paper_.push_back(std::move(clean));
 }
 

@@ -21,6 +21,7 @@ PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
       (text.empty() || text.back() != '\r')) {
     // One paper line, the usual case: the text itself goes onto the paper.
     CleanLine(text);
+    KeepTail(m.paper_);
     m.paper_.push_back(std::move(text));
   } else {
     PrintWrapped(m, text);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The printer model's state as text, so that a printer program keeps its documents and
-// counters across a restart. One "key value" per line; texts are kept as hexadecimal bytes.
+// counters across a restart. One "key value" per line; texts are kept as hexadecimal bytes. A
+// state written before the fiscal memory was kept loads with no Z closings.
 #include <sstream>
 
 #include "platform/exceptions.h"
@@ -51,6 +52,10 @@ std::string FiscalPrinterModel::SaveState() const {
       << docTotal_ << ' ' << docPaid_ << ' ' << totalPrinted_ << ' ' << lines_ << "\n"
       << "open " << docVat_ << ' ' << payments_ << ' ' << Hex(AnsiString(1, docKind_)) << "\n"
       << "clock " << clockOffset_ << "\n";
+  for (const auto& z : closings_)
+    out << "zclosing " << z.Number << ' ' << Hex(z.Date) << ' ' << z.FiscalDocs << ' '
+        << z.CancelledDocs << ' ' << z.SalesCents << ' ' << z.VatCents << ' ' << z.LastTicket << ' '
+        << z.LastInvoiceA << "\n";
   for (const auto& i : items_)
     out << "item " << Hex(i.Description) << ' ' << i.UnitPrice << ' ' << i.RateHundredths << ' '
         << i.Quantity << ' ' << i.AmountCents << ' ' << i.VatCents << "\n";
@@ -96,6 +101,13 @@ void FiscalPrinterModel::LoadState(const std::string& text) {
         m.docKind_ = k.empty() ? 0 : k[0];
       } else if (key == "clock") {
         l >> m.clockOffset_;
+      } else if (key == "zclosing") {
+        ZClosing z;
+        std::string date;
+        l >> z.Number >> date >> z.FiscalDocs >> z.CancelledDocs >> z.SalesCents >> z.VatCents >>
+            z.LastTicket >> z.LastInvoiceA;
+        z.Date = Unhex(date);
+        m.closings_.push_back(std::move(z));
       } else if (key == "item") {
         SoldItem i;
         std::string description;

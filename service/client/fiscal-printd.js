@@ -187,6 +187,10 @@ export class Client {
   closing(body, { key } = {}) {
     return this.print("/v1/closing", body, key);
   }
+  // A fiscal-memory report: by "date" ("YYYY-MM-DD" to "YYYY-MM-DD") or by "z" (Z numbers).
+  fiscalMemoryReport(by, from, to, { detail = false, key } = {}) {
+    return this.print("/v1/reports/fiscal-memory", { by, from, to, detail }, key);
+  }
 
   status() {
     return this.request("GET", "/v1/status");

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "printer/commands.h"
+#include "printer/internal/model_ops.h"
 
 namespace plat {
 namespace {
@@ -540,6 +542,96 @@ TEST(EmulatorQueryTest, DateAndTimeComeFromTheModelClock) {
   EXPECT_EQ(b.Run("SetGetDateTime", {u"S", u"", u""}).Result, 0);
   b.OpenTicket();
   EXPECT_TRUE(b.PaperHas("07/12/2026 20:45"));
+}
+
+// The fiscal memory keeps each Z closing with its date; the reports print those of a range of
+// dates or Z numbers, as totals or closing by closing, and are refused mid-document.
+TEST(EmulatorReportTest, FiscalMemoryReportsPrintTheClosingsOfTheirRange) {
+  Bench b;
+  TDateTime today = EncodeDate(2026, 12, 7) + EncodeTime(21, 0, 0);
+  b.emu.Model().SetClock([&today] { return today; });
+  for (const char* sale : {"100.00", "", "250.50"}) {  // three days, one without sales
+    if (*sale) {
+      b.OpenTicket();
+      b.TicketItem(u"Cena", u"1", AnsiToWide(sale));
+      b.TicketPay(AnsiToWide(sale));
+      b.CloseTicket();
+    }
+    ASSERT_TRUE(b.Run("CloseJournal", {u"Z", u""}).Result);
+    today += 1;
+  }
+  ASSERT_EQ(b.emu.Model().Closings().size(), 3u);
+  EXPECT_EQ(b.emu.Model().Closings()[2].Date, "261209");
+
+  struct Case {
+    const char* method;
+    Args args;
+    int16_t result;
+    std::vector<std::string> printed;  // lines the report holds, in order
+    std::vector<std::string> absent;
+  };
+  const Case cases[] = {
+      {"FiscalMemoryReportByDate",
+       {u"261207", u"261208", u"T"},
+       1,
+       {"INFORME DE MEMORIA FISCAL", "FECHAS 07/12/26 AL 08/12/26", "GLOBAL", "CIERRES Z", "2",
+        "TOTAL VENTAS", "100.00"},
+       {"Z 0001", "250.50"}},
+      {"FiscalMemoryReportByZ",
+       {u"2", u"3", u"D"},
+       1,
+       {"CIERRES Z 0002 AL 0003", "DETALLADO", "Z 0002  08/12/26", "0.00", "Z 0003  09/12/26",
+        "250.50", "CIERRES Z", "2", "TOTAL VENTAS", "250.50"},
+       {"Z 0001"}},
+      {"FiscalMemoryReportByZ", {u"0007", u"9999", u"t"}, 1, {"SIN CIERRES Z EN EL RANGO"}, {}},
+      {"FiscalMemoryReportByDate", {u"261208", u"261207", u"T"}, 0, {}, {}},  // backwards
+      {"FiscalMemoryReportByDate", {u"261307", u"261308", u"T"}, 0, {}, {}},  // no month 13
+      {"FiscalMemoryReportByZ", {u"1", u"3", u"X"}, 0, {}, {}},               // no such kind
+      {"FiscalMemoryReportByZ", {u"1", u"10000", u"T"}, 0, {}, {}},           // five digits
+  };
+  for (const Case& c : cases) {
+    b.emu.ClearPaper();
+    EXPECT_EQ(b.Run(c.method, c.args).Result, c.result) << c.method;
+    if (c.result == 0) {
+      EXPECT_TRUE(b.last.FiscalStatus & status::kInvalidField) << c.method;
+      EXPECT_TRUE(b.emu.Paper().empty()) << c.method;
+    }
+    std::string paper;
+    for (const auto& l : b.emu.Paper()) paper += l + "\n";
+    size_t at = 0;
+    for (const auto& line : c.printed) {
+      at = paper.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << paper;
+    }
+    for (const auto& line : c.absent) EXPECT_EQ(paper.find(line), std::string::npos) << paper;
+  }
+
+  // Only between documents; the fiscal memory outlives a restart of the printer.
+  b.OpenTicket();
+  EXPECT_EQ(b.Run("FiscalMemoryReportByZ", {u"1", u"3", u"T"}).Result, 0);
+  EXPECT_TRUE(b.last.FiscalStatus & status::kInvalidState);
+  FiscalPrinterModel restarted;
+  restarted.LoadState(b.emu.Model().SaveState());
+  ASSERT_EQ(restarted.Closings().size(), 3u);
+  EXPECT_EQ(restarted.Closings()[0].SalesCents, 10000);
+  EXPECT_EQ(restarted.Closings()[2].Date, "261209");
+}
+
+// A long-running emulator keeps the newest paper lines and commands, not all of them.
+TEST(EmulatorJournalTest, PaperAndJournalKeepABoundedTail) {
+  Bench b;
+  b.Run("OpenNoFiscal");
+  const WideString page(model::kWidth * 1000, u'x');
+  for (size_t i = 0; i < 2 * model::kTailKept / 1000; ++i) b.Run("SendNoFiscalText", {page});
+  b.Run("SendNoFiscalText", {u"last line"});
+  EXPECT_LE(b.emu.Paper().size(), 2 * model::kTailKept);
+  EXPECT_GE(b.emu.Paper().size(), model::kTailKept);
+  EXPECT_EQ(b.emu.Paper().back(), "last line");
+  while (b.emu.Journal().size() < 2 * model::kTailKept - 1) b.Run("Status", {u"N"});
+  b.Run("Status", {u"A"});
+  b.Run("Status", {u"C"});
+  EXPECT_EQ(b.emu.Journal().size(), model::kTailKept);
+  EXPECT_EQ(b.emu.Journal().back().Args[0], u"C");
 }
 
 // ---- journal and scripting

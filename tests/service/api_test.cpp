@@ -127,6 +127,41 @@ TEST_F(ServiceTest, TaskEndpointsPrintWhatATillNeeds) {
   EXPECT_EQ(z.body["figures"].size(), 27u);
 }
 
+// The fiscal-memory report prints once per key, and never while a document is open.
+TEST_F(ServiceTest, TheFiscalMemoryReportPrintsOnceAndOnlyBetweenDocuments) {
+  ASSERT_EQ(s_->Post("/v1/z", Json::object(), "fm-z").status, 200);
+  const Json report = {{"by", "z"}, {"from", 1}, {"to", 1}, {"detail", true}};
+  const Answer a = s_->Post("/v1/reports/fiscal-memory", report, "fm-1");
+  ASSERT_EQ(a.status, 200) << a.body.dump();
+  EXPECT_EQ(a.body["ok"], true) << a.body.dump();
+  EXPECT_EQ(a.body["calls"], Json::parse(R"([{"method":"FiscalMemoryReportByZ","result":true}])"));
+  const std::string paper = s_->Get("/v1/paper").body["lines"].dump();
+  EXPECT_NE(paper.find("INFORME DE MEMORIA FISCAL"), std::string::npos) << paper;
+  EXPECT_NE(paper.find("Z 0001"), std::string::npos) << paper;
+  const size_t printed = PaperLines(*s_);
+  const Answer again = s_->Post("/v1/reports/fiscal-memory", report, "fm-1");
+  EXPECT_EQ(again.body, a.body);
+  EXPECT_EQ(again.headers.find("Idempotent-Replay")->second, "true");
+  EXPECT_EQ(PaperLines(*s_), printed);
+
+  // An invoice left open: the report is refused unsent, and its key does not bind.
+  Json invoice = servicetest::TicketSale("Pan");
+  invoice["kind"] = "C";
+  invoice["buyer"] = Json::object();
+  invoice["items"].push_back(
+      {{"description", "Vino"}, {"quantity", 1}, {"price", 3}, {"vat", 21}, {"cancel", true}});
+  ASSERT_EQ(s_->Post("/v1/sales", invoice, "fm-open").body["documentOpen"], true);
+  const size_t before = PaperLines(*s_);
+  const Json byDate = {{"by", "date"}, {"from", "2026-01-01"}, {"to", "2099-12-31"}};
+  const Answer refused = s_->Post("/v1/reports/fiscal-memory", byDate, "fm-2");
+  EXPECT_EQ(refused.status, 409) << refused.body.dump();
+  EXPECT_EQ(ErrorCode(refused), "document_open");
+  EXPECT_EQ(refused.body["retryable"], true);
+  EXPECT_EQ(refused.body["printer"]["document"], "invoice C");
+  EXPECT_EQ(PaperLines(*s_), before);
+  EXPECT_EQ(s_->Get("/v1/journal/fm-2").body["state"], "retryable");
+}
+
 TEST_F(ServiceTest, AFailedTicketIsCancelledAndAFailedInvoiceReportedOpen) {
   // Taking back an item that was never sold is refused by the printer.
   Json ticket = servicetest::TicketSale("Pan");
@@ -261,6 +296,18 @@ TEST_F(ServiceTest, RefusesBadRequestsWithTheirCodes) {
       {"GET", "/v1/journal/unknown", nullptr, "", 404, "not_found"},
       {"POST", "/v1/journal/unknown/resolve", nullptr, R"({"printed":true})", 404, "not_found"},
       {"POST", "/v1/journal/unknown/resolve", nullptr, R"({"printed":1})", 400, "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k9", R"({"from":1,"to":2})", 400, "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k10", R"({"by":"z","from":3,"to":2})", 400,
+       "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k11", R"({"by":"z","from":1,"to":10000})", 400,
+       "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k12",
+       R"({"by":"date","from":"2026-02-30","to":"2026-03-01"})", 400, "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k13", R"({"by":"date","from":1,"to":2})", 400,
+       "bad_field"},
+      {"POST", "/v1/reports/fiscal-memory", "k14",
+       R"({"by":"date","from":"2026-+1-01","to":"2026-12-01"})", 400, "bad_field"},
+      {"GET", "/v1/reports/fiscal-memory", nullptr, "", 405, "method_not_allowed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body);

@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -38,6 +45,13 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
       {"--device /nonexistent/tty trace Status N", 3, "/nonexistent/tty: Status: cannot open"},
       {"probe", 0, "frame layout and checksum               not checked"},
       {"--device /nonexistent/tty probe", 3, "/nonexistent/tty: Status: cannot open"},
+      {"report --z 1 5", 0, "fiscal-memory report by Z numbers 1 to 5 (totals) printed"},
+      {"report --dates 2026-12-01 2026-12-31 --detail", 0,
+       "by dates 2026-12-01 to 2026-12-31 (closing by closing) printed"},
+      {"report --dates 2026-12-31 2026-12-01", 2, "the first not after the second"},
+      {"report --dates 2026-13-01 2026-12-01", 2, "--dates takes two dates YYYY-MM-DD"},
+      {"report --z 5 1", 2, "--z takes the first Z number, then the last"},
+      {"report --detail", 2, "report takes --dates FROM TO or --z FIRST LAST"},
   };
   for (const Case& c : cases) {
     const Ctl r = RunCtl(c.args);
@@ -57,6 +71,17 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
   EXPECT_NE(refused.out.find("E<FS>0000<FS>8020<ETX>"), std::string::npos) << refused.out;
   EXPECT_NE(refused.out.find("refused the command: command not valid in the current state"),
             std::string::npos);
+  // Standard output redirected to a file keeps the frames and the answer lines, in order.
+  const std::string file = "/tmp/fiscalctl-trace-" + std::to_string(getpid());
+  const Ctl toFile =
+      RunCommand("env -u FISCAL_PRINTER '" + std::string(FISCALCTL_PATH) + "' --device " + pty +
+                 " trace Status N > " + file + "; cat " + file + "; rm -f " + file);
+  EXPECT_EQ(toFile.status, 0) << toFile.out;
+  const size_t out = toFile.out.find("*<FS>N<ETX>"), in = toFile.out.find(" in  02 ", out),
+               answer = toFile.out.find("\nanswer 1, printer status 0000", in);
+  EXPECT_TRUE(out < in && in < answer && answer != std::string::npos) << toFile.out;
+  const Ctl report = RunCtl("--device " + pty + " report --z 1 9999 --detail");
+  EXPECT_EQ(report.status, 0) << report.out;
   const Ctl status = RunCtl("--device " + pty + " status");
   EXPECT_EQ(status.status, 0) << status.out;
   // The self-description names every field, and the frames it came in confirm the framing.
@@ -85,6 +110,62 @@ TEST(Fiscalctl, ProbeNamesTheModelVariant) {
           "payments per document                 6 (documented; not checked here",
           "status mode A reply                   8 fields (documented; checked: as answered)"})
       EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
+  }
+}
+
+// A program that holds the printer's line as a running service does, under a process name.
+class LineHolder {
+ public:
+  LineHolder(const std::string& device, const char* name) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_NAME, name);
+      const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+      const char ok = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
+      (void)!write(ready[1], &ok, 1);
+      pause();
+      _exit(0);
+    }
+    char ok = '0';
+    (void)!read(ready[0], &ok, 1);
+    close(ready[0]);
+    close(ready[1]);
+    held_ = ok == '1';
+  }
+  ~LineHolder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool Held() const { return held_; }
+  std::string Pid() const { return std::to_string(pid_); }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+TEST(Fiscalctl, NamesTheServiceThatHoldsThePrinter) {
+  const testhost::PrinterPty emulator({PRINTER_EMULATOR_PATH});
+  struct Case {
+    const char* holder;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"fiscal-printd",
+       ") holds the printer; ask the service instead:\n"
+       "  curl -s http://127.0.0.1:8520/v1/status\n"},
+      {"other-program", "the device is in use by process "},
+  };
+  for (const Case& c : cases) {
+    const LineHolder holder(emulator.Pty(), c.holder);
+    ASSERT_TRUE(holder.Held()) << c.holder;
+    const Ctl r = RunCtl("--device " + emulator.Pty() + " status");
+    EXPECT_EQ(r.status, 1) << c.holder << "\n" << r.out;  // not 3: the printer was never asked
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(holder.Pid()), std::string::npos) << r.out;
   }
 }
 #endif

@@ -138,6 +138,11 @@ class Client:
     def closing(self, body, key=None):
         return self._print("/v1/closing", body, key)
 
+    def fiscal_memory_report(self, by, start, end, detail=False, key=None):
+        """A fiscal-memory report: by "date" ("YYYY-MM-DD" to "YYYY-MM-DD") or by "z" (Z numbers)."""
+        return self._print("/v1/reports/fiscal-memory",
+                           {"by": by, "from": start, "to": end, "detail": detail}, key)
+
     # Reading and resolving.
     def status(self):
         return self._request("GET", "/v1/status")

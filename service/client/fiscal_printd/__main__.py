@@ -2,7 +2,7 @@
 """The print service from the command line.
 
     python3 -m fiscal_printd [--url URL] [--token-file FILE] status|journal
-    python3 -m fiscal_printd [--url URL] [--key KEY] sale|supply|x|z|closing [BODY_JSON]
+    python3 -m fiscal_printd [--url URL] [--key KEY] sale|supply|x|z|closing|report [BODY_JSON]
     python3 -m fiscal_printd [--url URL] [--key KEY] call ENTRY_POINT [BODY_JSON]
     python3 -m fiscal_printd [--url URL] resolve KEY printed|not-printed [--cancel-open-ticket]
 
@@ -17,7 +17,7 @@ import sys
 from . import Client, Error, Unavailable
 
 PATHS = {"sale": "/v1/sales", "supply": "/v1/cash/supply", "x": "/v1/x", "z": "/v1/z",
-         "closing": "/v1/closing"}
+         "closing": "/v1/closing", "report": "/v1/reports/fiscal-memory"}
 
 
 def main(argv=None):
