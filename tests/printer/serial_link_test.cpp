@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -136,6 +137,7 @@ plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 1000) {
   c.FirstSequence = 0x20;
   c.AskPrinterFirst = false;
   c.ReadStateFirst = false;
+  c.ReplyWaitMs = 0;  // the short timeouts here are the whole wait
   return c;
 }
 
@@ -452,61 +454,267 @@ TEST(SerialLink, SkipsRepliesToEarlierCommands) {
   EXPECT_EQ(b.GetStats().StaleReplies, 1);
 }
 
-TEST(SerialLink, AReplyKeptForAnotherCommandMakesTheHostRenumber) {
-  // A printer that last ran a different command under the same number answers with that
-  // command's reply: this one has not run, and goes again under the next number.
-  FakePrinter printer([](FakePrinter& p, const std::string& got) {
-    if (got[1] == 0x20)
-      p.Write(FakePrinter::Reply(got, 0, {"stale"}, 0, 0x45));
+TEST(SerialLink, AReplyKeptForAnotherCommandIsDecidedOnTheQueries) {
+  // A printer answers the opening with the reply it kept for another command: the opening is
+  // sent again only once the printer's queries show that it did not run.
+  int openings = 0;
+  FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+    const auto f = link::DecodeCommand(got);
+    if (!f) return;
+    const std::string method = plat::FindCommand(f->Cmd)->Method;
+    if (method == "OpenTicket")
+      p.Write(++openings == 1 ? FakePrinter::Reply(got, 0, {"stale"}, 0, 0x45)
+                              : FakePrinter::Reply(got, 0, {"fresh"}));
+    else if (method == "GetTicketSubtotal")  // refused: nothing is open
+      p.Write(FakePrinter::Reply(got, plat::status::kInvalidState | plat::status::kFiscalAny));
     else
-      p.Write(FakePrinter::Reply(got, 0, {"fresh"}));
+      p.Write(FakePrinter::Reply(got));
   });
-  plat::SerialBackend b(ConfigFor(printer));
+  auto config = ConfigFor(printer);
+  config.ReadStateFirst = true;
+  plat::SerialBackend b(config);
   EXPECT_EQ(Exec(b, "OpenTicket", {u"G"}).Fields, std::vector<WideString>{u"fresh"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"}),
-                                                          Frame(0x21, "OpenTicket", {"C"})}));
+  EXPECT_EQ(openings, 2);
+  EXPECT_EQ(b.GetStats().SentAgain, 1);
 }
 
-TEST(SerialLink, GivesUpWithAMessageNamingDeviceCommandAndFault) {
+// A printer that stops answering: after a command's tries the next commands fail at once, a
+// status query tries it once and lets them through when it answers; an unanswered quick
+// (idle) query alone stops nothing.
+TEST(SerialLink, FailsFastOnlyAfterAllTriesWentUnanswered) {
+  struct Step {
+    const char* method;
+    bool answering;  // the printer, from this step on
+    bool quick;      // sent as a host's idle check
+    size_t frames;   // that reach the line
+    const char* failure;
+  };
+  const char* const kStopped = "not sent, the printer stopped answering (Status: no answer";
   struct Case {
     const char* what;
-    FakePrinter::Script script;
-    const char* expected;
-    size_t frames;
+    std::vector<Step> steps;
   };
   const std::vector<Case> cases = {
-      {"silent", [](FakePrinter&, const std::string&) {}, "no answer (4 tries, 300 ms each)", 4},
-      {"damaged",
-       [](FakePrinter& p, const std::string& got) {
-         std::string r = FakePrinter::Reply(got.size() > 3 ? got : Frame(0x20, "Status", {"N"}));
-         r[3] = 'x';
-         p.Write(r);
-       },
-       "repeated bad checksums (4 damaged replies)", 1},
-      {"NAKs", [](FakePrinter& p, const std::string&) { p.Write("\x15"); },
-       "repeated bad checksums (the printer refused the frame 4 times)", 4},
-      // The first reply loses its STX and reads as noise until the timeout: a damaged reply
-      // too, counted with the three whose checksum fails.
-      {"unreadable, then damaged",
-       [n = 0](FakePrinter& p, const std::string&) mutable {
-         std::string r = FakePrinter::Reply(Frame(0x20, "Status", {"N"}));
-         r[++n == 1 ? 0 : 3] = 'x';
-         p.Write(r);
-       },
-       "repeated bad checksums (4 damaged replies)", 2},
+      {"silent, then back",
+       {{"Status", false, false, 4, "Status: no answer (4 tries, 100 ms each)"},
+        {"OpenCashDrawer", false, false, 0, kStopped},
+        {"Status", false, false, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", false, false, 0, kStopped},
+        {"Status", true, false, 1, ""},
+        {"OpenCashDrawer", true, false, 1, ""}}},
+      {"an idle check unanswered",
+       {{"Status", false, true, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", true, false, 1, ""}}},
+      {"an idle check after the printer stopped",
+       {{"Status", false, false, 4, "Status: no answer (4 tries, 100 ms each)"},
+        {"Status", false, true, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", true, false, 0, kStopped}}},
   };
-  for (const auto& c : cases) {
-    FakePrinter printer(c.script);
-    plat::SerialBackend b(ConfigFor(printer, 300));
-    const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
-    EXPECT_EQ(msg, "printer link " + printer.Path() + ": Status: " + c.expected) << c.what;
-    size_t frames = 0;
-    for (const auto& r : printer.Received()) frames += r == Frame(0x20, "Status", {"N"});
-    EXPECT_EQ(frames, c.frames) << c.what;
-    // Four tries: the first frame, then resends of it or NAKs of ours.
-    const auto stats = b.GetStats();
-    EXPECT_EQ(stats.Resends + stats.NaksSent, 3) << c.what;
+  for (const Case& c : cases) {
+    std::atomic<bool> answering{false};
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      if (answering) p.Write(FakePrinter::Reply(got));
+    });
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    for (const Step& s : c.steps) {
+      SCOPED_TRACE(std::string(c.what) + ": " + s.method);
+      answering = s.answering;
+      const size_t before = printer.Received().size();
+      std::vector<WideString> args;
+      if (std::string(s.method) == "Status") args = {u"N"};
+      if (std::string(s.method) == "OpenCashDrawer") args = {u"1"};
+      std::optional<plat::QuickStatusQueries> quick;
+      if (s.quick) quick.emplace();
+      const std::string msg = LinkFailure([&] { Exec(b, s.method, args); });
+      if (*s.failure == 0)
+        EXPECT_EQ(msg, "(no link error)");
+      else
+        EXPECT_TRUE(Has(msg, s.failure)) << msg;
+      EXPECT_EQ(printer.Received().size() - before, s.frames);
+    }
   }
+}
+
+// What the printer's reply tells about the command, as its maker gives the rules: a NAK sends
+// the same frame again, a full buffer the command under a new number, paper that ran out
+// before the command means it did not run (after it: it ran), and a reply that is not the
+// command's sends a query again but never a command that changes the printer blindly.
+TEST(SerialLink, EachReplyConditionSendsAgainOnlyWhatDidNotRun) {
+  constexpr uint16_t kFull = plat::status::kBufferFull | plat::status::kPrinterAny;
+  constexpr uint16_t kNoPaper = plat::status::kOutOfPaper | plat::status::kPrinterAny;
+  const auto reply = [](const std::string& got, uint16_t printer, uint16_t fiscal = 0,
+                        int seqOffset = 0) {
+    link::ReplyFrame r;
+    r.Seq = static_cast<uint8_t>(got[1] + seqOffset);
+    r.Cmd = static_cast<uint8_t>(got[2]);
+    r.PrinterStatus = printer;
+    r.FiscalStatus = fiscal;
+    return link::EncodeReply(r);
+  };
+  struct Case {
+    const char* what;
+    const char* method;
+    std::function<void(FakePrinter&, const std::string&, int)> script;  // n: frames so far
+    std::vector<uint8_t> numbers;  // of the frames the printer got
+    int result;                    // -1: a link error
+    const char* failure;
+    plat::LinkFault fault;
+  };
+  const auto drawer = "OpenCashDrawer";
+  const std::vector<Case> cases = {
+      {"NAKs, then a reply",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int n) {
+         p.Write(n < 3 ? std::string(1, '\x15') : reply(got, 0));
+       },
+       {0x20, 0x20, 0x20},
+       1,
+       "",
+       plat::LinkFault::Other},
+      {"NAK after NAK",
+       drawer,
+       [&](FakePrinter& p, const std::string&, int) { p.Write(std::string(1, '\x15')); },
+       {0x20, 0x20, 0x20, 0x20},
+       -1,
+       "OpenCashDrawer: repeated bad checksums (the printer refused the frame 4 times)",
+       plat::LinkFault::Other},
+      {"buffer full once",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int n) {
+         p.Write(reply(got, n == 1 ? kFull : 0));
+       },
+       {0x20, 0x21},
+       1,
+       "",
+       plat::LinkFault::Other},
+      {"buffer full throughout",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int) { p.Write(reply(got, kFull)); },
+       {0x20, 0x21, 0x22, 0x23},
+       -1,
+       "OpenCashDrawer: the printer's buffer stays full (4 tries)",
+       plat::LinkFault::Other},
+      {"paper out after it ran",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int) { p.Write(reply(got, kNoPaper)); },
+       {0x20},
+       1,
+       "",
+       plat::LinkFault::Other},
+      {"paper out before it came",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int) {
+         p.Write(reply(got, kNoPaper, plat::status::kFiscalAny));
+       },
+       {0x20},
+       0,
+       "",
+       plat::LinkFault::Other},
+      {"a query answered under another number",
+       "Status",
+       [&](FakePrinter& p, const std::string& got, int n) {
+         p.Write(reply(got, 0, 0, n == 1 ? 20 : 0));
+       },
+       {0x20, 0x21},
+       1,
+       "",
+       plat::LinkFault::Other},
+      {"a command answered under another number",
+       drawer,
+       [&](FakePrinter& p, const std::string& got, int) { p.Write(reply(got, 0, 0, 20)); },
+       {0x20},
+       -1,
+       "OpenCashDrawer: in doubt, not sent again",
+       plat::LinkFault::InDoubt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int n = 0;
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) { c.script(p, got, ++n); });
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    std::vector<WideString> args = {std::string(c.method) == "Status" ? u"N" : u"1"};
+    plat::PrinterAnswer a;
+    plat::LinkFault fault = plat::LinkFault::Other;
+    std::string msg = "(no link error)";
+    try {
+      a = Exec(b, c.method, args);
+    } catch (const plat::ELinkError& e) {
+      msg = e.Message();
+      fault = e.Kind();
+    }
+    if (c.result >= 0) {
+      EXPECT_EQ(msg, "(no link error)");
+      EXPECT_EQ(a.Result, c.result);
+    } else {
+      EXPECT_TRUE(Has(msg, c.failure)) << msg;
+      EXPECT_EQ(fault, c.fault);
+    }
+    std::vector<uint8_t> numbers;
+    for (const auto& got : printer.Received())
+      if (got.size() > 2) numbers.push_back(static_cast<uint8_t>(got[1]));
+    EXPECT_EQ(numbers, c.numbers);
+  }
+}
+
+// The wait for a reply starts at 800 ms and each busy byte adds 800 ms, the configured timeout
+// being the shortest wait (here far shorter).
+TEST(SerialLink, TheReplyWaitStartsAtTheMakersTimeAndBusyBytesAddToIt) {
+  struct Case {
+    int busyAtMs;   // a busy byte this long after the frame; 0: none
+    int replyAtMs;  // the reply; 0: none
+    int endsAfterMs;
+  };
+  for (const Case& c :
+       {Case{0, 300, 300}, Case{600, 1300, 1300}, Case{600, 0, 1600}, Case{0, 0, 800}}) {
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      if (c.busyAtMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.busyAtMs));
+        p.Write("\x12");
+      }
+      if (c.replyAtMs == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.replyAtMs - c.busyAtMs));
+      p.Write(FakePrinter::Reply(got));
+    });
+    auto config = ConfigFor(printer, 50);
+    config.Retries = 0;
+    config.ReplyWaitMs = link::kReplyWaitMs;
+    plat::SerialBackend b(config);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(msg, c.replyAtMs > 0
+                       ? "(no link error)"
+                       : "printer link " + printer.Path() + ": Status: no answer (1 try, 800 ms)")
+        << "busy at " << c.busyAtMs << ", reply at " << c.replyAtMs;
+    EXPECT_GE(took, std::chrono::milliseconds(c.endsAfterMs - 20));
+    EXPECT_LT(took, std::chrono::milliseconds(c.endsAfterMs + 400));
+  }
+}
+
+// A line that hung up and came back (a printer switched off and on) is read again before the
+// next command, which the printer's restart may have found another state for.
+TEST(SerialLink, ALineThatCameBackIsReadBeforeTheNextCommand) {
+  const std::string link = "/tmp/fiscal-link-" + std::to_string(::getpid());
+  FakePrinter before([](FakePrinter& p, const std::string&) { p.Hangup(); });
+  FakePrinter after(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(before.Path().c_str(), link.c_str()), 0);
+  auto config = ConfigFor(before, 200);
+  config.Ports[1] = link;
+  config.ReadStateFirst = true;
+  plat::SerialBackend b(config);
+  EXPECT_TRUE(Has(LinkFailure([&] { Exec(b, "OpenCashDrawer", {u"1"}); }), "device gone"));
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(after.Path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"1"}).Result, 1);
+  ::unlink(link.c_str());
+  std::vector<std::string> methods;
+  for (const auto& got : after.Received()) {
+    const auto f = link::DecodeCommand(got);
+    methods.push_back(f ? plat::FindCommand(f->Cmd)->Method : got);
+  }
+  EXPECT_EQ(methods, (std::vector<std::string>{"Status", "OpenCashDrawer"}));
 }
 
 TEST(SerialLink, AVanishedDeviceFailsAtOnceAndTheNextCommandOpensAgain) {
