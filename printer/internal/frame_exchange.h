@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The frame exchange of one command on the line: the frame goes out, the reply comes back
-// within the reply timeout (DC2 / DC4 from a busy printer restart it), a damaged reply is
-// answered with NAK so that the printer sends it again, and a command that only reads is sent
-// again when no reply comes. A command that changes what the printer holds is sent once: when
-// its reply does not come the exchange ends Lost, and the exactly-once policy of the serial
-// backend finds out from the printer whether it ran. Every wait ends by the command's overall
+// within the wait (each DC2 / DC4 from a busy printer adds to it), a damaged reply is answered
+// with NAK so that the printer sends it again, a frame the printer answers with NAK or with a
+// full buffer goes again, and a command that only reads is sent again when no reply of its own
+// comes. A command that changes what the printer holds is otherwise sent once: when its reply
+// does not come the exchange ends Lost, and the exactly-once policy of the serial backend finds
+// out from the printer whether it ran. Every wait ends by the command's overall
 // limit. Not installed; one thread at a time (the serial backend's lock).
 #pragma once
 
