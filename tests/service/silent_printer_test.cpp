@@ -61,7 +61,7 @@ TEST(SilentPrinter, TheFirstSaleWaitsForTheTriesAndTheNextOnesNotAtAll) {
 
 // A printer that pauses longer than the idle check waits: the check goes unanswered, and the
 // next request, which does not ask the status first, still prints once the printer is back;
-// the state follows it at once, whatever the idle check's back-off.
+// the state follows it at once, whatever the idle check's back-off, and the log says so as news.
 TEST(SilentPrinter, APauseRefusesNothingAndTheStateFollowsTheNextRequest) {
   TempDir printerDir, state;
   PrinterProgram printer(printerDir.Path());
@@ -81,6 +81,14 @@ TEST(SilentPrinter, APauseRefusesNothingAndTheStateFollowsTheNextRequest) {
   EXPECT_EQ(supply.body["ok"], true) << supply.body.dump();
   EXPECT_EQ(s.Get("/v1/status").body["printer"]["reachable"], true);
   EXPECT_EQ(s.Get("/readyz").status, 200);
+  // Coming back is news, not a warning.
+  s.Stop();
+  int back = 0;
+  for (const auto& line : servicetest::FileLines(state.Path() + "/service-output.txt")) {
+    EXPECT_EQ(line.find("warn: printer reachable"), std::string::npos) << line;
+    back += line.find("info: printer reachable") != std::string::npos;
+  }
+  EXPECT_GE(back, 2);  // at start and once back
 }
 
 }  // namespace
