@@ -52,6 +52,10 @@ constexpr uint8_t kLastSequence = 0x7F;
 // Busy bytes (assumed): sent alone while the printer works on a command.
 constexpr uint8_t kDc2 = 0x12;
 constexpr uint8_t kDc4 = 0x14;
+// Waiting (documented by the maker): the host waits 800 ms for a reply, and each busy byte adds
+// 800 ms to that wait.
+constexpr int kReplyWaitMs = 800;
+constexpr int kBusyAddsMs = 800;
 
 // ---- Printer status word: the bit of each condition (assumed).
 namespace printer_bit {

@@ -4,10 +4,21 @@
 #include "printer/internal/frame_exchange.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace plat::link {
 
 namespace {
+
+// Whether a reply's number is one of the few the host gave the commands just before this one:
+// a late copy of one of their replies.
+bool EarlierNumber(uint8_t mine, uint8_t seq) {
+  constexpr int kRange = kLastSequence - kFirstSequence + 1;
+  constexpr int kRecent = 8;
+  if (seq < kFirstSequence || seq > kLastSequence) return false;
+  const int back = (mine - seq + kRange) % kRange;
+  return back >= 1 && back <= kRecent;
+}
 
 ExchangeResult Failed(std::string why, LinkFault fault, bool written) {
   ExchangeResult r;
@@ -25,7 +36,7 @@ void FrameExchange::Restart() {
   pending_.clear();
   next_ = 0;
   partial_ = false;
-  deadline_ = time_.After(timing_.TimeoutMs);
+  deadline_ = time_.After(timing_.WaitMs());
 }
 
 FrameExchange::Heard FrameExchange::Listen(LinkTime::TimePoint giveUp) {
@@ -40,7 +51,9 @@ FrameExchange::Heard FrameExchange::Listen(LinkTime::TimePoint giveUp) {
         case ReplyParser::Event::KeepAlive:
           ++counters_.KeepAlives;
           ++keepAlives_;
-          deadline_ = time_.After(timing_.TimeoutMs);
+          // Each busy byte adds to the wait, never leaving less than the shortest one.
+          deadline_ = std::max(deadline_ + std::chrono::milliseconds(timing_.BusyAddsMs),
+                               time_.After(timing_.TimeoutMs));
           continue;
         case ReplyParser::Event::Nak:
           partial_ = false;
@@ -77,9 +90,11 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
   std::string frame = EncodeCommand(mine, method, fields);
   const auto cmd = static_cast<uint8_t>(frame[2]);
   const int tries = timing_.Retries + 1;
-  int sent = 0, badReplies = 0, naks = 0;
-  bool renumbered = false, heardAny = false;
+  int sent = 0, badReplies = 0, naks = 0, full = 0;
+  bool heardAny = false;
+  bool frameLast = true;  // the frame, not a NAK of ours, went out last
   keepAlives_ = 0;
+  const std::string each = std::to_string(timing_.WaitMs()) + " ms";
 
   auto overLimit = [&] {
     return Failed(keepAlives_ > 0
@@ -126,20 +141,44 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         return Failed("device gone (" + gone_ + ")", LinkFault::Other, true);
       case Heard::Reply: {
         const ReplyFrame& reply = parser_.Reply();
-        if (reply.Seq != mine) {
-          ++counters_.StaleReplies;  // a late copy of an earlier reply
+        if (EarlierNumber(mine, reply.Seq)) {
+          ++counters_.StaleReplies;  // a late copy of the reply to an earlier command
           continue;
         }
-        if (reply.Cmd != cmd) {
-          // The printer answered with the reply it kept for another command of the same
-          // number (a host that started again): it has not run this one. Once, under the next
-          // number.
+        if (reply.Seq != mine || reply.Cmd != cmd) {
+          // Not this command's reply: it is sent again, a command that changes the printer only
+          // once the printer's queries show that it did not run.
           ++counters_.StaleReplies;
-          if (renumbered) continue;
-          renumbered = true;
+          if (once) return lost("a reply that is not this command's");
+          if (sent >= tries)
+            return Failed("no reply of its own (" + std::to_string(sent) + " tries)",
+                          LinkFault::Other, true);
+          ++sent;
+          ++counters_.Resends;
           mine = seq;
           seq = NextSequence(seq);
           frame = EncodeCommand(mine, method, fields);
+          frameLast = true;
+          if (auto f = send(frame)) return *f;
+          continue;
+        }
+        if (reply.PrinterStatus & status::kBufferFull) {
+          // The printer's buffer was full: the command did not run and goes again, under a new
+          // number.
+          ++full;
+          if (sent >= tries) {
+            ExchangeResult r = Failed("the printer's buffer stays full (" + std::to_string(full) +
+                                          (full == 1 ? " try)" : " tries)"),
+                                      LinkFault::Other, true);
+            r.NotRun = true;
+            return r;
+          }
+          ++sent;
+          ++counters_.Resends;
+          mine = seq;
+          seq = NextSequence(seq);
+          frame = EncodeCommand(mine, method, fields);
+          frameLast = true;
           if (auto f = send(frame)) return *f;
           continue;
         }
@@ -160,6 +199,7 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         }
         ++sent;
         ++counters_.NaksSent;
+        frameLast = false;
         if (auto f = send(std::string(1, static_cast<char>(kNak)))) return *f;
         continue;
       case Heard::Nak:
@@ -169,24 +209,28 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         const bool nak = h == Heard::Nak;
         if (nak) ++counters_.NaksReceived, ++naks;
         if (!nak && partial_) ++badReplies;
-        if (once)
-          return lost(nak        ? "the printer refused the frame"
+        // A NAK right after the frame says it came damaged and did not run: the same frame goes
+        // again, under the same number, also for a command that changes the printer.
+        if (once && !(nak && frameLast))
+          return lost(nak        ? "a NAK after a damaged reply"
                       : partial_ ? "a damaged reply"
                                  : "no answer");
         if (sent >= tries) {
-          if (naks > 0)
-            return Failed("repeated bad checksums (the printer refused the frame " +
-                              std::to_string(naks) + " times)",
-                          LinkFault::Other, true);
+          if (naks > 0) {
+            ExchangeResult r = Failed("repeated bad checksums (the printer refused the frame " +
+                                          std::to_string(naks) + " times)",
+                                      LinkFault::Other, true);
+            r.NotRun = naks == sent;
+            return r;
+          }
           if (badReplies > 0)
             return Failed(
                 "repeated bad checksums (" + std::to_string(badReplies) + " damaged replies)",
                 LinkFault::Other, true);
           ExchangeResult r =
               Failed("no answer (" +
-                         (sent == 1 ? "1 try, " + std::to_string(timing_.TimeoutMs) + " ms"
-                                    : std::to_string(sent) + " tries, " +
-                                          std::to_string(timing_.TimeoutMs) + " ms each") +
+                         (sent == 1 ? "1 try, " + each
+                                    : std::to_string(sent) + " tries, " + each + " each") +
                          ")",
                      LinkFault::Timeout, true);
           r.Silent = !heardAny;
@@ -194,6 +238,7 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         }
         ++sent;
         ++counters_.Resends;
+        frameLast = true;
         if (auto f = send(frame)) return *f;  // the identical frame, under the same number
         continue;
       }

@@ -195,7 +195,11 @@ PrinterAnswer ToAnswer(const ReplyFrame& reply) {
   PrinterAnswer a;
   a.PrinterStatus = reply.PrinterStatus;
   a.FiscalStatus = reply.FiscalStatus;
-  a.Result = (reply.FiscalStatus & status::kRefusalMask) == 0 ? 1 : 0;
+  // Out of paper with the fiscal summary bit set: the paper ran out before the command, which
+  // did not run. With the summary clear it ran, and the paper ran out after it.
+  const bool noPaperBefore =
+      (reply.PrinterStatus & status::kOutOfPaper) && (reply.FiscalStatus & status::kFiscalAny);
+  a.Result = (reply.FiscalStatus & status::kRefusalMask) == 0 && !noPaperBefore ? 1 : 0;
   for (const auto& f : reply.Fields) a.Fields.push_back(AnsiToWide(f));
   return a;
 }

@@ -37,6 +37,10 @@ constexpr uint8_t kDc4 = assumed::kDc4;
 constexpr uint8_t kNak = assumed::kNak;
 constexpr uint8_t kFs = assumed::kFs;
 
+// The first wait for a reply and what each busy byte adds (printer/assumed.h).
+constexpr int kReplyWaitMs = assumed::kReplyWaitMs;
+constexpr int kBusyAddsMs = assumed::kBusyAddsMs;
+
 constexpr uint8_t kFirstSequence = assumed::kFirstSequence;
 constexpr uint8_t kLastSequence = assumed::kLastSequence;
 
@@ -95,7 +99,8 @@ FISCAL_PRINTER_API std::string EncodeReply(const ReplyFrame& reply);
 FISCAL_PRINTER_API std::optional<ReplyFrame> DecodeReply(std::string_view frame);
 
 // The control's answer for a reply: accepted unless a refusal bit (0 to 6) of the fiscal status
-// is set; fields as wide text.
+// is set, or the printer is out of paper with the fiscal summary bit set (the paper ran out
+// before the command); fields as wide text.
 FISCAL_PRINTER_API PrinterAnswer ToAnswer(const ReplyFrame& reply);
 
 // Cuts a byte stream into frames, one byte at a time. Works for either direction and for any

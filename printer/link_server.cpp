@@ -19,6 +19,7 @@
 #include "platform/exceptions.h"
 #include "platform/format.h"
 #include "printer/internal/system.h"
+#include "printer/link_decision.h"
 #include "printer/link_frame.h"
 #include "printer/model.h"
 
@@ -27,7 +28,13 @@ namespace plat {
 class LinkServer::Impl {
  public:
   Impl(const LinkServerOptions& o, int fd, int stopFd, std::ostream& errors)
-      : o_(o), fd_(fd), stopFd_(stopFd), errors_(errors), rng_(o.seed), loseRng_(o.seed + 1) {}
+      : o_(o),
+        fd_(fd),
+        stopFd_(stopFd),
+        errors_(errors),
+        rng_(o.seed),
+        loseRng_(o.seed + 1),
+        fullRng_(o.seed + 2) {}
 
   bool Open() {
     if (!o_.model.empty()) {
@@ -202,12 +209,39 @@ class LinkServer::Impl {
       return;
     }
     if (Silent()) return;
-    stored_ = link::EncodeReply(Execute(*frame));
+    if (o_.full > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(fullRng_) < o_.full) {
+      link::ReplyFrame full;
+      full.Seq = frame->Seq;
+      full.Cmd = frame->Cmd;
+      full.PrinterStatus = status::kBufferFull | status::kPrinterAny;
+      Send(link::EncodeReply(full));
+      return;
+    }
+    const bool paperOut = o_.paperOutAfter >= 0 && executed_ >= o_.paperOutAfter;
+    if (paperOut && executed_ > o_.paperOutAfter && Prints(*frame)) {
+      // No paper before the command came: it does not run.
+      link::ReplyFrame refused;
+      refused.Seq = frame->Seq;
+      refused.Cmd = frame->Cmd;
+      refused.PrinterStatus = status::kOutOfPaper | status::kPrinterAny;
+      refused.FiscalStatus = status::kFiscalAny;
+      Send(link::EncodeReply(refused));
+      return;
+    }
+    link::ReplyFrame reply = Execute(*frame);
+    if (paperOut) reply.PrinterStatus |= status::kOutOfPaper | status::kPrinterAny;
+    stored_ = link::EncodeReply(reply);
     lastSeq_ = frame->Seq;
     haveLast_ = true;
     ++executed_;
     if (!o_.state.empty()) SaveState();
     Send(stored_);
+  }
+
+  // Whether the command prints or changes what the printer holds.
+  static bool Prints(const link::CommandFrame& frame) {
+    const CommandInfo* info = FindCommand(frame.Cmd);
+    return info == nullptr || link::Changes(*info, frame.Fields);
   }
 
   link::ReplyFrame Execute(const link::CommandFrame& frame) {
@@ -294,6 +328,7 @@ class LinkServer::Impl {
   std::ostream& errors_;
   std::mt19937 rng_;
   std::mt19937 loseRng_;
+  std::mt19937 fullRng_;
   FiscalPrinterModel model_;
   link::FrameScanner scanner_;
   std::ofstream journal_;

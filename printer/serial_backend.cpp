@@ -49,13 +49,19 @@ struct SerialBackend::Command {
   size_t record = 0;  // its entry in the record of commands sent, 1-based
   link::LinkTime::TimePoint giveUp{};
   bool quick = false;  // a quick status query: one try
+  bool once = false;   // a status query to a printer that stopped answering: one try
 };
 
 link::ExchangeTiming SerialBackend::Timing(const Command& c) const {
   // A quick query waits one reply timeout for a silent printer; a busy one (DC2 / DC4) may
   // hold it up to twice that.
-  if (c.quick) return {config_.TimeoutMs, 0, 2 * config_.TimeoutMs, config_.Flow};
-  return {config_.TimeoutMs, config_.Retries, config_.TotalTimeoutMs, config_.Flow};
+  link::ExchangeTiming t{config_.TimeoutMs, config_.Retries,     config_.TotalTimeoutMs,
+                         config_.Flow,      config_.ReplyWaitMs, config_.BusyAddsMs};
+  if (c.quick || c.once) {
+    t.Retries = 0;
+    t.TotalTimeoutMs = 2 * t.WaitMs();
+  }
+  return t;
 }
 
 SerialBackend::SerialBackend(SerialConfig config)
@@ -72,11 +78,14 @@ SerialBackend::SerialBackend(SerialConfig config)
                                 rd() % (link::kLastSequence - link::kFirstSequence + 1));
   }
   if (config_.TimeoutMs < 1) config_.TimeoutMs = 1;
+  if (config_.ReplyWaitMs < 0) config_.ReplyWaitMs = 0;
+  if (config_.BusyAddsMs < 0) config_.BusyAddsMs = 0;
   if (config_.Retries < 0) config_.Retries = 0;
   // The overall limit never cuts the ordinary tries short.
   config_.TotalTimeoutMs = static_cast<int>(std::clamp<long long>(
       std::max<long long>(config_.TotalTimeoutMs,
-                          static_cast<long long>(config_.TimeoutMs) * (config_.Retries + 1)),
+                          static_cast<long long>(std::max(config_.TimeoutMs, config_.ReplyWaitMs)) *
+                              (config_.Retries + 1)),
       1, 1 << 30));
 }
 
@@ -142,6 +151,15 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   return wire::Translator::ToAnswer(*info, std::move(answer));
 }
 
+void SerialBackend::Silenced(const Command& c, const std::string& why) {
+  // A host's idle check that went unanswered (a printer pausing, one lost reply) does not stop
+  // the next command from trying the printer: only a command that got no answer in all its
+  // tries does. Once stopped, every unanswered status query starts the probe time again.
+  if (c.quick && stopped_.empty()) return;
+  stopped_ = why;
+  stoppedAt_ = time_->Now();
+}
+
 void SerialBackend::Fail(const Command& c, const std::string& what, LinkFault fault) const {
   throw ELinkError("printer link " + c.device + ": " + c.method + ": " + what, fault);
 }
@@ -162,16 +180,22 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
   Command c{device, method, fields, *link::FindCommand(method)};
   c.quick = c.info.Id == plat::Command::Status && QuickStatusQueries::Active();
   // A printer that stopped answering is not waited for again on every command: only a status
-  // query goes out, until one answers or the probe time has passed.
-  if (!stopped_.empty() && c.info.Id != plat::Command::Status &&
-      time_->Now() - stoppedAt_ < std::chrono::milliseconds(config_.ProbeAfterMs)) {
-    ++stats_.FailedFast;
-    Fail(c, "not sent, the printer stopped answering (" + stopped_ + ")", LinkFault::Refused);
+  // query goes out, once, until one answers or the probe time has passed.
+  if (!stopped_.empty()) {
+    if (c.info.Id == plat::Command::Status) {
+      c.once = true;
+    } else if (time_->Now() - stoppedAt_ < std::chrono::milliseconds(config_.ProbeAfterMs)) {
+      ++stats_.FailedFast;
+      Fail(c, "not sent, the printer stopped answering (" + stopped_ + ")", LinkFault::Refused);
+    }
   }
+  bool back = false;
   if (!port_->OpenOn(device)) {
-    // A new line, or one hung up since the last command: what the link knew is read again.
+    // A new line, or one hung up or failed since the last command: what the link knew is read
+    // again. A printer switched off and on meanwhile has cancelled its open document.
     known_.erase(device);
     retell_.insert(device);
+    back = !opened_.insert(device).second;
     try {
       port_->Open(device, config_.Baud, config_.Flow);
     } catch (const ELinkError& e) {
@@ -192,17 +216,28 @@ PrinterAnswer SerialBackend::Transact(const std::string& device, const std::stri
     }
   } guard{this, device};
 
-  port_->DropInput();  // bytes of earlier exchanges are of no use now
+  // What the line holds is kept: a late reply to an earlier command is told by its number.
   c.giveUp = time_->After(Timing(c).TotalTimeoutMs);
   if (asked_.insert(device).second && config_.AskPrinterFirst) {
     const link::ExchangeTiming timing = Timing(c);
     link::FrameExchange ask(*port_, *time_, timing, *line_);
     if (auto kept = ask.AskPrinter(kAskPrinterMs, c.giveUp)) seq_ = link::NextSequence(*kept);
     // A quick query keeps its whole reply timeout after the ask.
-    if (c.quick) c.giveUp = time_->After(timing.TotalTimeoutMs);
+    if (c.quick || c.once) c.giveUp = time_->After(timing.TotalTimeoutMs);
   }
-  // A quick query leaves it to the next command: it waits for one reply only.
-  if (retell_.count(device) && !c.quick) TellVariant(c);
+  if (back && config_.ReadStateFirst && c.info.Id != plat::Command::Status) {
+    // The line came back: the printer's state is read before any command goes to it.
+    link::Snapshot fresh;
+    Read(c, link::kReadsWords, nullptr, fresh, "after the line came back");
+    known_[device] = fresh;
+  }
+  // A quick query leaves it to the next command: it waits for one reply only. So does a status
+  // query in mode N, which every variant answers alike: the variant is told before the next
+  // command, once the printer answered, and a silent printer costs no more than the query's
+  // own tries.
+  const bool plainStatus =
+      c.info.Id == plat::Command::Status && !c.fields.empty() && c.fields[0] == "N";
+  if (retell_.count(device) && !c.quick && !plainStatus) TellVariant(c);
   PrinterAnswer answer = Once(c);
   stopped_.clear();
   guard.armed = false;
@@ -273,12 +308,11 @@ void SerialBackend::TellVariant(Command& c) {
 
 void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known,
                          link::Snapshot& into, const std::string& why) {
-  const bool after = why != "before it";
+  const bool after = why == "after a lost reply";
   const link::ExchangeTiming timing = Timing(c);
   for (const link::Query& q : link::QueriesFor(reads, known, c.info)) {
     ++stats_.StatusQueries;
     const size_t record = Record(q.Method, q.Fields, true);
-    port_->DropInput();
     link::FrameExchange ex(*port_, *time_, timing, *line_);
     const link::ExchangeResult r = ex.Run(seq_, q.Method, q.Fields, false, c.giveUp);
     if (r.What != link::ExchangeResult::End::Reply) {
@@ -288,10 +322,7 @@ void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known
       const std::string what = std::string(after ? "in doubt, not sent again: " : "") + "the " +
                                (q.Method == "Status" ? "status" : "subtotal") + " query " + why +
                                ": " + r.Why;
-      if (r.Silent) {
-        stopped_ = c.method + ": " + what;
-        stoppedAt_ = time_->Now();
-      }
+      if (r.Silent) Silenced(c, c.method + ": " + what);
       Fail(c, what, after ? LinkFault::InDoubt : r.Fault);
     }
     Ended(record, Outcome::Answered);
@@ -324,17 +355,14 @@ PrinterAnswer SerialBackend::Once(Command& c) {
       return a;
     }
     if (r.What == link::ExchangeResult::End::Failed) {
-      if (changes && r.Written) {
+      if (changes && r.Written && !r.NotRun) {
         // The frame reached the line: the printer may have run it.
         ++stats_.InDoubt;
         Ended(c.record, Outcome::InDoubt);
         Fail(c, "in doubt, not sent again: " + r.Why, LinkFault::InDoubt);
       }
       Ended(c.record, Outcome::Failed);
-      if (r.Silent) {
-        stopped_ = c.method + ": " + r.Why;
-        stoppedAt_ = time_->Now();
-      }
+      if (r.Silent) Silenced(c, c.method + ": " + r.Why);
       Fail(c, r.Why, r.Fault);
     }
 
@@ -353,7 +381,7 @@ PrinterAnswer SerialBackend::Once(Command& c) {
         if (sent >= config_.Retries + 1) {
           Ended(c.record, Outcome::Failed);
           const std::string what = r.Why + " (" + std::to_string(sent) + " tries, " +
-                                   std::to_string(config_.TimeoutMs) +
+                                   std::to_string(timing.WaitMs()) +
                                    " ms each; the printer's queries show it did not run)";
           stopped_ = c.method + ": " + what;
           stoppedAt_ = time_->Now();

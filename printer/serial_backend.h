@@ -62,10 +62,16 @@ struct SerialConfig {
   std::map<int, std::string> Ports;
   int Baud = 9600;
   FlowControl Flow = FlowControl::None;
-  int TimeoutMs = 2000;  // for a reply; DC2 / DC4 from the printer restart it
-  int Retries = 3;       // sends of a command again before the link gives up
-  // Once a command got no answer, the next commands fail at once until a status query
-  // answers; after this long the next command tries the printer again.
+  // The wait for a reply: the printer's 800 ms, each DC2 / DC4 from a busy printer adding
+  // 800 ms, and never less than TimeoutMs (from the frame, and after a busy byte), for slow
+  // adapters.
+  int TimeoutMs = 2000;
+  int ReplyWaitMs = link::kReplyWaitMs;
+  int BusyAddsMs = link::kBusyAddsMs;
+  int Retries = 3;  // sends of a command again before the link gives up
+  // Once a command got no answer in all its tries, the next commands fail at once until a
+  // status query answers (a status query then goes out once, one reply timeout); this long
+  // after the last unanswered one, the next command tries the printer again.
   int ProbeAfterMs = 30000;
   // The longest one command may take, from its first frame to its answer: every try, busy
   // printer (DC2 / DC4) and the link's own queries about it included. Never less than the
@@ -174,6 +180,7 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   PrinterAnswer FromLine(const std::string& device, const std::string& method,
                          const std::vector<AnsiString>& fields,
                          const link::ReplyFrame& reply) const;
+  void Silenced(const Command& c, const std::string& why);
   [[noreturn]] void Fail(const Command& c, const std::string& what, LinkFault fault) const;
 
   SerialConfig config_;
@@ -181,7 +188,8 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   std::unique_ptr<link::LinkTime> time_;
   std::unique_ptr<link::SerialPort> port_;
   uint8_t seq_;
-  std::set<std::string> asked_;  // devices whose printer was asked for its last number
+  std::set<std::string> asked_;   // devices whose printer was asked for its last number
+  std::set<std::string> opened_;  // devices whose line was opened before
   std::map<std::string, link::Snapshot> known_;  // what the link knows of each printer
   // Per device, the values its printer's queries did not tell: not asked before every command.
   std::map<std::string, unsigned> untold_;

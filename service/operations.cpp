@@ -293,18 +293,16 @@ void Operations::Stopped() {
 void Operations::AfterIdle() {
   const Json p = sources_.Printer();
   const Json checked = p.value("checkedAt", Json());
-  if (checked.is_string() && checked.get<std::string>() != checkedAt_) {
-    checkedAt_ = checked.get<std::string>();
+  {
     std::lock_guard lock(readyMu_);
-    answered_ = (p.contains("reachable") && p["reachable"] == true);
-    answeredAt_ = std::chrono::steady_clock::now();
+    NoteChecked(p);
   }
   if (checked.is_string()) {
     const Json now = StateOf(p);
     const bool first = state_.is_null();
     if (first || now["reachable"] != state_["reachable"]) {
       if (now["reachable"] == true) {
-        Log(first ? LogLevel::Info : LogLevel::Warn, "printer reachable");
+        Log(LogLevel::Info, "printer reachable");
       } else {
         Log(LogLevel::Error, "printer offline: " + now.value("error", Json("no answer")).dump());
       }
@@ -325,6 +323,18 @@ void Operations::AfterIdle() {
   if (day != retentionDay_) DeleteOldLogs();
 }
 
+void Operations::NoteChecked(const Json& p) const {
+  const Json checked = p.value("checkedAt", Json());
+  if (!checked.is_string()) return;
+  // A query in the same second as the last one that found the printer otherwise counts too.
+  const bool reachable = p.contains("reachable") && p["reachable"] == true;
+  if (checked.get<std::string>() != checkedAt_ || reachable != answered_) {
+    checkedAt_ = checked.get<std::string>();
+    answered_ = reachable;
+    answeredAt_ = std::chrono::steady_clock::now();
+  }
+}
+
 void Operations::DeleteOldLogs() {
   retentionDay_ = std::time(nullptr) / 86400;
   const std::time_t t = std::time(nullptr);
@@ -338,7 +348,10 @@ void Operations::DeleteOldLogs() {
 }
 
 bool Operations::Ready(std::string* why) const {
+  // What a request found a moment ago counts at once, before the worker's next idle turn.
+  const Json printer = sources_.Printer();
   std::lock_guard lock(readyMu_);
+  NoteChecked(printer);
   const auto set = [why](const char* text) {
     if (why) *why = text;
     return false;

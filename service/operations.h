@@ -71,6 +71,8 @@ class Operations {
   void CountDocuments(const std::string& path, const Json& request, const Json& answer);
   void LogPrinting(const httplib::Request& req, const httplib::Response& res, double seconds);
   void DeleteOldLogs();
+  // Takes the printer's last status query into the readiness (readyMu_ held).
+  void NoteChecked(const Json& printer) const;
 
   OperationsOptions options_;
   OperationsSources sources_;
@@ -78,12 +80,12 @@ class Operations {
   std::mutex mu_;
   std::string openKind_ = "ticket";  // the kind of the document opened last
   // Seen by AfterIdle only (the worker).
-  std::string checkedAt_;
   Json state_;  // reachable, paper low, paper out, document as last logged
   int64_t retentionDay_ = -1;
   mutable std::mutex readyMu_;
-  bool answered_ = false;
-  std::chrono::steady_clock::time_point answeredAt_{};
+  mutable std::string checkedAt_;
+  mutable bool answered_ = false;
+  mutable std::chrono::steady_clock::time_point answeredAt_{};
 };
 
 // The endpoint a path counts under in the metrics: a route of the service, "/v1/call/<name>"

@@ -84,6 +84,7 @@ class DriverSession::Watch final : public plat::PrinterBackend {
                               const std::vector<plat::WideString*>& args) override {
     try {
       plat::PrinterAnswer a = inner_->Execute(portNumber, method, args);
+      answered_ = true;
       if (a.Result != 0 && ChangesPrinter(method, args)) {
         std::lock_guard lock(mu_);
         events_.Changed = true;
@@ -105,6 +106,8 @@ class DriverSession::Watch final : public plat::PrinterBackend {
       throw;
     }
   }
+  // Whether the printer answered a command since the last call (worker thread only).
+  bool TakeAnswered() { return std::exchange(answered_, false); }
   LinkEvents Take() {
     std::lock_guard lock(mu_);
     return std::exchange(events_, LinkEvents{});
@@ -118,6 +121,7 @@ class DriverSession::Watch final : public plat::PrinterBackend {
   std::shared_ptr<plat::PrinterBackend> inner_;
   mutable std::mutex mu_;
   LinkEvents events_;
+  bool answered_ = false;
 };
 
 std::vector<std::string> StatusReasons(uint16_t printerStatus, uint16_t fiscalStatus) {
@@ -322,7 +326,22 @@ void DriverSession::CopyPaper() {
   }
 }
 
+bool DriverSession::KnownSilent() {
+  // A command the printer answered since shows it back at once.
+  if (watch_ && watch_->TakeAnswered()) silentAt_.reset();
+  return silentAt_ && std::chrono::steady_clock::now() - *silentAt_ < interval_;
+}
+
 Json DriverSession::Probe() {
+  // A printer that did not answer the status query of a request moments ago is not waited for
+  // again by every request: until the next check is due (or a command it answers, or the idle
+  // check's query) the state stands, and the printer link refuses the commands at once.
+  const bool idleCheck = plat::QuickStatusQueries::Active();
+  if (!idleCheck && KnownSilent()) {
+    std::lock_guard lock(mu_);
+    called_ = false;
+    return snapshot_;
+  }
   Json s = Json::object();
   s["backend"] = emulated_ ? "emulator" : "serial";
   s["checkedAt"] = NowText();
@@ -340,7 +359,13 @@ Json DriverSession::Probe() {
                     : (fs & (1u << 13)) ? Json("non-fiscal")
                                         : Json(nullptr);
     s["error"] = nullptr;
+    silentAt_.reset();
+    silentProbes_ = 0;
   } catch (const std::exception& e) {
+    if (!idleCheck) {
+      silentAt_ = std::chrono::steady_clock::now();
+      if (watch_) watch_->TakeAnswered();
+    }
     s["reachable"] = false;
     s["printerStatus"] = nullptr;
     s["fiscalStatus"] = nullptr;
@@ -427,6 +452,7 @@ void DriverSession::Idle(std::chrono::milliseconds interval) {
   // timeout), and a request that comes meanwhile waits for no more. A printer that does not
   // answer is asked again after twice the time each time, up to a minute, so that a request
   // rarely finds the worker waiting for it at all.
+  interval_ = interval;
   auto wait = interval;
   for (int i = 0; i < silentProbes_ && wait < std::chrono::minutes(1); ++i) wait *= 2;
   wait = std::min<std::chrono::milliseconds>(
@@ -434,7 +460,7 @@ void DriverSession::Idle(std::chrono::milliseconds interval) {
   if (called_ || std::chrono::steady_clock::now() - probedAt_ >= wait) {
     const plat::QuickStatusQueries quick;
     const Json s = Probe();
-    silentProbes_ = s["reachable"] == false ? silentProbes_ + 1 : 0;
+    if (s["reachable"] == false) ++silentProbes_;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,10 @@ class DriverSession {
   std::chrono::steady_clock::time_point probedAt_{};
   std::string heldBy_;
   int silentProbes_ = 0;  // idle queries in a row the printer did not answer
+  // When a request's status query last went unanswered; reset by any answer.
+  std::optional<std::chrono::steady_clock::time_point> silentAt_;
+  std::chrono::milliseconds interval_{5000};  // between idle status queries
+  bool KnownSilent();
 
   mutable std::mutex mu_;  // guards what other threads read
   Json snapshot_;

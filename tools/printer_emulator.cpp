@@ -110,6 +110,10 @@ int main(int argc, char** argv) {
   app.add_option("--keepalive-ms", o.keepAliveMs)
       ->check(CLI::Range(1, 600000))
       ->capture_default_str();
+  app.add_option("--full", o.full, "P: the buffer is full, the command does not run")->check(p);
+  app.add_option("--paper-out-after", o.paperOutAfter,
+                 "the paper runs out with the command after N have run")
+      ->check(CLI::Range(0L, 1000000000L));
   app.add_option("--silent-after", o.silentAfter, "answer nothing once N commands have run")
       ->check(CLI::Range(0L, 1000000000L));
   app.add_option("--vanish-after", o.vanishAfter,

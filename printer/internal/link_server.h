@@ -23,6 +23,13 @@ struct LinkServerOptions {
   int delayMs = 3000;
   int busyMs = 500;
   int keepAliveMs = 100;
+  // Probability per frame received that the printer's buffer is full: the command does not
+  // run, and the reply carries the buffer-full bit; drawn from a sequence of its own.
+  double full = 0;
+  // The paper runs out with the command after this many have run: that command runs and its
+  // reply says out of paper; every later command that prints or changes the printer does not
+  // run and is answered out of paper with the fiscal summary bit.
+  long paperOutAfter = -1;
   long silentAfter = -1;  // answer nothing once this many commands have run
   long vanishAfter = -1;  // close and stop when a command comes after this many have run
   std::string journal;    // appended: every executed command, method and fields tab-separated

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -137,6 +138,7 @@ plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 1000) {
   c.AskPrinterFirst = false;
   c.ReadStateFirst = false;
   c.Model = "ours";  // the frames are the command's own
+  c.ReplyWaitMs = 0;  // the short timeouts here are the whole wait
   return c;
 }
 
@@ -453,61 +455,207 @@ TEST(SerialLink, SkipsRepliesToEarlierCommands) {
   EXPECT_EQ(b.GetStats().StaleReplies, 1);
 }
 
-TEST(SerialLink, AReplyKeptForAnotherCommandMakesTheHostRenumber) {
-  // A printer that last ran a different command under the same number answers with that
-  // command's reply: this one has not run, and goes again under the next number.
-  FakePrinter printer([](FakePrinter& p, const std::string& got) {
-    if (got[1] == 0x20)
-      p.Write(FakePrinter::Reply(got, 0, {"stale"}, 0, 0x45));
+TEST(SerialLink, AReplyKeptForAnotherCommandIsDecidedOnTheQueries) {
+  // A printer answers the opening with the reply it kept for another command: the opening is
+  // sent again only once the printer's queries show that it did not run.
+  int openings = 0;
+  FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+    const auto f = link::DecodeCommand(got);
+    if (!f) return;
+    const std::string method = plat::FindCommand(f->Cmd)->Method;
+    if (method == "OpenTicket")
+      p.Write(++openings == 1 ? FakePrinter::Reply(got, 0, {"stale"}, 0, 0x45)
+                              : FakePrinter::Reply(got, 0, {"fresh"}));
+    else if (method == "GetTicketSubtotal")  // refused: nothing is open
+      p.Write(FakePrinter::Reply(got, plat::status::kInvalidState | plat::status::kFiscalAny));
     else
-      p.Write(FakePrinter::Reply(got, 0, {"fresh"}));
+      p.Write(FakePrinter::Reply(got));
   });
-  plat::SerialBackend b(ConfigFor(printer));
+  auto config = ConfigFor(printer);
+  config.ReadStateFirst = true;
+  plat::SerialBackend b(config);
   EXPECT_EQ(Exec(b, "OpenTicket", {u"G"}).Fields, std::vector<WideString>{u"fresh"});
-  EXPECT_EQ(printer.Received(), (std::vector<std::string>{Frame(0x20, "OpenTicket", {"C"}),
-                                                          Frame(0x21, "OpenTicket", {"C"})}));
+  EXPECT_EQ(openings, 2);
+  EXPECT_EQ(b.GetStats().SentAgain, 1);
 }
 
-TEST(SerialLink, GivesUpWithAMessageNamingDeviceCommandAndFault) {
+// A printer that stops answering: after a command's tries the next commands fail at once, a
+// status query tries it once and lets them through when it answers; an unanswered quick
+// (idle) query alone stops nothing.
+TEST(SerialLink, FailsFastOnlyAfterAllTriesWentUnanswered) {
+  struct Step {
+    const char* method;
+    bool answering;  // the printer, from this step on
+    bool quick;      // sent as a host's idle check
+    size_t frames;   // that reach the line
+    const char* failure;
+  };
+  const char* const kStopped = "not sent, the printer stopped answering (Status: no answer";
   struct Case {
     const char* what;
-    FakePrinter::Script script;
-    const char* expected;
-    size_t frames;
+    std::vector<Step> steps;
   };
   const std::vector<Case> cases = {
-      {"silent", [](FakePrinter&, const std::string&) {}, "no answer (4 tries, 300 ms each)", 4},
-      {"damaged",
-       [](FakePrinter& p, const std::string& got) {
-         std::string r = FakePrinter::Reply(got.size() > 3 ? got : Frame(0x20, "Status", {"N"}));
-         r[3] = 'x';
-         p.Write(r);
-       },
-       "repeated bad checksums (4 damaged replies)", 1},
-      {"NAKs", [](FakePrinter& p, const std::string&) { p.Write("\x15"); },
-       "repeated bad checksums (the printer refused the frame 4 times)", 4},
-      // The first reply loses its STX and reads as noise until the timeout: a damaged reply
-      // too, counted with the three whose checksum fails.
-      {"unreadable, then damaged",
-       [n = 0](FakePrinter& p, const std::string&) mutable {
-         std::string r = FakePrinter::Reply(Frame(0x20, "Status", {"N"}));
-         r[++n == 1 ? 0 : 3] = 'x';
-         p.Write(r);
-       },
-       "repeated bad checksums (4 damaged replies)", 2},
+      {"silent, then back",
+       {{"Status", false, false, 4, "Status: no answer (4 tries, 100 ms each)"},
+        {"OpenCashDrawer", false, false, 0, kStopped},
+        {"Status", false, false, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", false, false, 0, kStopped},
+        {"Status", true, false, 1, ""},
+        {"OpenCashDrawer", true, false, 1, ""}}},
+      {"an idle check unanswered",
+       {{"Status", false, true, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", true, false, 1, ""}}},
+      {"an idle check after the printer stopped",
+       {{"Status", false, false, 4, "Status: no answer (4 tries, 100 ms each)"},
+        {"Status", false, true, 1, "Status: no answer (1 try, 100 ms)"},
+        {"OpenCashDrawer", true, false, 0, kStopped}}},
   };
-  for (const auto& c : cases) {
-    FakePrinter printer(c.script);
-    plat::SerialBackend b(ConfigFor(printer, 300));
-    const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
-    EXPECT_EQ(msg, "printer link " + printer.Path() + ": Status: " + c.expected) << c.what;
-    size_t frames = 0;
-    for (const auto& r : printer.Received()) frames += r == Frame(0x20, "Status", {"N"});
-    EXPECT_EQ(frames, c.frames) << c.what;
-    // Four tries: the first frame, then resends of it or NAKs of ours.
-    const auto stats = b.GetStats();
-    EXPECT_EQ(stats.Resends + stats.NaksSent, 3) << c.what;
+  for (const Case& c : cases) {
+    std::atomic<bool> answering{false};
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      if (answering) p.Write(FakePrinter::Reply(got));
+    });
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    for (const Step& s : c.steps) {
+      SCOPED_TRACE(std::string(c.what) + ": " + s.method);
+      answering = s.answering;
+      const size_t before = printer.Received().size();
+      const WideString arg = std::string(s.method) == "Status" ? u"N" : u"1";
+      std::optional<plat::QuickStatusQueries> quick;
+      if (s.quick) quick.emplace();
+      const std::string msg = LinkFailure([&] { Exec(b, s.method, {arg}); });
+      if (*s.failure == 0)
+        EXPECT_EQ(msg, "(no link error)");
+      else
+        EXPECT_TRUE(Has(msg, s.failure)) << msg;
+      EXPECT_EQ(printer.Received().size() - before, s.frames);
+    }
   }
+}
+
+// What the printer's reply tells about the command, as its maker gives the rules: a NAK sends
+// the same frame again, a full buffer the command under a new number, paper that ran out
+// before the command means it did not run (after it: it ran), and a reply that is not the
+// command's sends a query again but never a command that changes the printer blindly.
+TEST(SerialLink, EachReplyConditionSendsAgainOnlyWhatDidNotRun) {
+  // What the printer answers to each frame in turn (the last one again for any later frame).
+  enum Answer { kOk, kNak, kFull, kNoPaper, kNoPaperBefore, kForeign };
+  struct Case {
+    const char* method;
+    std::vector<Answer> answers;
+    std::vector<uint8_t> numbers;  // of the frames the printer got
+    int result;                    // -1: a link error
+    const char* failure;
+  };
+  const std::vector<Case> cases = {
+      {"OpenCashDrawer", {kNak, kNak, kOk}, {0x20, 0x20, 0x20}, 1, ""},
+      {"OpenCashDrawer",
+       {kNak},
+       {0x20, 0x20, 0x20, 0x20},
+       -1,
+       "repeated bad checksums (the printer refused the frame 4 times)"},
+      {"OpenCashDrawer", {kFull, kOk}, {0x20, 0x21}, 1, ""},
+      {"OpenCashDrawer",
+       {kFull},
+       {0x20, 0x21, 0x22, 0x23},
+       -1,
+       "the printer's buffer stays full (4 tries)"},
+      {"OpenCashDrawer", {kNoPaper}, {0x20}, 1, ""},
+      {"OpenCashDrawer", {kNoPaperBefore}, {0x20}, 0, ""},
+      {"Status", {kForeign, kOk}, {0x20, 0x21}, 1, ""},
+      {"OpenCashDrawer", {kForeign}, {0x20}, -1, "in doubt, not sent again"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + std::to_string(c.answers.front()));
+    size_t n = 0;
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      const Answer a = c.answers[std::min(n++, c.answers.size() - 1)];
+      if (a == kNak) return p.Write("\x15");
+      link::ReplyFrame r;
+      r.Seq = static_cast<uint8_t>(got[1] + (a == kForeign ? 20 : 0));
+      r.Cmd = static_cast<uint8_t>(got[2]);
+      if (a == kFull) r.PrinterStatus = plat::status::kBufferFull | plat::status::kPrinterAny;
+      if (a == kNoPaper || a == kNoPaperBefore)
+        r.PrinterStatus = plat::status::kOutOfPaper | plat::status::kPrinterAny;
+      if (a == kNoPaperBefore) r.FiscalStatus = plat::status::kFiscalAny;
+      p.Write(link::EncodeReply(r));
+    });
+    plat::SerialBackend b(ConfigFor(printer, 100));
+    plat::PrinterAnswer a;
+    const WideString arg = std::string(c.method) == "Status" ? u"N" : u"1";
+    const std::string msg = LinkFailure([&] { a = Exec(b, c.method, {arg}); });
+    if (c.result >= 0) {
+      EXPECT_EQ(msg, "(no link error)");
+      EXPECT_EQ(a.Result, c.result);
+    } else {
+      EXPECT_TRUE(Has(msg, std::string(c.method) + ": " + c.failure)) << msg;
+    }
+    std::vector<uint8_t> numbers;
+    for (const auto& got : printer.Received()) numbers.push_back(static_cast<uint8_t>(got[1]));
+    EXPECT_EQ(numbers, c.numbers);
+  }
+}
+
+// The wait for a reply starts at 800 ms and each busy byte adds 800 ms, the configured timeout
+// being the shortest wait (here far shorter).
+TEST(SerialLink, TheReplyWaitStartsAtTheMakersTimeAndBusyBytesAddToIt) {
+  struct Case {
+    int busyAtMs;   // a busy byte this long after the frame; 0: none
+    int replyAtMs;  // the reply; 0: none
+    int endsAfterMs;
+  };
+  for (const Case& c :
+       {Case{0, 300, 300}, Case{600, 1300, 1300}, Case{600, 0, 1600}, Case{0, 0, 800}}) {
+    FakePrinter printer([&](FakePrinter& p, const std::string& got) {
+      if (c.busyAtMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.busyAtMs));
+        p.Write("\x12");
+      }
+      if (c.replyAtMs == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.replyAtMs - c.busyAtMs));
+      p.Write(FakePrinter::Reply(got));
+    });
+    auto config = ConfigFor(printer, 50);
+    config.Retries = 0;
+    config.ReplyWaitMs = link::kReplyWaitMs;
+    plat::SerialBackend b(config);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string msg = LinkFailure([&] { Exec(b, "Status", {u"N"}); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(msg, c.replyAtMs > 0
+                       ? "(no link error)"
+                       : "printer link " + printer.Path() + ": Status: no answer (1 try, 800 ms)")
+        << "busy at " << c.busyAtMs << ", reply at " << c.replyAtMs;
+    EXPECT_GE(took, std::chrono::milliseconds(c.endsAfterMs - 20));
+    EXPECT_LT(took, std::chrono::milliseconds(c.endsAfterMs + 400));
+  }
+}
+
+// A line that hung up and came back (a printer switched off and on) is read again before the
+// next command, which the printer's restart may have found another state for.
+TEST(SerialLink, ALineThatCameBackIsReadBeforeTheNextCommand) {
+  const std::string link = "/tmp/fiscal-link-" + std::to_string(::getpid());
+  FakePrinter before([](FakePrinter& p, const std::string&) { p.Hangup(); });
+  FakePrinter after(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(before.Path().c_str(), link.c_str()), 0);
+  auto config = ConfigFor(before, 200);
+  config.Ports[1] = link;
+  config.ReadStateFirst = true;
+  plat::SerialBackend b(config);
+  EXPECT_TRUE(Has(LinkFailure([&] { Exec(b, "OpenCashDrawer", {u"1"}); }), "device gone"));
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(after.Path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"1"}).Result, 1);
+  ::unlink(link.c_str());
+  std::vector<std::string> methods;
+  for (const auto& got : after.Received()) {
+    const auto f = link::DecodeCommand(got);
+    methods.push_back(f ? plat::FindCommand(f->Cmd)->Method : got);
+  }
+  EXPECT_EQ(methods, (std::vector<std::string>{"Status", "OpenCashDrawer"}));
 }
 
 TEST(SerialLink, AVanishedDeviceFailsAtOnceAndTheNextCommandOpensAgain) {

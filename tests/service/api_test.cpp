@@ -379,7 +379,9 @@ TEST(ServiceCrash, ARequestCutByACrashIsInDoubtUntilTheTillResolvesIt) {
   TempDir dir;
   const Json sale = servicetest::TicketSale("Medialuna", 2.5);
   {
-    SilentPrinter printer;
+    // A printer busy for 300 ms before each reply: the sale is long under way when it is cut.
+    TempDir printerDir;
+    servicetest::PrinterProgram printer(printerDir.Path(), {"--busy", "1", "--busy-ms", "300"});
     ServiceProcess s(dir.Path(), {}, printer.Env());
     std::thread client([&] { s.Post("/v1/sales", sale, "cut"); });
     // Killed once the journal holds the sale as started: the printer is then being asked.

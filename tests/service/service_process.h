@@ -102,6 +102,7 @@ class PrinterProgram {
   PrinterProgram& operator=(const PrinterProgram&) = delete;
 
   const std::string& Pty() const { return pty_; }
+  pid_t Pid() const { return pid_; }  // to pause the printer (SIGSTOP) and resume it
   // The environment that points a host's COM1 at this printer.
   std::map<std::string, std::string> Env() const;
   std::vector<std::vector<std::string>> Journal() const;  // each line split at the tabs

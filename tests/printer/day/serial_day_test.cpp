@@ -21,6 +21,7 @@
 #include "printer/notices.h"
 #include "printer/serial_backend.h"
 #include "printer/variants.h"
+#include "printer/status.h"
 #include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
@@ -61,6 +62,7 @@ class EmulatorProgram {
     c.Ports[1] = pty_;
     c.TimeoutMs = timeoutMs;
     c.Model = model;
+    c.ReplyWaitMs = 0;  // the short timeouts of the fault runs are the whole wait
     auto backend = std::make_shared<plat::SerialBackend>(c);
     backend->RecordSent(true);
     plat::SetPrinterBackend(backend);
@@ -398,9 +400,9 @@ TEST(SerialDay, ASilentPrinterFailsTheCallAfterItsTries) {
   }
   EXPECT_EQ(backend->GetStats().FailedFast, 3);
   EXPECT_EQ(backend->GetStats().Resends, 3);
-  // A status query is still tried on the line.
+  // A status query is still tried on the line, once: one reply timeout, not every try.
   EXPECT_THROW(CALL(host, Estado_Imp)("", false, false), plat::ELinkError);
-  EXPECT_EQ(backend->GetStats().Resends, 6);
+  EXPECT_EQ(backend->GetStats().Resends, 3);
   EXPECT_TRUE(program.JournalLines().empty());
 }
 
@@ -423,6 +425,26 @@ TEST(SerialDay, AQuickStatusQueryTriesASilentPrinterOnce) {
   EXPECT_EQ(backend->GetStats().Resends, 0);
   EXPECT_THROW(CALL(host, Estado_Imp)("", false, false), plat::ELinkError);
   EXPECT_EQ(backend->GetStats().Resends, 3);
+}
+
+// The paper runs out with a command: that one ran (its answer stands, saying so); the next one
+// that prints found no paper and did not run, and is not sent again.
+TEST(SerialDay, PaperRunningOutStopsOnlyWhatCameAfter) {
+  EmulatorProgram program({"--paper-out-after", "1"});
+  auto backend = program.Connect(300);
+  const auto run = [&](const char* method, std::vector<plat::WideString> args) {
+    std::vector<plat::WideString*> ptrs;
+    for (auto& a : args) ptrs.push_back(&a);
+    return backend->Execute(1, method, ptrs);
+  };
+  const auto opened = run("OpenNoFiscal", {});  // after the link's status query
+  EXPECT_EQ(opened.Result, 1);
+  EXPECT_TRUE(opened.PrinterStatus & plat::status::kOutOfPaper);
+  const auto text = run("SendNoFiscalText", {u"line"});
+  EXPECT_EQ(text.Result, 0);
+  EXPECT_TRUE(text.PrinterStatus & plat::status::kOutOfPaper);
+  EXPECT_EQ(program.JournalLines(), (Texts{"Status\tN", "OpenNoFiscal"}));
+  EXPECT_EQ(backend->GetStats().Resends, 0);
 }
 
 TEST(SerialDay, APrinterThatVanishesFailsAtOnce) {
@@ -715,6 +737,25 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
     clean.Run();
     EXPECT_EQ(day.results, clean.results);
   }
+}
+
+// A printer whose buffer is often full: each such command did not run and goes again, so the
+// day runs as on a perfect line, nothing in doubt.
+TEST(SerialFaultDayFull, AFullBufferSendsAgainOnlyWhatDidNotRun) {
+  EmulatorProgram program({"--seed", "31", "--full", "0.1"});
+  DriverHost host;
+  auto backend = program.Connect(150);
+  FaultDay day{{host, {}}, {}};
+  day.Run();
+  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  EXPECT_GT(t.commands, 100);
+  EXPECT_EQ(t.ranOnce, t.commands);
+  EXPECT_EQ(t.extra, 0);
+  EXPECT_GT(backend->GetStats().Resends, 0);
+  DriverHost perfect;
+  FaultDay clean{{perfect, {}}, {}};
+  clean.Run();
+  EXPECT_EQ(day.results, clean.results);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, SerialFaultDay,
