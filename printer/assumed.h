@@ -7,6 +7,7 @@
 // here, in one place. docs/printer-link.md lists the same facts. Every entry is assumed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat::assumed {
@@ -29,8 +30,12 @@ constexpr uint8_t kCmdInvoiceItem = 0x62;
 constexpr uint8_t kCmdInvoiceSubtotal = 0x63;
 constexpr uint8_t kCmdInvoicePayment = 0x64;
 constexpr uint8_t kCmdCloseInvoice = 0x65;
-// No drawer command is described at all: byte, field and sensor bit are all assumed.
-constexpr uint8_t kCmdOpenDrawer = 0x7B;
+// The two cash drawers: one command each, with no field.
+constexpr uint8_t kCmdOpenDrawer1 = 0x7B;
+constexpr uint8_t kCmdOpenDrawer2 = 0x7C;
+
+// The width of the paper in characters: a non-fiscal text line holds at most this many.
+constexpr size_t kPaperWidth = 40;
 
 // ---- Framing (assumed): STX SEQ CMD {FS field} ETX CHK to the printer, and
 // STX SEQ CMD FS printer-status FS fiscal-status {FS field} ETX CHK back.
@@ -53,18 +58,26 @@ constexpr uint8_t kDc4 = 0x14;
 namespace printer_bit {
 constexpr uint16_t kError = 1u << 2;
 constexpr uint16_t kOffline = 1u << 3;
+// Paper low on a roll: while either is set no document can be opened; the open one can be
+// finished.
+constexpr uint16_t kJournalPaperLow = 1u << 4;
+constexpr uint16_t kReceiptPaperLow = 1u << 5;
 constexpr uint16_t kBufferFull = 1u << 6;
 constexpr uint16_t kBufferEmpty = 1u << 7;
 constexpr uint16_t kSlipInputReady = 1u << 8;
 constexpr uint16_t kSlipReady = 1u << 9;
-constexpr uint16_t kPaperLow = 1u << 10;
-constexpr uint16_t kDrawerOpen = 1u << 12;
+constexpr uint16_t kValidationReady = 1u << 10;
+constexpr uint16_t kValidationPaper = 1u << 11;
+constexpr uint16_t kDrawerOpen = 1u << 12;  // drawer 1 or 2
 constexpr uint16_t kOutOfPaper = 1u << 14;
-constexpr uint16_t kSummary = 1u << 15;  // set with any of error, offline, out of paper
+constexpr uint16_t kSummary = 1u << 15;
+// The bits the summary bit stands for: 0 to 6 and 14.
+constexpr uint16_t kSummaryOf = 0x007F | kOutOfPaper;
 }  // namespace printer_bit
 
-// ---- Fiscal status word: the bit of each condition (assumed). The three fiscalisation
-// states are the values 1, 2 and 3 of the two bits kFiscalisationMask.
+// ---- Fiscal status word: the bit of each condition. The fiscalisation state is the value of
+// the two bits kFiscalisationMask: both set, fiscalised; bit 9 alone, certified for training;
+// bit 10 alone, de-fiscalised; neither, not certified.
 namespace fiscal_bit {
 constexpr uint16_t kFiscalMemoryError = 1u << 0;
 constexpr uint16_t kWorkingMemoryError = 1u << 1;
@@ -77,16 +90,18 @@ constexpr uint16_t kFiscalMemoryFull = 1u << 7;
 constexpr uint16_t kFiscalMemoryAlmostFull = 1u << 8;
 constexpr int kFiscalisationShift = 9;
 constexpr uint16_t kFiscalisationMask = 3u << kFiscalisationShift;
-constexpr uint16_t kFiscalised = 1u << kFiscalisationShift;
-constexpr uint16_t kCertified = 2u << kFiscalisationShift;
-constexpr uint16_t kDefiscalised = 3u << kFiscalisationShift;
-constexpr uint16_t kZRequired = 1u << 11;
+constexpr uint16_t kTraining = 1u << kFiscalisationShift;
+constexpr uint16_t kDefiscalised = 2u << kFiscalisationShift;
+constexpr uint16_t kFiscalised = 3u << kFiscalisationShift;
+constexpr uint16_t kZRequired = 1u << 11;  // or the item limit reached: close and go on anew
 constexpr uint16_t kFiscalDocumentOpen = 1u << 12;
-constexpr uint16_t kDocumentOpen = 1u << 13;  // any document open on the roll
-constexpr uint16_t kNonFiscalOpen = 1u << 14;
-constexpr uint16_t kSummary = 1u << 15;  // set with any of the refusing conditions
-// A sheet transport needed and slip printing initialised have no bit of their own: the
-// package drives no slip station and the sixteen bits are taken.
+// A fiscal or a non-fiscal document open; with kFiscalDocumentOpen clear, a non-fiscal one.
+constexpr uint16_t kDocumentOpen = 1u << 13;
+constexpr uint16_t kSlipInitialised = 1u << 14;  // invoice or slip printing initialised
+constexpr uint16_t kSummary = 1u << 15;
+// The bits the summary bit stands for: 0 to 8 and 11.
+constexpr uint16_t kSummaryOf = 0x01FF | kZRequired;
+// A sheet transport needed has no bit of its own.
 }  // namespace fiscal_bit
 
 }  // namespace plat::assumed

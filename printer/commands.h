@@ -20,7 +20,8 @@
 namespace plat {
 
 // The commands, in the order of the table below. The first seventeen are the control's
-// methods; the last two are printer commands the control sends for SetGetDateTime.
+// methods; the last three are printer commands the control sends for SetGetDateTime (setting
+// and reading the clock) and for OpenCashDrawer "2" (drawer 1 has the method's own command).
 enum class Command : uint8_t {
   Status,
   CloseJournal,
@@ -41,6 +42,7 @@ enum class Command : uint8_t {
   OpenCashDrawer,
   SetDateTime,
   GetDateTime,
+  OpenCashDrawer2,
 };
 
 // What running a command does to the printer. A command that changes what the printer holds
@@ -65,7 +67,7 @@ struct CommandInfo {
 constexpr Effect kReads = Effect::ReadOnly;
 constexpr Effect kChanges = Effect::ChangesState;
 
-inline constexpr std::array<CommandInfo, 19> kCommandTable = {{
+inline constexpr std::array<CommandInfo, 20> kCommandTable = {{
     {Command::Status, "Status", assumed::kCmdStatus, 1, 1, kReads,
      "the fields of the mode asked (status_n, status_p, status_c, status_a, status_d)"},
     {Command::CloseJournal, "CloseJournal", assumed::kCmdCloseJournal, 2, 2, kChanges,
@@ -94,10 +96,11 @@ inline constexpr std::array<CommandInfo, 19> kCommandTable = {{
      "still to pay"},
     {Command::CloseInvoice, "CloseInvoice", assumed::kCmdCloseInvoice, 3, 3, kChanges,
      "document number"},
-    {Command::OpenCashDrawer, "OpenCashDrawer", assumed::kCmdOpenDrawer, 1, 1, kChanges, ""},
+    {Command::OpenCashDrawer, "OpenCashDrawer", assumed::kCmdOpenDrawer1, 1, 0, kChanges, ""},
     {Command::SetDateTime, "SetDateTime", assumed::kCmdSetDateTime, 2, 2, kChanges, ""},
     {Command::GetDateTime, "GetDateTime", assumed::kCmdGetDateTime, 0, 0, kReads,
      "date YYMMDD;time HHMMSS"},
+    {Command::OpenCashDrawer2, "OpenCashDrawer2", assumed::kCmdOpenDrawer2, 0, 0, kChanges, ""},
 }};
 
 // One reply field: its meaning and width in digits or characters; Decimals is the number of
@@ -278,6 +281,11 @@ constexpr const CommandInfo* FindCommand(uint8_t cmd) {
   for (const auto& c : kCommandTable)
     if (cmd == c.Cmd) return &c;
   return nullptr;
+}
+
+// Whether a command opens a document (which the printer refuses while a roll's paper is low).
+constexpr bool OpensDocument(Command c) {
+  return c == Command::OpenTicket || c == Command::OpenInvoice || c == Command::OpenNoFiscal;
 }
 
 // Whether field `index` (1-based) of a command may be the single byte DEL, which the printer

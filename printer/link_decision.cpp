@@ -27,15 +27,18 @@ constexpr size_t kItems = 0, kGross = 1, kPaid = 3;
 // How far the clock read back may have run on from the time set.
 constexpr long kClockSlackSeconds = 300;
 
-// The open-document conditions of the fiscal status word.
+// The open document the fiscal status word tells.
+OpenDocument Open(uint16_t fiscal) {
+  return ReadState(0, fiscal).Document;
+}
 bool FiscalOpen(uint16_t fiscal) {
-  return fiscal & status::kFiscalDocumentOpen;
+  return Open(fiscal) == OpenDocument::Fiscal;
 }
 bool NonFiscalOpen(uint16_t fiscal) {
-  return fiscal & status::kNonFiscalOpen;
+  return Open(fiscal) == OpenDocument::NonFiscal;
 }
 bool AnyOpen(uint16_t fiscal) {
-  return fiscal & (status::kFiscalDocumentOpen | status::kDocumentOpen | status::kNonFiscalOpen);
+  return Open(fiscal) != OpenDocument::None;
 }
 
 AnsiString Text(const PrinterAnswer& a, size_t i) {
@@ -405,6 +408,7 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       case Command::CloseJournal:
         return cannot("the printer does not report its X count, so whether the X closing ran");
       case Command::OpenCashDrawer:
+      case Command::OpenCashDrawer2:
         return cannot("the printer does not report whether the drawer opened");
       default:
         if (IsSubtotal(c.Id))

@@ -79,7 +79,8 @@ class Operations {
   std::string openKind_ = "ticket";  // the kind of the document opened last
   // Seen by AfterIdle only (the worker).
   std::string checkedAt_;
-  Json state_;  // reachable, paper low, paper out, document as last logged
+  Json state_;  // reachable, each roll's paper low, paper out, fiscalisation, document as last
+                // logged
   int64_t retentionDay_ = -1;
   mutable std::mutex readyMu_;
   bool answered_ = false;

@@ -21,6 +21,7 @@
 #include "printer/emulator.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/status.h"
 #include "tasks.h"
 
 namespace fpd {
@@ -89,8 +90,10 @@ class DriverSession::Watch final : public plat::PrinterBackend {
         events_.Changed = true;
       }
       if (a.Result == 0) {
+        const plat::CommandInfo* command = plat::FindCommand(method);
+        const bool opening = command != nullptr && plat::OpensDocument(command->Id);
         std::string why;
-        for (const auto& r : StatusReasons(a.PrinterStatus, a.FiscalStatus)) {
+        for (const auto& r : plat::RefusalReasons(a.PrinterStatus, a.FiscalStatus, opening)) {
           why += (why.empty() ? "" : ", ") + r;
         }
         std::lock_guard lock(mu_);
@@ -149,6 +152,8 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
                    {"reasons", Json::array()},
                    {"documentOpen", nullptr},
                    {"document", nullptr},
+                   {"paper", {{"journal", nullptr}, {"receipt", nullptr}}},
+                   {"fiscalisation", nullptr},
                    {"lastDocumentNumber", nullptr},
                    {"error", nullptr},
                    {"strayDocument", nullptr}};
@@ -335,10 +340,12 @@ Json DriverSession::Probe() {
     s["printerStatus"] = Hex4(ps);
     s["fiscalStatus"] = Hex4(fs);
     s["reasons"] = StatusReasons(ps, fs);
-    s["documentOpen"] = (fs & (1u << 13)) != 0;
-    s["document"] = (fs & (1u << 12))   ? Json("fiscal")
-                    : (fs & (1u << 13)) ? Json("non-fiscal")
-                                        : Json(nullptr);
+    const plat::PrinterState state = plat::ReadState(ps, fs);
+    s["documentOpen"] = state.DocumentOpen();
+    const char* document = plat::Name(state.Document);
+    s["document"] = document ? Json(document) : Json(nullptr);
+    s["paper"] = {{"journal", plat::Name(state.Journal)}, {"receipt", plat::Name(state.Receipt)}};
+    s["fiscalisation"] = plat::Name(state.Fiscal);
     s["error"] = nullptr;
   } catch (const std::exception& e) {
     s["reachable"] = false;
@@ -347,6 +354,8 @@ Json DriverSession::Probe() {
     s["reasons"] = Json::array();
     s["documentOpen"] = nullptr;
     s["document"] = nullptr;
+    s["paper"] = {{"journal", nullptr}, {"receipt", nullptr}};
+    s["fiscalisation"] = nullptr;
     s["error"] = FailureText(e);
   }
   if (emulated_) {

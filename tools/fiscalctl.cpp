@@ -74,9 +74,8 @@ struct Session {
 
 // The document being issued, from the status request's mode D ("ticket open").
 std::string DocumentOpen(Session& s, const plat::PrinterAnswer& words) {
-  const bool open =
-      words.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
-  if (!open) return "no document open";
+  if (!plat::ReadState(words.PrinterStatus, words.FiscalStatus).DocumentOpen())
+    return "no document open";
   const plat::PrinterAnswer d = s.Run("Status", {u"D"});
   const std::string kind = Field(d, plat::status_d::kKind);
   const std::string letter = Field(d, plat::status_d::kLetter);
@@ -94,6 +93,10 @@ int Status(Session& s) {
             << Join(plat::DecodePrinterStatus(a.PrinterStatus), "ready") << "\n"
             << "fiscal status  " << Word(a.FiscalStatus) << ": "
             << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no condition") << "\n";
+  const plat::PrinterState state = plat::ReadState(a.PrinterStatus, a.FiscalStatus);
+  std::cout << "fiscalisation  " << plat::Name(state.Fiscal) << "\n";
+  std::cout << "paper          journal roll " << plat::Name(state.Journal) << ", receipt roll "
+            << plat::Name(state.Receipt) << "\n";
   std::cout << "document       " << DocumentOpen(s, a) << "\n";
   std::cout << "warnings       "
             << Join(plat::StatusWarnings(a.PrinterStatus, a.FiscalStatus), "none") << "\n";
@@ -220,9 +223,7 @@ int Probe(Session& s) {
                 << (i < a.Fields.size() ? Field(a, i) : "(not answered)") << "\n";
     }
     if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
-      const bool open =
-          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen |
-                            plat::status::kNonFiscalOpen);
+      const bool open = plat::ReadState(a.PrinterStatus, a.FiscalStatus).DocumentOpen();
       const std::string kind = Field(a, 0);
       modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
       openMismatch = open && !modeDTold;

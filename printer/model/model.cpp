@@ -73,6 +73,7 @@ constexpr HandlerRow kHandlers[] = {
     {Command::OpenCashDrawer, &ModelOps::OpenCashDrawer},
     {Command::SetDateTime, &ModelOps::SetDateTime},
     {Command::GetDateTime, &ModelOps::GetDateTime},
+    {Command::OpenCashDrawer2, &ModelOps::OpenCashDrawer},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;
