@@ -14,7 +14,7 @@
 
 #include "platform/types.h"
 #include "printer/api.h"
-#include "printer/assumed.h"
+#include "printer/facts.h"
 #include "printer/backend.h"
 
 namespace plat {
@@ -71,7 +71,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   }
   // The fiscalisation state the fiscal word reports (its two bits): fiscalised unless set.
   void SetFiscalisation(uint16_t bits) {
-    fiscalisation_ = bits & assumed::fiscal_bit::kFiscalisationMask;
+    fiscalisation_ = bits & facts::fiscal_bit::kFiscalisationMask;
   }
 
   // The whole state as text, and back: documents, counters, the open document with its items,
@@ -102,7 +102,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   char docKind_ = 0;  // 'K' ticket, 'O' non-fiscal, or the invoice kind it was opened with
   uint16_t printerWarnings_ = 0;
   uint16_t fiscalWarnings_ = 0;
-  uint16_t fiscalisation_ = assumed::fiscal_bit::kFiscalised;
+  uint16_t fiscalisation_ = facts::fiscal_bit::kFiscalised;
   double clockOffset_ = 0;  // days the printer's clock was set forward (or back)
   // Item lines of the open document, so that a cancelled item must match one sold.
   struct SoldItem {

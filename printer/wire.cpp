@@ -125,8 +125,8 @@ std::vector<AnsiString> PaperLines(const AnsiString& text) {
     AnsiString piece = text.substr(start, nl == AnsiString::npos ? AnsiString::npos : nl - start);
     if (!piece.empty() && piece.back() == '\r') piece.pop_back();
     if (piece.empty()) lines.emplace_back();
-    for (size_t p = 0; p < piece.size(); p += assumed::kPaperWidth)
-      lines.push_back(piece.substr(p, assumed::kPaperWidth));
+    for (size_t p = 0; p < piece.size(); p += facts::kPaperWidth)
+      lines.push_back(piece.substr(p, facts::kPaperWidth));
     if (nl == AnsiString::npos) return lines;
     start = nl + 1;
   }

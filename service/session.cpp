@@ -411,10 +411,14 @@ void DriverSession::ReadCounters() {
   int now[2] = {-1, -1};
   try {
     if (control_.Status(mode) == 0) return;
-    const int fields[2] = {4, 6};  // answer fields 3.. are the reply's fields 1..
+    // Answer field 3 is the reply's first field.
+    const int fields[2] = {static_cast<int>(plat::status_a::kTicketDone) + 3,
+                           static_cast<int>(plat::status_a::kADone) + 3};
     for (int k = 0; k < 2; ++k) {
       const std::string f = plat::WideToUtf8(control_.AnswerField(fields[k]).AsWideString());
-      if (f.size() != 8 || f.find_first_not_of("0123456789") != std::string::npos) return;
+      if (f.size() != plat::status_a::kLayout[plat::status_a::kTicketDone].Width ||
+          f.find_first_not_of("0123456789") != std::string::npos)
+        return;
       now[k] = std::stoi(f);
     }
   } catch (const std::exception&) {

@@ -22,7 +22,7 @@ namespace plat {
 
 namespace model {
 
-constexpr size_t kWidth = assumed::kPaperWidth;
+constexpr size_t kWidth = facts::kPaperWidth;
 
 // A paper line as the printer shows it: control characters as blanks.
 inline void CleanLine(AnsiString& line) {
