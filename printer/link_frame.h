@@ -22,9 +22,9 @@
 
 #include "platform/types.h"
 #include "printer/api.h"
-#include "printer/facts.h"
 #include "printer/backend.h"
 #include "printer/commands.h"
+#include "printer/facts.h"
 #include "printer/status.h"
 
 namespace plat::link {

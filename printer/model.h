@@ -14,8 +14,8 @@
 
 #include "platform/types.h"
 #include "printer/api.h"
-#include "printer/facts.h"
 #include "printer/backend.h"
+#include "printer/facts.h"
 
 namespace plat {
 
