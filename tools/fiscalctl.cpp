@@ -6,6 +6,7 @@
 // serial line to
 // --device.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -44,9 +45,20 @@ std::string Field(const plat::PrinterAnswer& a, size_t i) {
   return i < a.Fields.size() ? plat::WideToUtf8(a.Fields[i]) : "";
 }
 
-void Refusal(const plat::PrinterAnswer& a) {
-  std::cerr << "fiscalctl: the printer refused the command: "
-            << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no reason given") << "\n";
+// The fiscal word's reasons; a refused opening leads with the roll whose low paper keeps it
+// closed.
+void Refusal(const plat::PrinterAnswer& a, bool opening = false) {
+  std::vector<std::string> why;
+  const plat::PrinterState state = plat::ReadState(a.PrinterStatus, a.FiscalStatus);
+  if (opening && state.OpeningBlocked()) {
+    const auto all = plat::RefusalReasons(a.PrinterStatus, a.FiscalStatus, true);
+    const auto rolls =
+        std::ranges::count(std::array{state.Journal, state.Receipt}, plat::PaperState::Low);
+    why.assign(all.begin(), all.begin() + rolls);
+  }
+  for (auto& r : plat::DecodeFiscalStatus(a.FiscalStatus)) why.push_back(std::move(r));
+  std::cerr << "fiscalctl: the printer refused the command: " << Join(why, "no reason given")
+            << "\n";
 }
 
 struct Session {
@@ -162,7 +174,7 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
             << ", fiscal status " << Word(a.FiscalStatus) << "\n";
   for (size_t i = 0; i < a.Fields.size(); ++i)
     std::cout << "AnswerField_" << i + 3 << " " << Field(a, i) << "\n";
-  return a.Result ? kDone : (Refusal(a), kRefused);
+  return a.Result ? kDone : (Refusal(a, plat::OpensDocument(info->Id)), kRefused);
 }
 
 // The printer's self-description: every mode of the status request that prints nothing, each
