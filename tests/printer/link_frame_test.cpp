@@ -327,10 +327,6 @@ TEST(LinkFrame, ReadsThePrintersStateFromTheWords) {
     EXPECT_EQ(s.Fiscal, c.fiscalisation) << at;
     EXPECT_EQ(s.OpeningBlocked(), c.journal == P::Low || c.receipt == P::Low) << at;
   }
-  EXPECT_STREQ(plat::Name(F::Fiscalised), "fiscalised");
-  EXPECT_STREQ(plat::Name(F::Training), "training");
-  EXPECT_STREQ(plat::Name(F::Defiscalised), "de-fiscalised");
-  EXPECT_STREQ(plat::Name(F::NotCertified), "not-certified");
   // Each summary bit stands for its own set: printer 0-6 and 14, fiscal 0-8 and 11.
   for (int bit = 0; bit < 15; ++bit) {
     const auto w = static_cast<uint16_t>(1u << bit);
