@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The printer's command table: every method of the printer control with the command the
-// printer takes for it (its byte on the serial link, printer/assumed.h), the number of
+// printer takes for it (its byte on the serial link, printer/facts.h), the number of
 // arguments the method takes and of fields the printer takes, whether it changes what the
 // printer holds, and the reply fields the printer gives (AnswerField_3 first). Beside it, the
 // layouts of the replies that carry more than one field. The control, the link and the emulator
@@ -15,14 +15,15 @@
 #include <span>
 #include <string_view>
 
-#include "printer/assumed.h"
+#include "printer/facts.h"
 
 namespace plat {
 
 // The commands, in the order of the table below. The first seventeen are the control's
-// methods the driver uses; the next two are printer commands the control sends for
-// SetGetDateTime; the last ones are control methods that no entry point uses (the
-// fiscal-memory reports, for hosts and tools).
+// methods the driver uses; SetDateTime and GetDateTime are printer commands the control sends
+// for SetGetDateTime (setting and reading the clock); the fiscal-memory reports are control
+// methods that no entry point uses (for hosts and tools); OpenCashDrawer2 is the printer command
+// the control sends for OpenCashDrawer "2" (drawer 1 has the method's own command).
 enum class Command : uint8_t {
   Status,
   CloseJournal,
@@ -45,6 +46,7 @@ enum class Command : uint8_t {
   GetDateTime,
   FiscalMemoryReportByDate,
   FiscalMemoryReportByZ,
+  OpenCashDrawer2,
 };
 
 // What running a command does to the printer. A command that changes what the printer holds
@@ -69,45 +71,46 @@ struct CommandInfo {
 constexpr Effect kReads = Effect::ReadOnly;
 constexpr Effect kChanges = Effect::ChangesState;
 
-inline constexpr std::array<CommandInfo, 21> kCommandTable = {{
-    {Command::Status, "Status", assumed::kCmdStatus, 1, 1, kReads,
+inline constexpr std::array<CommandInfo, 22> kCommandTable = {{
+    {Command::Status, "Status", facts::kCmdStatus, 1, 1, kReads,
      "the fields of the mode asked (status_n, status_p, status_c, status_a, status_d)"},
-    {Command::CloseJournal, "CloseJournal", assumed::kCmdCloseJournal, 2, 2, kChanges,
+    {Command::CloseJournal, "CloseJournal", facts::kCmdCloseJournal, 2, 2, kChanges,
      "X or Z number;cancelled fiscal documents;homologated non-fiscal documents;"
      "other non-fiscal documents;tickets and B/C documents;A documents;last ticket or B/C;"
      "amount billed;VAT;perceptions;last A;last credit note A;last credit note B/C;"
      "last delivery note;credit notes amount;credit notes VAT;credit notes perceptions"},
-    {Command::OpenTicket, "OpenTicket", assumed::kCmdOpenTicket, 1, 1, kChanges, ""},
-    {Command::SendTicketItem, "SendTicketItem", assumed::kCmdTicketItem, 8, 8, kChanges, ""},
-    {Command::GetTicketSubtotal, "GetTicketSubtotal", assumed::kCmdTicketSubtotal, 2, 2, kReads,
+    {Command::OpenTicket, "OpenTicket", facts::kCmdOpenTicket, 1, 1, kChanges, ""},
+    {Command::SendTicketItem, "SendTicketItem", facts::kCmdTicketItem, 8, 8, kChanges, ""},
+    {Command::GetTicketSubtotal, "GetTicketSubtotal", facts::kCmdTicketSubtotal, 2, 2, kReads,
      "items;gross total;VAT;paid;percentage internal taxes;fixed internal taxes;net total"},
-    {Command::SendTicketPayment, "SendTicketPayment", assumed::kCmdTicketPayment, 3, 3, kChanges,
+    {Command::SendTicketPayment, "SendTicketPayment", facts::kCmdTicketPayment, 3, 3, kChanges,
      "still to pay"},
-    {Command::CloseTicket, "CloseTicket", assumed::kCmdCloseTicket, 0, 1, kChanges,
+    {Command::CloseTicket, "CloseTicket", facts::kCmdCloseTicket, 0, 1, kChanges,
      "document number"},
-    {Command::OpenNoFiscal, "OpenNoFiscal", assumed::kCmdOpenNonFiscal, 0, 0, kChanges, ""},
-    {Command::SendNoFiscalText, "SendNoFiscalText", assumed::kCmdNonFiscalText, 1, 1, kChanges, ""},
-    {Command::CloseNoFiscal, "CloseNoFiscal", assumed::kCmdCloseNonFiscal, 0, 1, kChanges,
+    {Command::OpenNoFiscal, "OpenNoFiscal", facts::kCmdOpenNonFiscal, 0, 0, kChanges, ""},
+    {Command::SendNoFiscalText, "SendNoFiscalText", facts::kCmdNonFiscalText, 1, 1, kChanges, ""},
+    {Command::CloseNoFiscal, "CloseNoFiscal", facts::kCmdCloseNonFiscal, 0, 1, kChanges,
      "document number"},
     {Command::SetGetDateTime, "SetGetDateTime", 0, 3, 0, kReads, "date YYMMDD;time HHMMSS"},
-    {Command::OpenInvoice, "OpenInvoice", assumed::kCmdOpenInvoice, 19, 19, kChanges, ""},
-    {Command::SendInvoiceItem, "SendInvoiceItem", assumed::kCmdInvoiceItem, 12, 12, kChanges, ""},
-    {Command::GetInvoiceSubtotal, "GetInvoiceSubtotal", assumed::kCmdInvoiceSubtotal, 2, 2, kReads,
+    {Command::OpenInvoice, "OpenInvoice", facts::kCmdOpenInvoice, 19, 19, kChanges, ""},
+    {Command::SendInvoiceItem, "SendInvoiceItem", facts::kCmdInvoiceItem, 12, 12, kChanges, ""},
+    {Command::GetInvoiceSubtotal, "GetInvoiceSubtotal", facts::kCmdInvoiceSubtotal, 2, 2, kReads,
      "items;gross total;VAT;paid;percentage internal taxes;fixed internal taxes;net total"},
-    {Command::SendInvoicePayment, "SendInvoicePayment", assumed::kCmdInvoicePayment, 3, 3, kChanges,
+    {Command::SendInvoicePayment, "SendInvoicePayment", facts::kCmdInvoicePayment, 3, 3, kChanges,
      "still to pay"},
-    {Command::CloseInvoice, "CloseInvoice", assumed::kCmdCloseInvoice, 3, 3, kChanges,
+    {Command::CloseInvoice, "CloseInvoice", facts::kCmdCloseInvoice, 3, 3, kChanges,
      "document number"},
-    {Command::OpenCashDrawer, "OpenCashDrawer", assumed::kCmdOpenDrawer, 1, 1, kChanges, ""},
-    {Command::SetDateTime, "SetDateTime", assumed::kCmdSetDateTime, 2, 2, kChanges, ""},
-    {Command::GetDateTime, "GetDateTime", assumed::kCmdGetDateTime, 0, 0, kReads,
+    {Command::OpenCashDrawer, "OpenCashDrawer", facts::kCmdOpenDrawer1, 1, 0, kChanges, ""},
+    {Command::SetDateTime, "SetDateTime", facts::kCmdSetDateTime, 2, 2, kChanges, ""},
+    {Command::GetDateTime, "GetDateTime", facts::kCmdGetDateTime, 0, 0, kReads,
      "date YYMMDD;time HHMMSS"},
     // From and to date YYMMDD, the kind (report_kind); prints the report, answers nothing.
-    {Command::FiscalMemoryReportByDate, "FiscalMemoryReportByDate", assumed::kCmdFiscalMemoryByDate,
+    {Command::FiscalMemoryReportByDate, "FiscalMemoryReportByDate", facts::kCmdFiscalMemoryByDate,
      3, 3, kChanges, ""},
     // First and last Z number (4 digits), the kind.
-    {Command::FiscalMemoryReportByZ, "FiscalMemoryReportByZ", assumed::kCmdFiscalMemoryByZ, 3, 3,
+    {Command::FiscalMemoryReportByZ, "FiscalMemoryReportByZ", facts::kCmdFiscalMemoryByZ, 3, 3,
      kChanges, ""},
+    {Command::OpenCashDrawer2, "OpenCashDrawer2", facts::kCmdOpenDrawer2, 0, 0, kChanges, ""},
 }};
 
 // One reply field: its meaning and width in digits or characters; Decimals is the number of
@@ -297,6 +300,11 @@ constexpr const CommandInfo* FindCommand(uint8_t cmd) {
   for (const auto& c : kCommandTable)
     if (cmd == c.Cmd) return &c;
   return nullptr;
+}
+
+// Whether a command opens a document (which the printer refuses while a roll's paper is low).
+constexpr bool OpensDocument(Command c) {
+  return c == Command::OpenTicket || c == Command::OpenInvoice || c == Command::OpenNoFiscal;
 }
 
 // Whether field `index` (1-based) of a command may be the single byte DEL, which the printer

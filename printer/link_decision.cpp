@@ -10,32 +10,31 @@ namespace plat::link {
 
 namespace {
 
-// Places of the reply fields the link reads (0 is the first field after the status words).
-namespace mode_n {
-constexpr size_t kLastZ = 3;
-}
-namespace mode_a {
-constexpr size_t kLastZ = 0, kLastTicket = 1, kLastA = 3, kLastNonFiscal = 5;
-}
-namespace mode_d {
-constexpr size_t kKind = 0, kLetter = 1;
-}
-namespace subtotal {
-constexpr size_t kItems = 0, kGross = 1, kPaid = 3;
-}
+// The reply fields the link reads, at their places in the printer's reply layouts.
+namespace mode_n = status_n;
+namespace mode_a = status_a;
+namespace mode_d = status_d;
+namespace subtotal = subtotal_field;
+// The widths of the numbers the link rebuilds or tells.
+constexpr size_t kZWidth = z_field::kLayout[z_field::kNumber].Width;
+constexpr size_t kTicketWidth = status_a::kLayout[status_a::kTicketDone].Width;
+constexpr size_t kNonFiscalWidth = kNonFiscalNumberWidth;
 
 // How far the clock read back may have run on from the time set.
 constexpr long kClockSlackSeconds = 300;
 
-// The open-document conditions of the fiscal status word.
+// The open document the fiscal status word tells.
+OpenDocument Open(uint16_t fiscal) {
+  return ReadState(0, fiscal).Document;
+}
 bool FiscalOpen(uint16_t fiscal) {
-  return fiscal & status::kFiscalDocumentOpen;
+  return Open(fiscal) == OpenDocument::Fiscal;
 }
 bool NonFiscalOpen(uint16_t fiscal) {
-  return fiscal & status::kNonFiscalOpen;
+  return Open(fiscal) == OpenDocument::NonFiscal;
 }
 bool AnyOpen(uint16_t fiscal) {
-  return fiscal & (status::kFiscalDocumentOpen | status::kDocumentOpen | status::kNonFiscalOpen);
+  return Open(fiscal) != OpenDocument::None;
 }
 
 AnsiString Text(const PrinterAnswer& a, size_t i) {
@@ -279,9 +278,9 @@ Snapshot Learn(Snapshot k, const Query& q, const PrinterAnswer& a) {
   }
   if (q.Gives & kReadsNumbers) {
     k.LastZ = Number(Text(a, mode_a::kLastZ));
-    k.LastTicket = Number(Text(a, mode_a::kLastTicket));
-    k.LastA = Number(Text(a, mode_a::kLastA));
-    k.LastNonFiscal = Number(Text(a, mode_a::kLastNonFiscal));
+    k.LastTicket = Number(Text(a, mode_a::kTicketDone));
+    k.LastA = Number(Text(a, mode_a::kADone));
+    k.LastNonFiscal = Number(Text(a, mode_a::kNonFiscal));
   } else if (q.Gives & kReadsLastZ) {
     k.LastZ = Number(Text(a, mode_n::kLastZ));
   }
@@ -405,6 +404,7 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       case Command::CloseJournal:
         return cannot("the printer does not report its X count, so whether the X closing ran");
       case Command::OpenCashDrawer:
+      case Command::OpenCashDrawer2:
         return cannot("the printer does not report whether the drawer opened");
       default:
         if (IsSubtotal(c.Id))
@@ -471,14 +471,14 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
         const int64_t moved = *after.PaidCents - *before.PaidCents;
         if (moved == 0 && *amount != 0) return didNot();
         if (moved == (q == 'T' ? *amount : -*amount) && *amount != 0)
-          return took({Digits(*after.GrossCents - *after.PaidCents, 12)});
+          return took({Digits(*after.GrossCents - *after.PaidCents, kStillToPayWidth)});
         return cannot("the amount paid moved in another way than this payment moves it");
       }
       if (q == 'D' || q == 'R') {
         const int64_t moved = *after.GrossCents - *before.GrossCents;
         if (moved == 0 && *amount != 0) return didNot();
         if (moved == (q == 'R' ? *amount : -*amount) && *amount != 0)
-          return took({Digits(*after.GrossCents - *after.PaidCents, 12)});
+          return took({Digits(*after.GrossCents - *after.PaidCents, kStillToPayWidth)});
         return cannot("the total moved in another way than this discount or surcharge moves it");
       }
       return cannot("the payment's qualifier is not one the link knows");
@@ -492,7 +492,8 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       if (!wasOpen) return cannot("no document was open before the closing");
       const long was = *(before.*series), now = *(after.*series);
       if (!isOpen && now == was + 1)
-        return took({Digits(now, c.Id == Command::CloseNoFiscal ? 7 : 8)});
+        return took({Digits(
+            now, c.Id == Command::CloseNoFiscal ? kNonFiscalNumberWidth : kDocumentNumberWidth)});
       if (isOpen && now == was) return didNot();
       return cannot("the document's number moved in another way than this closing moves it");
     }
@@ -505,7 +506,7 @@ Decision Decide(const Snapshot& before, const Snapshot& after, const CommandInfo
       if (*after.LastZ == *before.LastZ) return didNot();
       if (*after.LastZ == *before.LastZ + 1) {
         d.What = O::AnswerLost;
-        d.Reason = "the Z closing " + Digits(*after.LastZ, 5) +
+        d.Reason = "the Z closing " + Digits(*after.LastZ, kZWidth) +
                    " ran, but its reply with the day's figures was lost";
         return d;
       }
@@ -538,10 +539,10 @@ std::string Describe(const Snapshot& s) {
       add(doc);
     }
   }
-  if (s.LastTicket) add("last ticket or B/C " + Digits(*s.LastTicket, 8));
-  if (s.LastA) add("last A " + Digits(*s.LastA, 8));
-  if (s.LastNonFiscal) add("last non-fiscal " + Digits(*s.LastNonFiscal, 7));
-  if (s.LastZ) add("last Z " + Digits(*s.LastZ, 5));
+  if (s.LastTicket) add("last ticket or B/C " + Digits(*s.LastTicket, kTicketWidth));
+  if (s.LastA) add("last A " + Digits(*s.LastA, kTicketWidth));
+  if (s.LastNonFiscal) add("last non-fiscal " + Digits(*s.LastNonFiscal, kNonFiscalWidth));
+  if (s.LastZ) add("last Z " + Digits(*s.LastZ, kZWidth));
   return out.empty() ? "nothing the link could read" : out;
 }
 

@@ -22,27 +22,27 @@
 
 #include "platform/types.h"
 #include "printer/api.h"
-#include "printer/assumed.h"
 #include "printer/backend.h"
 #include "printer/commands.h"
+#include "printer/facts.h"
 #include "printer/status.h"
 
 namespace plat::link {
 
-// The framing bytes and the sequence range (printer/assumed.h).
-constexpr uint8_t kStx = assumed::kStx;
-constexpr uint8_t kEtx = assumed::kEtx;
-constexpr uint8_t kDc2 = assumed::kDc2;
-constexpr uint8_t kDc4 = assumed::kDc4;
-constexpr uint8_t kNak = assumed::kNak;
-constexpr uint8_t kFs = assumed::kFs;
+// The framing bytes and the sequence range (printer/facts.h).
+constexpr uint8_t kStx = facts::kStx;
+constexpr uint8_t kEtx = facts::kEtx;
+constexpr uint8_t kDc2 = facts::kDc2;
+constexpr uint8_t kDc4 = facts::kDc4;
+constexpr uint8_t kNak = facts::kNak;
+constexpr uint8_t kFs = facts::kFs;
 
-// The first wait for a reply and what each busy byte adds (printer/assumed.h).
-constexpr int kReplyWaitMs = assumed::kReplyWaitMs;
-constexpr int kBusyAddsMs = assumed::kBusyAddsMs;
+// The first wait for a reply and what each busy byte adds (printer/facts.h).
+constexpr int kReplyWaitMs = facts::kReplyWaitMs;
+constexpr int kBusyAddsMs = facts::kBusyAddsMs;
 
-constexpr uint8_t kFirstSequence = assumed::kFirstSequence;
-constexpr uint8_t kLastSequence = assumed::kLastSequence;
+constexpr uint8_t kFirstSequence = facts::kFirstSequence;
+constexpr uint8_t kLastSequence = facts::kLastSequence;
 
 // A printer answers at most AnswerField_3 .. AnswerField_19.
 constexpr size_t kMaxAnswerFields = 17;

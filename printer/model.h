@@ -16,6 +16,7 @@
 #include "printer/api.h"
 #include "printer/backend.h"
 #include "printer/variants.h"
+#include "printer/facts.h"
 
 namespace plat {
 
@@ -84,10 +85,15 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   void SetClock(std::function<TDateTime()> clock) { clock_ = std::move(clock); }
 
   // Warning conditions the printer reports with every answer from now on (battery low, paper
-  // low, fiscal memory almost full); they never refuse a command.
+  // low, fiscal memory almost full). They refuse no command, but while a roll's paper is low no
+  // document can be opened.
   void SetWarnings(uint16_t printerWord, uint16_t fiscalWord) {
     printerWarnings_ = printerWord;
     fiscalWarnings_ = fiscalWord;
+  }
+  // The fiscalisation state the fiscal word reports (its two bits): fiscalised unless set.
+  void SetFiscalisation(uint16_t bits) {
+    fiscalisation_ = bits & facts::fiscal_bit::kFiscalisationMask;
   }
 
   // The whole state as text, and back: documents, counters, the open document with its items,
@@ -120,6 +126,7 @@ class FISCAL_PRINTER_API FiscalPrinterModel {
   char docKind_ = 0;  // 'K' ticket, 'O' non-fiscal, or the invoice kind it was opened with
   uint16_t printerWarnings_ = 0;
   uint16_t fiscalWarnings_ = 0;
+  uint16_t fiscalisation_ = facts::fiscal_bit::kFiscalised;
   double clockOffset_ = 0;  // days the printer's clock was set forward (or back)
   // Item lines of the open document, so that a cancelled item must match one sold.
   struct SoldItem {

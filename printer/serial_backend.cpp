@@ -24,20 +24,6 @@ namespace {
 // printer that executed nothing since it was switched on keeps none and stays silent.
 constexpr int kAskPrinterMs = 250;
 
-// The lines of a non-fiscal text: cut at each "\n", a "\r" before it dropped.
-std::vector<AnsiString> TextLines(const AnsiString& text) {
-  std::vector<AnsiString> lines;
-  size_t start = 0;
-  while (true) {
-    const size_t nl = text.find('\n', start);
-    AnsiString line = text.substr(start, nl == AnsiString::npos ? AnsiString::npos : nl - start);
-    if (nl != AnsiString::npos && !line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    if (nl == AnsiString::npos) return lines;
-    start = nl + 1;
-  }
-}
-
 }  // namespace
 
 // One command of the host, from its first frame to its answer.
@@ -131,21 +117,14 @@ PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,
   translators_[device].SetVariant(VariantOf(device));
   const auto requests = translators_[device].ToPrinter(*info, args);
   if (!requests) return wire::Refusal(0, 0);
+  // Every field is checked before the first command goes out, so that a text refused in one
+  // of its lines prints nothing.
+  for (const wire::Request& r : *requests)
+    for (size_t i = 0; i < r.Fields.size(); ++i)
+      link::CheckField(Info(r.Id).Method, i + 1, r.Fields[i]);
   PrinterAnswer answer;
   for (const wire::Request& r : *requests) {
-    const std::string command = Info(r.Id).Method;
-    if (r.Id == plat::Command::SendNoFiscalText) {
-      // Every line is checked before the first one goes out, so a refused text prints nothing.
-      const std::vector<AnsiString> lines = TextLines(r.Fields[0]);
-      for (const auto& line : lines) link::CheckField(command, 1, line);
-      for (const auto& line : lines) {
-        answer = Transact(device, command, {line});
-        if (answer.Result == 0) break;
-      }
-    } else {
-      for (size_t i = 0; i < r.Fields.size(); ++i) link::CheckField(command, i + 1, r.Fields[i]);
-      answer = Transact(device, command, r.Fields);
-    }
+    answer = Transact(device, Info(r.Id).Method, r.Fields);
     if (answer.Result == 0) break;
   }
   return wire::Translator::ToAnswer(*info, std::move(answer));

@@ -88,7 +88,6 @@ constexpr FieldRule kInvoiceItem[] = {{0, Text, 18, "", &MV::InvoiceItemText},
                                       {11, Text, 15}};
 constexpr FieldRule kInvoiceSubtotal[] = {{0, Pass}, {1, Text, 8}};
 constexpr FieldRule kCloseInvoice[] = {{0, Pass}, {1, Pass}, {2, DelIfEmpty, 10}};
-constexpr FieldRule kDrawer[] = {{0, Pass}};
 constexpr FieldRule kSetDateTime[] = {{0, Pass}, {1, Pass}};
 constexpr FieldRule kReportByDate[] = {{0, Pass}, {1, Pass}, {2, Pass}};
 constexpr FieldRule kReportByZ[] = {
@@ -111,11 +110,12 @@ constexpr Translation kTranslations[] = {
     {Command::GetInvoiceSubtotal, Command::GetInvoiceSubtotal, kInvoiceSubtotal},
     {Command::SendInvoicePayment, Command::SendInvoicePayment, kInvoicePayment},
     {Command::CloseInvoice, Command::CloseInvoice, kCloseInvoice},
-    {Command::OpenCashDrawer, Command::OpenCashDrawer, kDrawer},
+    {Command::OpenCashDrawer, Command::OpenCashDrawer, {}},  // "2": OpenCashDrawer2
     {Command::SetDateTime, Command::SetDateTime, kSetDateTime},
     {Command::GetDateTime, Command::GetDateTime, {}},
     {Command::FiscalMemoryReportByDate, Command::FiscalMemoryReportByDate, kReportByDate},
     {Command::FiscalMemoryReportByZ, Command::FiscalMemoryReportByZ, kReportByZ},
+    {Command::OpenCashDrawer2, Command::OpenCashDrawer2, {}},
 };
 consteval bool EveryTranslationFitsItsCommand() {
   if (std::size(kTranslations) != kCommandTable.size()) return false;
@@ -141,6 +141,23 @@ AnsiString PrinterText(const AnsiString& s, size_t width) {
     if (u >= 0x80 && u < 0xA0) c = ' ';
   }
   return out;
+}
+
+// A text as the paper's lines: cut at each line feed (a carriage return ending a piece goes too),
+// each piece in lines of at most the paper's width; an empty piece is an empty line.
+std::vector<AnsiString> PaperLines(const AnsiString& text) {
+  std::vector<AnsiString> lines;
+  size_t start = 0;
+  while (true) {
+    const size_t nl = text.find('\n', start);
+    AnsiString piece = text.substr(start, nl == AnsiString::npos ? AnsiString::npos : nl - start);
+    if (!piece.empty() && piece.back() == '\r') piece.pop_back();
+    if (piece.empty()) lines.emplace_back();
+    for (size_t p = 0; p < piece.size(); p += facts::kPaperWidth)
+      lines.push_back(piece.substr(p, facts::kPaperWidth));
+    if (nl == AnsiString::npos) return lines;
+    start = nl + 1;
+  }
 }
 
 std::optional<AnsiString> Fixed(const AnsiString& text, int decimals, size_t width) {
@@ -248,6 +265,20 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
     else if (mode != "G")
       return fail(0, "is neither G (read the clock) nor S (set it)");
     out.push_back({Command::GetDateTime, {}});
+    return out;
+  }
+  if (method.Id == Command::OpenCashDrawer) {
+    // Each drawer has its own command, with no field.
+    const AnsiString drawer = arg(0);
+    if (drawer == "1") return std::vector<Request>{{Command::OpenCashDrawer, {}}};
+    if (drawer == "2") return std::vector<Request>{{Command::OpenCashDrawer2, {}}};
+    return fail(0, "is neither 1 nor 2, the printer's two cash drawers");
+  }
+  if (method.Id == Command::SendNoFiscalText) {
+    // The printer takes a line of at most its paper's width: a longer text, or one of several
+    // lines, goes out as consecutive lines, as the paper shows it.
+    for (AnsiString& line : PaperLines(arg(0)))
+      out.push_back({Command::SendNoFiscalText, {std::move(line)}});
     return out;
   }
   if (method.Id == Command::OpenInvoice) invoiceLetter_ = arg(2).size() == 1 ? arg(2)[0] : 0;

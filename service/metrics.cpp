@@ -102,8 +102,28 @@ std::string Metrics::Render(const Gauges& g) const {
   Gauge(out, "fiscal_printd_printer_paper_out", "1 when the printer reports its roll out of paper.",
         ps >= 0 && (ps & plat::status::kOutOfPaper) ? 1 : 0);
   // The printer's warnings, one series each: the printer runs, but needs attention soon.
-  Gauge(out, "fiscal_printd_printer_paper_low", "1 when the printer reports its paper low.",
-        HasReason(p, "paper low") ? 1 : 0);
+  const Json paper = p.contains("paper") && p["paper"].is_object() ? p["paper"] : Json::object();
+  const bool low =
+      paper.value("journal", Json()) == "low" || paper.value("receipt", Json()) == "low";
+  Gauge(out, "fiscal_printd_printer_paper_low",
+        "1 when the printer reports the paper of a roll low (no document can be opened).",
+        low ? 1 : 0);
+  Family(out, "fiscal_printd_printer_paper", "gauge",
+         "1 for the state of each roll's paper: ok, low or out.");
+  for (const char* roll : {"journal", "receipt"}) {
+    const Json state = paper.value(roll, Json());
+    if (!state.is_string()) continue;
+    for (const char* v : {"ok", "low", "out"})
+      out << "fiscal_printd_printer_paper{roll=\"" << roll << "\",state=\"" << v << "\"} "
+          << (state == v ? 1 : 0) << "\n";
+  }
+  Family(out, "fiscal_printd_printer_fiscalisation", "gauge",
+         "1 for the printer's fiscalisation: not-certified, training, de-fiscalised, fiscalised.");
+  if (p.contains("fiscalisation") && p["fiscalisation"].is_string()) {
+    for (const char* v : {"not-certified", "training", "de-fiscalised", "fiscalised"})
+      out << "fiscal_printd_printer_fiscalisation{state=\"" << v << "\"} "
+          << (p["fiscalisation"] == v ? 1 : 0) << "\n";
+  }
   Gauge(out, "fiscal_printd_printer_battery_low", "1 when the printer reports its battery low.",
         HasReason(p, "battery low") ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_fiscal_memory_almost_full",

@@ -70,17 +70,17 @@ std::string Reasons(const Json& answer) {
 
 // What the printer's part of /v1/status says about the things logged when they change.
 Json StateOf(const Json& p) {
-  bool low = false;
-  if (p.contains("reasons") && p["reasons"].is_array()) {
-    for (const auto& r : p["reasons"]) low = low || r == "paper low";
-  }
   bool out = false;
   if (p.contains("reasons") && p["reasons"].is_array()) {
     for (const auto& r : p["reasons"]) out = out || r == "out of paper";
   }
+  const Json paper = p.contains("paper") && p["paper"].is_object() ? p["paper"] : Json::object();
+  auto low = [&](const char* roll) { return paper.value(roll, Json()) == "low"; };
   return Json{{"reachable", (p.contains("reachable") && p["reachable"] == true)},
-              {"paperLow", low},
+              {"journalLow", low("journal")},
+              {"receiptLow", low("receipt")},
               {"paperOut", out},
+              {"fiscalisation", p.value("fiscalisation", Json())},
               {"document", p.contains("document") ? p["document"] : Json(nullptr)},
               {"error", p.contains("error") ? p["error"] : Json(nullptr)}};
 }
@@ -298,8 +298,10 @@ void Operations::AfterIdle() {
     NoteChecked(p);
   }
   if (checked.is_string()) {
-    const Json now = StateOf(p);
+    Json now = StateOf(p);
     const bool first = state_.is_null();
+    // A printer that does not answer tells no fiscalisation: the last one told stands.
+    if (!first && now["fiscalisation"].is_null()) now["fiscalisation"] = state_["fiscalisation"];
     if (first || now["reachable"] != state_["reachable"]) {
       if (now["reachable"] == true) {
         Log(LogLevel::Info, "printer reachable");
@@ -307,12 +309,22 @@ void Operations::AfterIdle() {
         Log(LogLevel::Error, "printer offline: " + now.value("error", Json("no answer")).dump());
       }
     }
-    if ((first && now["paperLow"] == true) || (!first && now["paperLow"] != state_["paperLow"]))
-      Log(now["paperLow"] == true ? LogLevel::Warn : LogLevel::Info,
-          now["paperLow"] == true ? "printer paper low" : "printer paper no longer low");
+    for (const char* roll : {"journal", "receipt"}) {
+      const std::string key = std::string(roll) + "Low";
+      if ((first && now[key] == true) || (!first && now[key] != state_[key]))
+        Log(now[key] == true ? LogLevel::Warn : LogLevel::Info,
+            "printer " + std::string(roll) + " roll paper " +
+                (now[key] == true ? "low" : "no longer low"));
+    }
     if ((first && now["paperOut"] == true) || (!first && now["paperOut"] != state_["paperOut"]))
       Log(now["paperOut"] == true ? LogLevel::Error : LogLevel::Info,
           now["paperOut"] == true ? "printer out of paper" : "printer has paper again");
+    // A working printer is fiscalised; any other state is worth a look.
+    const Json& fiscal = now["fiscalisation"];
+    if (fiscal.is_string() &&
+        ((first && fiscal != "fiscalised") || (!first && fiscal != state_["fiscalisation"])))
+      Log(fiscal == "fiscalised" ? LogLevel::Info : LogLevel::Warn,
+          "printer fiscalisation: " + fiscal.get<std::string>());
     if ((first && !now["document"].is_null()) || (!first && now["document"] != state_["document"]))
       Log(LogLevel::Info, now["document"].is_null()
                               ? std::string("printer document closed")

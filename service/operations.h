@@ -80,7 +80,8 @@ class Operations {
   std::mutex mu_;
   std::string openKind_ = "ticket";  // the kind of the document opened last
   // Seen by AfterIdle only (the worker).
-  Json state_;  // reachable, paper low, paper out, document as last logged
+  Json state_;  // reachable, each roll's paper low, paper out, fiscalisation, document as last
+                // logged
   int64_t retentionDay_ = -1;
   mutable std::mutex readyMu_;
   mutable std::string checkedAt_;

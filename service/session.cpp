@@ -21,6 +21,7 @@
 #include "printer/emulator.h"
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
+#include "printer/status.h"
 #include "tasks.h"
 
 namespace fpd {
@@ -90,8 +91,10 @@ class DriverSession::Watch final : public plat::PrinterBackend {
         events_.Changed = true;
       }
       if (a.Result == 0) {
+        const plat::CommandInfo* command = plat::FindCommand(method);
+        const bool opening = command != nullptr && plat::OpensDocument(command->Id);
         std::string why;
-        for (const auto& r : StatusReasons(a.PrinterStatus, a.FiscalStatus)) {
+        for (const auto& r : plat::RefusalReasons(a.PrinterStatus, a.FiscalStatus, opening)) {
           why += (why.empty() ? "" : ", ") + r;
         }
         std::lock_guard lock(mu_);
@@ -153,6 +156,8 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
                    {"reasons", Json::array()},
                    {"documentOpen", nullptr},
                    {"document", nullptr},
+                   {"paper", {{"journal", nullptr}, {"receipt", nullptr}}},
+                   {"fiscalisation", nullptr},
                    {"lastDocumentNumber", nullptr},
                    {"error", nullptr},
                    {"strayDocument", nullptr}};
@@ -354,10 +359,12 @@ Json DriverSession::Probe() {
     s["printerStatus"] = Hex4(ps);
     s["fiscalStatus"] = Hex4(fs);
     s["reasons"] = StatusReasons(ps, fs);
-    s["documentOpen"] = (fs & (1u << 13)) != 0;
-    s["document"] = (fs & (1u << 12))   ? Json("fiscal")
-                    : (fs & (1u << 13)) ? Json("non-fiscal")
-                                        : Json(nullptr);
+    const plat::PrinterState state = plat::ReadState(ps, fs);
+    s["documentOpen"] = state.DocumentOpen();
+    const char* document = plat::Name(state.Document);
+    s["document"] = document ? Json(document) : Json(nullptr);
+    s["paper"] = {{"journal", plat::Name(state.Journal)}, {"receipt", plat::Name(state.Receipt)}};
+    s["fiscalisation"] = plat::Name(state.Fiscal);
     s["error"] = nullptr;
     silentAt_.reset();
     silentProbes_ = 0;
@@ -372,6 +379,8 @@ Json DriverSession::Probe() {
     s["reasons"] = Json::array();
     s["documentOpen"] = nullptr;
     s["document"] = nullptr;
+    s["paper"] = {{"journal", nullptr}, {"receipt", nullptr}};
+    s["fiscalisation"] = nullptr;
     s["error"] = FailureText(e);
   }
   if (emulated_) {
@@ -427,10 +436,14 @@ void DriverSession::ReadCounters() {
   int now[2] = {-1, -1};
   try {
     if (control_.Status(mode) == 0) return;
-    const int fields[2] = {4, 6};  // answer fields 3.. are the reply's fields 1..
+    // Answer field 3 is the reply's first field.
+    const int fields[2] = {static_cast<int>(plat::status_a::kTicketDone) + 3,
+                           static_cast<int>(plat::status_a::kADone) + 3};
     for (int k = 0; k < 2; ++k) {
       const std::string f = plat::WideToUtf8(control_.AnswerField(fields[k]).AsWideString());
-      if (f.size() != 8 || f.find_first_not_of("0123456789") != std::string::npos) return;
+      if (f.size() != plat::status_a::kLayout[plat::status_a::kTicketDone].Width ||
+          f.find_first_not_of("0123456789") != std::string::npos)
+        return;
       now[k] = std::stoi(f);
     }
   } catch (const std::exception&) {

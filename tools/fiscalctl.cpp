@@ -6,6 +6,7 @@
 // serial line to
 // --device.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -52,9 +53,20 @@ std::string Field(const plat::PrinterAnswer& a, size_t i) {
   return i < a.Fields.size() ? plat::WideToUtf8(a.Fields[i]) : "";
 }
 
-void Refusal(const plat::PrinterAnswer& a) {
-  std::cerr << "fiscalctl: the printer refused the command: "
-            << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no reason given") << "\n";
+// The fiscal word's reasons; a refused opening leads with the roll whose low paper keeps it
+// closed.
+void Refusal(const plat::PrinterAnswer& a, bool opening = false) {
+  std::vector<std::string> why;
+  const plat::PrinterState state = plat::ReadState(a.PrinterStatus, a.FiscalStatus);
+  if (opening && state.OpeningBlocked()) {
+    const auto all = plat::RefusalReasons(a.PrinterStatus, a.FiscalStatus, true);
+    const auto rolls =
+        std::ranges::count(std::array{state.Journal, state.Receipt}, plat::PaperState::Low);
+    why.assign(all.begin(), all.begin() + rolls);
+  }
+  for (auto& r : plat::DecodeFiscalStatus(a.FiscalStatus)) why.push_back(std::move(r));
+  std::cerr << "fiscalctl: the printer refused the command: " << Join(why, "no reason given")
+            << "\n";
 }
 
 struct Session {
@@ -82,9 +94,8 @@ struct Session {
 
 // The document being issued, from the status request's mode D ("ticket open").
 std::string DocumentOpen(Session& s, const plat::PrinterAnswer& words) {
-  const bool open =
-      words.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen);
-  if (!open) return "no document open";
+  if (!plat::ReadState(words.PrinterStatus, words.FiscalStatus).DocumentOpen())
+    return "no document open";
   const plat::PrinterAnswer d = s.Run("Status", {u"D"});
   const std::string kind = Field(d, plat::status_d::kKind);
   const std::string letter = Field(d, plat::status_d::kLetter);
@@ -102,6 +113,10 @@ int Status(Session& s) {
             << Join(plat::DecodePrinterStatus(a.PrinterStatus), "ready") << "\n"
             << "fiscal status  " << Word(a.FiscalStatus) << ": "
             << Join(plat::DecodeFiscalStatus(a.FiscalStatus), "no condition") << "\n";
+  const plat::PrinterState state = plat::ReadState(a.PrinterStatus, a.FiscalStatus);
+  std::cout << "fiscalisation  " << plat::Name(state.Fiscal) << "\n";
+  std::cout << "paper          journal roll " << plat::Name(state.Journal) << ", receipt roll "
+            << plat::Name(state.Receipt) << "\n";
   std::cout << "document       " << DocumentOpen(s, a) << "\n";
   std::cout << "warnings       "
             << Join(plat::StatusWarnings(a.PrinterStatus, a.FiscalStatus), "none") << "\n";
@@ -218,7 +233,7 @@ int Trace(Session& s, const std::string& method, const std::vector<std::string>&
             << ", fiscal status " << Word(a.FiscalStatus) << "\n";
   for (size_t i = 0; i < a.Fields.size(); ++i)
     std::cout << "AnswerField_" << i + 3 << " " << Field(a, i) << "\n";
-  return a.Result ? kDone : (Refusal(a), kRefused);
+  return a.Result ? kDone : (Refusal(a, plat::OpensDocument(info->Id)), kRefused);
 }
 
 // The printer's self-description: every mode of the status request that prints nothing, each
@@ -354,9 +369,7 @@ int Probe(Session& s) {
                 << (i < a.Fields.size() ? Field(a, i) : "(not answered)") << "\n";
     }
     if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
-      const bool open =
-          a.FiscalStatus & (plat::status::kDocumentOpen | plat::status::kFiscalDocumentOpen |
-                            plat::status::kNonFiscalOpen);
+      const bool open = plat::ReadState(a.PrinterStatus, a.FiscalStatus).DocumentOpen();
       const std::string kind = Field(a, 0);
       modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
       openMismatch = open && !modeDTold;

@@ -23,7 +23,7 @@ namespace plat {
 
 namespace model {
 
-constexpr size_t kWidth = 40;
+constexpr size_t kWidth = facts::kPaperWidth;
 
 // A paper line as the printer shows it: control characters as blanks.
 inline void CleanLine(AnsiString& line) {
@@ -110,21 +110,28 @@ struct ModelOps {
 
   // ---- answers
 
-  static uint16_t FiscalBits(const M& m) {
+  // The status words of an answer, summary bits included: the fiscal word carries the
+  // fiscalisation state and the open document (bits 12 and 13 for a fiscal one, 13 alone for a
+  // non-fiscal one), "0600" idle and "3600" with a ticket open on a fiscalised printer.
+  static uint16_t FiscalBits(const M& m, uint16_t more = 0) {
     static_assert(sizeof(m.fiscalWarnings_) == sizeof(uint16_t));
+    uint16_t w = m.fiscalWarnings_ | m.fiscalisation_ | more;
     switch (m.state_) {
       case M::DocState::Ticket:
       case M::DocState::Invoice:
-        return status::kFiscalDocumentOpen | status::kDocumentOpen | m.fiscalWarnings_;
+        w |= status::kFiscalDocumentOpen | status::kDocumentOpen;
+        break;
       case M::DocState::NonFiscal:
-        return status::kDocumentOpen | status::kNonFiscalOpen | m.fiscalWarnings_;
+        w |= status::kDocumentOpen;
+        break;
       case M::DocState::Idle:
         break;
     }
-    return m.fiscalWarnings_;
+    return status::WithFiscalSummary(w);
   }
   static uint16_t PrinterBits(const M& m) {
-    return static_cast<uint16_t>((m.drawerOpen_ ? status::kDrawerOpen : 0) | m.printerWarnings_);
+    return status::WithPrinterSummary(
+        static_cast<uint16_t>((m.drawerOpen_ ? status::kDrawerOpen : 0) | m.printerWarnings_));
   }
 
   static PrinterAnswer Accept(const M& m, std::vector<AnsiString> fields = {}) {
@@ -139,31 +146,19 @@ struct ModelOps {
     PrinterAnswer a;
     a.Result = 0;
     a.PrinterStatus = PrinterBits(m);
-    a.FiscalStatus = static_cast<uint16_t>(FiscalBits(m) | bit | status::kFiscalAny);
+    a.FiscalStatus = FiscalBits(m, bit);
     return a;
   }
   static PrinterAnswer BadState(const M& m) { return Refuse(m, status::kInvalidState); }
+  // Whether a new document may be opened: nothing open, and neither roll's paper low.
+  static bool MayOpen(const M& m) {
+    return m.state_ == M::DocState::Idle && (PrinterBits(m) & status::kPaperLow) == 0;
+  }
   static PrinterAnswer BadField(const M& m) { return Refuse(m, status::kInvalidField); }
 
   static AnsiString Arg(const Args& a, size_t i) { return WideToAnsi(*a[i]); }
 
   // ---- paper
-
-  // Prints one text as the paper shows it: cut at "\n", each piece wrapped at 40 columns,
-  // control characters as blanks.
-  static void PrintWrapped(M& m, std::string_view text) {
-    size_t start = 0;
-    while (true) {
-      const size_t nl = text.find('\n', start);
-      std::string_view piece =
-          text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
-      if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
-      if (piece.empty()) m.Print("");
-      for (size_t p = 0; p < piece.size(); p += kWidth) m.Print(piece.substr(p, kWidth));
-      if (nl == std::string_view::npos) break;
-      start = nl + 1;
-    }
-  }
 
   static AnsiString Stamp(const M& m) {
     TDateTime now = m.ClockNow();

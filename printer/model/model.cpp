@@ -75,6 +75,7 @@ constexpr HandlerRow kHandlers[] = {
     {Command::GetDateTime, &ModelOps::GetDateTime},
     {Command::FiscalMemoryReportByDate, &ModelOps::FiscalMemoryReportByDate},
     {Command::FiscalMemoryReportByZ, &ModelOps::FiscalMemoryReportByZ},
+    {Command::OpenCashDrawer2, &ModelOps::OpenCashDrawer},
 };
 consteval bool EveryCommandHandledInOrder() {
   if (std::size(kHandlers) != kCommandTable.size()) return false;

@@ -5,7 +5,7 @@
 namespace plat {
 
 PrinterAnswer ModelOps::OpenNoFiscal(M& m, const Args&) {
-  if (m.state_ != M::DocState::Idle) return BadState(m);
+  if (!MayOpen(m)) return BadState(m);
   BeginDocument(m, M::DocState::NonFiscal, 0);
   AnsiString number = ZeroPad(NextNumber(m.counters_.LastNonFiscal), 8);
   m.Print(Rule('='));
@@ -16,16 +16,12 @@ PrinterAnswer ModelOps::OpenNoFiscal(M& m, const Args&) {
 }
 PrinterAnswer ModelOps::SendNoFiscalText(M& m, const Args& a) {
   if (m.state_ != M::DocState::NonFiscal) return BadState(m);
+  // One paper line: a longer text is not taken.
   AnsiString text = Arg(a, 0);
-  if (text.size() <= kWidth && text.find('\n') == AnsiString::npos &&
-      (text.empty() || text.back() != '\r')) {
-    // One paper line, the usual case: the text itself goes onto the paper.
-    CleanLine(text);
-    KeepTail(m.paper_);
-    m.paper_.push_back(std::move(text));
-  } else {
-    PrintWrapped(m, text);
-  }
+  if (text.size() > kWidth) return BadField(m);
+  CleanLine(text);
+  KeepTail(m.paper_);
+  m.paper_.push_back(std::move(text));
   ++m.lines_;
   return Accept(m);
 }

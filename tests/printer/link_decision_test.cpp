@@ -81,7 +81,8 @@ const std::vector<Step> kDay = {
     {"OpenNoFiscal", {}, O::TookEffect},
     {"SendNoFiscalText", {"----"}, O::CannotTell},
     {"CloseNoFiscal", {"T"}, O::TookEffect},
-    {"OpenCashDrawer", {"1"}, O::CannotTell},
+    {"OpenCashDrawer", {}, O::CannotTell},
+    {"OpenCashDrawer2", {}, O::CannotTell},
     {"CloseJournal", {"X", "P"}, O::CannotTell},
     {"CloseJournal", {"Z", "P"}, O::AnswerLost},
 };

@@ -37,6 +37,11 @@ TEST(LinkFrame, EncodesHostFramesByteForByte) {
        std::string("\x02 e\x1cT\x1c"
                    "C\x1c\x7F\x03") +
            "01F4"},
+      // A command with no field has no FS at all (the maker's example frames them so).
+      {0x33, "OpenNoFiscal", {}, std::string("\x02\x33\x48\x03") + "0080"},
+      {0x20, "GetDateTime", {}, std::string("\x02 Y\x03") + "007E"},
+      {0x20, "OpenCashDrawer", {}, std::string("\x02 {\x03") + "00A0"},
+      {0x20, "OpenCashDrawer2", {}, std::string("\x02 |\x03") + "00A1"},
       // An empty field is FS followed directly by the next FS or by ETX.
       {0x20, "CloseJournal", {"X", ""}, std::string("\x02 9\x1cX\x1c\x03") + "00EE"},
       // Windows-1252 bytes above 0x7F travel as they are and count in the sum.
@@ -258,23 +263,77 @@ TEST(LinkFrame, DecodesStatusWordsIntoReasons) {
   EXPECT_EQ(DecodePrinterStatus(0xC000), V{"out of paper"});
   EXPECT_EQ(DecodePrinterStatus(0x904C),
             (V{"printer error", "offline", "buffer full", "drawer open"}));
-  EXPECT_EQ(DecodePrinterStatus(0x0003), V{});  // bits with no meaning
+  EXPECT_EQ(DecodePrinterStatus(0x2003), V{});  // bits with no meaning
+  EXPECT_EQ(DecodePrinterStatus(0x0FB0),
+            (V{"paper low on the journal roll", "paper low on the receipt roll", "buffer empty",
+               "paper at the slip input", "slip inserted", "validation intake ready",
+               "paper at the validation intake"}));
   EXPECT_EQ(DecodeFiscalStatus(0x8020), V{"command not valid in the current state"});
-  EXPECT_EQ(DecodeFiscalStatus(0x3000), (V{"a fiscal document is open", "a document is open"}));
+  EXPECT_EQ(DecodeFiscalStatus(0x3600), (V{"a fiscal document is open", "a document is open"}));
+  EXPECT_EQ(DecodeFiscalStatus(0x2600), (V{"a document is open", "a non-fiscal document is open"}));
   EXPECT_EQ(DecodeFiscalStatus(0xFFFF),
             (V{"fiscal memory error", "working memory error", "battery low", "unknown command",
                "invalid field", "command not valid in the current state", "totals overflow",
-               "fiscal memory full", "fiscal memory almost full", "de-fiscalised",
-               "a Z closing is required", "a fiscal document is open", "a document is open",
-               "a non-fiscal document is open"}));
-  // The fiscalisation state is a value of two bits.
-  EXPECT_EQ(DecodeFiscalStatus(0x0200), V{"fiscalised"});
-  EXPECT_EQ(DecodeFiscalStatus(0x0400), V{"certified"});
-  EXPECT_EQ(DecodePrinterStatus(0x0780),
-            (V{"buffer empty", "paper at the slip input", "slip inserted", "paper low"}));
+               "fiscal memory full", "fiscal memory almost full",
+               "a Z closing is required, or the document's item limit is reached",
+               "a fiscal document is open", "a document is open",
+               "invoice or slip printing initialised"}));
+  // The fiscalisation state is a value of two bits; the working state gives no reason.
+  EXPECT_EQ(DecodeFiscalStatus(0x0600), V{});
+  EXPECT_EQ(DecodeFiscalStatus(0x0200), V{"certified for training, not fiscalised"});
+  EXPECT_EQ(DecodeFiscalStatus(0x0400), V{"de-fiscalised"});
   EXPECT_EQ(plat::StatusWarnings(0xFFFF, 0xFFFF),
-            (V{"paper low", "battery low", "fiscal memory almost full"}));
-  EXPECT_EQ(plat::StatusWarnings(0xC000, 0x8020), V{});
+            (V{"paper low on the journal roll", "paper low on the receipt roll", "battery low",
+               "fiscal memory almost full"}));
+  EXPECT_EQ(plat::StatusWarnings(0xC400, 0x8020), V{});
+  // A refused opening names the roll that keeps it closed; any other refusal only tells it.
+  EXPECT_EQ(plat::RefusalReasons(0x8020, 0x8620, true),
+            (V{"no document can be opened while the receipt roll's paper is low",
+               "command not valid in the current state"}));
+  EXPECT_EQ(plat::RefusalReasons(0x8010, 0x8620, false),
+            (V{"paper low on the journal roll", "command not valid in the current state"}));
+}
+
+// The state every reader takes from the words: the open document, each roll's paper and the
+// fiscalisation, with the maker's examples "0600" (idle) and "3600" (ticket open).
+TEST(LinkFrame, ReadsThePrintersStateFromTheWords) {
+  using D = plat::OpenDocument;
+  using P = plat::PaperState;
+  using F = plat::Fiscalisation;
+  struct Case {
+    uint16_t printer, fiscal;
+    D document;
+    P journal, receipt;
+    F fiscalisation;
+  };
+  const Case cases[] = {
+      {0x0000, 0x0600, D::None, P::Ok, P::Ok, F::Fiscalised},
+      {0x0080, 0x3600, D::Fiscal, P::Ok, P::Ok, F::Fiscalised},
+      {0x0000, 0x2600, D::NonFiscal, P::Ok, P::Ok, F::Fiscalised},
+      {0x0000, 0x7600, D::Fiscal, P::Ok, P::Ok, F::Fiscalised},  // fiscal on slip
+      {0x0000, 0x4000, D::None, P::Ok, P::Ok, F::NotCertified},  // slip alone: no document
+      {0x0400, 0x0200, D::None, P::Ok, P::Ok, F::Training},      // bit 10: validation
+      {0x8010, 0x0400, D::None, P::Low, P::Ok, F::Defiscalised},
+      {0x8020, 0x0000, D::None, P::Ok, P::Low, F::NotCertified},
+      {0xC030, 0x0600, D::None, P::Out, P::Out, F::Fiscalised},
+  };
+  for (const Case& c : cases) {
+    const plat::PrinterState s = plat::ReadState(c.printer, c.fiscal);
+    const std::string at = HexWord(c.printer) + "/" + HexWord(c.fiscal);
+    EXPECT_EQ(s.Document, c.document) << at;
+    EXPECT_EQ(s.DocumentOpen(), c.document != D::None) << at;
+    EXPECT_EQ(s.Journal, c.journal) << at;
+    EXPECT_EQ(s.Receipt, c.receipt) << at;
+    EXPECT_EQ(s.Fiscal, c.fiscalisation) << at;
+    EXPECT_EQ(s.OpeningBlocked(), c.journal == P::Low || c.receipt == P::Low) << at;
+  }
+  // Each summary bit stands for its own set: printer 0-6 and 14, fiscal 0-8 and 11.
+  for (int bit = 0; bit < 15; ++bit) {
+    const auto w = static_cast<uint16_t>(1u << bit);
+    EXPECT_EQ(plat::status::WithPrinterSummary(w) >> 15, bit <= 6 || bit == 14) << bit;
+    EXPECT_EQ(plat::status::WithFiscalSummary(w) >> 15, bit <= 8 || bit == 11) << bit;
+  }
+  EXPECT_EQ(plat::status::WithFiscalSummary(0x8600), 0x0600) << "a summary with nothing under it";
 }
 
 std::vector<FrameScanner::Event> ScanAll(const std::string& bytes,

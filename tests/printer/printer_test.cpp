@@ -163,12 +163,13 @@ TEST_F(PrinterControlTest, EmulatorRefusalReachesTheControl) {
   auto emu = std::make_shared<FiscalEmulator>();
   SetPrinterBackend(emu);
   EXPECT_EQ(control.CloseTicket(), 0);
-  EXPECT_EQ(control.FiscalStatus().AsInteger(), status::kInvalidState | status::kFiscalAny);
+  EXPECT_EQ(control.FiscalStatus().AsInteger(),
+            status::kFiscalised | status::kInvalidState | status::kFiscalAny);
   WideString g = u"G";
   EXPECT_NE(control.OpenTicket(g), 0);
   EXPECT_EQ(control.AnswerField_3().AsWideString(), u"") << "the opening answers no number";
   EXPECT_EQ(control.FiscalStatus().AsInteger(),
-            status::kFiscalDocumentOpen | status::kDocumentOpen);
+            status::kFiscalised | status::kFiscalDocumentOpen | status::kDocumentOpen);
 }
 
 }  // namespace

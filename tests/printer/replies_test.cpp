@@ -171,19 +171,45 @@ TEST(PrinterReplies, DocumentedRefusals) {
   }
 }
 
-TEST(PrinterReplies, WarningsAreReportedAndNeverRefuse) {
+TEST(PrinterReplies, WarningsAreReportedAndPaperLowKeepsNewDocumentsClosed) {
   FiscalEmulator emu;
+  ASSERT_NE(Send(emu, "OpenTicket", {u"G"}).Result, 0);
+  // The open document is finished with every warning set.
   emu.Model().SetWarnings(status::kPaperLow, status::kBatteryLow | status::kFiscalMemoryAlmostFull);
-  for (const Step& s : std::vector<Step>{{"OpenTicket", {u"G"}, ""},
-                                         {"SendTicketItem", kItem, ""},
+  for (const Step& s : std::vector<Step>{{"SendTicketItem", kItem, ""},
                                          {"SendTicketPayment", {u"E", u"20", u"T"}, ""},
                                          {"CloseTicket", {}, ""},
                                          {"CloseJournal", {u"Z", u""}, ""}}) {
     const PrinterAnswer a = Send(emu, s.method, s.args);
     EXPECT_NE(a.Result, 0) << s.method;
-    EXPECT_EQ(StatusWarnings(a.PrinterStatus, a.FiscalStatus),
-              (std::vector<std::string>{"paper low", "battery low", "fiscal memory almost full"}));
+    EXPECT_EQ(
+        StatusWarnings(a.PrinterStatus, a.FiscalStatus),
+        (std::vector<std::string>{"paper low on the journal roll", "paper low on the receipt roll",
+                                  "battery low", "fiscal memory almost full"}));
+    EXPECT_TRUE(a.PrinterStatus & status::kPrinterAny) << "paper low is under the summary";
+    EXPECT_TRUE(a.FiscalStatus & status::kFiscalAny) << "battery low is under the summary";
   }
+  // While either roll's paper is low no document of any kind opens, and the reason names it.
+  const struct {
+    uint16_t low;
+    const char* reason;
+  } rolls[] = {
+      {status::kJournalPaperLow, "no document can be opened while the journal roll's paper is low"},
+      {status::kReceiptPaperLow, "no document can be opened while the receipt roll's paper is low"},
+  };
+  for (const auto& roll : rolls) {
+    emu.Model().SetWarnings(roll.low, 0);
+    for (const Step& s : std::vector<Step>{{"OpenTicket", {u"G"}, ""},
+                                           {"OpenInvoice", Invoice(u"B"), ""},
+                                           {"OpenNoFiscal", {}, ""}}) {
+      const PrinterAnswer a = Send(emu, s.method, s.args);
+      EXPECT_EQ(a.Result, 0) << s.method;
+      EXPECT_EQ(RefusalReasons(a.PrinterStatus, a.FiscalStatus, true).front(), roll.reason);
+      EXPECT_EQ(emu.Model().State(), FiscalPrinterModel::DocState::Idle) << s.method;
+    }
+  }
+  emu.Model().SetWarnings(0, 0);
+  EXPECT_NE(Send(emu, "OpenNoFiscal", {}).Result, 0);
 }
 
 // ---- the control's translation
@@ -225,6 +251,17 @@ TEST(PrinterTranslation, DriverArgumentsBecomeThePrintersFields) {
   EXPECT_EQ(Wire(t, "SetGetDateTime", {u"S", u"270102", u"083000"}),
             (V{"SetDateTime", "270102", "083000"}));
   EXPECT_EQ(Wire(t, "SetGetDateTime", {u"S", u"270102", u"083000"}, 1), V{"GetDateTime"});
+  // Each drawer has a command of its own, with no field.
+  EXPECT_EQ(Wire(t, "OpenCashDrawer", {u"1"}), V{"OpenCashDrawer"});
+  EXPECT_EQ(Wire(t, "OpenCashDrawer", {u"2"}), V{"OpenCashDrawer2"});
+  // A text longer than the paper's 40 characters goes out as consecutive lines of at most 40.
+  const std::string text = std::string(40, 'a') + std::string(40, 'b') + "tail\r\nnext";
+  const Args line = {Utf8ToWide(text)};
+  EXPECT_EQ(Wire(t, "SendNoFiscalText", line, 0), (V{"SendNoFiscalText", std::string(40, 'a')}));
+  EXPECT_EQ(Wire(t, "SendNoFiscalText", line, 1), (V{"SendNoFiscalText", std::string(40, 'b')}));
+  EXPECT_EQ(Wire(t, "SendNoFiscalText", line, 2), (V{"SendNoFiscalText", "tail"}));
+  EXPECT_EQ(Wire(t, "SendNoFiscalText", line, 3), (V{"SendNoFiscalText", "next"}));
+  EXPECT_EQ(Wire(t, "SendNoFiscalText", line, 4), V{"no such request"});
 
   // The invoice: the issuer's category goes to field 7, the buyer's to field 8; the buyer's
   // number loses its dashes; letter B/C prices get their VAT back, letter A's stay net.
@@ -265,6 +302,8 @@ TEST(PrinterTranslation, ArgumentsWithoutAPrinterFormAreRefusedUnsent) {
   for (const auto& a : items) EXPECT_EQ(Wire(t, "SendTicketItem", a)[0], "untranslatable");
   EXPECT_EQ(Wire(t, "SendTicketPayment", {u"E", u"1e3", u"T"})[0], "untranslatable");
   EXPECT_EQ(Wire(t, "SetGetDateTime", {u"X", u"", u""})[0], "untranslatable");
+  for (const WideString drawer : {u"", u"0", u"3", u"12", u" 1"})
+    EXPECT_EQ(Wire(t, "OpenCashDrawer", {drawer})[0], "untranslatable");
 
   FiscalEmulator emu;
   Send(emu, "OpenTicket", {u"G"});

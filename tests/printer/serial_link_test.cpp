@@ -372,7 +372,7 @@ void Serve(Scripted& s, const char* method, FakePrinter& p, const std::string& g
 
 TEST(SerialLink, ALostReplyIsDecidedFromThePrintersQueriesAlone) {
   constexpr uint16_t kFiscalOpen = plat::status::kFiscalDocumentOpen | plat::status::kDocumentOpen;
-  constexpr uint16_t kTextOpen = plat::status::kNonFiscalOpen | plat::status::kDocumentOpen;
+  constexpr uint16_t kTextOpen = plat::status::kDocumentOpen;
   struct Case {
     const char* what;
     const char* method;
@@ -701,6 +701,24 @@ TEST(SerialLink, RefusedFieldsSendNothing) {
             (std::vector<std::string>{Frame(0x20, "SendNoFiscalText", {"----"}),
                                       Frame(0x21, "SendNoFiscalText", {""}),
                                       Frame(0x22, "SendNoFiscalText", {"TOTAL"})}));
+}
+
+// Each drawer is a command with no field, and another drawer goes nowhere; a text longer than
+// the paper goes out as lines of at most 40 characters.
+TEST(SerialLink, DrawersAndLongTextsGoOutAsThePrinterTakesThem) {
+  FakePrinter printer(
+      [](FakePrinter& p, const std::string& got) { p.Write(FakePrinter::Reply(got)); });
+  plat::SerialBackend b(ConfigFor(printer));
+  EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"3"}).Result, 0);
+  EXPECT_TRUE(printer.Received().empty());
+  EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"1"}).Result, 1);
+  EXPECT_EQ(Exec(b, "OpenCashDrawer", {u"2"}).Result, 1);
+  EXPECT_EQ(Exec(b, "SendNoFiscalText", {WideString(45, u'x')}).Result, 1);
+  EXPECT_EQ(printer.Received(),
+            (std::vector<std::string>{std::string("\x02 {\x03") + "00A0",
+                                      std::string("\x02!|\x03") + "00A2",
+                                      Frame(0x22, "SendNoFiscalText", {std::string(40, 'x')}),
+                                      Frame(0x23, "SendNoFiscalText", {"xxxxx"})}));
 }
 
 TEST(SerialLink, ATextStopsAtTheFirstRefusedLine) {

@@ -71,14 +71,15 @@ TEST_P(CloseTest, TicketWithDiscountAndTwoPayments) {
   EXPECT_TRUE(host.dialogs.empty());
 }
 
+// Paper low keeps a new document from being opened, but the open one is finished.
 TEST_P(CloseTest, WarningsOfThePrinterNeverStopASale) {
+  OpenWithItem("T", 2, 25, Num("21"));
   host.Emu().Model().SetWarnings(plat::status::kPaperLow,
                                  plat::status::kBatteryLow | plat::status::kFiscalMemoryAlmostFull);
   struct Quiet {
     plat::FiscalPrinterModel& m;
     ~Quiet() { m.SetWarnings(0, 0); }
   } quiet{host.Emu().Model()};
-  OpenWithItem("T", 2, 25, Num("21"));
   Variant answer = Answer();
   EXPECT_TRUE(CALL(host, FechaCupom)(CloseArray("T", 5, MovPacket(kTwoPayments)), nullptr, answer));
   EXPECT_EQ(host.Emu().Model().State(), plat::FiscalPrinterModel::DocState::Idle);

@@ -214,8 +214,13 @@ TEST_F(ServiceTest, TheLastDocumentsAreThePrintersTwoSeries) {
   invoice["buyer"] = Json::object();
   ASSERT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Pan"), "series-t").body["ok"], true);
   ASSERT_EQ(s_->Post("/v1/sales", invoice, "series-c").body["ok"], true);
-  const Json last = s_->Get("/v1/status").body["printer"]["lastDocuments"];
+  const Json printer = s_->Get("/v1/status").body["printer"];
+  const Json last = printer["lastDocuments"];
   EXPECT_EQ(last, Json({{"ticket", "00000002"}, {"invoiceA", "00000000"}})) << last.dump();
+  // The emulator answers as a fiscalised printer with paper on both rolls.
+  EXPECT_EQ(printer["fiscalStatus"], "0600");
+  EXPECT_EQ(printer["fiscalisation"], "fiscalised");
+  EXPECT_EQ(printer["paper"], Json({{"journal", "ok"}, {"receipt", "ok"}}));
 }
 
 TEST_F(ServiceTest, EveryEntryPointAnswersWithItsArgumentsAndCapture) {

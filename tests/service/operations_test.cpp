@@ -95,20 +95,38 @@ TEST(ServiceMetrics, EndpointsAreRoutesNotRawPaths) {
   EXPECT_EQ(fpd::EndpointLabel("/etc/passwd"), "other");
 }
 
-// Each warning of the printer is a series of its own, set by its reason alone.
+// Each warning of the printer is a series of its own: paper low from a roll's paper, the others
+// from their reasons; each roll's paper and the fiscalisation have a series per state.
 TEST(ServiceMetrics, EachPrinterWarningHasItsOwnSeries) {
-  const char* const warnings[][2] = {{"paper low", "paper_low"},
-                                     {"battery low", "battery_low"},
-                                     {"fiscal memory almost full", "fiscal_memory_almost_full"}};
-  for (const auto& [reason, series] : warnings) {
+  const Json ok = {{"journal", "ok"}, {"receipt", "ok"}};
+  const struct {
+    const char* series;
+    Json printer;
+  } warnings[] = {
+      {"paper_low",
+       {{"paper", {{"journal", "ok"}, {"receipt", "low"}}}, {"reasons", Json::array()}}},
+      {"battery_low", {{"paper", ok}, {"reasons", {"battery low"}}}},
+      {"fiscal_memory_almost_full", {{"paper", ok}, {"reasons", {"fiscal memory almost full"}}}},
+  };
+  for (const auto& w : warnings) {
     fpd::Gauges g;
-    g.Printer = {{"reachable", true}, {"reasons", {reason}}};
+    g.Printer = w.printer;
+    g.Printer["reachable"] = true;
+    g.Printer["fiscalisation"] = "training";
     const std::string text = fpd::Metrics().Render(g);
-    for (const auto& [other, name] : warnings) {
-      const std::string line =
-          "fiscal_printd_printer_" + std::string(name) + (other == reason ? " 1\n" : " 0\n");
-      EXPECT_NE(text.find(line), std::string::npos) << reason << ": " << line;
+    for (const auto& other : warnings) {
+      const std::string line = "fiscal_printd_printer_" + std::string(other.series) +
+                               (other.series == w.series ? " 1\n" : " 0\n");
+      EXPECT_NE(text.find(line), std::string::npos) << w.series << ": " << line;
     }
+    const bool low = std::string(w.series) == "paper_low";
+    for (const std::string& line :
+         {std::string("fiscal_printd_printer_paper{roll=\"receipt\",state=\"low\"} ") +
+              (low ? "1" : "0"),
+          std::string("fiscal_printd_printer_paper{roll=\"journal\",state=\"ok\"} 1"),
+          std::string("fiscal_printd_printer_fiscalisation{state=\"training\"} 1"),
+          std::string("fiscal_printd_printer_fiscalisation{state=\"fiscalised\"} 0")})
+      EXPECT_NE(text.find(line + "\n"), std::string::npos) << w.series << ": " << line;
   }
 }
 

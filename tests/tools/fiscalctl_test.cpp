@@ -32,7 +32,9 @@ TEST(Fiscalctl, AnswersEachCommandWithItsExitCode) {
     const char* has;
   };
   const Case cases[] = {
-      {"status", 0, "fiscal status  0000: no condition\ndocument       no document open"},
+      {"status", 0,
+       "fiscal status  0600: no condition\nfiscalisation  fiscalised\n"
+       "paper          journal roll ok, receipt roll ok\ndocument       no document open"},
       {"status", 0, "warnings       none\nlast ticket    00000000, last Z 00000"},
       {"x", 0, "X reading 00001 printed"},
       {"date --set '2027-01-02 08:30:00'", 0, "2027-01-02 08:30:"},
@@ -68,7 +70,7 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
   const Ctl refused = RunCtl("--device " + pty + " trace CloseTicket");
   EXPECT_EQ(refused.status, 1) << refused.out;
   EXPECT_NE(refused.out.find(" out 02 "), std::string::npos) << refused.out;
-  EXPECT_NE(refused.out.find("E<FS>0000<FS>8020<ETX>"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("E<FS>0000<FS>8620<ETX>"), std::string::npos) << refused.out;
   EXPECT_NE(refused.out.find("refused the command: command not valid in the current state"),
             std::string::npos);
   // Standard output redirected to a file keeps the frames and the answer lines, in order.
