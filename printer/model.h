@@ -15,8 +15,8 @@
 #include "platform/types.h"
 #include "printer/api.h"
 #include "printer/backend.h"
-#include "printer/variants.h"
 #include "printer/facts.h"
+#include "printer/variants.h"
 
 namespace plat {
 
