@@ -257,20 +257,21 @@ class LinkServer::Impl {
     for (const auto& f : frame.Fields) args.push_back(AnsiToWide(f));
     std::vector<WideString*> ptrs;
     for (auto& a : args) ptrs.push_back(&a);
-    if (journal_.is_open()) {
-      std::string line = info->Method;
-      for (const auto& f : frame.Fields) {
-        line += '\t';
-        line += AnsiToUtf8(f);
-      }
-      journal_ << line << "\n" << std::flush;
-    }
     PrinterAnswer answer;
     try {
       answer = model_.Execute(info->Method, ptrs);
     } catch (const std::exception&) {
       answer = {};
       answer.FiscalStatus = status::kWorkingMemoryError | status::kFiscalAny;
+    }
+    // The journal holds what the printer ran: a command it refused did nothing.
+    if (journal_.is_open() && answer.Result != 0) {
+      std::string line = info->Method;
+      for (const auto& f : frame.Fields) {
+        line += '\t';
+        line += AnsiToUtf8(f);
+      }
+      journal_ << line << "\n" << std::flush;
     }
     if (paper_.is_open()) {
       for (const auto& line : model_.Paper()) paper_ << AnsiToUtf8(line) << "\n";

@@ -274,8 +274,8 @@ void SerialBackend::TellVariant(Command& c) {
         if (!r.Silent) retell_.insert(c.device);
         return;
       }
-      Ended(record, Outcome::Answered);
       *into = link::ToAnswer(r.Reply);
+      Ended(record, (*into)->Result ? Outcome::Answered : Outcome::Refused);
     }
   }
   told_[c.device] = variants::Tell(answers, config_.Model);
@@ -304,8 +304,9 @@ void SerialBackend::Read(Command& c, unsigned reads, const link::Snapshot* known
       if (r.Silent) Silenced(c, c.method + ": " + what);
       Fail(c, what, after ? LinkFault::InDoubt : r.Fault);
     }
-    Ended(record, Outcome::Answered);
-    into = link::Learn(into, q, FromLine(c.device, q.Method, q.Fields, r.Reply));
+    const PrinterAnswer a = FromLine(c.device, q.Method, q.Fields, r.Reply);
+    Ended(record, a.Result ? Outcome::Answered : Outcome::Refused);
+    into = link::Learn(into, q, a);
   }
 }
 
@@ -329,7 +330,7 @@ PrinterAnswer SerialBackend::Once(Command& c) {
     const link::ExchangeResult r = ex.Run(seq_, c.method, c.fields, changes, c.giveUp);
     if (r.What == link::ExchangeResult::End::Reply) {
       PrinterAnswer a = FromLine(c.device, c.method, c.fields, r.Reply);
-      Ended(c.record, Outcome::Answered);
+      Ended(c.record, a.Result ? Outcome::Answered : Outcome::Refused);
       known = link::Follow(known, c.info, c.fields, a);
       return a;
     }

@@ -153,8 +153,9 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   Stats GetStats() const;
 
   // One command as framed for the first time: method and fields (Windows-1252), whether the
-  // link sent it on its own (a status query), and how it ended.
-  enum class Outcome { Pending, Answered, FromStatus, InDoubt, Failed };
+  // link sent it on its own (a status query), and how it ended. Refused: the printer answered
+  // that it did not run it.
+  enum class Outcome { Pending, Answered, FromStatus, InDoubt, Failed, Refused };
   struct Sent {
     std::string Method;
     std::vector<AnsiString> Fields;
