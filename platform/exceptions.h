@@ -67,7 +67,8 @@ enum class LinkFault {
   Refused,      // the command was refused before it reached the printer (bad field, fail-fast)
   InDoubt,      // the command may or may not have run on the printer: never send it again
   DeviceInUse,  // another program holds the device
-  BadSettings   // the line settings or the device name do not read
+  BadSettings,  // the line settings or the device name do not read
+  NotReady      // the printer holds its ready line down (DTR/DSR), so the link did not send
 };
 
 // The printer cannot be reached: no answer, device gone, repeated bad frames.

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The printer's facts, each in one place with its source: the command bytes, the framing, the
-// checksum, the sequence rule, the busy bytes, the paper's width and the place of each condition
-// in the two status words. The command table (printer/commands.h), the link
-// (printer/link_frame.h), the status decoding (printer/status.h) and the emulator all read these
-// values and nothing else, so a printer that differs is corrected here, in one place. Each entry
-// is marked with its source:
+// checksum, the sequence rule, the busy bytes, the paper's width, the line's rates and flow
+// control, and the place of each condition in the two status words. The command table
+// (printer/commands.h), the link (printer/link_frame.h), the status decoding (printer/status.h)
+// and the emulator all read these values and nothing else, so a printer that differs is
+// corrected here, in one place. Each entry is marked with its source:
 //   documented  by the maker's protocol manual of a sibling model of this printer family;
 //   described   by the description of our own model;
 //   assumed     by nothing: this package's own choice, which a printer may contradict.
@@ -58,7 +58,8 @@ constexpr uint8_t kFs = 0x1C;
 constexpr uint8_t kNak = 0x15;  // either side: the frame came damaged, send it again
 // Checksum (documented): four hexadecimal digits of the 16-bit sum of every byte from STX to ETX
 // inclusive, upper case from the printer. Status words (documented): four hexadecimal digits
-// each.
+// each. The host reads the digits in either case, and a status word also without its leading
+// zeros.
 constexpr int kChecksumDigits = 4;
 // Sequence rule: one byte from 0x20 to 0x7F, the reply carrying the command's (documented); a
 // new command takes a number other than the last one's, here the next value wrapping to 0x20
@@ -72,6 +73,13 @@ constexpr uint8_t kDc4 = 0x14;
 // Waiting (documented): the host waits 800 ms for a reply, and each busy byte adds 800 ms.
 constexpr int kReplyWaitMs = 800;
 constexpr int kBusyAddsMs = 800;
+
+// ---- The line. Rates (documented): these four, 9600 with no parity and 1 stop bit as the
+// factory setting. Data bits: not stated for the host port; 8, which the fiscal text's bytes
+// above 0x7F need (assumed). Flow control (documented): DTR/DSR by default, the printer's ready
+// line reaching the host's DSR; XON/XOFF as the alternative chosen at installation.
+constexpr int kLineRates[] = {4800, 9600, 19200, 38400};
+constexpr int kFactoryBaud = 9600;
 
 // ---- Printer status word: the bit of each condition (documented).
 namespace printer_bit {
@@ -140,6 +148,9 @@ inline constexpr Fact kFacts[] = {
     {"busy bytes", Source::Documented},
     {"NAK", Source::Documented},
     {"paper width", Source::Documented},
+    {"line rates", Source::Documented},
+    {"flow control", Source::Documented},
+    {"data bits", Source::Assumed},
     {"printer-status bits", Source::Documented},
     {"fiscal-status bits", Source::Documented},
     {"status request modes and reply layouts", Source::Described},

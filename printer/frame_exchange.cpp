@@ -109,10 +109,12 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
         port_.WaitReady(timing_.Flow, std::min(giveUp, time_.After(timing_.TimeoutMs)));
     if (ready.What == LineResult::End::Gone)
       return Failed("device gone (" + ready.Why + ")", LinkFault::Other, sent > 0);
+    // A printer that keeps its ready line down is not ready (off line, cover open, wrong
+    // cable): said so, not taken for a printer that does not answer.
     if (ready.What == LineResult::End::TimedOut)
-      return Failed("the printer does not signal ready (DSR low for " +
-                        std::to_string(timing_.TimeoutMs) + " ms)",
-                    LinkFault::Timeout, sent > 0);
+      return Failed(
+          "not ready (the printer holds DSR low for " + std::to_string(timing_.TimeoutMs) + " ms)",
+          LinkFault::NotReady, sent > 0);
     const LineResult w = port_.Write(bytes, std::min(giveUp, time_.After(timing_.TimeoutMs)));
     if (w.What == LineResult::End::Gone)
       return Failed("device gone (" + w.Why + ")", LinkFault::Other, true);

@@ -23,8 +23,13 @@ int HexValue(char c) {
   return -1;
 }
 
-std::optional<uint16_t> ParseHexWord(std::string_view s) {
-  if (s.size() != 4) return std::nullopt;
+// The checksum's digits, and the most a status word has.
+constexpr size_t kWordDigits = static_cast<size_t>(facts::kChecksumDigits);
+
+// Hexadecimal digits in either case. The checksum has all its places (the frame ends with them
+// after ETX); a status word is read between its separators, with or without leading zeros.
+std::optional<uint16_t> ParseHex(std::string_view s, size_t minDigits) {
+  if (s.empty() || s.size() < minDigits || s.size() > kWordDigits) return std::nullopt;
   uint16_t v = 0;
   for (char c : s) {
     const int d = HexValue(c);
@@ -47,7 +52,7 @@ bool OpenFrame(std::string_view frame, uint8_t& seq, uint8_t& cmd, std::string_v
   if (static_cast<uint8_t>(frame[0]) != kStx) return false;
   const size_t etx = frame.size() - 5;
   if (static_cast<uint8_t>(frame[etx]) != kEtx) return false;
-  const auto sum = ParseHexWord(frame.substr(etx + 1));
+  const auto sum = ParseHex(frame.substr(etx + 1), kWordDigits);
   if (!sum || *sum != Checksum(frame.substr(0, etx + 1))) return false;
   seq = static_cast<uint8_t>(frame[1]);
   cmd = static_cast<uint8_t>(frame[2]);
@@ -179,8 +184,8 @@ std::optional<ReplyFrame> DecodeReply(std::string_view frame) {
   if (!OpenFrame(frame, out.Seq, out.Cmd, body)) return std::nullopt;
   std::vector<AnsiString> fields;
   if (!SplitFields(body, fields) || fields.size() < 2) return std::nullopt;
-  const auto printer = ParseHexWord(fields[0]);
-  const auto fiscal = ParseHexWord(fields[1]);
+  const auto printer = ParseHex(fields[0], 1);
+  const auto fiscal = ParseHex(fields[1], 1);
   if (!printer || !fiscal) return std::nullopt;
   out.PrinterStatus = *printer;
   out.FiscalStatus = *fiscal;
@@ -250,7 +255,7 @@ FrameScanner::Event FrameScanner::Feed(uint8_t byte) {
       if (buf_.size() < 5 || buf_[buf_.size() - 5] != static_cast<char>(kEtx)) return Event::None;
       {
         const size_t etx = buf_.size() - 5;
-        const auto sum = ParseHexWord(std::string_view(buf_).substr(etx + 1));
+        const auto sum = ParseHex(std::string_view(buf_).substr(etx + 1), kWordDigits);
         const bool good = sum && *sum == Checksum(std::string_view(buf_).substr(0, etx + 1));
         if (good) frame_.swap(buf_);
         Reset();

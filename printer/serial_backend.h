@@ -53,14 +53,16 @@ class FISCAL_PRINTER_API LinkClock {
 enum class LinkDirection { Out, In };
 using LinkTrace = std::function<void(LinkDirection, std::string_view bytes)>;
 
-// Flow control on the line. Printers of this kind often ship with DTR/DSR: the host raises
-// DTR and sends only while the printer holds DSR up.
-enum class FlowControl { None, DtrDsr, RtsCts };
+// Flow control on the line. The printer's own is DTR/DSR: its ready line reaches the host's DSR,
+// the host raises DTR and sends only while the printer holds DSR up. XON/XOFF is the printer's
+// alternative (chosen on the printer at installation). None is the host's default, as a
+// pseudo-terminal has no modem control lines.
+enum class FlowControl { None, DtrDsr, RtsCts, XonXoff };
 
 struct SerialConfig {
   // Port number -> device. A port without an entry is /dev/ttyS(n-1).
   std::map<int, std::string> Ports;
-  int Baud = 9600;
+  int Baud = facts::kFactoryBaud;
   FlowControl Flow = FlowControl::None;
   // The wait for a reply: the printer's 800 ms, each DC2 / DC4 from a busy printer adding
   // 800 ms, and never less than TimeoutMs (from the frame, and after a busy byte), for slow
@@ -101,8 +103,9 @@ struct SerialConfig {
 // Whether a serial line can run at this baud rate (1200 to 115200).
 FISCAL_PRINTER_API bool SupportedBaud(int baud);
 // Puts an open serial line or pseudo-terminal in raw mode: 8 data bits, no parity, 1 stop bit,
-// at baud (0 keeps the line's rate), with the flow control (RTS/CTS in the line's settings;
-// DTR/DSR is handled by the link, which raises DTR). Answers false, errno set, on failure.
+// at baud (0 keeps the line's rate), with the flow control (RTS/CTS and XON/XOFF in the line's
+// settings; DTR/DSR is handled by the link, which raises DTR). Answers false, errno set, on
+// failure.
 FISCAL_PRINTER_API bool MakeRawSerialLine(int fd, int baud, FlowControl flow = FlowControl::None);
 
 // The device for a port number under the configuration.

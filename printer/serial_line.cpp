@@ -48,6 +48,13 @@ bool MakeRawSerialLine(int fd, int baud, FlowControl flow) {
   t.c_cflag |= CS8 | CLOCAL | CREAD;
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   if (flow == FlowControl::RtsCts) t.c_cflag |= CRTSCTS;
+  if (flow == FlowControl::XonXoff) {
+    // The printer never sends XOFF, as every command gets a reply; the host still honours one,
+    // and holds the printer off when its own input fills. No frame byte is either character.
+    t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+  }
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (baud != 0) {

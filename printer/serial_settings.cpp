@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/exceptions.h"
+#include "printer/facts.h"
 #include "printer/link_trace.h"
 #include "printer/serial_backend.h"
 #include "printer/variants.h"
@@ -36,6 +37,13 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
+// The rates the printer documents, as "4800, 9600, 19200, 38400".
+std::string Rates() {
+  std::string out;
+  for (int rate : facts::kLineRates) out += (out.empty() ? "" : ", ") + std::to_string(rate);
+  return out;
+}
+
 }  // namespace
 
 SerialConfig SerialConfigFromEnvironment() {
@@ -62,15 +70,19 @@ SerialConfig SerialConfigFromEnvironment() {
   const std::string baud = Env("FISCAL_PRINTER_BAUD");
   if (!baud.empty() && (!ReadInt(baud, 1, 1000000, c.Baud) || !SupportedBaud(c.Baud)))
     throw ELinkError("FISCAL_PRINTER_BAUD: '" + baud +
-                         "' is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200",
+                         "' is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 "
+                         "(the printer's own are " +
+                         Rates() + ")",
                      LinkFault::BadSettings);
   const std::string flow = Trim(Env("FISCAL_PRINTER_FLOW"));
   if (flow == "dtrdsr")
     c.Flow = FlowControl::DtrDsr;
   else if (flow == "rtscts")
     c.Flow = FlowControl::RtsCts;
+  else if (flow == "xonxoff")
+    c.Flow = FlowControl::XonXoff;
   else if (!flow.empty() && flow != "none")
-    throw ELinkError("FISCAL_PRINTER_FLOW: '" + flow + "' is not none, dtrdsr or rtscts",
+    throw ELinkError("FISCAL_PRINTER_FLOW: '" + flow + "' is not none, dtrdsr, rtscts or xonxoff",
                      LinkFault::BadSettings);
   const std::string timeout = Env("FISCAL_PRINTER_TIMEOUT_MS");
   if (!timeout.empty() && !ReadInt(timeout, 1, 600000, c.TimeoutMs))

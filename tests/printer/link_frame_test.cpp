@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <set>
 
@@ -187,9 +188,12 @@ TEST(LinkFrame, RejectsMalformedReplies) {
       {"status not hex", seal(" *\x1c"
                               "00G0\x1c"
                               "0000")},
-      {"status too short", seal(" *\x1c"
-                                "000\x1c"
-                                "0000")},
+      {"status empty", seal(" *\x1c"
+                            "\x1c"
+                            "0000")},
+      {"status too long", seal(" *\x1c"
+                               "00000\x1c"
+                               "0000")},
       {"sequence below 0x20", seal("\x1f*\x1c"
                                    "0000\x1c"
                                    "0000")},
@@ -220,12 +224,35 @@ TEST(LinkFrame, RejectsMalformedReplies) {
       DecodeReply(seal(" *\x1c"
                        "0000\x1c"
                        "0000")));
-  // Lower-case hex digits read too.
-  std::string lower = seal(
-      " *\x1c"
-      "abcd\x1c"
-      "0000");
-  EXPECT_TRUE(DecodeReply(lower));
+}
+
+TEST(LinkFrame, StatusWordsAndChecksumReadInEitherCaseWithOrWithoutLeadingZeros) {
+  struct Case {
+    const char* printer;
+    const char* fiscal;
+    uint16_t printerWord, fiscalWord;
+  };
+  for (const Case& c : {Case{"0000", "0600", 0x0000, 0x0600}, Case{"abcd", "Ef01", 0xABCD, 0xEF01},
+                        Case{"0", "600", 0, 0x0600}, Case{"80", "c080", 0x0080, 0xC080},
+                        Case{"0040", "8", 0x0040, 0x0008}}) {
+    std::string body =
+        std::string("\x02 *\x1c") + c.printer + "\x1c" + c.fiscal + "\x1c" + "0012\x03";
+    const std::string upper = HexWord(Checksum(body));
+    std::string lower = upper;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (const std::string& sum : {upper, lower}) {
+      // Whole, and fed byte by byte as the line brings it.
+      const auto r = DecodeReply(body + sum);
+      ASSERT_TRUE(r) << c.printer << " " << c.fiscal << " " << sum;
+      EXPECT_EQ(r->PrinterStatus, c.printerWord) << c.printer;
+      EXPECT_EQ(r->FiscalStatus, c.fiscalWord) << c.fiscal;
+      EXPECT_EQ(r->Fields, std::vector<AnsiString>{"0012"});  // fields keep their digits
+      ReplyParser parser;
+      ReplyParser::Event last = ReplyParser::Event::None;
+      for (char ch : body + sum) last = parser.Feed(static_cast<uint8_t>(ch));
+      EXPECT_EQ(last, ReplyParser::Event::Reply) << sum;
+    }
+  }
 }
 
 TEST(LinkFrame, ReplyEncodingNeverBreaksTheFrame) {

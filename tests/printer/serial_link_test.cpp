@@ -137,7 +137,7 @@ plat::SerialConfig ConfigFor(const FakePrinter& p, int timeoutMs = 1000) {
   c.FirstSequence = 0x20;
   c.AskPrinterFirst = false;
   c.ReadStateFirst = false;
-  c.Model = "ours";  // the frames are the command's own
+  c.Model = "ours";   // the frames are the command's own
   c.ReplyWaitMs = 0;  // the short timeouts here are the whole wait
   return c;
 }
@@ -843,13 +843,15 @@ TEST(SerialLinkConfig, ReadsTheEnvironment) {
   EXPECT_EQ(plat::SerialDeviceForPort(c, 2), "/dev/ttyS1");
   EXPECT_EQ(c.Baud, 19200);
   EXPECT_EQ(c.TimeoutMs, 250);
+  setenv("FISCAL_PRINTER_FLOW", "xonxoff", 1);
+  EXPECT_EQ(plat::SerialConfigFromEnvironment().Flow, plat::FlowControl::XonXoff);
 
   const std::vector<std::pair<const char*, const char*>> bad = {
       {"FISCAL_PRINTER_PORTS", "/dev/ttyUSB0"}, {"FISCAL_PRINTER_PORTS", "x=/dev/ttyS0"},
       {"FISCAL_PRINTER_PORTS", "1="},           {"FISCAL_PRINTER_BAUD", "9601"},
       {"FISCAL_PRINTER_BAUD", "fast"},          {"FISCAL_PRINTER_TIMEOUT_MS", "0"},
       {"FISCAL_PRINTER_TIMEOUT_MS", "-5"},      {"FISCAL_PRINTER_BAUD", "230400"},
-      {"FISCAL_PRINTER_BAUD", "600"},           {"FISCAL_PRINTER_FLOW", "xonxoff"},
+      {"FISCAL_PRINTER_BAUD", "600"},           {"FISCAL_PRINTER_FLOW", "xon"},
       {"FISCAL_PRINTER_FLOW", "DTRDSR"},        {"FISCAL_PRINTER_RETRIES", "11"},
       {"FISCAL_PRINTER_RETRIES", "two"},        {"FISCAL_PRINTER_TRACE", "/nonexistent/dir/t"}};
   for (const auto& [name, value] : bad) {
@@ -927,9 +929,11 @@ TEST(SerialLine, BaudAndFlowControlAreSetOnTheLine) {
     plat::FlowControl flow;
     speed_t speed;
     bool rtscts;
+    bool xonxoff;
   };
-  for (const Case& c : {Case{1200, plat::FlowControl::None, B1200, false},
-                        Case{115200, plat::FlowControl::RtsCts, B115200, true}}) {
+  for (const Case& c : {Case{1200, plat::FlowControl::None, B1200, false, false},
+                        Case{115200, plat::FlowControl::RtsCts, B115200, true, false},
+                        Case{4800, plat::FlowControl::XonXoff, B4800, false, true}}) {
     auto config = ConfigFor(printer);
     config.Baud = c.baud;
     config.Flow = c.flow;
@@ -943,6 +947,8 @@ TEST(SerialLine, BaudAndFlowControlAreSetOnTheLine) {
     ::close(fd);
     EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
     EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.rtscts) << c.baud;
+    EXPECT_EQ((t.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF), c.xonxoff) << c.baud;
+    EXPECT_EQ(t.c_iflag & IXANY, 0u) << c.baud;
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   }
   // DTR/DSR needs modem control lines, which a pseudo-terminal has not: said plainly.
