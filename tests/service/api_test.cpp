@@ -137,11 +137,12 @@ TEST(ServiceReports, TheFiscalMemoryReportPrintsOnceAndOnlyBetweenDocuments) {
       SCOPED_TRACE(std::string(model) + (serial ? " on the line" : " built in"));
       const TempDir dir;
       std::unique_ptr<servicetest::PrinterProgram> printer;
+      // On the line the link tells the variant from the printer's answers.
       std::map<std::string, std::string> env = {{"FISCAL_PRINTER_MODEL", model}};
       if (serial) {
         printer = std::make_unique<servicetest::PrinterProgram>(
             dir.Path(), std::vector<std::string>{"--model", model});
-        env.merge(printer->Env());
+        env = printer->Env();
       }
       const ServiceProcess s(dir.Path(), {}, env);
       // The paper: the service keeps the built-in emulator's, the program writes its own.
