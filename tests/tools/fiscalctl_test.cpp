@@ -91,7 +91,9 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
   EXPECT_EQ(probe.status, 0) << probe.out;
   for (const char* part :
        {"status request P (printer characteristics): printer status 0000", "\n  tax number ",
-        "\n  last Z closing ", "frame layout and checksum               confirmed",
+        "\n  last Z closing ",
+        "facts the answers check against the printer:\n  frame layout and checksum               "
+        "confirmed",
         "status request command byte 0x2A        confirmed"})
     EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
 }
