@@ -17,11 +17,12 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "printer/internal/sent_record.h"
 #include "printer/link_decision.h"
 #include "printer/notices.h"
 #include "printer/serial_backend.h"
-#include "printer/variants.h"
 #include "printer/status.h"
+#include "printer/variants.h"
 #include "printer/wire.h"
 #include "tests/closing/day_closing_support.h"
 #include "tests/support/harness.h"
@@ -64,7 +65,7 @@ class EmulatorProgram {
     c.Model = model;
     c.ReplyWaitMs = 0;  // the short timeouts of the fault runs are the whole wait
     auto backend = std::make_shared<plat::SerialBackend>(c);
-    backend->RecordSent(true);
+    plat::SentRecord::Keep(*backend, true);
     plat::SetPrinterBackend(backend);
     return backend;
   }
@@ -144,7 +145,7 @@ Texts InProcessPaper(DriverHost& host) {
   return out;
 }
 
-std::string SentLine(const plat::SerialBackend::Sent& s) {
+std::string SentLine(const plat::SentRecord::Sent& s) {
   std::string line = s.Method;
   for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
   return line;
@@ -153,7 +154,7 @@ std::string SentLine(const plat::SerialBackend::Sent& s) {
 // The commands the host sent, without the link's own status queries.
 Texts SentLines(const plat::SerialBackend& b) {
   Texts out;
-  for (const auto& s : b.SentCommands()) {
+  for (const auto& s : plat::SentRecord::Of(b)) {
     if (s.Query) continue;
     std::string line = s.Method;
     for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
@@ -343,7 +344,7 @@ TEST(SerialDay, AFullDayOverTheLineMatchesTheBuiltInEmulator) {
   EXPECT_EQ(SentLines(*backend), expected.journal);
   // The printer ran those and the link's own queries, nothing else.
   Texts sent;
-  for (const auto& s : backend->SentCommands()) sent.push_back(SentLine(s));
+  for (const auto& s : plat::SentRecord::Of(*backend)) sent.push_back(SentLine(s));
   EXPECT_EQ(FirstDifference(program.JournalLines(), sent), "");
   EXPECT_EQ(backend->GetStats().Resends, 0);
 }
@@ -358,7 +359,7 @@ TEST(SerialDay, DamagedAndLostRepliesStillRunEveryCommandExactlyOnce) {
   Day day{host, {}};
   day.ManyItems();
   Texts sent, executed = program.JournalLines();
-  for (const auto& s : backend->SentCommands()) sent.push_back(SentLine(s));
+  for (const auto& s : plat::SentRecord::Of(*backend)) sent.push_back(SentLine(s));
   // No command twice, none missing, the link's queries included.
   EXPECT_EQ(FirstDifference(executed, sent), "");
   EXPECT_EQ(FirstDifference(SentLines(*backend), expected.journal), "");
@@ -636,8 +637,8 @@ bool Changes(const std::string& line) {
   return c != nullptr && plat::link::Changes(*c, fields);
 }
 
-Tally Match(const std::vector<plat::SerialBackend::Sent>& sent, const Texts& journal) {
-  using End = plat::SerialBackend::Outcome;
+Tally Match(const std::vector<plat::SentRecord::Sent>& sent, const Texts& journal) {
+  using End = plat::SentRecord::Outcome;
   Texts ran;
   for (const auto& l : journal)
     if (Changes(l)) ran.push_back(l);
@@ -707,7 +708,7 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
   FaultDay day{{host, {}}, {}};
   day.Run();
 
-  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  const Tally t = Match(plat::SentRecord::Of(*backend), program.JournalLines());
   const auto stats = backend->GetStats();
   int reported = 0;
   for (const auto& e : day.errors) reported += e.find("in doubt") != std::string::npos;
@@ -747,7 +748,7 @@ TEST(SerialFaultDayFull, AFullBufferSendsAgainOnlyWhatDidNotRun) {
   auto backend = program.Connect(150);
   FaultDay day{{host, {}}, {}};
   day.Run();
-  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  const Tally t = Match(plat::SentRecord::Of(*backend), program.JournalLines());
   EXPECT_GT(t.commands, 100);
   EXPECT_EQ(t.ranOnce, t.commands);
   EXPECT_EQ(t.extra, 0);
