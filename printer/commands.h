@@ -208,13 +208,36 @@ inline constexpr ReplyField kLayout[] = {
 }  // namespace status_a
 
 namespace status_d {
-constexpr size_t kKind = 0;    // 'K' ticket, 'T' ticket-invoice, 'O' non-fiscal, 'H', 'M'
-constexpr size_t kLetter = 1;  // 'N' none, 'A', 'B', 'C'
+constexpr size_t kKind = 0;
+constexpr size_t kLetter = 1;
+// The kinds of the open document, as the control answers them whatever the variant (a variant's
+// own letters are turned into these): a ticket, a ticket-invoice, a non-fiscal document, a
+// homologated non-fiscal document, one of the ticket-credit-note kind.
+constexpr char kTicket = 'K';
+constexpr char kTicketInvoice = 'T';
+constexpr char kNonFiscal = 'O';
+constexpr char kHomologated = 'H';
+constexpr char kCreditNote = 'M';
+constexpr std::string_view kKinds = "KTOHM";
+// The document's letter: none (a ticket, a non-fiscal document), A, B, C.
+constexpr char kNoLetter = 'N';
+constexpr std::string_view kLetters = "NABC";
 inline constexpr ReplyField kLayout[] = {
     {"document kind", 1, 0, true},
     {"letter", 1, 0, true},
 };
 }  // namespace status_d
+
+// The reply of a document's closing (ticket, invoice, non-fiscal), by place.
+namespace close_field {
+constexpr size_t kNumber = 0;  // the number the document got
+}  // namespace close_field
+
+// The clock's reply, by place.
+namespace clock_field {
+constexpr size_t kDate = 0;  // YYMMDD
+constexpr size_t kTime = 1;  // HHMMSS
+}  // namespace clock_field
 
 // The subtotal's reply (ticket and invoice alike), by place.
 namespace subtotal_field {

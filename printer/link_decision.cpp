@@ -111,10 +111,10 @@ SeriesOf Series(const CommandInfo& c, const std::vector<AnsiString>& fields) {
 // The mode-D kind an opening gives: a ticket, a ticket-invoice (or ticket-credit-note), a
 // non-fiscal document.
 char KindOpened(const CommandInfo& c, const std::vector<AnsiString>& fields) {
-  if (c.Id == Command::OpenTicket) return 'K';
-  if (c.Id == Command::OpenNoFiscal) return 'O';
+  if (c.Id == Command::OpenTicket) return mode_d::kTicket;
+  if (c.Id == Command::OpenNoFiscal) return mode_d::kNonFiscal;
   const AnsiString kind = Field(fields, 0);
-  return kind == "N" || kind == "M" ? 'M' : 'T';
+  return kind == "N" || kind == "M" ? mode_d::kCreditNote : mode_d::kTicketInvoice;
 }
 
 }  // namespace
@@ -258,7 +258,7 @@ Snapshot Learn(Snapshot k, const Query& q, const PrinterAnswer& a) {
   }
   if (a.Result == 0) return k;
   if (q.Gives & kReadsClock) {
-    const AnsiString date = Text(a, 0), time = Text(a, 1);
+    const AnsiString date = Text(a, clock_field::kDate), time = Text(a, clock_field::kTime);
     if (date.size() == 6 && Number(date) && time.size() == 6 && Number(time)) {
       k.ClockDate = date;
       k.ClockTime = time;
@@ -270,9 +270,9 @@ Snapshot Learn(Snapshot k, const Query& q, const PrinterAnswer& a) {
     k.Letter.reset();
     if (!AnyOpen(a.FiscalStatus)) {
       k.Kind = 0;  // what mode D says with nothing open is not told
-    } else if (kind.size() == 1 && AnsiString("KTOHM").find(kind[0]) != AnsiString::npos) {
+    } else if (kind.size() == 1 && mode_d::kKinds.find(kind[0]) != std::string_view::npos) {
       k.Kind = kind[0];
-      if (letter.size() == 1 && AnsiString("NABC").find(letter[0]) != AnsiString::npos)
+      if (letter.size() == 1 && mode_d::kLetters.find(letter[0]) != std::string_view::npos)
         k.Letter = letter[0];
     }
   }
@@ -313,13 +313,13 @@ Snapshot Follow(Snapshot s, const CommandInfo& c, const std::vector<AnsiString>&
     case Command::OpenInvoice:
       s.Kind = KindOpened(c, fields);
       s.Letter.reset();
-      if (c.Id == Command::OpenTicket) s.Letter = 'N';
+      if (c.Id == Command::OpenTicket) s.Letter = mode_d::kNoLetter;
       if (c.Id == Command::OpenInvoice && Field(fields, 2).size() == 1) s.Letter = fields[2][0];
       s.Items = 0;
       s.GrossCents = s.PaidCents = 0;
       break;
     case Command::OpenNoFiscal:
-      s.Kind = 'O';
+      s.Kind = mode_d::kNonFiscal;
       s.Letter.reset();
       break;
     case Command::SendTicketItem:
@@ -346,12 +346,12 @@ Snapshot Follow(Snapshot s, const CommandInfo& c, const std::vector<AnsiString>&
     case Command::CloseTicket:
     case Command::CloseInvoice:
     case Command::CloseNoFiscal:
-      s.*Series(c, fields) = Number(Text(a, 0));
+      s.*Series(c, fields) = Number(Text(a, close_field::kNumber));
       ended();
       break;
     case Command::CloseJournal:
       if (Field(fields, 0) == "Z") {
-        s.LastZ = Number(Text(a, 0));
+        s.LastZ = Number(Text(a, z_field::kNumber));
         s.LastNonFiscal.reset();  // whether the non-fiscal series starts again is not told
       }
       break;

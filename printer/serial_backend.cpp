@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "printer/internal/frame_exchange.h"
+#include "printer/internal/sent_record.h"
 #include "printer/internal/serial_port.h"
 #include "printer/notices.h"
 
@@ -88,16 +89,6 @@ SerialBackend::Stats SerialBackend::GetStats() const {
   s.BytesSent = port_->BytesSent();
   s.BytesReceived = port_->BytesReceived();
   return s;
-}
-
-void SerialBackend::RecordSent(bool on) {
-  std::lock_guard<std::mutex> lock(mu_);
-  record_ = on;
-}
-
-std::vector<SerialBackend::Sent> SerialBackend::SentCommands() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return sent_;
 }
 
 PrinterAnswer SerialBackend::Execute(int portNumber, const char* method,

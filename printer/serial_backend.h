@@ -155,19 +155,11 @@ class FISCAL_PRINTER_API SerialBackend final : public PrinterBackend {
   };
   Stats GetStats() const;
 
-  // One command as framed for the first time: method and fields (Windows-1252), whether the
-  // link sent it on its own (a status query), and how it ended. Refused: the printer answered
-  // that it did not run it.
-  enum class Outcome { Pending, Answered, FromStatus, InDoubt, Failed, Refused };
-  struct Sent {
-    std::string Method;
-    std::vector<AnsiString> Fields;
-    bool Query = false;
-    Outcome End = Outcome::Pending;
-  };
-  // Keeps every command sent from now on (for checks that each ran exactly once).
-  void RecordSent(bool on);
-  std::vector<Sent> SentCommands() const;
+  // The record of every command sent, for checks that each ran exactly once, is read and
+  // switched on through printer/internal/sent_record.h, which is not installed.
+  friend class SentRecord;
+  enum class Outcome : uint8_t;
+  struct Sent;
 
  private:
   struct Command;

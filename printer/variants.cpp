@@ -49,7 +49,7 @@ constexpr ModelVariant kVariants[] = {
          ReplyLayout{11, Same(11), {}, kFlagFields, "10", "10", Described},
          ReplyLayout{6, Same(6), {}, {}, "", "", Described},
          ReplyLayout{11, Same(11), {}, {}, "", "", Described},
-         ReplyLayout{2, Same(2), {}, kKindField, "KTOHM", "KTOHM", Described},
+         ReplyLayout{2, Same(2), {}, kKindField, status_d::kKinds, status_d::kKinds, Described},
          ReplyLayout{7, Same(7), {}, {}, "", "", Described},
          // 17 fields: an inference of the description (the closing's known field count)
          ReplyLayout{17, Same(17), {}, {}, "", "", Assumed},

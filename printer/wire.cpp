@@ -16,11 +16,11 @@ namespace {
 enum class Form : uint8_t {
   Pass,        // the argument as given (the printer checks its letters)
   Text,        // free text cut to Width, restricted to the printer's text characters
-  Quantity,    // 5 integer digits and 3 decimals, no point
+  Quantity,    // Width digits, the last 3 decimals, no point
   Price,       // 7 integer digits, a point, 4 decimals
   NetPrice,    // as Price; the driver's price without VAT gets it back on letter B/C invoices
-  Rate,        // 2 integer digits and 2 decimals, no point
-  Amount,      // 9 integer digits and 2 decimals, no point
+  Rate,        // Width digits, the last 2 decimals, no point
+  Amount,      // Width digits, the last 2 decimals, no point
   DocNumber,   // the buyer's document number: digits without dashes or blanks, cut to Width
   Normal,      // "C", the printer's normal value, for the driver's "G" or "C"; others as given
   Const,       // the fixed value Value
@@ -52,19 +52,19 @@ constexpr FieldRule kStatus[] = {{0, Pass}};
 constexpr FieldRule kCloseJournal[] = {{0, Pass}, {1, Pass}};
 // "C" is the printer's normal ticket; the driver's "G" would announce a pharmacy document.
 constexpr FieldRule kOpenTicket[] = {{0, Normal, 1, "C"}};
-constexpr FieldRule kTicketItem[] = {{0, Text, 26, "", &MV::TicketItemText},
-                                     {1, Quantity},
+constexpr FieldRule kTicketItem[] = {{0, Text, 0, "", &MV::TicketItemText},
+                                     {1, Quantity, 8},
                                      {2, Price},
-                                     {3, Rate},
+                                     {3, Rate, 4},
                                      {4, Pass},
                                      {5, Text, 5},
                                      {6, Text, 8},
                                      {7, Text, 15}};
 constexpr FieldRule kTicketSubtotal[] = {{0, Pass}, {1, Text, 25}};
 constexpr FieldRule kTicketPayment[] = {
-    {0, Text, 26, "", &MV::PaymentText}, {1, Amount, 11, "", &MV::TicketAmountDigits}, {2, Pass}};
+    {0, Text, 0, "", &MV::PaymentText}, {1, Amount, 0, "", &MV::TicketAmountDigits}, {2, Pass}};
 constexpr FieldRule kInvoicePayment[] = {
-    {0, Text, 26, "", &MV::PaymentText}, {1, Amount, 11, "", &MV::InvoiceAmountDigits}, {2, Pass}};
+    {0, Text, 0, "", &MV::PaymentText}, {1, Amount, 0, "", &MV::InvoiceAmountDigits}, {2, Pass}};
 constexpr FieldRule kCut[] = {{-1, Const, 1, "T"}};
 constexpr FieldRule kNonFiscalText[] = {{0, Pass}};
 // The driver hands the buyer's VAT category seventh and the issuer's eighth; the printer takes
@@ -74,10 +74,10 @@ constexpr FieldRule kOpenInvoice[] = {
     {5, Pass},      {7, Pass},           {6, Pass},      {8, Text, 40},  {9, Text, 40},
     {10, Text, 6},  {11, DocNumber, 11}, {12, Pass},     {13, Text, 40}, {14, Text, 40},
     {15, Text, 40}, {16, Text, 40},      {17, Text, 40}, {18, Pass}};
-constexpr FieldRule kInvoiceItem[] = {{0, Text, 18, "", &MV::InvoiceItemText},
-                                      {1, Quantity},
+constexpr FieldRule kInvoiceItem[] = {{0, Text, 0, "", &MV::InvoiceItemText},
+                                      {1, Quantity, 8},
                                       {2, NetPrice},
-                                      {3, Rate},
+                                      {3, Rate, 4},
                                       {4, Pass},
                                       {5, Text, 5},
                                       {6, Text, 8},
@@ -295,8 +295,10 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
         v = PrinterText(a, width);
         break;
       case Quantity:
-        v = Fixed(a, 3, 8);
-        if (!v) return fail(f.Arg, "is no quantity of at most 5 digits and 3 decimals");
+        v = Fixed(a, 3, width);
+        if (!v)
+          return fail(f.Arg, "is no quantity of at most " + std::to_string(width - 3) +
+                                 " digits and 3 decimals");
         break;
       case Price:
       case NetPrice: {
@@ -313,7 +315,7 @@ std::optional<std::vector<Request>> Translator::ToPrinter(const CommandInfo& met
         break;
       }
       case Rate:
-        v = Fixed(a, 2, 4);
+        v = Fixed(a, 2, width);
         if (!v) return fail(f.Arg, "is no VAT rate below 100 % with 2 decimals");
         break;
       case Amount:

@@ -129,7 +129,7 @@ int Status(Session& s) {
 int XReading(Session& s) {
   const plat::PrinterAnswer a = s.Run("CloseJournal", {u"X", u"P"});
   if (!a.Result) return Refusal(a), kRefused;
-  std::cout << "X reading " << Field(a, 0) << " printed\n";
+  std::cout << "X reading " << Field(a, plat::z_field::kNumber) << " printed\n";
   return kDone;
 }
 
@@ -152,7 +152,7 @@ int Date(Session& s, const std::string& set) {
     a = s.Run("SetGetDateTime", {u"S", plat::Utf8ToWide(date), plat::Utf8ToWide(time)});
   }
   if (!a.Result) return Refusal(a), kRefused;
-  const std::string d = Field(a, 0), t = Field(a, 1);
+  const std::string d = Field(a, plat::clock_field::kDate), t = Field(a, plat::clock_field::kTime);
   if (d.size() != 6 || t.size() != 6) {
     std::cerr << "fiscalctl: the printer's clock answer does not read: '" << d << "' '" << t
               << "'\n";
@@ -370,8 +370,9 @@ int Probe(Session& s) {
     }
     if (std::string(mode.letter) == "D" && !a.Fields.empty()) {
       const bool open = plat::ReadState(a.PrinterStatus, a.FiscalStatus).DocumentOpen();
-      const std::string kind = Field(a, 0);
-      modeDTold = kind.size() == 1 && std::string("KTOHM").find(kind) != std::string::npos;
+      const std::string kind = Field(a, plat::status_d::kKind);
+      modeDTold =
+          kind.size() == 1 && plat::status_d::kKinds.find(kind[0]) != std::string_view::npos;
       openMismatch = open && !modeDTold;
     }
   }
@@ -380,7 +381,7 @@ int Probe(Session& s) {
               << "\n";
   };
   const plat::CommandInfo& status = plat::Info(plat::Command::Status);
-  std::cout << "assumed facts the answers check:\n";
+  std::cout << "facts the answers check against the printer:\n";
   const auto* serial = dynamic_cast<const plat::SerialBackend*>(s.backend.get());
   const std::string line = "not checked: the printer is not on a serial line";
   const bool framed = serial && serial->GetStats().BytesReceived > 0;
@@ -479,7 +480,7 @@ int main(int argc, char** argv) {
   date->add_option("--set", set, "set it first, between documents")
       ->type_name("'YYYY-MM-DD HH:MM:SS'");
   auto* probe = app.add_subcommand(
-      "probe", "the printer's self-description, and what it confirms of the assumed link facts");
+      "probe", "the printer's self-description, and which of the link facts its answers confirm");
   std::vector<std::string> dates;
   std::vector<int> zs;
   bool detail = false;

@@ -60,6 +60,9 @@ for f in "$libdir/libarfis770.so" "$libdir/libarfis770.so.1" "$libdir/libfiscalp
 done
 # The printer stack's internals are no public headers.
 [ ! -e "$prefix/include/fiscal/printer/internal" ] || fail "printer/internal headers were installed"
+# Nor are the link's test hooks: its record of the commands sent stays in printer/internal.
+! grep -q 'RecordSent\|SentCommands' "$prefix/include/fiscal/printer/serial_backend.h" ||
+  fail "the serial link's record of commands sent was installed"
 [ ! -e "$prefix/bin/demo" ] || fail "the demo host is a development tool and is not installed"
 if [ -e "$build_dir/bin/cdsdump" ]; then
   [ -x "$prefix/bin/cdsdump" ] || fail "cdsdump was not installed"

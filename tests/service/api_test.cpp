@@ -13,6 +13,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -127,39 +129,67 @@ TEST_F(ServiceTest, TaskEndpointsPrintWhatATillNeeds) {
   EXPECT_EQ(z.body["figures"].size(), 27u);
 }
 
-// The fiscal-memory report prints once per key, and never while a document is open.
-TEST_F(ServiceTest, TheFiscalMemoryReportPrintsOnceAndOnlyBetweenDocuments) {
-  ASSERT_EQ(s_->Post("/v1/z", Json::object(), "fm-z").status, 200);
-  const Json report = {{"by", "z"}, {"from", 1}, {"to", 1}, {"detail", true}};
-  const Answer a = s_->Post("/v1/reports/fiscal-memory", report, "fm-1");
-  ASSERT_EQ(a.status, 200) << a.body.dump();
-  EXPECT_EQ(a.body["ok"], true) << a.body.dump();
-  EXPECT_EQ(a.body["calls"], Json::parse(R"([{"method":"FiscalMemoryReportByZ","result":true}])"));
-  const std::string paper = s_->Get("/v1/paper").body["lines"].dump();
-  EXPECT_NE(paper.find("INFORME DE MEMORIA FISCAL"), std::string::npos) << paper;
-  EXPECT_NE(paper.find("Z 0001"), std::string::npos) << paper;
-  const size_t printed = PaperLines(*s_);
-  const Answer again = s_->Post("/v1/reports/fiscal-memory", report, "fm-1");
-  EXPECT_EQ(again.body, a.body);
-  EXPECT_EQ(again.headers.find("Idempotent-Replay")->second, "true");
-  EXPECT_EQ(PaperLines(*s_), printed);
+// The fiscal-memory report prints once per key, and never while a document is open, on each
+// variant of the printer family: the built-in emulator and the emulator program on the line.
+TEST(ServiceReports, TheFiscalMemoryReportPrintsOnceAndOnlyBetweenDocuments) {
+  for (const char* model : {"ours", "sibling"}) {
+    for (const bool serial : {false, true}) {
+      SCOPED_TRACE(std::string(model) + (serial ? " on the line" : " built in"));
+      const TempDir dir;
+      std::unique_ptr<servicetest::PrinterProgram> printer;
+      // On the line the link tells the variant from the printer's answers.
+      std::map<std::string, std::string> env = {{"FISCAL_PRINTER_MODEL", model}};
+      if (serial) {
+        printer = std::make_unique<servicetest::PrinterProgram>(
+            dir.Path(), std::vector<std::string>{"--model", model});
+        env = printer->Env();
+      }
+      const ServiceProcess s(dir.Path(), {}, env);
+      // The paper: the service keeps the built-in emulator's, the program writes its own.
+      const auto paper = [&] {
+        if (!serial) return s.Get("/v1/paper").body["lines"].get<std::vector<std::string>>();
+        return servicetest::FileLines(dir.Path() + "/printer-paper.txt");
+      };
+      const auto joined = [&] {
+        std::string text;
+        for (const std::string& line : paper()) text += line + "\n";
+        return text;
+      };
 
-  // An invoice left open: the report is refused unsent, and its key does not bind.
-  Json invoice = servicetest::TicketSale("Pan");
-  invoice["kind"] = "C";
-  invoice["buyer"] = Json::object();
-  invoice["items"].push_back(
-      {{"description", "Vino"}, {"quantity", 1}, {"price", 3}, {"vat", 21}, {"cancel", true}});
-  ASSERT_EQ(s_->Post("/v1/sales", invoice, "fm-open").body["documentOpen"], true);
-  const size_t before = PaperLines(*s_);
-  const Json byDate = {{"by", "date"}, {"from", "2026-01-01"}, {"to", "2099-12-31"}};
-  const Answer refused = s_->Post("/v1/reports/fiscal-memory", byDate, "fm-2");
-  EXPECT_EQ(refused.status, 409) << refused.body.dump();
-  EXPECT_EQ(ErrorCode(refused), "document_open");
-  EXPECT_EQ(refused.body["retryable"], true);
-  EXPECT_EQ(refused.body["printer"]["document"], "invoice C");
-  EXPECT_EQ(PaperLines(*s_), before);
-  EXPECT_EQ(s_->Get("/v1/journal/fm-2").body["state"], "retryable");
+      ASSERT_EQ(s.Post("/v1/z", Json::object(), "fm-z").status, 200);
+      const Json report = {{"by", "z"}, {"from", 1}, {"to", 1}, {"detail", true}};
+      const Answer a = s.Post("/v1/reports/fiscal-memory", report, "fm-1");
+      ASSERT_EQ(a.status, 200) << a.body.dump();
+      EXPECT_EQ(a.body["ok"], true) << a.body.dump();
+      EXPECT_EQ(a.body["calls"],
+                Json::parse(R"([{"method":"FiscalMemoryReportByZ","result":true}])"));
+      const std::string printed = joined();
+      EXPECT_NE(printed.find("INFORME DE MEMORIA FISCAL"), std::string::npos) << printed;
+      EXPECT_NE(printed.find("Z 0001"), std::string::npos) << printed;
+      const Answer again = s.Post("/v1/reports/fiscal-memory", report, "fm-1");
+      EXPECT_EQ(again.body, a.body);
+      EXPECT_EQ(again.headers.find("Idempotent-Replay")->second, "true");
+      EXPECT_EQ(joined(), printed);
+
+      // An invoice left open: the report is refused unsent, and its key does not bind.
+      Json invoice = servicetest::TicketSale("Pan");
+      invoice["kind"] = "C";
+      invoice["buyer"] = Json::object();
+      invoice["items"].push_back(
+          {{"description", "Vino"}, {"quantity", 1}, {"price", 3}, {"vat", 21}, {"cancel", true}});
+      ASSERT_EQ(s.Post("/v1/sales", invoice, "fm-open").body["documentOpen"], true);
+      const std::string before = joined();
+      const Json byDate = {{"by", "date"}, {"from", "2026-01-01"}, {"to", "2099-12-31"}};
+      const Answer refused = s.Post("/v1/reports/fiscal-memory", byDate, "fm-2");
+      EXPECT_EQ(refused.status, 409) << refused.body.dump();
+      EXPECT_EQ(ErrorCode(refused), "document_open");
+      EXPECT_EQ(refused.body["retryable"], true);
+      // On the line the status words tell only that a fiscal document is open.
+      EXPECT_EQ(refused.body["printer"]["document"], serial ? "fiscal" : "invoice C");
+      EXPECT_EQ(joined(), before);
+      EXPECT_EQ(s.Get("/v1/journal/fm-2").body["state"], "retryable");
+    }
+  }
 }
 
 TEST_F(ServiceTest, AFailedTicketIsCancelledAndAFailedInvoiceReportedOpen) {

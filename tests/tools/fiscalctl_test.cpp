@@ -91,9 +91,42 @@ TEST(Fiscalctl, TracesOneCommandFrameByFrame) {
   EXPECT_EQ(probe.status, 0) << probe.out;
   for (const char* part :
        {"status request P (printer characteristics): printer status 0000", "\n  tax number ",
-        "\n  last Z closing ", "frame layout and checksum               confirmed",
+        "\n  last Z closing ",
+        "facts the answers check against the printer:\n  frame layout and checksum               "
+        "confirmed",
         "status request command byte 0x2A        confirmed"})
     EXPECT_NE(probe.out.find(part), std::string::npos) << part << "\n" << probe.out;
+}
+
+// A fiscal-memory report prints on each variant of the family, built in and on the line; on the
+// line after a Z closing, which it lists.
+TEST(Fiscalctl, PrintsAFiscalMemoryReportOnEachVariant) {
+  for (const std::string model : {"ours", "sibling"}) {
+    SCOPED_TRACE(model);
+    const std::string paper = "/tmp/fiscalctl-paper-" + std::to_string(getpid());
+    std::remove(paper.c_str());
+    const testhost::PrinterPty emulator(
+        {PRINTER_EMULATOR_PATH, "--model", model, "--paper", paper});
+    // On the line the variant is told from the printer's answers, not configured.
+    const std::string builtIn =
+        "env -u FISCAL_PRINTER FISCAL_PRINTER_MODEL=" + model + " '" FISCALCTL_PATH "' ";
+    const std::string line = "env -u FISCAL_PRINTER -u FISCAL_PRINTER_MODEL '" FISCALCTL_PATH
+                             "' --device " +
+                             emulator.Pty() + " ";
+    ASSERT_EQ(RunCommand(line + "trace CloseJournal Z P 2>&1").status, 0);
+    for (const std::string& ctl : {builtIn, line}) {
+      const Ctl byZ = RunCommand(ctl + "report --z 1 1 --detail 2>&1");
+      EXPECT_EQ(byZ.status, 0) << ctl << "\n" << byZ.out;
+      EXPECT_NE(byZ.out.find("by Z numbers 1 to 1 (closing by closing) printed"), std::string::npos)
+          << ctl << "\n"
+          << byZ.out;
+      const Ctl byDates = RunCommand(ctl + "report --dates 2026-01-01 2099-12-31 2>&1");
+      EXPECT_EQ(byDates.status, 0) << ctl << "\n" << byDates.out;
+    }
+    const Ctl printed = RunCommand("cat " + paper + "; rm -f " + paper);
+    EXPECT_NE(printed.out.find("INFORME DE MEMORIA FISCAL"), std::string::npos) << printed.out;
+    EXPECT_NE(printed.out.find("Z 0001"), std::string::npos) << printed.out;
+  }
 }
 
 // The probe names the variant of the family the printer is and the layouts it was told by, on

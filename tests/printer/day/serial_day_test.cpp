@@ -19,6 +19,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "printer/internal/sent_record.h"
 #include "printer/link_decision.h"
 #include "printer/notices.h"
 #include "printer/serial_backend.h"
@@ -66,7 +67,7 @@ class EmulatorProgram {
     c.Model = model;
     c.ReplyWaitMs = 0;  // the short timeouts of the fault runs are the whole wait
     auto backend = std::make_shared<plat::SerialBackend>(c);
-    backend->RecordSent(true);
+    plat::SentRecord::Keep(*backend, true);
     plat::SetPrinterBackend(backend);
     return backend;
   }
@@ -146,7 +147,7 @@ Texts InProcessPaper(DriverHost& host) {
   return out;
 }
 
-std::string SentLine(const plat::SerialBackend::Sent& s) {
+std::string SentLine(const plat::SentRecord::Sent& s) {
   std::string line = s.Method;
   for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
   return line;
@@ -155,15 +156,15 @@ std::string SentLine(const plat::SerialBackend::Sent& s) {
 // What the printer ran of what the host and the link sent: every command but those it refused.
 Texts RanLines(const plat::SerialBackend& b) {
   Texts out;
-  for (const auto& s : b.SentCommands())
-    if (s.End != plat::SerialBackend::Outcome::Refused) out.push_back(SentLine(s));
+  for (const auto& s : plat::SentRecord::Of(b))
+    if (s.End != plat::SentRecord::Outcome::Refused) out.push_back(SentLine(s));
   return out;
 }
 
 // The commands the host sent, without the link's own status queries.
 Texts SentLines(const plat::SerialBackend& b) {
   Texts out;
-  for (const auto& s : b.SentCommands()) {
+  for (const auto& s : plat::SentRecord::Of(b)) {
     if (s.Query) continue;
     std::string line = s.Method;
     for (const auto& f : s.Fields) line += "\t" + plat::AnsiToUtf8(f);
@@ -646,8 +647,8 @@ bool Changes(const std::string& line) {
   return c != nullptr && plat::link::Changes(*c, fields);
 }
 
-Tally Match(const std::vector<plat::SerialBackend::Sent>& sent, const Texts& journal) {
-  using End = plat::SerialBackend::Outcome;
+Tally Match(const std::vector<plat::SentRecord::Sent>& sent, const Texts& journal) {
+  using End = plat::SentRecord::Outcome;
   Texts ran, lines;
   std::vector<End> ends;
   for (const auto& l : journal)
@@ -731,7 +732,7 @@ TEST_P(SerialFaultDay, EveryCommandRunsOnceAndEveryDoubtIsReported) {
   FaultDay day{{host, {}}, {}};
   day.Run();
 
-  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  const Tally t = Match(plat::SentRecord::Of(*backend), program.JournalLines());
   const auto stats = backend->GetStats();
   int reported = 0;
   for (const auto& e : day.errors) reported += e.find("in doubt") != std::string::npos;
@@ -771,7 +772,7 @@ TEST(SerialFaultDayFull, AFullBufferSendsAgainOnlyWhatDidNotRun) {
   auto backend = program.Connect(150);
   FaultDay day{{host, {}}, {}};
   day.Run();
-  const Tally t = Match(backend->SentCommands(), program.JournalLines());
+  const Tally t = Match(plat::SentRecord::Of(*backend), program.JournalLines());
   EXPECT_GT(t.commands, 100);
   EXPECT_EQ(t.ranOnce, t.commands);
   EXPECT_EQ(t.extra, 0);
