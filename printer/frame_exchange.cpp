@@ -123,6 +123,16 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
     Restart();
     return std::nullopt;
   };
+  // The command goes again under a new number, as a new frame.
+  auto sendRenumbered = [&]() -> std::optional<ExchangeResult> {
+    ++sent;
+    ++counters_.Resends;
+    mine = seq;
+    seq = NextSequence(seq);
+    frame = EncodeCommand(mine, method, fields);
+    frameLast = true;
+    return send(frame);
+  };
   auto lost = [&](std::string why) {
     ExchangeResult r;
     r.What = ExchangeResult::End::Lost;
@@ -155,13 +165,7 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
           if (sent >= tries)
             return Failed("no reply of its own (" + std::to_string(sent) + " tries)",
                           LinkFault::Other, true);
-          ++sent;
-          ++counters_.Resends;
-          mine = seq;
-          seq = NextSequence(seq);
-          frame = EncodeCommand(mine, method, fields);
-          frameLast = true;
-          if (auto f = send(frame)) return *f;
+          if (auto f = sendRenumbered()) return *f;
           continue;
         }
         if (reply.PrinterStatus & status::kBufferFull) {
@@ -175,13 +179,7 @@ ExchangeResult FrameExchange::Run(uint8_t& seq, const std::string& method,
             r.NotRun = true;
             return r;
           }
-          ++sent;
-          ++counters_.Resends;
-          mine = seq;
-          seq = NextSequence(seq);
-          frame = EncodeCommand(mine, method, fields);
-          frameLast = true;
-          if (auto f = send(frame)) return *f;
+          if (auto f = sendRenumbered()) return *f;
           continue;
         }
         ExchangeResult r;
