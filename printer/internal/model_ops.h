@@ -29,7 +29,7 @@ constexpr size_t kWidth = facts::kPaperWidth;
 inline void CleanLine(AnsiString& line) {
   for (char& c : line) {
     const auto u = static_cast<unsigned char>(c);
-    c = (u < 0x20) | (u == 0x7F) ? ' ' : c;
+    c = (u < 0x20 || u == 0x7F) ? ' ' : c;
   }
 }
 // What a long-running host can still read back of the paper printed and of the commands
