@@ -169,18 +169,6 @@ int Check(const ModelVariant& v, Reply r, const std::optional<PrinterAnswer>& a,
 
 }  // namespace
 
-const char* SourceName(Source s) {
-  switch (s) {
-    case Documented:
-      return "documented";
-    case Described:
-      return "described";
-    case Assumed:
-      break;
-  }
-  return "assumed";
-}
-
 const char* ReplyName(Reply r) {
   switch (r) {
     case Reply::StatusP:

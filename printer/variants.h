@@ -26,12 +26,13 @@
 #include "printer/api.h"
 #include "printer/backend.h"
 #include "printer/commands.h"
+#include "printer/facts.h"
 
 namespace plat::variants {
 
 // Where a fact comes from.
-enum class Source : uint8_t { Documented, Described, Assumed };
-FISCAL_PRINTER_API const char* SourceName(Source s);  // "documented", "described", "assumed"
+// Where a fact comes from, as the table of printer facts marks it (facts::Name says it).
+using Source = facts::Source;
 
 template <typename T>
 struct Fact {

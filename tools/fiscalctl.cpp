@@ -309,7 +309,7 @@ void ProbeVariant(const std::optional<plat::variants::Told>& told) {
   const auto mark = [](const std::string& what, Source from, const std::string& value,
                        const char* checked = "not checked here: a document shows it") {
     std::cout << "  " << what << std::string(what.size() < 38 ? 38 - what.size() : 1, ' ') << value
-              << " (" << plat::variants::SourceName(from) << "; " << checked << ")\n";
+              << " (" << plat::facts::Name(from) << "; " << checked << ")\n";
   };
   std::cout << "the variant's facts, with their sources:\n";
   mark("item description, ticket", v.TicketItemText.From, std::to_string(v.TicketItemText.Value));
