@@ -12,7 +12,7 @@ namespace plat::variants {
 
 namespace {
 
-using enum Source;
+using enum facts::Source;
 
 // ---- ours: the description of our model. The common layout is its own, so its places are the
 // identity; the widths are those the control has always sent.
