@@ -73,6 +73,8 @@ std::string EndpointLabel(const std::string& path) {
 
 Operations::Operations(OperationsOptions options, OperationsSources sources)
     : options_(std::move(options)), sources_(std::move(sources)) {
+  events_.Add(std::make_shared<LogSink>());
+  events_.Add(std::make_shared<MetricsSink>(metrics_));
   for (const auto& key : sources_.InDoubt()) {
     const std::string why = sources_.WhyInDoubt ? sources_.WhyInDoubt(key) : "";
     Log(LogLevel::Warn,
@@ -120,10 +122,6 @@ void Operations::Routes(httplib::Server& http) {
     const std::string_view js = ClientJs();
     res.set_content(js.data(), js.size(), "text/javascript; charset=utf-8");
   });
-}
-
-std::vector<std::shared_ptr<EventSink>> Operations::Sinks() {
-  return {std::make_shared<LogSink>(), std::make_shared<MetricsSink>(metrics_)};
 }
 
 void Operations::Arrived() {

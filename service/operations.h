@@ -52,10 +52,9 @@ class Operations {
   // Paths served to anyone, also without the token: they hold no data.
   static bool Public(const std::string& path);
 
-  // The sinks that log and count what the pipeline and the printer do (JobEvent,
-  // PrinterChanged, JournalPruned), for the Events that tell them; they count into this
-  // object's metrics, so it outlives them.
-  std::vector<std::shared_ptr<EventSink>> Sinks();
+  // The events the service's log and metrics take (a LogSink, and a MetricsSink counting into
+  // this object's metrics): the pipeline's jobs and the printer's state changes are told here.
+  Events& Sinks() { return events_; }
 
   // Called when a request arrives and once it is answered (on the request's thread): the
   // request's metrics, and the log lines of requests that print nothing (a printing job's
@@ -83,6 +82,7 @@ class Operations {
   OperationsOptions options_;
   OperationsSources sources_;
   Metrics metrics_;
+  Events events_;
   int64_t retentionDay_ = -1;  // seen by the worker only
   mutable std::mutex readyMu_;
   mutable std::string checkedAt_;

@@ -134,6 +134,7 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
       std::make_unique<Operations>(OperationsOptions{dir, journal_->Files().front(),
                                                      options_.StatusIntervalMs, options_.LogMonths},
                                    std::move(sources));
+  session_->SetEvents(&ops_->Sinks());
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,
