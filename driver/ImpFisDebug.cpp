@@ -8,8 +8,7 @@
 
 ARFIS_API void ImpFisDebug(const plat::AnsiString& Msg) {
   const plat::TDateTime now = plat::Now();
-  const plat::AnsiString path = plat::HostFolder() + plat::PathDelim + "impdebug" +
-                                plat::FormatDateTime("mmyy", now) + ".txt";
+  const plat::AnsiString path = plat::HostFolder() + plat::PathDelim + plat::DriverLogName(now);
   const plat::TFormatSettings& fs = plat::FormatSettings();
   plat::AnsiString line = plat::FormatDateTime(fs.ShortDateFormat, now) + " " +
                           plat::FormatDateTime(fs.LongTimeFormat, now) + " - ";

@@ -124,6 +124,10 @@ void SetHostFolder(const AnsiString& folder) {
   g_host_folder = f;
 }
 
+AnsiString DriverLogName(TDateTime when) {
+  return "impdebug" + FormatDateTime("mmyy", when) + ".txt";
+}
+
 AnsiString ExtractFileDir(const AnsiString& path) {
   const size_t pos = path.rfind(PathDelim);
   if (pos == AnsiString::npos) return AnsiString();

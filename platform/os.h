@@ -19,6 +19,9 @@ PLAT_API AnsiString ExecutablePath();
 // loaded. An empty folder returns to the default; a trailing separator is dropped.
 PLAT_API AnsiString HostFolder();
 PLAT_API void SetHostFolder(const AnsiString& folder);
+// The name of the driver's diagnostic log for the month of when, in the host folder:
+// "impdebugMMYY.txt".
+PLAT_API AnsiString DriverLogName(TDateTime when);
 
 // Folder of a path without the trailing separator ("/a/b/c" -> "/a/b").
 PLAT_API AnsiString ExtractFileDir(const AnsiString& path);

@@ -20,7 +20,7 @@ PrinterAnswer FiscalEmulator::Execute(int portNumber, const char* method,
                                       const std::vector<WideString*>& args) {
   std::lock_guard<std::mutex> lock(mu_);
   lastPort_ = portNumber;
-  JournalEntry entry;
+  ExecutedCommand entry;
   entry.Method = method ? method : "";
   entry.Args.reserve(args.size());
   for (auto* p : args) entry.Args.push_back(p ? *p : WideString());

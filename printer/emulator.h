@@ -23,12 +23,14 @@
 namespace plat {
 
 // One command as the emulator received it.
-struct JournalEntry {
+struct ExecutedCommand {
   std::string Method;
   std::vector<WideString> Args;  // exactly as received, before execution
   int16_t Result = 0;
   bool Raised = false;  // the command raised instead of answering
 };
+// The former name, kept for hosts built against it.
+using JournalEntry [[deprecated("use plat::ExecutedCommand")]] = ExecutedCommand;
 
 class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
  public:
@@ -42,7 +44,7 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
 
   // Journal of every command received (also refused and raising ones); past 40000 only the
   // newest 20000 at least are kept.
-  const std::vector<JournalEntry>& Journal() const { return journal_; }
+  const std::vector<ExecutedCommand>& Journal() const { return journal_; }
   void ClearJournal() { journal_.clear(); }
   // Method names of the journal, in order (for compact assertions).
   std::vector<std::string> Methods() const;
@@ -95,7 +97,7 @@ class FISCAL_PRINTER_API FiscalEmulator final : public PrinterBackend {
   FiscalPrinterModel model_;
   wire::Translator translator_;
   mutable std::mutex mu_;  // one command at a time, also from several controls
-  std::vector<JournalEntry> journal_;
+  std::vector<ExecutedCommand> journal_;
   std::vector<Rule> rules_;
   bool switchedOff_ = false;
   int lastPort_ = 0;

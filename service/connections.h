@@ -57,7 +57,6 @@ class GuardedServer : public httplib::Server {
   explicit GuardedServer(const ConnectionLimits& limits);
   ~GuardedServer() override;
 
-  const ConnectionLimits& Limits() const { return limits_; }
   // The requests a connection beyond the limits is served (the others are answered 503
   // too_many_connections); none when not set.
   void SetReserved(std::function<bool(const httplib::Request&)> reserved);

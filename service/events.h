@@ -31,6 +31,23 @@ struct JobEvent {
   // Documents the job completed, by kind: "ticket", "invoice_a", ..., "x", "z", "non_fiscal".
   std::vector<std::string> Printed;
   bool Replayed = false;  // a stored answer given again; nothing was printed
+  // It failed and nothing of it reached the printer: the same key may be sent again.
+  bool Retryable = false;
+
+  // The operation as the log and the metrics name it: "sales", "cash/supply", an entry point's
+  // name.
+  std::string Operation() const {
+    if (Path.rfind("/v1/call/", 0) == 0) return Path.substr(9);
+    return Path.rfind("/v1/", 0) == 0 ? Path.substr(4) : Path;
+  }
+  // How it ended: "ok", "refused" (the printer or the driver said no), "not_printed" (refused
+  // before anything reached the printer), "in_doubt", or the error code.
+  std::string OutcomeLabel() const {
+    if (What == Kind::Done) return "ok";
+    if (What == Kind::InDoubt) return "in_doubt";
+    if (Code.empty() || Code == "refused") return Retryable ? "not_printed" : "refused";
+    return Code;
+  }
 };
 
 struct PrinterChanged {

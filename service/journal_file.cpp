@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "journal_entry.h"
 #include "journal_import.h"
 #include "log.h"
 

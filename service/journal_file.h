@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "journal.h"
+#include "journal_options.h"
 #include "sqlite.h"
 
 namespace fpd {

@@ -25,22 +25,9 @@ void Gauge(std::ostringstream& out, const char* name, const char* help, double v
   out << name << " " << Number(v) << "\n";
 }
 
-// A status word answered as four hex digits; -1 when not known.
-long Word(const Json& v) {
-  if (!v.is_string()) return -1;
-  try {
-    return std::stol(v.get<std::string>(), nullptr, 16);
-  } catch (const std::exception&) {
-    return -1;
-  }
-}
-
-bool HasReason(const Json& printer, const std::string& reason) {
-  const Json& r = printer.contains("reasons") ? printer["reasons"] : Json::array();
-  for (const auto& x : r) {
-    if (x.is_string() && x.get<std::string>() == reason) return true;
-  }
-  return false;
+// The till's label after others, none for the local till.
+std::string TillLabel(const std::string& till) {
+  return till.empty() ? std::string() : ",till=\"" + LabelValue(till) + "\"";
 }
 
 }  // namespace
@@ -61,7 +48,7 @@ std::string LabelValue(const std::string& v) {
 }
 
 Metrics::Metrics() {
-  for (const char* k : kDocumentKinds) printed_[k] = 0;
+  for (const char* k : kDocumentKinds) printed_[{"", k}] = 0;
 }
 
 void Metrics::Request(const std::string& endpoint, int status, double seconds) {
@@ -75,66 +62,69 @@ void Metrics::Request(const std::string& endpoint, int status, double seconds) {
   h.Sum += seconds;
 }
 
-void Metrics::Printed(const std::string& kind) {
+void Metrics::Printed(const std::string& kind, const std::string& till) {
+  bool known = false;
+  for (const char* k : kDocumentKinds) known = known || kind == k;
   std::lock_guard lock(mu_);
-  auto it = printed_.find(kind);
-  ++(it == printed_.end() ? printed_["other"] : it->second);
+  ++printed_[{till, known ? kind : "other"}];
 }
 
-uint64_t Metrics::PrintedCount(const std::string& kind) const {
+uint64_t Metrics::PrintedCount(const std::string& kind, const std::string& till) const {
   std::lock_guard lock(mu_);
-  const auto it = printed_.find(kind);
+  const auto it = printed_.find({till, kind});
   return it == printed_.end() ? 0 : it->second;
+}
+
+void Metrics::Job(const std::string& operation, const std::string& outcome,
+                  const std::string& till) {
+  std::lock_guard lock(mu_);
+  ++jobs_[{operation, outcome, till}];
 }
 
 std::string Metrics::Render(const Gauges& g) const {
   std::ostringstream out;
-  const Json& p = g.Printer;
+  const PrinterView& p = g.Printer;
   Family(out, "fiscal_printd_build_info", "gauge", "The service's version (always 1).");
   out << "fiscal_printd_build_info{version=\"" << LabelValue(g.Version) << "\"} 1\n";
   Gauge(out, "fiscal_printd_ready", "1 when the driver is started and the printer answers.",
         g.Ready ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_reachable",
-        "1 when the printer answered the last status query.",
-        (p.contains("reachable") && p["reachable"] == true) ? 1 : 0);
-  const long ps = Word(p.contains("printerStatus") ? p["printerStatus"] : Json());
-  const long fs = Word(p.contains("fiscalStatus") ? p["fiscalStatus"] : Json());
+        "1 when the printer answered the last status query.", p.Reachable == true ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_paper_out", "1 when the printer reports its roll out of paper.",
-        ps >= 0 && (ps & plat::status::kOutOfPaper) ? 1 : 0);
+        p.PaperOut() ? 1 : 0);
   // The printer's warnings, one series each: the printer runs, but needs attention soon.
-  const Json paper = p.contains("paper") && p["paper"].is_object() ? p["paper"] : Json::object();
-  const bool low =
-      paper.value("journal", Json()) == "low" || paper.value("receipt", Json()) == "low";
   Gauge(out, "fiscal_printd_printer_paper_low",
         "1 when the printer reports the paper of a roll low (no document can be opened).",
-        low ? 1 : 0);
+        p.PaperLow() ? 1 : 0);
   Family(out, "fiscal_printd_printer_paper", "gauge",
          "1 for the state of each roll's paper: ok, low or out.");
-  for (const char* roll : {"journal", "receipt"}) {
-    const Json state = paper.value(roll, Json());
-    if (!state.is_string()) continue;
-    for (const char* v : {"ok", "low", "out"})
-      out << "fiscal_printd_printer_paper{roll=\"" << roll << "\",state=\"" << v << "\"} "
-          << (state == v ? 1 : 0) << "\n";
+  for (const auto& [roll, state] : {std::pair{"journal", p.Journal}, {"receipt", p.Receipt}}) {
+    if (!state) continue;
+    for (const auto v : {plat::PaperState::Ok, plat::PaperState::Low, plat::PaperState::Out})
+      out << "fiscal_printd_printer_paper{roll=\"" << roll << "\",state=\"" << plat::Name(v)
+          << "\"} " << (*state == v ? 1 : 0) << "\n";
   }
   Family(out, "fiscal_printd_printer_fiscalisation", "gauge",
          "1 for the printer's fiscalisation: not-certified, training, de-fiscalised, fiscalised.");
-  if (p.contains("fiscalisation") && p["fiscalisation"].is_string()) {
-    for (const char* v : {"not-certified", "training", "de-fiscalised", "fiscalised"})
-      out << "fiscal_printd_printer_fiscalisation{state=\"" << v << "\"} "
-          << (p["fiscalisation"] == v ? 1 : 0) << "\n";
+  if (p.Fiscal) {
+    for (const auto v : {plat::Fiscalisation::NotCertified, plat::Fiscalisation::Training,
+                         plat::Fiscalisation::Defiscalised, plat::Fiscalisation::Fiscalised})
+      out << "fiscal_printd_printer_fiscalisation{state=\"" << plat::Name(v) << "\"} "
+          << (*p.Fiscal == v ? 1 : 0) << "\n";
   }
   Gauge(out, "fiscal_printd_printer_battery_low", "1 when the printer reports its battery low.",
-        HasReason(p, "battery low") ? 1 : 0);
+        p.BatteryLow() ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_fiscal_memory_almost_full",
         "1 when the printer reports its fiscal memory almost full.",
-        HasReason(p, "fiscal memory almost full") ? 1 : 0);
+        p.FiscalMemoryAlmostFull() ? 1 : 0);
   Gauge(out, "fiscal_printd_printer_document_open", "1 when the printer reports a document open.",
-        (p.contains("documentOpen") && p["documentOpen"] == true));
+        p.DocumentOpen == true ? 1 : 0);
   Family(out, "fiscal_printd_printer_status_word", "gauge",
          "The status words of the last answered status query.");
-  if (ps >= 0) out << "fiscal_printd_printer_status_word{word=\"printer\"} " << ps << "\n";
-  if (fs >= 0) out << "fiscal_printd_printer_status_word{word=\"fiscal\"} " << fs << "\n";
+  if (p.PrinterStatus)
+    out << "fiscal_printd_printer_status_word{word=\"printer\"} " << *p.PrinterStatus << "\n";
+  if (p.FiscalStatus)
+    out << "fiscal_printd_printer_status_word{word=\"fiscal\"} " << *p.FiscalStatus << "\n";
   Gauge(out, "fiscal_printd_keys_in_doubt",
         "Idempotency keys whose request may or may not have been printed.",
         static_cast<double>(g.InDoubt));
@@ -150,8 +140,17 @@ std::string Metrics::Render(const Gauges& g) const {
   std::lock_guard lock(mu_);
   Family(out, "fiscal_printd_documents_printed_total", "counter",
          "Documents printed since the service started, by kind.");
-  for (const auto& [kind, n] : printed_)
-    out << "fiscal_printd_documents_printed_total{kind=\"" << kind << "\"} " << n << "\n";
+  for (const auto& [k, n] : printed_)
+    out << "fiscal_printd_documents_printed_total{kind=\"" << k.second << "\"" << TillLabel(k.first)
+        << "} " << n << "\n";
+  Family(out, "fiscal_printd_jobs_total", "counter",
+         "Printing requests ended, by operation and outcome (ok, refused, not_printed or the "
+         "error code).");
+  for (const auto& [k, n] : jobs_) {
+    const auto& [operation, outcome, till] = k;
+    out << "fiscal_printd_jobs_total{operation=\"" << LabelValue(operation) << "\",outcome=\""
+        << LabelValue(outcome) << "\"" << TillLabel(till) << "} " << n << "\n";
+  }
   Family(out, "fiscal_printd_http_requests_total", "counter",
          "Requests answered, by endpoint and status code.");
   for (const auto& [k, n] : requests_) {

@@ -9,9 +9,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <utility>
 
-#include "codec.h"
+#include "printer_view.h"
 
 namespace fpd {
 
@@ -21,7 +22,7 @@ inline constexpr std::array<const char*, 8> kDocumentKinds = {
 
 // What is looked at when scraped.
 struct Gauges {
-  Json Printer;  // the printer's part of /v1/status
+  PrinterView Printer;
   size_t InDoubt = 0;
   size_t JournalEntries = 0;
   uint64_t JournalBytes = 0;
@@ -36,9 +37,13 @@ class Metrics {
   Metrics();
   // One answered request: its endpoint (a route, never a raw path), status and duration.
   void Request(const std::string& endpoint, int status, double seconds);
-  // One document printed; a kind outside kDocumentKinds counts as "other".
-  void Printed(const std::string& kind);
-  uint64_t PrintedCount(const std::string& kind) const;
+  // One document printed, for a till ("" the local one); a kind outside kDocumentKinds counts
+  // as "other".
+  void Printed(const std::string& kind, const std::string& till = "");
+  uint64_t PrintedCount(const std::string& kind, const std::string& till = "") const;
+  // One job's end: its operation ("sales", "x", an entry point's name), its outcome ("ok",
+  // "refused", "not_printed" or an error code) and its till ("" the local one).
+  void Job(const std::string& operation, const std::string& outcome, const std::string& till);
 
   std::string Render(const Gauges& g) const;
 
@@ -55,7 +60,8 @@ class Metrics {
   mutable std::mutex mu_;
   std::map<std::pair<std::string, int>, uint64_t> requests_;
   std::map<std::string, Histogram> durations_;
-  std::map<std::string, uint64_t> printed_;
+  std::map<std::pair<std::string, std::string>, uint64_t> printed_;  // by till and kind
+  std::map<std::tuple<std::string, std::string, std::string>, uint64_t> jobs_;
 };
 
 // A label value written for the exposition format (backslash, quote and line end escaped).

@@ -9,12 +9,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "codec.h"
+#include "events.h"
 #include "metrics.h"
+#include "printer_view.h"
 
 namespace fpd {
 
@@ -30,7 +33,7 @@ struct OperationsOptions {
 
 // Where the figures come from; each may be called from any thread.
 struct OperationsSources {
-  std::function<Json()> Printer;  // the printer's part of /v1/status as last asked
+  std::function<PrinterView()> Printer;  // the printer as last asked
   std::function<size_t()> Queued;
   std::function<bool()> Busy;
   size_t QueueLimit = 0;
@@ -49,7 +52,13 @@ class Operations {
   // Paths served to anyone, also without the token: they hold no data.
   static bool Public(const std::string& path);
 
-  // Called when a request arrives and once it is answered (on the request's thread).
+  // The events the service's log and metrics take (a LogSink, and a MetricsSink counting into
+  // this object's metrics): the pipeline's jobs and the printer's state changes are told here.
+  Events& Sinks() { return events_; }
+
+  // Called when a request arrives and once it is answered (on the request's thread): the
+  // request's metrics, and the log lines of requests that print nothing (a printing job's
+  // lines come from its events).
   void Arrived();
   void Answered(const httplib::Request& req, const httplib::Response& res);
 
@@ -57,32 +66,24 @@ class Operations {
   void Started(const std::string& host, int port);
   void Stopping();
   void Stopped();
-  // On the worker after each idle task: the printer state changes, and once a day the driver
-  // logs' retention.
+  // On the worker after each idle task: the readiness, and once a day the driver logs'
+  // retention.
   void AfterIdle();
 
   // The driver is started (an Operations exists only then) and the printer answered its last
   // status query, made within two status intervals, or a request is being printed since.
   bool Ready(std::string* why) const;
 
-  const Metrics& Figures() const { return metrics_; }
-
  private:
-  void CountDocuments(const std::string& path, const Json& request, const Json& answer);
-  void LogPrinting(const httplib::Request& req, const httplib::Response& res, double seconds);
   void DeleteOldLogs();
   // Takes the printer's last status query into the readiness (readyMu_ held).
-  void NoteChecked(const Json& printer) const;
+  void NoteChecked(const PrinterView& printer) const;
 
   OperationsOptions options_;
   OperationsSources sources_;
   Metrics metrics_;
-  std::mutex mu_;
-  std::string openKind_ = "ticket";  // the kind of the document opened last
-  // Seen by AfterIdle only (the worker).
-  Json state_;  // reachable, each roll's paper low, paper out, fiscalisation, document as last
-                // logged
-  int64_t retentionDay_ = -1;
+  Events events_;
+  int64_t retentionDay_ = -1;  // seen by the worker only
   mutable std::mutex readyMu_;
   mutable std::string checkedAt_;
   mutable bool answered_ = false;

@@ -26,6 +26,12 @@ Json NameOf(const std::optional<E>& v) {
 
 }  // namespace
 
+bool StateChanged(const PrinterView& a, const PrinterView& b) {
+  return a.Reachable != b.Reachable || a.DocumentOpen != b.DocumentOpen ||
+         a.Document != b.Document || a.Journal != b.Journal || a.Receipt != b.Receipt ||
+         a.Fiscal != b.Fiscal || a.Error != b.Error;
+}
+
 Json ToJson(const PrinterView& v) {
   Json j = {{"backend", v.Backend},
             {"reachable", OrNull(v.Reachable)},

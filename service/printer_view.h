@@ -40,8 +40,18 @@ struct PrinterView {
   bool PaperOut() const {
     return Journal == plat::PaperState::Out || Receipt == plat::PaperState::Out;
   }
+  // The printer's warnings (it prints, but needs attention soon), from the fiscal word of the
+  // last answered query.
+  bool BatteryLow() const { return FiscalBit(plat::status::kBatteryLow); }
+  bool FiscalMemoryAlmostFull() const { return FiscalBit(plat::status::kFiscalMemoryAlmostFull); }
+  bool FiscalBit(uint16_t bit) const { return FiscalStatus && (*FiscalStatus & bit) != 0; }
   bool operator==(const PrinterView&) const = default;
 };
+
+// Whether what the view shows of the printer differs: whether it answered, the document it holds
+// open, each roll's paper, the fiscalisation, or why it did not answer. A new query time alone,
+// or new document numbers, are no change.
+bool StateChanged(const PrinterView& before, const PrinterView& after);
 
 // The printer part of GET /v1/status (without "strayDocument", which the document's owner adds).
 Json ToJson(const PrinterView& v);

@@ -120,7 +120,7 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
   TryPrune();
   session_ = std::make_unique<DriverSession>(options_.Driver);
   OperationsSources sources;
-  sources.Printer = [this] { return session_->Snapshot(); };
+  sources.Printer = [this] { return session_->View(); };
   sources.Queued = [this] { return worker_->Queued(); };
   sources.Busy = [this] { return worker_->Busy(); };
   sources.QueueLimit = options_.QueueLimit;
@@ -134,6 +134,7 @@ Service::Service(ServiceOptions options) : options_(std::move(options)), http_(L
       std::make_unique<Operations>(OperationsOptions{dir, journal_->Files().front(),
                                                      options_.StatusIntervalMs, options_.LogMonths},
                                    std::move(sources));
+  session_->SetEvents(&ops_->Sinks());
   const auto interval = std::chrono::milliseconds(options_.StatusIntervalMs);
   worker_ = std::make_unique<Worker>(
       options_.QueueLimit,

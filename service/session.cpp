@@ -10,6 +10,7 @@
 #include <iterator>
 #include <utility>
 
+#include "errors.h"
 #include "log.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
@@ -22,7 +23,6 @@
 #include "printer/link_decision.h"
 #include "printer/link_frame.h"
 #include "printer/status.h"
-#include "tasks.h"
 
 namespace fpd {
 
@@ -34,12 +34,6 @@ int PortNumber(const plat::AnsiString& name) {
     if (name == "COM" + std::to_string(n)) return n;
   }
   return 0;
-}
-
-std::string Hex4(uint16_t v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
-  return buf;
 }
 
 // Where the request holding the printer's open document is kept, in the state folder.
@@ -58,6 +52,11 @@ std::string Number8(int n) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08d", n);
   return buf;
+}
+
+// The driver's log of this month.
+std::string DriverLogPath(const std::string& dir) {
+  return dir + "/" + plat::DriverLogName(plat::Now());
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -148,19 +147,7 @@ DriverSession::DriverSession(SessionOptions options) : options_(std::move(option
     emulated_ = false;  // the first command tells the printer's trouble
   }
   if (!emulated_) std::fill(std::begin(counters_), std::end(counters_), -1);
-  snapshot_ = Json{{"backend", emulated_ ? "emulator" : "serial"},
-                   {"reachable", nullptr},
-                   {"checkedAt", nullptr},
-                   {"printerStatus", nullptr},
-                   {"fiscalStatus", nullptr},
-                   {"reasons", Json::array()},
-                   {"documentOpen", nullptr},
-                   {"document", nullptr},
-                   {"paper", {{"journal", nullptr}, {"receipt", nullptr}}},
-                   {"fiscalisation", nullptr},
-                   {"lastDocumentNumber", nullptr},
-                   {"error", nullptr},
-                   {"strayDocument", nullptr}};
+  view_.Backend = emulated_ ? "emulator" : "serial";
   const auto start = package_->Get<decltype(::StartImpFiscal)>("StartImpFiscal");
   Begin({});
   const bool started = start(plat::MakeBundle({{"CDFILIAL", ""},
@@ -198,7 +185,6 @@ bool DriverSession::OnDialog(const plat::MensagemCall& call) {
       answers_.pop_front();
     } else {
       d["unanswered"] = true;
-      ++capture_.Unanswered;
     }
     d["answer"] = yes;
   }
@@ -212,11 +198,7 @@ void DriverSession::Begin(std::vector<bool> answers) {
   capture_ = Capture{};
   capturing_ = true;
   called_ = true;
-  int y = 0, m = 0, d = 0;
-  plat::DecodeDate(plat::Date(), y, m, d);
-  char name[32];
-  std::snprintf(name, sizeof name, "/impdebug%02d%02d.txt", m, y % 100);
-  logPath_ = options_.StateDir + name;
+  logPath_ = DriverLogPath(options_.StateDir);
   logOffset_ = FileSize(logPath_);
 }
 
@@ -226,11 +208,8 @@ DriverSession::Capture DriverSession::End() {
   // The lines appended since Begin; a month that turned meanwhile starts a new file, whose
   // lines follow.
   std::vector<std::pair<std::string, uint64_t>> files = {{logPath_, logOffset_}};
-  int y = 0, m = 0, d = 0;
-  plat::DecodeDate(plat::Date(), y, m, d);
-  char name[32];
-  std::snprintf(name, sizeof name, "/impdebug%02d%02d.txt", m, y % 100);
-  if (options_.StateDir + name != logPath_) files.emplace_back(options_.StateDir + name, 0);
+  const std::string now = DriverLogPath(options_.StateDir);
+  if (now != logPath_) files.emplace_back(now, 0);
   for (const auto& [path, offset] : files) {
     std::ifstream in(path, std::ios::binary);
     if (!in) continue;
@@ -252,7 +231,7 @@ void DriverSession::SetPort(const plat::AnsiString& portName) {
 void DriverSession::NoteDocumentNumber(const plat::AnsiString& number) {
   std::lock_guard lock(mu_);
   lastNumber_ = FromAnsi(number);
-  if (!emulated_) snapshot_["lastDocumentNumber"] = lastNumber_;
+  if (!emulated_) view_.LastDocumentNumber = lastNumber_;
 }
 
 void DriverSession::SetHeldBy(std::string key) {
@@ -308,7 +287,6 @@ Json DriverSession::HeldDocument() const {
 void DriverSession::NoteStray(const Json& record) {
   std::lock_guard lock(mu_);
   stray_ = record;
-  snapshot_["strayDocument"] = stray_;
 }
 
 void DriverSession::CopyPaper() {
@@ -345,27 +323,26 @@ Json DriverSession::Probe() {
   if (!idleCheck && KnownSilent()) {
     std::lock_guard lock(mu_);
     called_ = false;
-    return snapshot_;
+    return SnapshotLocked();
   }
-  Json s = Json::object();
-  s["backend"] = emulated_ ? "emulator" : "serial";
-  s["checkedAt"] = NowText();
+  PrinterView v;
+  v.Backend = emulated_ ? "emulator" : "serial";
+  v.CheckedAt = NowText();
   plat::WideString mode = u"N";
   try {
     control_.Status(mode);
     const auto ps = static_cast<uint16_t>(control_.PrinterStatus().AsInteger());
     const auto fs = static_cast<uint16_t>(control_.FiscalStatus().AsInteger());
-    s["reachable"] = true;
-    s["printerStatus"] = Hex4(ps);
-    s["fiscalStatus"] = Hex4(fs);
-    s["reasons"] = StatusReasons(ps, fs);
+    v.Reachable = true;
+    v.PrinterStatus = ps;
+    v.FiscalStatus = fs;
+    v.Reasons = StatusReasons(ps, fs);
     const plat::PrinterState state = plat::ReadState(ps, fs);
-    s["documentOpen"] = state.DocumentOpen();
-    const char* document = plat::Name(state.Document);
-    s["document"] = document ? Json(document) : Json(nullptr);
-    s["paper"] = {{"journal", plat::Name(state.Journal)}, {"receipt", plat::Name(state.Receipt)}};
-    s["fiscalisation"] = plat::Name(state.Fiscal);
-    s["error"] = nullptr;
+    v.DocumentOpen = state.DocumentOpen();
+    if (const char* document = plat::Name(state.Document)) v.Document = document;
+    v.Journal = state.Journal;
+    v.Receipt = state.Receipt;
+    v.Fiscal = state.Fiscal;
     silentAt_.reset();
     silentProbes_ = 0;
   } catch (const std::exception& e) {
@@ -373,59 +350,59 @@ Json DriverSession::Probe() {
       silentAt_ = std::chrono::steady_clock::now();
       if (watch_) watch_->TakeAnswered();
     }
-    s["reachable"] = false;
-    s["printerStatus"] = nullptr;
-    s["fiscalStatus"] = nullptr;
-    s["reasons"] = Json::array();
-    s["documentOpen"] = nullptr;
-    s["document"] = nullptr;
-    s["paper"] = {{"journal", nullptr}, {"receipt", nullptr}};
-    s["fiscalisation"] = nullptr;
-    s["error"] = FailureText(e);
+    v.Reachable = false;
+    v.Error = FailureText(e);
   }
   if (emulated_) {
     const auto& model = plat::DefaultEmulator()->Model();
     using St = plat::FiscalPrinterModel::DocState;
     switch (model.State()) {
       case St::Idle:
-        s["document"] = nullptr;
+        v.Document.reset();
         break;
       case St::Ticket:
-        s["document"] = "ticket";
+        v.Document = "ticket";
         break;
       case St::Invoice:
-        s["document"] = std::string("invoice ") + model.InvoiceLetter();
+        v.Document = std::string("invoice ") + model.InvoiceLetter();
         break;
       case St::NonFiscal:
-        s["document"] = "non-fiscal";
+        v.Document = "non-fiscal";
         break;
     }
     // The two series the printer numbers, as on a serial line: tickets with B and C documents,
     // and A documents.
     const auto& c = model.GetCounters();
-    s["lastDocuments"] = {{"ticket", Number8(c.LastTicket)}, {"invoiceA", Number8(c.LastInvoiceA)}};
+    v.LastTicket = Number8(c.LastTicket);
+    v.LastInvoiceA = Number8(c.LastInvoiceA);
     // The last document is the one whose counter moved last.
     const int now[2] = {c.LastTicket, c.LastInvoiceA};
     for (int k = 0; k < 2; ++k) {
       if (now[k] != counters_[k]) lastKind_ = k;
       counters_[k] = now[k];
     }
-    s["lastDocumentNumber"] = Number8(now[lastKind_]);
+    v.LastDocumentNumber = Number8(now[lastKind_]);
   }
-  if (!emulated_ && called_ && s["reachable"] == true) ReadCounters();
+  if (!emulated_ && called_ && v.Reachable == true) ReadCounters();
   CopyPaper();
-  std::lock_guard lock(mu_);
-  if (!emulated_) {
-    s["lastDocumentNumber"] = lastNumber_.empty() ? Json(nullptr) : Json(lastNumber_);
-    if (counters_[0] >= 0 && counters_[1] >= 0) {
-      s["lastDocuments"] = {{"ticket", Number8(counters_[0])}, {"invoiceA", Number8(counters_[1])}};
+  PrinterView before;
+  Json snapshot;
+  {
+    std::lock_guard lock(mu_);
+    if (!emulated_) {
+      if (!lastNumber_.empty()) v.LastDocumentNumber = lastNumber_;
+      if (counters_[0] >= 0 && counters_[1] >= 0) {
+        v.LastTicket = Number8(counters_[0]);
+        v.LastInvoiceA = Number8(counters_[1]);
+      }
     }
+    before = std::exchange(view_, v);
+    snapshot = SnapshotLocked();
   }
-  s["strayDocument"] = stray_;
-  snapshot_ = s;
   called_ = false;
   probedAt_ = std::chrono::steady_clock::now();
-  return s;
+  if (events_ != nullptr && StateChanged(before, v)) events_->Emit(PrinterChanged{before, v});
+  return snapshot;
 }
 
 void DriverSession::ReadCounters() {
@@ -472,14 +449,25 @@ void DriverSession::Idle(std::chrono::milliseconds interval) {
       wait, std::max<std::chrono::milliseconds>(interval, std::chrono::minutes(1)));
   if (called_ || std::chrono::steady_clock::now() - probedAt_ >= wait) {
     const plat::QuickStatusQueries quick;
-    const Json s = Probe();
-    if (s["reachable"] == false) ++silentProbes_;
+    Probe();
+    if (View().Reachable == false) ++silentProbes_;
   }
+}
+
+PrinterView DriverSession::View() const {
+  std::lock_guard lock(mu_);
+  return view_;
 }
 
 Json DriverSession::Snapshot() const {
   std::lock_guard lock(mu_);
-  return snapshot_;
+  return SnapshotLocked();
+}
+
+Json DriverSession::SnapshotLocked() const {
+  Json s = ToJson(view_);
+  s["strayDocument"] = stray_;
+  return s;
 }
 
 Json DriverSession::Paper(size_t from) const {

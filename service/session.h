@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "codec.h"
+#include "events.h"
 #include "platform/loader.h"
 #include "platform/support.h"
 #include "printer/printer.h"
+#include "printer_view.h"
 
 namespace fpd {
 
@@ -44,22 +46,26 @@ class DriverSession {
   struct Capture {
     Json Dialogs = Json::array();
     Json Log = Json::array();
-    int Unanswered = 0;
   };
   void Begin(std::vector<bool> answers);
   Capture End();
+
+  // Where the printer's state changes are told (PrinterChanged, on the worker): set before the
+  // first status query; none by default.
+  void SetEvents(const Events* events) { events_ = events; }
 
   // Asks the printer its status now and answers the printer's part of /v1/status.
   Json Probe();
   // The idle task: asks again when a call ran since the last query or the interval passed
   // (longer while the printer does not answer).
   void Idle(std::chrono::milliseconds interval);
-  // The printer's part of /v1/status as last asked (any thread).
+  // The printer as last asked (any thread).
+  PrinterView View() const;
+  // The printer's part of /v1/status as last asked (any thread): View() with "strayDocument".
   Json Snapshot() const;
   // The emulator's paper from line from on (any thread); null on a serial line. The last
   // kPaperKept lines at least are kept.
   Json Paper(size_t from) const;
-  bool Emulated() const { return emulated_; }
   static constexpr size_t kPaperKept = 20000;
 
   // What the printer link did between Begin and End: a command it left in doubt (it may or may
@@ -120,9 +126,11 @@ class DriverSession {
   std::optional<std::chrono::steady_clock::time_point> silentAt_;
   std::chrono::milliseconds interval_{5000};  // between idle status queries
   bool KnownSilent();
+  Json SnapshotLocked() const;  // mu_ held
+  const Events* events_ = nullptr;
 
   mutable std::mutex mu_;  // guards what other threads read
-  Json snapshot_;
+  PrinterView view_;
   std::vector<std::string> paper_;  // lines paperBase_ on; older ones are dropped
   size_t paperBase_ = 0;
   size_t paperCopied_ = 0;

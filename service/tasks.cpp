@@ -441,40 +441,12 @@ bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
 
 }  // namespace
 
-bool ShowedError(const Json& dialogs) {
-  return dialogs.is_array() && std::any_of(dialogs.begin(), dialogs.end(), [](const Json& d) {
-           return d.is_object() && d.value("question", false) == false;
-         });
-}
-
 bool Failed(const Outcome& o) {
   if (o.Status >= 400) return true;
   const Json& b = o.Body;
   if (!b.is_object()) return false;
   if (b.contains("ok")) return b["ok"] == false && b.contains("reason");
   return b.value("result", Json()) == false && ShowedError(b.value("dialogs", Json::array()));
-}
-
-std::string FailureText(const std::exception& e) {
-  const auto* pe = dynamic_cast<const plat::Exception*>(&e);
-  return pe ? FromAnsi(pe->Message()) : std::string(e.what());
-}
-
-std::string FailureText(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return FailureText(e);
-  } catch (...) {
-    return "a failure that names no reason";
-  }
-}
-
-Json ErrorBody(const std::string& code, const std::string& message, const std::string& field) {
-  return Json{{"error",
-               {{"code", code},
-                {"message", message},
-                {"field", field.empty() ? Json(nullptr) : Json(field)}}}};
 }
 
 Task PrepareCall(const EntryPoint& entry, const Json& body) {

@@ -10,6 +10,7 @@
 
 #include "codec.h"
 #include "entry_points.h"
+#include "errors.h"
 #include "session.h"
 
 namespace fpd {
@@ -25,15 +26,6 @@ struct Outcome {
 };
 using Task = std::function<Outcome(DriverSession&)>;
 
-Json ErrorBody(const std::string& code, const std::string& message, const std::string& field = "");
-
-// The message of a failure as UTF-8: the driver's own text for its exceptions (Windows-1252
-// inside), what() for any other, a fixed text for a throw of something that is no exception.
-std::string FailureText(const std::exception& e);
-std::string FailureText(std::exception_ptr failure);
-
-// True when the captured dialogs hold an error the driver showed (any dialog but a question).
-bool ShowedError(const Json& dialogs);
 // True when a request did not do what it should: an error answer, a task not ok for a reason, or
 // an entry point that answered False with the driver's error dialog.
 bool Failed(const Outcome& o);

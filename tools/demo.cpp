@@ -285,8 +285,7 @@ class Demo {
   }
   std::vector<std::string> LogLines() {
     std::vector<std::string> out;
-    const std::string path =
-        HostDir() + "/impdebug" + plat::FormatDateTime("mmyy", plat::Now()) + ".txt";
+    const std::string path = HostDir() + "/" + plat::DriverLogName(plat::Now());
     std::ifstream in(path, std::ios::binary);
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();

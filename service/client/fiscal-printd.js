@@ -12,6 +12,11 @@
 // the call. When the network fails before the answer arrives, the same request is sent again
 // with the same key, so the service prints it at most once. A key the service left in doubt
 // raises InDoubt, carrying what the printer reports; the till looks at the paper and resolves it.
+//
+// A job that prints for minutes (the closing, a Z, a fiscal-memory report) is sent with
+// "Prefer: respond-async": the service answers 202 at once with the journal entry's address, and
+// the client asks it every pollMs until the job finished, then answers what the service would
+// have answered at once. Any printing method takes { respondAsync: true | false } to choose.
 
 export class ServiceError extends Error {
   constructor(status, body) {
@@ -104,21 +109,26 @@ async function refusal(url, cause) {
 
 export class Client {
   // options: token (the bearer token), retries (more tries after a network failure or while
-  // the first try is still printing, default 5), retryDelayMs (default 500), fetch (a fetch
-  // function in place of the browser's).
+  // the first try is still printing, default 5), retryDelayMs (default 500), respondAsync (for
+  // every printing method; by default only the closing, the Z and the fiscal-memory reports),
+  // pollMs (between two looks at a job answered later, default 500), fetch (a fetch function in
+  // place of the browser's).
   constructor(url = "http://127.0.0.1:8520", options = {}) {
     this.url = url.replace(/\/+$/, "");
     this.token = options.token || null;
     this.retries = options.retries ?? 5;
     this.retryDelayMs = options.retryDelayMs ?? 500;
+    this.respondAsync = options.respondAsync ?? null;
+    this.pollMs = options.pollMs ?? 500;
     this.fetch = options.fetch || globalThis.fetch.bind(globalThis);
     this.lastKey = null; // the key of the last printing request
     this.lastReplayed = false; // its answer was the stored one: nothing was printed again
   }
 
-  async request(method, path, body, key) {
+  async request(method, path, body, key, respondAsync = false) {
     const headers = { "Content-Type": "application/json" };
     if (key) headers["Idempotency-Key"] = key;
+    if (respondAsync) headers.Prefer = "respond-async";
     if (this.token) headers.Authorization = `Bearer ${this.token}`;
     const init = { method, headers };
     if (body !== undefined) init.body = JSON.stringify(body);
@@ -151,6 +161,10 @@ export class Client {
           this.lastKey = key;
           this.lastReplayed = res.headers.get("Idempotent-Replay") === "true";
         }
+        if (res.status === 202 && key) {
+          const at = res.headers.get("Location") || `/v1/journal/${encodeURIComponent(key)}`;
+          return this.follow(at, answer);
+        }
         return answer;
       }
       const code = answer && answer.error ? answer.error.code : null;
@@ -164,32 +178,67 @@ export class Client {
     }
   }
 
-  print(path, body, key) {
-    return this.request("POST", path, body || {}, key || newKey());
+  // A job answered later (202): its journal entry at `at`, asked again until the job finished;
+  // then its stored answer, or the error the service would have answered at once.
+  async follow(at, entry) {
+    const path = at.startsWith(this.url) ? at.slice(this.url.length) : at;
+    for (let misses = 0; !entry || entry.progress !== "finished"; ) {
+      await pause(this.pollMs);
+      try {
+        entry = await this.request("GET", path);
+        misses = 0;
+      } catch (e) {
+        // The job goes on whether the till sees it or not: only a long silence gives up.
+        if (!(e instanceof Unavailable) || e.status !== 0 || ++misses > this.retries) throw e;
+      }
+    }
+    const answer = entry.answer;
+    if (entry.state === "in_doubt") {
+      const message = `the request with the key ${entry.key} is in doubt`;
+      const body = answer && answer.error ? answer : { error: { code: "in_doubt", message } };
+      throw new InDoubt(409, body);
+    }
+    const status = entry.status ?? 200;
+    if (status < 300) return answer;
+    const code = answer && answer.error ? answer.error.code : null;
+    const Kind = kinds[code] || (status === 503 ? Unavailable : ServiceError);
+    throw new Kind(status, answer);
+  }
+
+  print(path, body, key, respondAsync) {
+    const later = respondAsync ?? this.respondAsync;
+    return this.request("POST", path, body || {}, key || newKey(), later);
   }
 
   // Any entry point: call("Nr_Cupom", {}, { key }).
-  call(entryPoint, args = {}, { key } = {}) {
-    return this.print(`/v1/call/${encodeURIComponent(entryPoint)}`, args, key);
+  call(entryPoint, args = {}, { key, respondAsync } = {}) {
+    return this.print(`/v1/call/${encodeURIComponent(entryPoint)}`, args, key, respondAsync);
   }
-  sale(sale, { key } = {}) {
-    return this.print("/v1/sales", sale, key);
+  sale(sale, { key, respondAsync } = {}) {
+    return this.print("/v1/sales", sale, key, respondAsync);
   }
-  supply(amount, { opening = false, key } = {}) {
-    return this.print("/v1/cash/supply", { amount, opening }, key);
+  supply(amount, { opening = false, key, respondAsync } = {}) {
+    return this.print("/v1/cash/supply", { amount, opening }, key, respondAsync);
   }
-  x({ key, ...body } = {}) {
-    return this.print("/v1/x", body, key);
+  x({ key, respondAsync, ...body } = {}) {
+    return this.print("/v1/x", body, key, respondAsync);
   }
-  z({ key, ...body } = {}) {
-    return this.print("/v1/z", body, key);
+  // The Z, the closing and the fiscal-memory reports print for minutes: answered later unless
+  // respondAsync is false (here or in the client's options).
+  z({ key, respondAsync, ...body } = {}) {
+    return this.print("/v1/z", body, key, respondAsync ?? this.respondAsync ?? true);
   }
-  closing(body, { key } = {}) {
-    return this.print("/v1/closing", body, key);
+  closing(body, { key, respondAsync } = {}) {
+    return this.print("/v1/closing", body, key, respondAsync ?? this.respondAsync ?? true);
   }
   // A fiscal-memory report: by "date" ("YYYY-MM-DD" to "YYYY-MM-DD") or by "z" (Z numbers).
-  fiscalMemoryReport(by, from, to, { detail = false, key } = {}) {
-    return this.print("/v1/reports/fiscal-memory", { by, from, to, detail }, key);
+  fiscalMemoryReport(by, from, to, { detail = false, key, respondAsync } = {}) {
+    return this.print(
+      "/v1/reports/fiscal-memory",
+      { by, from, to, detail },
+      key,
+      respondAsync ?? this.respondAsync ?? true,
+    );
   }
 
   status() {

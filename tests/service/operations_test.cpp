@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "printer/status.h"
 #include "service/journal.h"
 #include "service/log.h"
 #include "service/log_retention.h"
@@ -96,23 +97,25 @@ TEST(ServiceMetrics, EndpointsAreRoutesNotRawPaths) {
 }
 
 // Each warning of the printer is a series of its own: paper low from a roll's paper, the others
-// from their reasons; each roll's paper and the fiscalisation have a series per state.
+// from their status bits; each roll's paper and the fiscalisation have a series per state.
 TEST(ServiceMetrics, EachPrinterWarningHasItsOwnSeries) {
-  const Json ok = {{"journal", "ok"}, {"receipt", "ok"}};
   const struct {
     const char* series;
-    Json printer;
+    plat::PaperState receipt;
+    uint16_t fiscalWord;
   } warnings[] = {
-      {"paper_low",
-       {{"paper", {{"journal", "ok"}, {"receipt", "low"}}}, {"reasons", Json::array()}}},
-      {"battery_low", {{"paper", ok}, {"reasons", {"battery low"}}}},
-      {"fiscal_memory_almost_full", {{"paper", ok}, {"reasons", {"fiscal memory almost full"}}}},
+      {"paper_low", plat::PaperState::Low, 0},
+      {"battery_low", plat::PaperState::Ok, plat::status::kBatteryLow},
+      {"fiscal_memory_almost_full", plat::PaperState::Ok, plat::status::kFiscalMemoryAlmostFull},
   };
   for (const auto& w : warnings) {
     fpd::Gauges g;
-    g.Printer = w.printer;
-    g.Printer["reachable"] = true;
-    g.Printer["fiscalisation"] = "training";
+    g.Printer.Reachable = true;
+    g.Printer.Journal = plat::PaperState::Ok;
+    g.Printer.Receipt = w.receipt;
+    g.Printer.PrinterStatus = 0;
+    g.Printer.FiscalStatus = w.fiscalWord;
+    g.Printer.Fiscal = plat::Fiscalisation::Training;
     const std::string text = fpd::Metrics().Render(g);
     for (const auto& other : warnings) {
       const std::string line = "fiscal_printd_printer_" + std::string(other.series) +
@@ -128,6 +131,10 @@ TEST(ServiceMetrics, EachPrinterWarningHasItsOwnSeries) {
           std::string("fiscal_printd_printer_fiscalisation{state=\"fiscalised\"} 0")})
       EXPECT_NE(text.find(line + "\n"), std::string::npos) << w.series << ": " << line;
   }
+  // A printer that never answered shows no paper or fiscalisation series at all.
+  const std::string unknown = fpd::Metrics().Render(fpd::Gauges{});
+  EXPECT_EQ(unknown.find("fiscal_printd_printer_paper{"), std::string::npos) << unknown;
+  EXPECT_EQ(unknown.find("fiscal_printd_printer_fiscalisation{"), std::string::npos) << unknown;
 }
 
 // What left a key in doubt is said as it is, at start and when the key is asked again.

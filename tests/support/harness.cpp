@@ -70,8 +70,8 @@ bool DriverHost::Start(const plat::AnsiString& port, const plat::AnsiString& sch
                                                        {"CDPORTAIMPFIS", port}}));
 }
 
-std::vector<plat::JournalEntry> DriverHost::Commands(const std::string& method) const {
-  std::vector<plat::JournalEntry> out;
+std::vector<plat::ExecutedCommand> DriverHost::Commands(const std::string& method) const {
+  std::vector<plat::ExecutedCommand> out;
   for (const auto& e : emulator_->Journal()) {
     if (e.Method == method) out.push_back(e);
   }

@@ -42,7 +42,7 @@ class DriverHost {
   plat::FiscalEmulator& Emu() { return *emulator_; }
   std::shared_ptr<plat::FiscalEmulator> EmuPtr() { return emulator_; }
   // Journal entries of one method, in order.
-  std::vector<plat::JournalEntry> Commands(const std::string& method) const;
+  std::vector<plat::ExecutedCommand> Commands(const std::string& method) const;
   // "Method(arg1|arg2|...)" for every journal entry, UTF-8, for whole-sequence comparisons.
   std::vector<std::string> CommandTexts() const;
 

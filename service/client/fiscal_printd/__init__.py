@@ -9,11 +9,19 @@ Every printing method takes an idempotency key; without one a new key is made. R
 with the same key when its answer was lost: the service answers the stored outcome and never
 prints twice. Error answers raise Error or one of its kinds: InDoubt, Conflict, BadField,
 Unavailable. `python3 -m fiscal_printd --help` is the command line.
+
+A job that prints for minutes (the closing, a Z, a fiscal-memory report) is sent with
+"Prefer: respond-async": the service answers 202 at once with the address of its journal entry,
+which the client asks every poll_interval seconds until the job finished; the call then returns
+or raises what the service would have answered at once. Every printing method takes
+respond_async=True or False to choose.
 """
 
 import json
 import socket
+import time
 import urllib.error
+import urllib.parse
 import urllib.request
 import uuid
 
@@ -85,24 +93,38 @@ def _error(status, body):
 
 
 class Client:
-    def __init__(self, url="http://127.0.0.1:8520", token=None, timeout=120):
+    """respond_async: for every printing method (None: only the closing, the Z and the
+    fiscal-memory reports); poll_interval: seconds between two looks at a job answered later."""
+
+    def __init__(self, url="http://127.0.0.1:8520", token=None, timeout=120, respond_async=None,
+                 poll_interval=0.5):
         self.url = url.rstrip("/")
         self.token = token
         self.timeout = timeout
+        self.respond_async = respond_async
+        self.poll_interval = poll_interval
         self.last_replayed = False
 
-    def _request(self, method, path, body=None, key=None):
+    def _request(self, method, path, body=None, key=None, respond_async=False):
         data = None if body is None else json.dumps(body).encode("utf-8")
         req = urllib.request.Request(self.url + path, data=data, method=method)
         req.add_header("Content-Type", "application/json")
         if key is not None:
             req.add_header("Idempotency-Key", key)
+        if respond_async:
+            req.add_header("Prefer", "respond-async")
         if self.token:
             req.add_header("Authorization", "Bearer " + self.token)
         try:
             with urllib.request.urlopen(req, timeout=self.timeout) as res:
-                self.last_replayed = res.headers.get("Idempotent-Replay") == "true"
-                return json.loads(res.read().decode("utf-8"))
+                replayed = res.headers.get("Idempotent-Replay") == "true"
+                self.last_replayed = replayed
+                answer = json.loads(res.read().decode("utf-8"))
+                if res.status == 202 and key is not None:
+                    at = res.headers.get("Location") or "/v1/journal/" + urllib.parse.quote(key)
+                    answer = self._follow(at, answer)
+                    self.last_replayed = replayed
+                return answer
         except urllib.error.HTTPError as e:
             raw = e.read().decode("utf-8", "replace")
             try:
@@ -116,32 +138,65 @@ class Client:
                 "code": "unavailable", "field": None,
                 "message": "the service at %s does not answer (%s)" % (self.url, reason)}}) from None
 
-    def _print(self, path, body, key):
-        return self._request("POST", path, body, key or str(uuid.uuid4()))
+    def _follow(self, at, entry):
+        """A job answered later: its journal entry at `at`, asked again until the job finished;
+        then its stored answer, or the error the service would have answered at once."""
+        if at.startswith(self.url):
+            at = at[len(self.url):]
+        misses = 0
+        while not isinstance(entry, dict) or entry.get("progress") != "finished":
+            time.sleep(self.poll_interval)
+            try:
+                entry = self._request("GET", at)
+                misses = 0
+            except Unavailable as e:
+                # The job goes on whether the till sees it or not: only a long silence gives up.
+                misses += 1
+                if e.status != 0 or misses > 5:
+                    raise
+        answer = entry.get("answer")
+        if entry.get("state") == "in_doubt":
+            if not (isinstance(answer, dict) and "error" in answer):
+                answer = {"error": {"code": "in_doubt", "field": None, "message":
+                                    "the request with the key %s is in doubt" % entry.get("key")}}
+            raise InDoubt(409, answer)
+        status = entry.get("status") or 200
+        if status >= 300:
+            raise _error(status, answer)
+        return answer
+
+    def _print(self, path, body, key, respond_async=None, long_job=False):
+        if respond_async is None:
+            respond_async = long_job if self.respond_async is None else self.respond_async
+        return self._request("POST", path, body, key or str(uuid.uuid4()), respond_async)
 
     # Printing requests.
-    def call(self, entry_point, args=None, key=None):
-        return self._print("/v1/call/" + entry_point, args or {}, key)
+    def call(self, entry_point, args=None, key=None, respond_async=None):
+        return self._print("/v1/call/" + entry_point, args or {}, key, respond_async)
 
-    def sale(self, sale, key=None):
-        return self._print("/v1/sales", sale, key)
+    def sale(self, sale, key=None, respond_async=None):
+        return self._print("/v1/sales", sale, key, respond_async)
 
-    def supply(self, amount, opening=False, key=None):
-        return self._print("/v1/cash/supply", {"amount": amount, "opening": opening}, key)
+    def supply(self, amount, opening=False, key=None, respond_async=None):
+        return self._print("/v1/cash/supply", {"amount": amount, "opening": opening}, key,
+                           respond_async)
 
-    def x(self, key=None):
-        return self._print("/v1/x", {}, key)
+    def x(self, key=None, respond_async=None):
+        return self._print("/v1/x", {}, key, respond_async)
 
-    def z(self, key=None):
-        return self._print("/v1/z", {}, key)
+    # The Z, the closing and the fiscal-memory reports print for minutes: answered later unless
+    # respond_async is False (here or for the client).
+    def z(self, key=None, respond_async=None):
+        return self._print("/v1/z", {}, key, respond_async, long_job=True)
 
-    def closing(self, body, key=None):
-        return self._print("/v1/closing", body, key)
+    def closing(self, body, key=None, respond_async=None):
+        return self._print("/v1/closing", body, key, respond_async, long_job=True)
 
-    def fiscal_memory_report(self, by, start, end, detail=False, key=None):
+    def fiscal_memory_report(self, by, start, end, detail=False, key=None, respond_async=None):
         """A fiscal-memory report: by "date" ("YYYY-MM-DD" to "YYYY-MM-DD") or by "z" (Z numbers)."""
         return self._print("/v1/reports/fiscal-memory",
-                           {"by": by, "from": start, "to": end, "detail": detail}, key)
+                           {"by": by, "from": start, "to": end, "detail": detail}, key,
+                           respond_async, long_job=True)
 
     # Reading and resolving.
     def status(self):
