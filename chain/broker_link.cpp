@@ -138,6 +138,7 @@ void BrokerLink::Start() {
     for (const auto& topic : link->subscriptions_) {
       mosquitto_subscribe(m, nullptr, topic.c_str(), 1);
     }
+    link->Connected();
     link->up_ = true;
     if (link->onState_) link->onState_(true, "");
   });
@@ -170,6 +171,7 @@ void BrokerLink::Run() {
   }
   while (!stop_) {
     if (!socketOpen) {
+      Connecting();
       const int rc = connectedOnce
                          ? mosquitto_reconnect(mosq_)
                          : mosquitto_connect_bind_v5(mosq_, settings_.host.c_str(), settings_.port,
@@ -218,11 +220,32 @@ void BrokerLink::Stop() {
   mosq_ = nullptr;
 }
 
-int BrokerLink::Publish(const BrokerMessage& m, std::string* why) {
+void BrokerLink::Connecting() {
+  std::lock_guard lock(mutex_);
+  connecting_ = true;
+}
+
+void BrokerLink::Connected() {
+  std::lock_guard lock(mutex_);
+  connecting_ = false;
+  for (const auto& m : outbox_) Send(m, nullptr);
+  outbox_.clear();
+}
+
+bool BrokerLink::Publish(const BrokerMessage& m, std::string* why) {
   if (mosq_ == nullptr) {
     if (why) *why = "the link is not started";
-    return -1;
+    return false;
   }
+  std::lock_guard lock(mutex_);
+  if (connecting_) {
+    outbox_.push_back(m);
+    return true;
+  }
+  return Send(m, why);
+}
+
+bool BrokerLink::Send(const BrokerMessage& m, std::string* why) {
   Properties p;
   AddProperties(p, m);
   int mid = 0;
@@ -233,18 +256,16 @@ int BrokerLink::Publish(const BrokerMessage& m, std::string* why) {
   const bool kept = rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && m.qos > 0 && mid != 0);
   if (!kept) {
     if (why) *why = mosquitto_strerror(rc);
-    return -1;
+    return false;
   }
-  if (m.qos == 0) return 0;
-  std::lock_guard lock(mutex_);
-  if (early_.erase(mid) == 0) unconfirmed_.insert(mid);
-  return mid;
+  if (m.qos > 0) unconfirmed_.insert(mid);
+  return true;
 }
 
 void BrokerLink::Delivered(int id, bool taken) {
   {
     std::lock_guard lock(mutex_);
-    if (unconfirmed_.erase(id) == 0) early_.insert(id);
+    unconfirmed_.erase(id);
   }
   confirmed_.notify_all();
   if (onDelivered_) onDelivered_(id, taken);
@@ -252,12 +273,13 @@ void BrokerLink::Delivered(int id, bool taken) {
 
 bool BrokerLink::Flush(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return confirmed_.wait_for(lock, timeout, [this] { return unconfirmed_.empty(); });
+  return confirmed_.wait_for(lock, timeout,
+                             [this] { return unconfirmed_.empty() && outbox_.empty(); });
 }
 
 size_t BrokerLink::Unconfirmed() const {
   std::lock_guard lock(mutex_);
-  return unconfirmed_.size();
+  return unconfirmed_.size() + outbox_.size();
 }
 
 }  // namespace chain

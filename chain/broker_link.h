@@ -79,10 +79,10 @@ class BrokerLink {
   // Says goodbye to the broker (which then drops the last will) and ends the link.
   void Stop();
 
-  // Publishes from any thread, the link up or not. Gives the message's id (QoS 1: kept until
-  // the broker takes it, and told to OnDelivered), 0 for QoS 0, or -1 when the message cannot
-  // be sent at all (why says so).
-  int Publish(const BrokerMessage& message, std::string* why = nullptr);
+  // Publishes from any thread, the link up or not: a QoS 1 message is kept until the broker
+  // takes it (told to OnDelivered), through reconnections. False when the message cannot be
+  // sent at all (why says so).
+  bool Publish(const BrokerMessage& message, std::string* why = nullptr);
   // Waits until the broker took every QoS 1 message published so far; false after timeout.
   bool Flush(std::chrono::milliseconds timeout);
   size_t Unconfirmed() const;
@@ -92,6 +92,9 @@ class BrokerLink {
   void Run();
   void Down(const std::string& why);
   void Delivered(int id, bool taken);
+  bool Send(const BrokerMessage& message, std::string* why);  // with mutex_ held
+  void Connecting();
+  void Connected();
 
   BrokerSettings settings_;
   std::vector<std::string> subscriptions_;
@@ -103,10 +106,13 @@ class BrokerLink {
   std::atomic<bool> stop_{false};
   std::atomic<bool> up_{false};
   bool refused_ = false;  // the broker refused the last connection (the link's thread only)
+  // Publications wait here while the link connects: libmosquitto loses a message published
+  // from another thread while it connects, so none is handed to it then.
   mutable std::mutex mutex_;
+  bool connecting_ = true;
+  std::vector<BrokerMessage> outbox_;
   std::condition_variable confirmed_;
   std::set<int> unconfirmed_;  // QoS 1 messages the broker has not taken yet
-  std::set<int> early_;        // taken before Publish() recorded them
 };
 
 }  // namespace chain
