@@ -34,16 +34,11 @@ std::optional<BrokerDoorOptions> MakeBrokerDoorOptions(const BrokerDoorCommandLi
       return std::nullopt;
     }
   }
-  BrokerDoorOptions o;
-  const std::string clientId = "fiscal-printd/" + c.Shop + "/" + c.Printer;
-  auto settings = chain::MakeBrokerSettings(c.Broker, clientId, error);
+  // The door names its own client (fiscal-printd/SHOP/PRINTER).
+  auto settings = chain::MakeBrokerSettings(c.Broker, "", error);
   if (!settings) return std::nullopt;
-  o.Settings = std::move(*settings);
-  o.Shop = c.Shop;
-  o.Printer = c.Printer;
-  o.HeartbeatSeconds = c.HeartbeatSeconds;
-  o.Version = FISCAL_VERSION;
-  return o;
+  return BrokerDoorOptions{std::move(*settings), c.Shop, c.Printer, c.HeartbeatSeconds,
+                           FISCAL_VERSION};
 }
 
 }  // namespace fpd
