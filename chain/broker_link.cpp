@@ -216,8 +216,10 @@ void BrokerLink::Stop() {
   if (mosq_ == nullptr) return;
   stop_ = true;
   if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);  // no publication goes on meanwhile
   mosquitto_destroy(mosq_);
   mosq_ = nullptr;
+  outbox_.clear();
 }
 
 void BrokerLink::Connecting() {
@@ -233,11 +235,11 @@ void BrokerLink::Connected() {
 }
 
 bool BrokerLink::Publish(const BrokerMessage& m, std::string* why) {
+  std::lock_guard lock(mutex_);
   if (mosq_ == nullptr) {
-    if (why) *why = "the link is not started";
+    if (why) *why = "the link is not started, or stopped";
     return false;
   }
-  std::lock_guard lock(mutex_);
   if (connecting_) {
     outbox_.push_back(m);
     return true;

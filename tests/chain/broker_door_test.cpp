@@ -130,12 +130,14 @@ class Cloud {
     });
     return found;
   }
-  // The last status whose payload passes the test, within the timeout.
-  Json AwaitStatus(const std::string& printer, const std::function<bool(const Json&)>& test) {
-    for (size_t n = 1;; ++n) {
+  // The first status after the first `after` ones whose payload passes the test, within the
+  // timeout.
+  Json AwaitStatus(const std::string& printer, const std::function<bool(const Json&)>& test,
+                   size_t after = 0) {
+    for (size_t n = after + 1;; ++n) {
       const auto all = Await(Topic(printer, "status"), n);
       if (all.size() < n) return nullptr;
-      const Json s = Json::parse(all.back().payload, nullptr, false);
+      const Json s = Json::parse(all[n - 1].payload, nullptr, false);
       if (s.is_object() && test(s)) return s;
     }
   }
@@ -522,14 +524,21 @@ TEST_F(BrokerDoorTest, ServiceProgramLeavesItsLastWillAndRefusesUnsafeCommandLin
 
   Cloud cloud(*broker_, "till-4");
   servicetest::TempDir state;
-  servicetest::ServiceProcess service(
-      state.Path(),
-      {"--broker", broker_->Url("cert"), "--broker-ca", broker_->Ca(), "--broker-cert",
-       shop["cert"], "--broker-key", shop["key"], "--shop", kShop, "--printer", "till-4"});
-  ASSERT_FALSE(cloud.AwaitStatus("till-4", Online).is_null());
-  service.Kill();
-  const Json lost = cloud.AwaitStatus("till-4", [](const Json& s) { return s["online"] == false; });
-  EXPECT_EQ(lost.value("reason", ""), "lost");
+  const std::vector<std::string> args = {"--broker",     broker_->Url("cert"), "--broker-ca",
+                                         broker_->Ca(),  "--broker-cert",      shop["cert"],
+                                         "--broker-key", shop["key"],          "--shop",
+                                         kShop,          "--printer",          "till-4"};
+  // Killed, it leaves its last will; stopped, it says so itself.
+  for (const std::string end : {"lost", "stopped"}) {
+    const size_t before = cloud.Await(Topic("till-4", "status"), 0).size();
+    servicetest::ServiceProcess service(state.Path(), args);
+    EXPECT_FALSE(cloud.AwaitStatus("till-4", Online, before).is_null());
+    end == "lost" ? service.Kill() : service.Stop();
+    const Json last = cloud.AwaitStatus("till-4", [&](const Json& s) {
+      return s["online"] == false && s.value("reason", "") == end;
+    });
+    EXPECT_FALSE(last.is_null()) << end;
+  }
 }
 
 }  // namespace
