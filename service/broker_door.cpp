@@ -189,15 +189,20 @@ void BrokerDoor::Received(const chain::BrokerMessage& m) {
           "a second answer to the broker job " + head.Key.get<std::string>() + " is dropped");
       return;
     }
+    // An answer in doubt without the printer's state gets the one the status showed last
+    // (this may run on the pipeline's thread, which StatusNow must not wait for).
     Json stateNow;
-    if (a.Body.is_object() && a.Body.contains("error") && !a.Body.contains("printer") &&
-        statusNow_) {
-      try {
-        stateNow = statusNow_().value("state", Json());
-      } catch (...) {
-      }
+    {
+      std::lock_guard lock(mutex_);
+      if (shown_.is_object()) stateNow = shown_.value("state", Json());
     }
     Answer(DoorResult(head, a, Now(), stateNow), m);
+  };
+  // A pipeline that raises journaled nothing: the job is answered failed, and the cloud may
+  // send it again.
+  const auto failed = [&](const std::string& why) {
+    if (once->load()) return;
+    done({500, {{"error", {{"code", "internal"}, {"message", why}, {"field", nullptr}}}}, false});
   };
   try {
     if (request.Resolve) {
@@ -206,12 +211,9 @@ void BrokerDoor::Received(const chain::BrokerMessage& m) {
       submit_(request.Job, done);
     }
   } catch (const std::exception& e) {
-    // Nothing was journaled: the job is answered failed, and the cloud may send it again.
-    if (!once->load()) {
-      done({500,
-            {{"error", {{"code", "internal"}, {"message", e.what()}, {"field", nullptr}}}},
-            false});
-    }
+    failed(e.what());
+  } catch (...) {
+    failed("the print pipeline failed without a reason");
   }
 }
 
@@ -219,8 +221,8 @@ Json BrokerDoor::Status(const std::string& at, const std::string& since) {
   Json now;
   try {
     now = statusNow_ ? statusNow_() : Json::object();
-  } catch (const std::exception& e) {
-    Log(LogLevel::Warn, std::string("the status for the broker is incomplete: ") + e.what());
+  } catch (...) {
+    Log(LogLevel::Warn, "the service could not tell its status for the broker");
   }
   if (!now.is_object()) now = Json::object();
   Json inDoubt = Json::array();
@@ -228,8 +230,8 @@ Json BrokerDoor::Status(const std::string& at, const std::string& since) {
   for (const auto& k : keys.is_array() ? keys : Json::array()) {
     if (inDoubt.size() == kInDoubtShown) break;
     if (!k.is_object() || !k.value("till", Json()).is_string() ||
-        !k.value("key", Json()).is_string()) {
-      continue;
+        !k.value("key", Json()).is_string() || k["till"] == "" || k["key"] == "") {
+      continue;  // a key of no till (an earlier version's) is counted, not listed
     }
     Json entry = {{"till", k["till"]}, {"key", k["key"]}};
     const std::string since = k.value("since", Json()).is_string() ? LinkTime(k["since"]) : "";
