@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "door_options.h"
 #include "log.h"
 #include "platform/exceptions.h"
 #include "platform/loader.h"
@@ -79,6 +80,30 @@ int HashTokenFromInput() {
   }
 }
 
+// The door to the chain's broker, fed by the service: jobs and resolutions go to the print
+// pipeline, the status shows the service's printer and keys in doubt.
+std::shared_ptr<fpd::BrokerDoor> ChainDoor(fpd::BrokerDoorOptions options, fpd::Service& service) {
+  const auto notReady = [](fpd::DoorDone done) {
+    done({503,
+          {{"error",
+            {{"code", "not_ready"},
+             {"message",
+              "this service does not print jobs from the broker yet; nothing was printed"},
+             {"field", nullptr}}}},
+          false});
+  };
+  return fpd::MakeBrokerDoor(
+      std::move(options), [notReady](fpd::DoorJob, fpd::DoorDone done) { notReady(done); },
+      [notReady](fpd::DoorResolution, fpd::DoorDone done) { notReady(done); },
+      [&service] {
+        const fpd::Json status = service.Status();
+        return fpd::Json{{"state", status["printer"]},
+                         {"lastZ", nullptr},
+                         {"inDoubtCount", status["inDoubt"].size()},
+                         {"inDoubt", fpd::Json::array()}};
+      });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,8 +162,16 @@ int main(int argc, char** argv) {
   app.add_option("--log-level", logLevel, "error, warn, info or debug")
       ->capture_default_str()
       ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
+  fpd::BrokerDoorCommandLine brokerLine;
+  fpd::AddBrokerDoorOptions(app, brokerLine);
   if (const auto end = cli::Parse(app, argc, argv)) return *end;
   if (hashToken) return HashTokenFromInput();
+  std::string brokerError;
+  auto brokerOptions = fpd::MakeBrokerDoorOptions(brokerLine, brokerError);
+  if (!brokerError.empty()) {
+    std::cerr << "fiscal-printd: " << brokerError << "\n";
+    return cli::kUsage;
+  }
   fpd::SetLogLevel(*fpd::ParseLogLevel(logLevel));
   // What the printer layer finds out about the printer (the model variant it drives) is logged.
   plat::SetPrinterNotices([](const std::string& line, bool warning) {
@@ -182,7 +215,13 @@ int main(int argc, char** argv) {
       service.Stop();
     });
     signals.detach();
+    std::shared_ptr<fpd::BrokerDoor> door;
+    if (brokerOptions) {
+      door = ChainDoor(std::move(*brokerOptions), service);
+      door->Start();
+    }
     service.Run();
+    if (door) door->Stop();
     return cli::kDone;
   } catch (...) {
     std::cerr << "fiscal-printd: " << fpd::FailureText(std::current_exception()) << "\n";

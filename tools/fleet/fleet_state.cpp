@@ -4,11 +4,11 @@
 #include <ctime>
 #include <regex>
 
+#include "chain/topics.h"
+
 namespace fleet {
 
 namespace {
-
-const std::regex kName("^[A-Za-z0-9][A-Za-z0-9_.-]{0,63}$");
 
 // A member of a status read without trusting its type.
 Json Member(const Json& object, const char* name) {
@@ -23,35 +23,6 @@ std::string Text(const Json& value) {
 
 }  // namespace
 
-std::optional<long long> EpochSeconds(const std::string& text) {
-  static const std::regex kTime(
-      R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(\.\d+)?(Z|([+-])(\d{2}):(\d{2}))$)");
-  std::smatch m;
-  if (!std::regex_match(text, m, kTime)) return std::nullopt;
-  std::tm tm{};
-  tm.tm_year = std::stoi(m[1]) - 1900;
-  tm.tm_mon = std::stoi(m[2]) - 1;
-  tm.tm_mday = std::stoi(m[3]);
-  tm.tm_hour = std::stoi(m[4]);
-  tm.tm_min = std::stoi(m[5]);
-  tm.tm_sec = std::stoi(m[6]);
-  long long seconds = ::timegm(&tm);
-  if (m[9].matched) {
-    const long long offset = std::stoll(m[10]) * 3600 + std::stoll(m[11]) * 60;
-    seconds -= m[9] == "+" ? offset : -offset;
-  }
-  return seconds;
-}
-
-std::string UtcText(Clock::time_point t) {
-  const std::time_t s = Clock::to_time_t(t);
-  std::tm tm{};
-  ::gmtime_r(&s, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
-}
-
 bool FleetState::Apply(const std::string& topic, const std::string& payload, Clock::time_point now,
                        std::string& why) {
   static const std::regex kTopic("^fiscal/v1/([^/]+)/([^/]+)/status$");
@@ -60,7 +31,7 @@ bool FleetState::Apply(const std::string& topic, const std::string& payload, Clo
   std::smatch m;
   const bool named = std::regex_match(topic, m, kTopic);
   const std::string shop = named ? m[1].str() : "", printer = named ? m[2].str() : "";
-  if (!named || !std::regex_match(shop, kName) || !std::regex_match(printer, kName)) {
+  if (!named || !chain::ValidLevel(shop) || !chain::ValidLevel(printer)) {
     why = "not a printer's status topic: " + topic.substr(0, 200);
     ++rejected_;
     return false;

@@ -12,6 +12,8 @@
 #include <string>
 #include <utility>
 
+#include "chain/times.h"
+
 namespace fleet {
 
 using Clock = std::chrono::system_clock;
@@ -49,8 +51,7 @@ class FleetState {
   long long rejected_ = 0;
 };
 
-// RFC 3339 text to seconds since the epoch; nothing when it is not such a text.
-std::optional<long long> EpochSeconds(const std::string& text);
-std::string UtcText(Clock::time_point t);
+using chain::EpochSeconds;
+using chain::UtcText;
 
 }  // namespace fleet

@@ -10,9 +10,9 @@
 #include <regex>
 #include <thread>
 
+#include "chain/broker_options.h"
 #include "platform/version.h"
 #include "program/command_line.h"
-#include "tools/fleet/broker_options.h"
 #include "tools/fleet/fleet_server.h"
 
 namespace {
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
       "Shows every shop's fiscal printers from the chain's MQTT broker: a page and "
       "/metrics.",
       "fiscal-fleet");
-  fleet::BrokerOptions broker;
-  fleet::AddBrokerOptions(app, broker);
+  chain::BrokerOptions broker;
+  chain::AddBrokerOptions(app, broker);
   std::string listen = "127.0.0.1:8530";
   std::string tokenFile;
   char host[256] = "host";
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     return cli::kUsage;
   };
   std::string error;
-  const auto settings = fleet::MakeBrokerSettings(broker, clientId, error);
+  const auto settings = chain::MakeBrokerSettings(broker, clientId, error);
   if (!settings) return usage(error);
   static const std::regex kListen(R"(^(\[([0-9A-Fa-f:.]+)\]|([^:\[\]]+)):([0-9]{1,5})$)");
   std::smatch m;
@@ -88,11 +88,11 @@ int main(int argc, char** argv) {
         "the broker link is plain TCP (--broker-insecure): anyone on the network "
         "reads it and can pretend to be the broker");
   }
-  fleet::BrokerLink link(
+  chain::BrokerLink link(
       *settings, {"fiscal/v1/+/+/status"},
-      [&state](const std::string& topic, const std::string& payload) {
+      [&state](const chain::BrokerMessage& m) {
         std::string why;
-        if (!state.Apply(topic, payload, fleet::Clock::now(), why)) {
+        if (!state.Apply(m.topic, m.payload, fleet::Clock::now(), why)) {
           Log("warn", "status refused: " + why);
         }
       },

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "tools/fleet/broker_link.h"
+#include "chain/broker_link.h"
 
-namespace fleet {
+namespace chain {
 
 struct BrokerOptions {
   std::string url;
@@ -22,7 +22,8 @@ struct BrokerOptions {
   bool insecure = false;
 };
 
-void AddBrokerOptions(CLI::App& app, BrokerOptions& options);
+// required: --broker must be given (a program that does nothing without the broker).
+void AddBrokerOptions(CLI::App& app, BrokerOptions& options, bool required = true);
 
 // The settings the options give, or nothing with the reason in error: a broker address that
 // is not mqtts://HOST[:PORT] (or mqtt:// with --broker-insecure), half a certificate, a login
@@ -30,4 +31,4 @@ void AddBrokerOptions(CLI::App& app, BrokerOptions& options);
 std::optional<BrokerSettings> MakeBrokerSettings(const BrokerOptions& options,
                                                  const std::string& clientId, std::string& error);
 
-}  // namespace fleet
+}  // namespace chain

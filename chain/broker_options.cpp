@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tools/fleet/broker_options.h"
+#include "chain/broker_options.h"
 
 #include <sys/stat.h>
 
 #include <fstream>
 #include <regex>
 
-namespace fleet {
+namespace chain {
 
-void AddBrokerOptions(CLI::App& app, BrokerOptions& o) {
+void AddBrokerOptions(CLI::App& app, BrokerOptions& o, bool required) {
   app.add_option("--broker", o.url, "the chain's broker: mqtts://HOST[:PORT] (port 8883)")
-      ->required();
+      ->required(required);
   app.add_option("--broker-ca", o.ca,
                  "the chain's CA certificate, which vouches for the broker (default: the "
                  "system's CAs)");
@@ -94,4 +94,4 @@ std::optional<BrokerSettings> MakeBrokerSettings(const BrokerOptions& o,
   return s;
 }
 
-}  // namespace fleet
+}  // namespace chain
