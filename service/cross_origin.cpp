@@ -10,7 +10,7 @@ namespace {
 // The methods the service serves and the request headers it reads; a page's other headers
 // are refused by the browser after the preflight.
 constexpr const char* kMethods = "GET, POST, OPTIONS";
-constexpr const char* kRequestHeaders = "Content-Type, Idempotency-Key, Authorization";
+constexpr const char* kRequestHeaders = "Content-Type, Idempotency-Key, Authorization, Prefer";
 // How long a browser may keep a preflight's answer before asking again.
 constexpr const char* kPreflightSeconds = "600";
 
@@ -28,7 +28,7 @@ CrossOrigin JudgeOrigin(const std::string& method, const HeaderLookup& header,
   }
   answer.Headers = {{"Access-Control-Allow-Origin", *origin},
                     {"Vary", "Origin"},
-                    {"Access-Control-Expose-Headers", "Idempotent-Replay"}};
+                    {"Access-Control-Expose-Headers", "Idempotent-Replay, Location"}};
   if (method != "OPTIONS") {
     answer.Kind = CrossOrigin::Verdict::Allowed;
     return answer;

@@ -14,7 +14,7 @@
 
 namespace fpd {
 
-struct Outcome {
+struct TaskResult {
   int Status = 200;
   Json Body;
   // The printer link could not tell whether a command of the request ran, and nothing after
@@ -23,7 +23,7 @@ struct Outcome {
   // The request failed and nothing of it reached the printer: its key does not bind.
   bool Retryable = false;
 };
-using Task = std::function<Outcome(DriverSession&)>;
+using Task = std::function<TaskResult(DriverSession&)>;
 
 Json ErrorBody(const std::string& code, const std::string& message, const std::string& field = "");
 
@@ -36,7 +36,7 @@ std::string FailureText(std::exception_ptr failure);
 bool ShowedError(const Json& dialogs);
 // True when a request did not do what it should: an error answer, a task not ok for a reason, or
 // an entry point that answered False with the driver's error dialog.
-bool Failed(const Outcome& o);
+bool Failed(const TaskResult& o);
 
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);

@@ -25,11 +25,11 @@ TEST(CrossOrigin, AllowsListedOriginsAndAnswersTheirPreflights) {
   const std::string till = "https://till.example.com";
   const Headers allowedAnswer = {{"Access-Control-Allow-Origin", till},
                                  {"Vary", "Origin"},
-                                 {"Access-Control-Expose-Headers", "Idempotent-Replay"}};
+                                 {"Access-Control-Expose-Headers", "Idempotent-Replay, Location"}};
   Headers preflightAnswer = allowedAnswer;
   preflightAnswer.insert(
       {{"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
-       {"Access-Control-Allow-Headers", "Content-Type, Idempotency-Key, Authorization"},
+       {"Access-Control-Allow-Headers", "Content-Type, Idempotency-Key, Authorization, Prefer"},
        {"Access-Control-Max-Age", "600"}});
   Headers privateNetwork = preflightAnswer;
   privateNetwork["Access-Control-Allow-Private-Network"] = "true";
