@@ -243,6 +243,25 @@ TEST_F(JournalTest, ADamagedDatabaseStopsTheStartUnlessRepairedAndLeaksNoDescrip
   Run(*j, "after-repair");
 }
 
+// A durable claim is on disk before the job runs: one that never started is retryable at the
+// next start (nothing was printed); one released leaves nothing behind.
+TEST_F(JournalTest, ADurableClaimThatNeverStartedIsRetryableAtTheNextStart) {
+  {
+    auto j = Open();
+    for (const char* key : {"durable-1", "durable-2"}) {
+      ASSERT_EQ(j->Claim("", key, "h", "/v1/x", Json::object(), nullptr, true), Verdict::New);
+    }
+    j->Release("", "durable-2");
+    EXPECT_EQ(Keys(j->Last(10)), std::vector<std::string>{"durable-1"});
+    EXPECT_EQ(j->Count(), 1u);
+  }
+  auto j = Open();
+  ASSERT_TRUE(j->Find("", "durable-1"));
+  EXPECT_EQ(j->Find("", "durable-1")->State, JournalState::Retryable);
+  EXPECT_FALSE(j->Find("", "durable-2"));
+  Run(*j, "durable-1");
+}
+
 // Whatever a task throws, the request gets an error code and the journal its outcome.
 TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
   struct Case {
