@@ -160,9 +160,10 @@ int main(int argc, char** argv) {
     if (!tillsFile.empty()) {
       o.TillList = std::make_shared<const fpd::Tills>(fpd::Tills::Load(tillsFile));
     }
-    if (o.Host != "127.0.0.1" && o.Token.empty()) {
+    if (o.Host != "127.0.0.1" && o.Token.empty() && !o.TillList) {
       throw std::runtime_error("listening on " + o.Host +
-                               " needs --token-file: only 127.0.0.1 is served without a token");
+                               " needs --token-file or --tills: only 127.0.0.1 is served without "
+                               "a token");
     }
     o.Driver.StateDir = state;
     // Signals are taken by one thread, which stops the server; the others never see them.
