@@ -210,6 +210,7 @@ TEST(ServiceCrash, ThreeTillsWithCollidingKeysSellOnceEachUnderKills) {
   std::mt19937 rng(20261209);
   std::uniform_int_distribution<int> killAfterMs(0, 900);
   constexpr int kRounds = 8;
+  int resolutions = 0;
   for (int round = 0; round < kRounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::string key = "sale-" + std::to_string(round);
@@ -224,9 +225,10 @@ TEST(ServiceCrash, ThreeTillsWithCollidingKeysSellOnceEachUnderKills) {
     for (auto& t : tills) t.join();
     service = std::make_unique<ServiceProcess>(state.Path(), args, env);
     for (size_t t = 0; t < names.size(); ++t) {
-      Settle(Till{*service, tokens[t]}, printer, key, name(t, round));
+      resolutions += Settle(Till{*service, tokens[t]}, printer, key, name(t, round));
     }
   }
+  RecordProperty("resolutions", resolutions);
   service->Stop();
   service = std::make_unique<ServiceProcess>(state.Path(), args, env);
   const auto journal = printer.Journal();
