@@ -130,7 +130,8 @@ Json Pipeline::InDoubtError(const std::string& key, const std::string& why) {
                                    key + "/resolve");
 }
 
-void Pipeline::Emit(JobEvent::Kind what, const Job& job, const JobResult& r, double seconds) const {
+void Pipeline::Emit(JobEvent::Kind what, const Job& job, const JobResult& r, double seconds,
+                    std::vector<std::string> printed) const {
   JobEvent e;
   e.What = what;
   e.From = job.From;
@@ -142,6 +143,7 @@ void Pipeline::Emit(JobEvent::Kind what, const Job& job, const JobResult& r, dou
   e.Code = ErrorCode(r.Body);
   e.Message = ErrorMessage(r.Body);
   e.Replayed = r.What == JobResult::Verdict::Replay;
+  e.Printed = std::move(printed);
   events_.Emit(e);
 }
 
@@ -297,18 +299,7 @@ JobResult Pipeline::Run(const Job& job) {
   } else if (o.Status >= 400 || Failed(o)) {
     kind = JobEvent::Kind::Failed;
   }
-  JobEvent e;
-  e.What = kind;
-  e.From = job.From;
-  e.Till = job.Till;
-  e.Key = job.Key;
-  e.Path = job.Path;
-  e.Status = o.Status;
-  e.Seconds = seconds();
-  e.Code = ErrorCode(o.Body);
-  e.Message = ErrorMessage(o.Body);
-  e.Printed = PrintedDocuments(job.Path, job.Input, o.Body, openKind_);
-  events_.Emit(e);
+  Emit(kind, job, r, seconds(), PrintedDocuments(job.Path, job.Input, o.Body, openKind_));
   return r;
 }
 

@@ -113,7 +113,8 @@ class Pipeline {
   bool Queue(std::shared_ptr<Pending> w);
   void RunNext();  // on the worker: the next till's oldest job
   JobResult Run(const Job& job);
-  void Emit(JobEvent::Kind what, const Job& job, const JobResult& r, double seconds) const;
+  void Emit(JobEvent::Kind what, const Job& job, const JobResult& r, double seconds,
+            std::vector<std::string> printed = {}) const;
   bool HoldWaiting();
 
   Journal& journal_;

@@ -166,6 +166,7 @@ class InProcessService {
     return servicetest::GetFrom(service_->BoundPort(), path);
   }
   fpd::Pipeline& Core() { return service_->Core(); }
+  fpd::Events& Watchers() { return service_->Watchers(); }
 
  private:
   std::shared_ptr<plat::PrinterBackend> printer_;
@@ -414,6 +415,30 @@ TEST_F(Ownership, ASilentPrinterIsAskedLessOftenWhileIdle) {
   printer_->silent = false;
   auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Back"), "silent-1");
   EXPECT_EQ(sale.body["ok"], true) << sale.body.dump();
+}
+
+// Each job tells its watchers what happened and what it printed, without an answer body to read.
+TEST_F(Ownership, AJobTellsItsEventsAndWhatItPrinted) {
+  struct Recorder : fpd::EventSink {
+    std::mutex mu;
+    std::vector<fpd::JobEvent> jobs;
+    void On(const fpd::Event& e) override {
+      std::lock_guard lock(mu);
+      if (const auto* j = std::get_if<fpd::JobEvent>(&e)) jobs.push_back(*j);
+    }
+  };
+  auto recorder = std::make_shared<Recorder>();
+  s_->Watchers().Add(recorder);
+  for (int i = 0; i < 2; ++i) s_->Post("/v1/sales", servicetest::TicketSale("Told"), "told-1");
+  using Kind = fpd::JobEvent::Kind;
+  std::lock_guard lock(recorder->mu);
+  ASSERT_EQ(recorder->jobs.size(), 3u);
+  EXPECT_EQ(recorder->jobs[0].What, Kind::Started);
+  EXPECT_EQ(recorder->jobs[1].What, Kind::Done);
+  EXPECT_EQ(recorder->jobs[1].Printed, std::vector<std::string>{"ticket"});
+  EXPECT_EQ(recorder->jobs[1].Key, "told-1");
+  EXPECT_TRUE(recorder->jobs[2].Replayed);
+  EXPECT_TRUE(recorder->jobs[2].Printed.empty());
 }
 
 // The worker takes waiting jobs in turn by till: a burst from one till does not hold the others
