@@ -29,6 +29,21 @@ Json DocumentOwner::BeforeJob(const std::string& path) {
   return stray;
 }
 
+std::optional<TaskResult> DocumentOwner::RefuseWhileOpen(const std::string& what) {
+  const Json printer = session_.Probe();
+  if (DocumentOpen(printer) != true) return std::nullopt;
+  const Json doc = printer.value("document", Json());
+  TaskResult o;
+  o.Status = 409;
+  o.Body = ErrorBody(
+      "document_open",
+      "the printer holds a " + (doc.is_string() ? doc.get<std::string>() : std::string("fiscal")) +
+          " document open; " + what + " prints only between documents: finish or cancel it first");
+  o.Body["printer"] = printer;
+  o.Retryable = true;
+  return o;
+}
+
 bool DocumentOwner::Holds(const std::string& till, const std::string& key) const {
   return !session_.HeldBy().empty() && session_.HeldBy() == HolderName(till, key);
 }

@@ -27,6 +27,10 @@ class DocumentOwner {
   // could not be reached, an open document is no job's. Answers the stray document dealt with,
   // or null.
   Json AfterJob(const std::string& till, const std::string& key, const TaskResult& r);
+  // Before a job that prints only between documents (what names it): a refusal while the
+  // printer holds a document open, which is left untouched (409 document_open with the printer's
+  // state, retryable: nothing was sent); null when none is open.
+  std::optional<TaskResult> RefuseWhileOpen(const std::string& what);
   // Whether the till's key holds the printer's open document.
   bool Holds(const std::string& till, const std::string& key) const;
   // The key lets the document go, and it is dealt with as one no job holds. Answers the

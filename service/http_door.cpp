@@ -181,7 +181,7 @@ bool HttpDoor::MayRead(const Caller& c, httplib::Response& res) const {
 }
 
 void HttpDoor::Printing(const httplib::Request& req, httplib::Response& res, Right needed,
-                        const Prepare& prepare) {
+                        const Prepare& prepare, std::string_view betweenDocuments) {
   const Caller caller = Who(req);
   if (!Allowed(caller, needed, "use POST " + req.path, res)) return;
   std::string key;
@@ -198,6 +198,7 @@ void HttpDoor::Printing(const httplib::Request& req, httplib::Response& res, Rig
   job.Key = key;
   job.Path = req.path;
   job.From = Door::Http;
+  job.BetweenDocuments = betweenDocuments;
   if (!PrefersAsync(HeaderValue(req, "Prefer"))) {
     Answer(res, pipeline_.Submit(std::move(job)));
     return;
@@ -294,8 +295,10 @@ void HttpDoor::Routes() {
     const plat::AnsiString scheme = options_.Scheme;
     const Right needs = route.Needs;
     const auto prepare = route.Prepare;
-    http_.Post(path, [this, scheme, needs, prepare](const Request& req, Response& res) {
-      Printing(req, res, needs, [&](const Json& b) { return prepare(b, scheme); });
+    const std::string_view between = route.BetweenDocuments;
+    http_.Post(path, [this, scheme, needs, prepare, between](const Request& req, Response& res) {
+      Printing(
+          req, res, needs, [&](const Json& b) { return prepare(b, scheme); }, between);
     });
     http_.Get(path, [](const Request&, Response& res) {
       Send(res, 405, ErrorBody("method_not_allowed", "this endpoint takes POST"));

@@ -60,7 +60,7 @@ class HttpDoor {
                httplib::Response& res) const;
   bool MayRead(const Caller& c, httplib::Response& res) const;
   void Printing(const httplib::Request& req, httplib::Response& res, Right needed,
-                const Prepare& prepare);
+                const Prepare& prepare, std::string_view betweenDocuments = {});
   void Resolve(const httplib::Request& req, httplib::Response& res);
 
   GuardedServer& http_;

@@ -274,6 +274,9 @@ JobResult Pipeline::Run(const Job& job) {
   Emit(JobEvent::Kind::Started, job, Answer(JobResult::Verdict::Ran, 0, nullptr), 0);
   const Json before = owner_.BeforeJob(job.Path);
   TaskResult o = RunJournaled(journal_, job.Till, job.Key, [&] {
+    if (!job.BetweenDocuments.empty()) {
+      if (auto refused = owner_.RefuseWhileOpen(job.BetweenDocuments)) return *refused;
+    }
     TaskResult t = job.Prepared(session_);
     const DriverSession::LinkEvents link = session_.Link();
     // A ticket cancelled after the doubt printed nothing that counts: no doubt is left.

@@ -41,6 +41,9 @@ struct Job {
   std::optional<int64_t> Expiry;
   // The claim is on disk before Submit returns (a door acknowledging a message).
   bool Durable = false;
+  // What runs only while the printer holds no document open, as its refusal names it (409
+  // document_open, nothing sent, the key free again); empty for any other job.
+  std::string BetweenDocuments;
 };
 
 struct JobResult {

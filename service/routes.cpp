@@ -13,7 +13,8 @@ const std::vector<PrintingRoute>& PrintingRoutes() {
       {"/v1/z", Right::Z, &PrepareZ},
       {"/v1/closing", Right::Closing, &PrepareClosing},
       // Read from the fiscal memory, printed as an X is: the X's right.
-      {"/v1/reports/fiscal-memory", Right::X, &PrepareFiscalMemoryReport},
+      {"/v1/reports/fiscal-memory", Right::X, &PrepareFiscalMemoryReport,
+       "the fiscal-memory report"},
   };
   return routes;
 }

@@ -18,6 +18,9 @@ struct PrintingRoute {
   std::string_view Path;
   Right Needs;
   Task (*Prepare)(const Json& body, const plat::AnsiString& defaultScheme);
+  // An operation that prints only between documents, as its refusal names it; empty for one
+  // that runs whatever the printer holds open.
+  std::string_view BetweenDocuments = {};
 };
 
 // The printing operations but the entry point calls (/v1/call/<EntryPoint>, right "call").

@@ -678,23 +678,8 @@ Task PrepareFiscalMemoryReport(const Json& body, const AnsiString& defaultScheme
   Scheme(m, defaultScheme);  // taken as by every task; the report shows no dialog
   m.Done();
   return [=](DriverSession& session) {
+    // Runs only between documents: the owner of the open document refuses it before (routes.h).
     Steps st(session, {});
-    // The report prints only between documents: one left open (a till's invoice, a ticket in
-    // doubt) is not touched, and nothing is sent.
-    const Json before = session.Probe();
-    if (before.value("documentOpen", Json()) == true) {
-      const Json doc = before.value("document", Json());
-      TaskResult o;
-      o.Status = 409;
-      o.Body = ErrorBody("document_open",
-                         "the printer holds a " +
-                             (doc.is_string() ? doc.get<std::string>() : std::string("fiscal")) +
-                             " document open; the fiscal-memory report prints only between "
-                             "documents: finish or cancel it first");
-      o.Body["printer"] = before;
-      session.End();
-      return o;
-    }
     const char* method = byDate ? "FiscalMemoryReportByDate" : "FiscalMemoryReportByZ";
     plat::WideString a1 = plat::AnsiToWide(from), a2 = plat::AnsiToWide(to),
                      a3(1, static_cast<char16_t>(detail ? plat::report_kind::kDetailed

@@ -45,7 +45,7 @@ Task PrepareX(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareZ(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareClosing(const Json& body, const plat::AnsiString& defaultScheme);
 // A fiscal-memory report through the service's own control: {"by": "date"|"z", "from", "to",
-// "detail"}. Refused (409 document_open, nothing sent) while the printer holds a document open.
+// "detail"}. It prints only between documents (the pipeline refuses it while one is open).
 Task PrepareFiscalMemoryReport(const Json& body, const plat::AnsiString& defaultScheme);
 
 // Cancels the ticket the printer holds open, with the sale file made from the items of the
