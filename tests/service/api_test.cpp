@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/http_door.h"
 #include "tests/service/service_process.h"
 #include "tests/support/entry_points.h"
 
@@ -75,6 +76,16 @@ TEST_F(ServiceTest, TheIssuesBodyPrintsAOneItemTicketAndARepeatPrintsNothing) {
   EXPECT_EQ(PaperLines(*s_), printed);
   EXPECT_EQ(s_->Get("/v1/journal/sale-1").body["state"], "done");
   EXPECT_EQ(s_->Get("/v1/journal").body["entries"][0]["key"], "sale-1");
+}
+
+TEST(HttpDoor, APreferHeaderAsksForAnAnswerAtOnceOnlyWithRespondAsync) {
+  const struct {
+    const char* prefer;
+    bool async;
+  } cases[] = {{"respond-async", true},       {"wait=10, Respond-Async", true},
+               {" respond-async ;x=1", true}, {"", false},
+               {"respond-asyncx", false},     {"return=minimal", false}};
+  for (const auto& c : cases) EXPECT_EQ(fpd::PrefersAsync(c.prefer), c.async) << c.prefer;
 }
 
 // A request that prefers to be answered at once is accepted with where its outcome will be;
