@@ -71,12 +71,16 @@ struct JournalStatements {
         inDoubt(db,
                 "SELECT till, key FROM entries WHERE state IN ('started', 'in_doubt') AND "
                 "state = 'in_doubt' ORDER BY till, key"),
-        count(db, "SELECT count(*) FROM entries"),
+        count(db, "SELECT count(*) FROM entries WHERE state != 'queued'"),
+        queue(db,
+              "INSERT OR REPLACE INTO entries (till, key, hash, path, state, request) VALUES "
+              "(?1, ?2, ?3, ?4, 'queued', ?5)"),
+        unqueue(db, "DELETE FROM entries WHERE till = ?1 AND key = ?2 AND state = 'queued'"),
         prune(db,
               "DELETE FROM entries WHERE id IN (SELECT id FROM entries WHERE finished_epoch < ?1 "
               "AND state IN ('done', 'resolved', 'retryable') LIMIT 500)") {}
 
-  Statement find, start, outcome, resolve, last, lastOfTill, inDoubt, count, prune;
+  Statement find, start, outcome, resolve, last, lastOfTill, inDoubt, count, queue, unqueue, prune;
 };
 
 Journal::Journal(const JournalOptions& options) : options_(options) {
@@ -125,7 +129,7 @@ std::optional<JournalEntry> Journal::Stored(const std::string& till, const std::
 
 Journal::Verdict Journal::Claim(const std::string& till, const std::string& key,
                                 const std::string& hash, const std::string& path,
-                                const Json& request, JournalEntry* entry) {
+                                const Json& request, JournalEntry* entry, bool durable) {
   std::lock_guard lock(mu_);
   const JournalKey k{till, key};
   if (const auto q = queued_.find(k); q != queued_.end()) {
@@ -134,6 +138,10 @@ Journal::Verdict Journal::Claim(const std::string& till, const std::string& key,
   }
   const std::optional<JournalEntry> e = Stored(till, key);
   if (!e || e->State == JournalState::Retryable) {
+    if (durable) {
+      Write([&] { sql_->queue.Bind(till, key, hash, path, Text(request)).Run(); });
+      durable_.insert(k);
+    }
     JournalEntry& n = queued_[k];
     n.Till = till;
     n.Key = key;
@@ -165,6 +173,13 @@ Journal::Verdict Journal::Claim(const std::string& till, const std::string& key,
 void Journal::Release(const std::string& till, const std::string& key) {
   std::lock_guard lock(mu_);
   queued_.erase({till, key});
+  if (durable_.erase({till, key}) != 0) {
+    try {
+      Write([&] { sql_->unqueue.Bind(till, key).Run(); });
+    } catch (...) {
+      // Left on disk, the claim is found retryable at the next start: nothing was printed.
+    }
+  }
 }
 
 void Journal::Started(const std::string& till, const std::string& key) {
@@ -177,6 +192,7 @@ void Journal::Started(const std::string& till, const std::string& key) {
     sql_->start.Bind(till, key, e.Hash, e.Path, Text(e.Request), LocalTimeText(now), now).Run();
   });
   queued_.erase(q);
+  durable_.erase({till, key});
 }
 
 void Journal::Finished(const std::string& till, const std::string& key, int status,
@@ -245,6 +261,8 @@ std::vector<JournalEntry> Journal::Last(size_t n, const std::optional<std::strin
     s.Bind(static_cast<int64_t>(n - last.size()));
   }
   while (s.Step()) {
+    // A durable claim's row: already listed with the requests waiting.
+    if (s.Text(4) == StateName(JournalState::Queued)) continue;
     last.push_back(Row(s));
     if (last.back().State == JournalState::Started &&
         unrecorded_.count({last.back().Till, last.back().Key})) {

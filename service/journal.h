@@ -47,8 +47,12 @@ class Journal {
   // Looks the till's key up; a new key (or one whose last run is retryable) is taken
   // ("queued", in memory) in one step, so that two requests with one key never both run. The
   // entry is a copy as it stands. Raises std::runtime_error when the database cannot be read.
+  // A durable claim is also written to the database ("queued") before Claim returns, so that
+  // a door may acknowledge the request once it is on disk; one that never started is found
+  // retryable at the next start (nothing was printed).
   Verdict Claim(const std::string& till, const std::string& key, const std::string& hash,
-                const std::string& path, const Json& request, JournalEntry* entry);
+                const std::string& path, const Json& request, JournalEntry* entry,
+                bool durable = false);
   // A queued key that will not run after all (the queue was full): forgotten.
   void Release(const std::string& till, const std::string& key);
   // Records "started" and flushes; raises std::runtime_error when it cannot (the key stays
@@ -102,6 +106,7 @@ class Journal {
   uint64_t claims_ = 0;                        // orders the queued entries
   // Started entries whose outcome could not be written: in doubt, here as after a restart.
   std::set<JournalKey> unrecorded_;
+  std::set<JournalKey> durable_;  // queued keys whose claim is on disk too
   int64_t lastPruned_ = 0;
 };
 

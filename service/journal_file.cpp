@@ -297,6 +297,12 @@ std::unique_ptr<Database> OpenJournalDatabase(const JournalOptions& o) {
     db->Exec(
         "UPDATE entries SET state = 'in_doubt' WHERE state IN ('started', 'in_doubt') AND "
         "state = 'started'");
+    // Accepted for later and written down, but never started: nothing was printed, and the
+    // key may run again.
+    db->Exec(
+        "UPDATE entries SET state = 'retryable', status = 503, answer = '{\"error\":{\"code\":"
+        "\"not_started\",\"message\":\"the service stopped before this request started; "
+        "nothing was printed\"}}' WHERE state = 'queued'");
     SetMeta(*db, "clean", "0");
     t.Commit();
   }

@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "broker_feed.h"
 #include "door_options.h"
 #include "log.h"
 #include "platform/exceptions.h"
@@ -82,26 +83,16 @@ int HashTokenFromInput() {
 
 // The door to the chain's broker, fed by the service: jobs and resolutions go to the print
 // pipeline, the status shows the service's printer and keys in doubt.
-std::shared_ptr<fpd::BrokerDoor> ChainDoor(fpd::BrokerDoorOptions options, fpd::Service& service) {
-  const auto notReady = [](fpd::DoorDone done) {
-    done({503,
-          {{"error",
-            {{"code", "not_ready"},
-             {"message",
-              "this service does not print jobs from the broker yet; nothing was printed"},
-             {"field", nullptr}}}},
-          false});
-  };
+std::shared_ptr<fpd::BrokerDoor> ChainDoor(fpd::BrokerDoorOptions options, fpd::BrokerFeed& feed) {
   return fpd::MakeBrokerDoor(
-      std::move(options), [notReady](fpd::DoorJob, fpd::DoorDone done) { notReady(done); },
-      [notReady](fpd::DoorResolution, fpd::DoorDone done) { notReady(done); },
-      [&service] {
-        const fpd::Json status = service.Status();
-        return fpd::Json{{"state", status["printer"]},
-                         {"lastZ", nullptr},
-                         {"inDoubtCount", status["inDoubt"].size()},
-                         {"inDoubt", fpd::Json::array()}};
-      });
+      std::move(options),
+      [&feed](fpd::DoorJob job, fpd::DoorDone done) {
+        feed.Submit(std::move(job), std::move(done));
+      },
+      [&feed](fpd::DoorResolution r, fpd::DoorDone done) {
+        feed.Resolve(std::move(r), std::move(done));
+      },
+      [&feed] { return feed.StatusNow(); });
 }
 
 }  // namespace
@@ -193,9 +184,10 @@ int main(int argc, char** argv) {
     if (!tillsFile.empty()) {
       o.TillList = std::make_shared<const fpd::Tills>(fpd::Tills::Load(tillsFile));
     }
-    if (o.Host != "127.0.0.1" && o.Token.empty()) {
+    if (o.Host != "127.0.0.1" && o.Token.empty() && !o.TillList) {
       throw std::runtime_error("listening on " + o.Host +
-                               " needs --token-file: only 127.0.0.1 is served without a token");
+                               " needs --token-file or --tills: only 127.0.0.1 is served without "
+                               "a token");
     }
     o.Driver.StateDir = state;
     // Signals are taken by one thread, which stops the server; the others never see them.
@@ -215,9 +207,13 @@ int main(int argc, char** argv) {
       service.Stop();
     });
     signals.detach();
+    std::unique_ptr<fpd::BrokerFeed> feed;
     std::shared_ptr<fpd::BrokerDoor> door;
     if (brokerOptions) {
-      door = ChainDoor(std::move(*brokerOptions), service);
+      feed = std::make_unique<fpd::BrokerFeed>(service.Core(), service.Records(), service.Driver(),
+                                               service.DefaultScheme());
+      door = ChainDoor(std::move(*brokerOptions), *feed);
+      service.Watchers().Add(door);
       door->Start();
     }
     service.Run();

@@ -13,6 +13,7 @@
 #include "metrics_sink.h"
 #include "notify.h"
 #include "platform/version.h"
+#include "routes.h"
 
 namespace fpd {
 
@@ -20,20 +21,6 @@ namespace {
 
 thread_local std::chrono::steady_clock::time_point t_arrived{};
 thread_local bool t_timed = false;
-
-constexpr const char* kPrinting[] = {"/v1/sales", "/v1/cash/supply", "/v1/x",
-                                     "/v1/z",     "/v1/closing",     "/v1/reports/fiscal-memory"};
-constexpr const char* kReading[] = {"/",           "/healthz",         "/readyz",
-                                    "/metrics",    "/v1/status",       "/v1/paper",
-                                    "/v1/journal", "/v1/openapi.json", "/v1/client.js"};
-
-bool IsPrinting(const std::string& path) {
-  if (path.rfind("/v1/call/", 0) == 0) return true;
-  for (const char* p : kPrinting) {
-    if (path == p) return true;
-  }
-  return false;
-}
 
 uint64_t FileSize(const std::string& path) {
   struct stat st {};
@@ -50,25 +37,6 @@ std::string Seconds(double s) {
 
 const char* ServiceVersion() {
   return FISCAL_VERSION;
-}
-
-std::string EndpointLabel(const std::string& path) {
-  if (path.rfind("/v1/call/", 0) == 0) {
-    return FindEntryPoint(path.substr(9)) ? path : "/v1/call/{unknown}";
-  }
-  for (const char* p : kPrinting) {
-    if (path == p) return path;
-  }
-  for (const char* p : kReading) {
-    if (path == p) return path;
-  }
-  if (path.rfind("/v1/journal/", 0) == 0) {
-    const std::string rest = path.substr(12);
-    const size_t slash = rest.find('/');
-    if (slash == std::string::npos) return "/v1/journal/{key}";
-    if (rest.substr(slash) == "/resolve") return "/v1/journal/{key}/resolve";
-  }
-  return "other";
 }
 
 Operations::Operations(OperationsOptions options, OperationsSources sources)

@@ -90,8 +90,4 @@ class Operations {
   mutable std::chrono::steady_clock::time_point answeredAt_{};
 };
 
-// The endpoint a path counts under in the metrics: a route of the service, "/v1/call/<name>"
-// for an entry point, or "other".
-std::string EndpointLabel(const std::string& path);
-
 }  // namespace fpd

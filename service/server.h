@@ -1,25 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// The HTTP side of the service: routes, the exactly-once handling of printing requests, the
-// token, browser origins and body limit, and the answers of the status and journal endpoints.
+// The service put together: the driver session, the journal, the owner of the printer's open
+// document, the print pipeline with its events, the operations' sinks and the HTTP door.
 #pragma once
 
 #include <httplib.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "connections.h"
-#include "http_checks.h"
+#include "document_owner.h"
+#include "events.h"
+#include "http_door.h"
 #include "journal.h"
 #include "operations.h"
+#include "pipeline.h"
 #include "session.h"
-#include "tasks.h"
 #include "tills.h"
-#include "worker.h"
 
 namespace fpd {
 
@@ -44,8 +42,9 @@ struct ServiceOptions {
 
 class Service {
  public:
-  // Starts the driver, reads the journal and sets up the routes. Raises plat::Exception or
-  // std::runtime_error when the package, the state folder or the journal cannot be used.
+  // Starts the driver, reads the journal and sets up the pipeline and the HTTP door. Raises
+  // plat::Exception or std::runtime_error when the package, the state folder or the journal
+  // cannot be used.
   explicit Service(ServiceOptions options);
   ~Service();
 
@@ -57,54 +56,30 @@ class Service {
   void Stop();
   // The HTTP server, for routes added beside these (the status page).
   httplib::Server& Http() { return http_; }
+  // The print pipeline, for the other doors.
+  Pipeline& Core() { return *pipeline_; }
+  Events& Watchers() { return ops_->Sinks(); }
+  const Journal& Records() const { return *journal_; }
+  DriverSession& Driver() { return *session_; }
+  // The colour scheme a request that names none gets (--scheme).
+  const plat::AnsiString& DefaultScheme() const { return scheme_; }
 
-  Json Status() const;
-  Json JournalList(size_t limit) const;
+  Json Status() const { return door_->Status(); }
 
  private:
-  using Prepare = std::function<Task(const Json&)>;
-  void Routes();
-  void Printing(const httplib::Request& req, httplib::Response& res, const Prepare& prepare);
-  void InDoubt(const JournalEntry& e, httplib::Response& res);
-  void Resolve(const httplib::Request& req, httplib::Response& res);
-  // Runs f on the worker and waits for it; false when the queue is full.
-  bool OnWorker(const std::function<void()>& f);
   void TryPrune();  // on the worker, or before it starts
-  // On the worker: reads the printer's state and deals with a document no request holds open
-  // (a ticket cancelled, any other reported), journaled and logged; answers what it did, or
-  // null when there was nothing to do.
-  Json Reconcile();
-  // On the worker, after a printing request: who holds a document left open. Only the request
-  // that opened it (the printer had none open before it) may hold it, and never a ticket sale.
-  Json AfterRequest(const std::string& key, const Outcome& o, bool openBefore);
-  // On the worker: a key that holds the printer's open document lets it go, and the document is
-  // dealt with as one no request holds. Answers the resolution's answer.
-  Json Release(const JournalEntry& e);
-  // Counts a request that waits for the worker; false when as many wait as may (the rest of the
-  // connections stay for the status and journal readers).
-  bool HoldPrintingSlot();
-  void ReleasePrintingSlot();
-  httplib::Server::HandlerResponse Gate(const httplib::Request& req, httplib::Response& res);
 
   ServiceOptions options_;
   plat::AnsiString scheme_;
   std::unique_ptr<DriverSession> session_;
   std::unique_ptr<Operations> ops_;
   std::unique_ptr<Journal> journal_;
-  std::unique_ptr<Worker> worker_;
+  std::unique_ptr<DocumentOwner> owner_;
+  std::unique_ptr<Pipeline> pipeline_;
   GuardedServer http_;
-  std::atomic<size_t> printing_{0};
+  std::unique_ptr<HttpDoor> door_;
   int port_ = 0;
   int64_t pruneTriedAt_ = 0;
-  int strays_ = 0;
-  std::mutex unrecordedMu_;
-  std::set<std::string> unrecorded_;  // keys whose outcome this run could not journal
 };
-
-// Runs a printing request's task between its "started" and its outcome in the journal. Every
-// failure becomes an answer with an error code (driver_raised, internal, journal_failed) and is
-// journaled as the outcome.
-Outcome RunJournaled(Journal& journal, const std::string& till, const std::string& key,
-                     const std::function<Outcome()>& task);
 
 }  // namespace fpd

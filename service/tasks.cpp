@@ -73,7 +73,7 @@ class Steps {
   // Ends the capture, asks the printer and completes the answer. A task whose "ok" false is an
   // answer (the closing: the till stays closed) gives no reason for it; its "ok" true stands
   // only while the driver showed no error.
-  Outcome Finish(Json body, bool falseIsAnswer = false) {
+  TaskResult Finish(Json body, bool falseIsAnswer = false) {
     DriverSession::Capture c = s_.End();
     body["calls"] = calls_;
     body["dialogs"] = std::move(c.Dialogs);
@@ -84,7 +84,7 @@ class Steps {
     if ((!falseIsAnswer || Raised() || shown) && body.value("ok", true) == false) {
       body["reason"] = FailureReason(body["dialogs"], s_.Link(), body["printer"]);
     }
-    Outcome o;
+    TaskResult o;
     if (Raised()) {
       o.Status = 500;
       body["error"] = ErrorBody("driver_raised", raised_)["error"];
@@ -333,7 +333,7 @@ bool CloseSale(Steps& st, const Sale& s) {
   });
 }
 
-Outcome RunSale(DriverSession& session, const Sale& s) {
+TaskResult RunSale(DriverSession& session, const Sale& s) {
   Steps st(session, s.Answers);
   Json body = Json::object();
   body["kind"] = FromAnsi(s.Kind);
@@ -405,7 +405,7 @@ Outcome RunSale(DriverSession& session, const Sale& s) {
   }
   body["ok"] = closed && !st.Raised();
   if (!failed.is_null()) body["failedStep"] = failed;
-  Outcome o = st.Finish(std::move(body));
+  TaskResult o = st.Finish(std::move(body));
   o.Body["documentOpen"] = o.Body["printer"]["documentOpen"];
   return o;
 }
@@ -441,7 +441,7 @@ bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
 
 }  // namespace
 
-bool Failed(const Outcome& o) {
+bool Failed(const TaskResult& o) {
   if (o.Status >= 400) return true;
   const Json& b = o.Body;
   if (!b.is_object()) return false;
@@ -453,7 +453,7 @@ Task PrepareCall(const EntryPoint& entry, const Json& body) {
   auto call = std::make_shared<CallArgs>(DecodeCall(entry, body));
   auto answers = DecodeAnswers(body);
   return [call, answers](DriverSession& session) {
-    Outcome o;
+    TaskResult o;
     session.Begin(answers);
     Json body = Json::object();
     body["entryPoint"] = call->Entry->Name;
@@ -650,23 +650,8 @@ Task PrepareFiscalMemoryReport(const Json& body, const AnsiString& defaultScheme
   Scheme(m, defaultScheme);  // taken as by every task; the report shows no dialog
   m.Done();
   return [=](DriverSession& session) {
+    // Runs only between documents: the owner of the open document refuses it before (routes.h).
     Steps st(session, {});
-    // The report prints only between documents: one left open (a till's invoice, a ticket in
-    // doubt) is not touched, and nothing is sent.
-    const Json before = session.Probe();
-    if (before.value("documentOpen", Json()) == true) {
-      const Json doc = before.value("document", Json());
-      Outcome o;
-      o.Status = 409;
-      o.Body = ErrorBody("document_open",
-                         "the printer holds a " +
-                             (doc.is_string() ? doc.get<std::string>() : std::string("fiscal")) +
-                             " document open; the fiscal-memory report prints only between "
-                             "documents: finish or cancel it first");
-      o.Body["printer"] = before;
-      session.End();
-      return o;
-    }
     const char* method = byDate ? "FiscalMemoryReportByDate" : "FiscalMemoryReportByZ";
     plat::WideString a1 = plat::AnsiToWide(from), a2 = plat::AnsiToWide(to),
                      a3(1, static_cast<char16_t>(detail ? plat::report_kind::kDetailed
@@ -701,7 +686,7 @@ Json CancelOpenTicket(DriverSession& session, const std::string& path, const Jso
     Variant untouched;
     return st.P().Get<decltype(::Cancela_Cupom_Imp)>("Cancela_Cupom_Imp")(unused, untouched);
   });
-  const Outcome o = st.Finish(Json::object());
+  const TaskResult o = st.Finish(Json::object());
   out["cancelled"] = cancelled;
   out["calls"] = o.Body["calls"];
   out["log"] = o.Body["log"];

@@ -15,7 +15,7 @@
 
 namespace fpd {
 
-struct Outcome {
+struct TaskResult {
   int Status = 200;
   Json Body;
   // The printer link could not tell whether a command of the request ran, and nothing after
@@ -24,11 +24,11 @@ struct Outcome {
   // The request failed and nothing of it reached the printer: its key does not bind.
   bool Retryable = false;
 };
-using Task = std::function<Outcome(DriverSession&)>;
+using Task = std::function<TaskResult(DriverSession&)>;
 
 // True when a request did not do what it should: an error answer, a task not ok for a reason, or
 // an entry point that answered False with the driver's error dialog.
-bool Failed(const Outcome& o);
+bool Failed(const TaskResult& o);
 
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);
@@ -37,7 +37,7 @@ Task PrepareX(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareZ(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareClosing(const Json& body, const plat::AnsiString& defaultScheme);
 // A fiscal-memory report through the service's own control: {"by": "date"|"z", "from", "to",
-// "detail"}. Refused (409 document_open, nothing sent) while the printer holds a document open.
+// "detail"}. It prints only between documents (the pipeline refuses it while one is open).
 Task PrepareFiscalMemoryReport(const Json& body, const plat::AnsiString& defaultScheme);
 
 // Cancels the ticket the printer holds open, with the sale file made from the items of the

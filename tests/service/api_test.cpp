@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/http_door.h"
 #include "tests/service/service_process.h"
 #include "tests/support/entry_points.h"
 
@@ -33,19 +34,7 @@ using namespace std::chrono_literals;
 
 Answer Send(const ServiceProcess& s, const std::string& method, const std::string& path,
             const std::string& body, const httplib::Headers& headers) {
-  httplib::Client c("127.0.0.1", s.Port());
-  c.set_read_timeout(60, 0);
-  httplib::Result r = method == "GET"       ? c.Get(path, headers)
-                      : method == "OPTIONS" ? c.Options(path, headers)
-                                            : c.Post(path, headers, body, "application/json");
-  servicetest::RecordAnswer(method, path, r);
-  Answer a;
-  if (!r) return a;
-  a.status = r->status;
-  a.headers = r->headers;
-  a.body = Json::parse(r->body, nullptr, false);
-  if (a.body.is_discarded()) a.body = r->body;
-  return a;
+  return servicetest::SendTo(s.Port(), method, path, body, headers);
 }
 
 std::string ErrorCode(const Answer& a) {
@@ -87,6 +76,40 @@ TEST_F(ServiceTest, TheIssuesBodyPrintsAOneItemTicketAndARepeatPrintsNothing) {
   EXPECT_EQ(PaperLines(*s_), printed);
   EXPECT_EQ(s_->Get("/v1/journal/sale-1").body["state"], "done");
   EXPECT_EQ(s_->Get("/v1/journal").body["entries"][0]["key"], "sale-1");
+}
+
+TEST(HttpDoor, APreferHeaderAsksForAnAnswerAtOnceOnlyWithRespondAsync) {
+  const struct {
+    const char* prefer;
+    bool async;
+  } cases[] = {{"respond-async", true},       {"wait=10, Respond-Async", true},
+               {" respond-async ;x=1", true}, {"", false},
+               {"respond-asyncx", false},     {"return=minimal", false}};
+  for (const auto& c : cases) EXPECT_EQ(fpd::PrefersAsync(c.prefer), c.async) << c.prefer;
+}
+
+// A request that prefers to be answered at once is accepted with where its outcome will be;
+// following it shows the entry queued or running, then finished with the answer.
+TEST_F(ServiceTest, ARequestPreferringAsyncIsAcceptedAndFollowed) {
+  const httplib::Headers h = {{"Idempotency-Key", "async-1"}, {"Prefer", "respond-async"}};
+  const Answer accepted = Send(*s_, "POST", "/v1/x", "{}", h);
+  ASSERT_EQ(accepted.status, 202) << accepted.body.dump();
+  ASSERT_EQ(accepted.headers.count("Location"), 1u);
+  const std::string where = accepted.headers.find("Location")->second;
+  EXPECT_EQ(where, "/v1/journal/async-1");
+  EXPECT_EQ(accepted.body["key"], "async-1");
+  EXPECT_EQ(accepted.body["progress"], "queued");
+  Answer e = s_->Get(where);
+  for (int i = 0; i < 3000 && e.body["progress"] != "finished"; ++i) {
+    std::this_thread::sleep_for(10ms);
+    e = s_->Get(where);
+  }
+  EXPECT_EQ(e.body["state"], "done") << e.body.dump();
+  EXPECT_EQ(e.body["ok"], true);
+  // Once known, the key answers as without the header.
+  const Answer again = Send(*s_, "POST", "/v1/x", "{}", h);
+  EXPECT_EQ(again.status, 200);
+  EXPECT_EQ(again.headers.count("Idempotent-Replay"), 1u);
 }
 
 TEST_F(ServiceTest, TaskEndpointsPrintWhatATillNeeds) {

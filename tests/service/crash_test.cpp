@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "service/tills.h"
 #include "tests/service/service_process.h"
 
 namespace {
@@ -52,10 +54,27 @@ bool Contains(const Json& list, const std::string& key) {
   return false;
 }
 
+// A till's way to the service: with its token when the service has a tills file.
+struct Till {
+  const ServiceProcess& service;
+  std::string token;
+  Answer Send(const std::string& method, const std::string& path, const Json& body,
+              const std::string& key) const {
+    httplib::Headers h;
+    if (!token.empty()) h.emplace("Authorization", "Bearer " + token);
+    if (!key.empty()) h.emplace("Idempotency-Key", key);
+    return SendTo(service.Port(), method, path, body.dump(), h);
+  }
+  Answer Post(const std::string& path, const Json& body, const std::string& key) const {
+    return Send("POST", path, body, key);
+  }
+  Answer Get(const std::string& path) const { return Send("GET", path, nullptr, ""); }
+};
+
 // What the till does with a sale until it has an outcome: a done answer (printed or not) is
 // kept; an in-doubt one is looked up on the paper and resolved through the journal endpoint.
 // Answers the number of resolutions it made.
-int Settle(const ServiceProcess& service, const PrinterProgram& printer, const std::string& key,
+int Settle(const Till& service, const PrinterProgram& printer, const std::string& key,
            const std::string& name) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     const Answer a = service.Post("/v1/sales", TicketSale(name), key);
@@ -84,6 +103,24 @@ int Settle(const ServiceProcess& service, const PrinterProgram& printer, const s
   return 0;
 }
 
+// The service's journal entry of a sale tells what the printer's journal shows of it.
+void ExpectSameStory(const Till& till, const std::vector<std::vector<std::string>>& journal,
+                     const std::string& key, const std::string& name) {
+  SCOPED_TRACE(key + " " + name);
+  const OnPrinter p = Find(journal, name);
+  EXPECT_LE(p.items, 1) << "printed twice";
+  const Answer e = till.Get("/v1/journal/" + key);
+  ASSERT_EQ(e.status, 200) << "every sale has an outcome";
+  const std::string st = e.body.value("state", "");
+  if (st == "done") {
+    EXPECT_EQ(p.closed, e.body.value("ok", Json()) == true) << e.body.dump();
+  } else {
+    ASSERT_EQ(st, "resolved") << e.body.dump();
+    const Json r = e.body.value("resolution", Json());
+    EXPECT_EQ(p.closed, r.is_object() ? r.value("printed", false) : r == true) << e.body.dump();
+  }
+}
+
 TEST(ServiceCrash, KilledDuringSalesOnALossyLinePrintsNothingTwiceAndReportsWhatIsInDoubt) {
   TempDir printerDir, state;
   // A printer that keeps the line busy for 30 ms before each reply, as a real one does while
@@ -101,7 +138,7 @@ TEST(ServiceCrash, KilledDuringSalesOnALossyLinePrintsNothingTwiceAndReportsWhat
   // A sale that nothing interrupts gives the window in which the kills fall.
   auto service = start();
   const auto before = Clock::now();
-  Settle(*service, printer, "warm-up", "Crash warm-up");
+  Settle(Till{*service, ""}, printer, "warm-up", "Crash warm-up");
   const auto saleMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
 
   std::mt19937 rng(20261208);
@@ -131,12 +168,12 @@ TEST(ServiceCrash, KilledDuringSalesOnALossyLinePrintsNothingTwiceAndReportsWhat
       EXPECT_EQ(retry.body.value("number", Json()), first.body.value("number", Json()));
       continue;
     }
-    resolutions += Settle(*service, printer, sale.key, sale.name);
+    resolutions += Settle(Till{*service, ""}, printer, sale.key, sale.name);
 
     // The next sale prints, or has an outcome of its own.
     const Sale next{"after-" + std::to_string(round), "After crash " + std::to_string(round)};
     sales.push_back(next);
-    resolutions += Settle(*service, printer, next.key, next.name);
+    resolutions += Settle(Till{*service, ""}, printer, next.key, next.name);
   }
   RecordProperty("resolutions", resolutions);
   EXPECT_GT(resolutions, 0) << "no kill fell inside a sale";
@@ -145,19 +182,67 @@ TEST(ServiceCrash, KilledDuringSalesOnALossyLinePrintsNothingTwiceAndReportsWhat
   service->Stop();
   service = start();
   const auto journal = printer.Journal();
-  for (const Sale& s : sales) {
-    SCOPED_TRACE(s.key);
-    const OnPrinter p = Find(journal, s.name);
-    EXPECT_LE(p.items, 1) << "printed twice";
-    const Answer e = service->Get("/v1/journal/" + s.key);
-    ASSERT_EQ(e.status, 200) << "every sale has an outcome";
-    const std::string st = e.body.value("state", "");
-    if (st == "done") {
-      EXPECT_EQ(p.closed, e.body.value("ok", Json()) == true) << e.body.dump();
-    } else {
-      ASSERT_EQ(st, "resolved") << e.body.dump();
-      const Json r = e.body.value("resolution", Json());
-      EXPECT_EQ(p.closed, r.is_object() ? r.value("printed", false) : r == true) << e.body.dump();
+  for (const Sale& s : sales) ExpectSameStory(Till{*service, ""}, journal, s.key, s.name);
+}
+
+// Three tills sell at once with the same keys while the service is killed: each till's sale is
+// its own, none is printed twice or lost, and each till sees only its own entries.
+TEST(ServiceCrash, ThreeTillsWithCollidingKeysSellOnceEachUnderKills) {
+  TempDir printerDir, state, conf;
+  PrinterProgram printer(printerDir.Path(), {"--busy", "1", "--busy-ms", "30", "--keepalive-ms",
+                                             "10", "--drop", "0.03", "--seed", "20261209"});
+  auto env = printer.Env();
+  env["FISCAL_PRINTER_TIMEOUT_MS"] = "400";
+  const std::vector<std::string> names = {"till-1", "till-2", "till-3"};
+  std::vector<std::string> tokens;
+  {
+    std::ofstream file(conf.Path() + "/tills");
+    for (const auto& n : names) {
+      tokens.push_back("token-of-" + n + "-0123456789");
+      file << n << " " << fpd::HashToken(tokens.back()) << " sell,read\n";
+    }
+  }
+  const std::vector<std::string> args = {"--tills", conf.Path() + "/tills"};
+  auto service = std::make_unique<ServiceProcess>(state.Path(), args, env);
+  const auto name = [&](size_t till, int round) {
+    return names[till] + " sale " + std::to_string(round);
+  };
+  std::mt19937 rng(20261209);
+  std::uniform_int_distribution<int> killAfterMs(0, 900);
+  constexpr int kRounds = 8;
+  int resolutions = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string key = "sale-" + std::to_string(round);
+    std::vector<std::thread> tills;
+    for (size_t t = 0; t < names.size(); ++t) {
+      tills.emplace_back([&, t] {
+        Till{*service, tokens[t]}.Post("/v1/sales", TicketSale(name(t, round)), key);
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs(rng)));
+    service->Kill();
+    for (auto& t : tills) t.join();
+    service = std::make_unique<ServiceProcess>(state.Path(), args, env);
+    for (size_t t = 0; t < names.size(); ++t) {
+      resolutions += Settle(Till{*service, tokens[t]}, printer, key, name(t, round));
+    }
+  }
+  RecordProperty("resolutions", resolutions);
+  service->Stop();
+  service = std::make_unique<ServiceProcess>(state.Path(), args, env);
+  const auto journal = printer.Journal();
+  for (size_t t = 0; t < names.size(); ++t) {
+    const Till till{*service, tokens[t]};
+    for (int round = 0; round < kRounds; ++round) {
+      ExpectSameStory(till, journal, "sale-" + std::to_string(round), name(t, round));
+    }
+    const Answer own = till.Get("/v1/journal?limit=500");
+    for (const auto& e : own.body["entries"]) {
+      const Json items = e["request"].value("items", Json::array());
+      ASSERT_FALSE(items.empty()) << e.dump();
+      EXPECT_EQ(items[0]["description"].get<std::string>().rfind(names[t] + " ", 0), 0u)
+          << e.dump();
     }
   }
 }

@@ -11,7 +11,7 @@
 
 #include "platform/exceptions.h"
 #include "service/journal.h"
-#include "service/server.h"
+#include "service/pipeline.h"
 #include "tests/service/service_process.h"
 
 namespace {
@@ -243,22 +243,41 @@ TEST_F(JournalTest, ADamagedDatabaseStopsTheStartUnlessRepairedAndLeaksNoDescrip
   Run(*j, "after-repair");
 }
 
+// A durable claim is on disk before the job runs: one that never started is retryable at the
+// next start (nothing was printed); one released leaves nothing behind.
+TEST_F(JournalTest, ADurableClaimThatNeverStartedIsRetryableAtTheNextStart) {
+  {
+    auto j = Open();
+    for (const char* key : {"durable-1", "durable-2"}) {
+      ASSERT_EQ(j->Claim("", key, "h", "/v1/x", Json::object(), nullptr, true), Verdict::New);
+    }
+    j->Release("", "durable-2");
+    EXPECT_EQ(Keys(j->Last(10)), std::vector<std::string>{"durable-1"});
+    EXPECT_EQ(j->Count(), 1u);
+  }
+  auto j = Open();
+  ASSERT_TRUE(j->Find("", "durable-1"));
+  EXPECT_EQ(j->Find("", "durable-1")->State, JournalState::Retryable);
+  EXPECT_FALSE(j->Find("", "durable-2"));
+  Run(*j, "durable-1");
+}
+
 // Whatever a task throws, the request gets an error code and the journal its outcome.
 TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
   struct Case {
     const char* key;
-    std::function<fpd::Outcome()> task;
+    std::function<fpd::TaskResult()> task;
     int status;
     const char* code;
   };
   const Case cases[] = {
-      {"int", []() -> fpd::Outcome { throw 42; }, 500, "internal"},
-      {"std", []() -> fpd::Outcome { throw std::logic_error("bug"); }, 500, "internal"},
-      {"driver", []() -> fpd::Outcome { throw plat::EConvertError("bad value"); }, 500,
+      {"int", []() -> fpd::TaskResult { throw 42; }, 500, "internal"},
+      {"std", []() -> fpd::TaskResult { throw std::logic_error("bug"); }, 500, "internal"},
+      {"driver", []() -> fpd::TaskResult { throw plat::EConvertError("bad value"); }, 500,
        "driver_raised"},
       {"doubt",
        [] {
-         return fpd::Outcome{200, Json{{"ok", false}}, true};
+         return fpd::TaskResult{200, Json{{"ok", false}}, true};
        },
        409, "in_doubt"},
   };
@@ -266,7 +285,7 @@ TEST_F(JournalTest, EveryFailureOfATaskIsAnsweredAndJournaled) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
     ASSERT_EQ(Claim(*j, c.key, "h", "till"), Verdict::New);
-    const fpd::Outcome o = fpd::RunJournaled(*j, "till", c.key, c.task);
+    const fpd::TaskResult o = fpd::RunJournaled(*j, "till", c.key, c.task);
     EXPECT_EQ(o.Status, c.status);
     EXPECT_EQ(o.Body["error"]["code"], c.code);
     EXPECT_FALSE(o.Body["error"]["message"].get<std::string>().empty());

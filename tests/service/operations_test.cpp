@@ -20,6 +20,7 @@
 #include "service/log_retention.h"
 #include "service/metrics.h"
 #include "service/operations.h"
+#include "service/routes.h"
 #include "tests/service/service_process.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -164,6 +165,8 @@ class InProcessService {
   servicetest::Answer Get(const std::string& path) const {
     return servicetest::GetFrom(service_->BoundPort(), path);
   }
+  fpd::Pipeline& Core() { return service_->Core(); }
+  fpd::Events& Watchers() { return service_->Watchers(); }
 
  private:
   std::shared_ptr<plat::PrinterBackend> printer_;
@@ -412,6 +415,104 @@ TEST_F(Ownership, ASilentPrinterIsAskedLessOftenWhileIdle) {
   printer_->silent = false;
   auto sale = s_->Post("/v1/sales", servicetest::TicketSale("Back"), "silent-1");
   EXPECT_EQ(sale.body["ok"], true) << sale.body.dump();
+}
+
+// Each job tells its watchers what happened and what it printed, without an answer body to read.
+TEST_F(Ownership, AJobTellsItsEventsAndWhatItPrinted) {
+  struct Recorder : fpd::EventSink {
+    std::mutex mu;
+    std::vector<fpd::JobEvent> jobs;
+    void On(const fpd::Event& e) override {
+      std::lock_guard lock(mu);
+      if (const auto* j = std::get_if<fpd::JobEvent>(&e)) jobs.push_back(*j);
+    }
+  };
+  auto recorder = std::make_shared<Recorder>();
+  s_->Watchers().Add(recorder);
+  for (int i = 0; i < 2; ++i) s_->Post("/v1/sales", servicetest::TicketSale("Told"), "told-1");
+  using Kind = fpd::JobEvent::Kind;
+  std::lock_guard lock(recorder->mu);
+  ASSERT_EQ(recorder->jobs.size(), 3u);
+  EXPECT_EQ(recorder->jobs[0].What, Kind::Started);
+  EXPECT_EQ(recorder->jobs[1].What, Kind::Done);
+  EXPECT_EQ(recorder->jobs[1].Printed, std::vector<std::string>{"ticket"});
+  EXPECT_EQ(recorder->jobs[1].Key, "told-1");
+  EXPECT_TRUE(recorder->jobs[2].Replayed);
+  EXPECT_TRUE(recorder->jobs[2].Printed.empty());
+}
+
+// The worker takes waiting jobs in turn by till: a burst from one till does not hold the others
+// back. A job whose expiry passed while it waited is answered "expired" and prints nothing.
+TEST_F(Ownership, TillsTakeTurnsAndAnExpiredJobPrintsNothing) {
+  fpd::Pipeline& core = s_->Core();
+  std::mutex mu;
+  std::condition_variable cv;
+  bool open = false, blocking = false;
+  std::vector<std::string> ran;
+  std::map<std::string, fpd::JobResult> answers;
+  const auto job = [&](const std::string& till, const std::string& key, bool block = false) {
+    fpd::Job j;
+    j.Till = till;
+    j.Key = key;
+    j.Path = "/v1/x";
+    j.Input = Json{{"n", key}};
+    j.Prepared = [&, till, block](fpd::DriverSession&) {
+      std::unique_lock lock(mu);
+      ran.push_back(till);
+      blocking = blocking || block;
+      cv.notify_all();
+      cv.wait(lock, [&] { return open || !block; });
+      return fpd::TaskResult{200, Json{{"ok", true}}};
+    };
+    return j;
+  };
+  const auto done = [&](const std::string& key) {
+    return [&, key](const fpd::JobResult& r) {
+      std::lock_guard lock(mu);
+      answers[key] = r;
+      cv.notify_all();
+    };
+  };
+  ASSERT_EQ(core.Submit(job("Z", "block", true), done("block")).What,
+            fpd::JobResult::Verdict::Accepted);
+  {
+    std::unique_lock lock(mu);
+    cv.wait(lock, [&] { return blocking; });
+  }
+  for (int i = 0; i < 10; ++i) {
+    const std::string key = "a-" + std::to_string(i);
+    ASSERT_EQ(core.Submit(job("A", key), done(key)).What, fpd::JobResult::Verdict::Accepted);
+  }
+  core.Submit(job("B", "b-0"), done("b-0"));
+  core.Submit(job("C", "c-0"), done("c-0"));
+  fpd::Job expiring = job("D", "d-0");
+  expiring.Expiry = std::time(nullptr);
+  core.Submit(std::move(expiring), done("d-0"));
+  const Json queue = s_->Get("/v1/status").body["service"]["queue"];
+  EXPECT_EQ(queue, Json::parse(R"([{"till": "A", "waiting": 10}, {"till": "B", "waiting": 1},
+                                   {"till": "C", "waiting": 1}, {"till": "D", "waiting": 1}])"));
+  {
+    std::unique_lock lock(mu);
+    open = true;
+    cv.notify_all();
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return answers.size() == 14; }));
+  }
+  const auto at = [&](const std::string& till, int nth) {
+    for (size_t i = 0; i < ran.size(); ++i) {
+      if (ran[i] == till && nth-- == 0) return i;
+    }
+    return ran.size();
+  };
+  EXPECT_LT(at("B", 0), at("A", 2));
+  EXPECT_LT(at("C", 0), at("A", 2));
+  EXPECT_EQ(at("D", 0), ran.size()) << "the expired job ran";
+  EXPECT_EQ(answers["d-0"].Status, 410);
+  EXPECT_EQ(answers["d-0"].Body["error"]["code"], "expired");
+  EXPECT_EQ(answers["a-9"].Body["ok"], true);
+  // Journaled as finished with that answer: the key answers it again.
+  const fpd::JobResult again = core.Submit(job("D", "d-0"));
+  EXPECT_EQ(again.What, fpd::JobResult::Verdict::Replay);
+  EXPECT_EQ(again.Body["error"]["code"], "expired");
 }
 
 }  // namespace

@@ -154,6 +154,17 @@ Answer PostTo(int port, const std::string& path, const Json& body, const std::st
   return ToAnswer(r);
 }
 
+Answer SendTo(int port, const std::string& method, const std::string& path, const std::string& body,
+              const httplib::Headers& headers) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(60, 0);
+  const httplib::Result r = method == "GET"       ? c.Get(path, headers)
+                            : method == "OPTIONS" ? c.Options(path, headers)
+                                                  : c.Post(path, headers, body, "application/json");
+  RecordAnswer(method, path, r);
+  return ToAnswer(r);
+}
+
 Answer ServiceProcess::Get(const std::string& path) const {
   return GetFrom(port_, path);
 }

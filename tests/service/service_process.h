@@ -60,6 +60,9 @@ struct Answer {
 // a port of 127.0.0.1; every answer is kept for the check against the API description.
 Answer GetFrom(int port, const std::string& path);
 Answer PostTo(int port, const std::string& path, const Json& body, const std::string& key);
+// Any of GET, POST and OPTIONS with the headers given.
+Answer SendTo(int port, const std::string& method, const std::string& path, const std::string& body,
+              const httplib::Headers& headers);
 
 class ServiceProcess {
  public:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "service/tills.h"
 #include "tests/service/service_process.h"
@@ -94,6 +95,70 @@ TEST(Tills, TheProgramHashesATokenAndRefusesABadTillsFile) {
                                "/state --listen 127.0.0.1:0")
                 .output.find("line 3"),
             std::string::npos);
+}
+
+// With a tills file the token names the till: its rights decide what it may do, its keys are
+// its own, and the journal shows it its own entries (every till's to read-all).
+TEST(Tills, EachTillHasItsRightsItsKeysAndItsJournal) {
+  servicetest::TempDir dir;
+  const std::string kTokenC = "token-of-the-office-0123456789";
+  std::ofstream(dir.Path() + "/tills") << "till-a " << fpd::HashToken(kTokenA) << " sell,read\n"
+                                       << "till-b " << fpd::HashToken(kTokenB) << " sell,x\n"
+                                       << "office " << fpd::HashToken(kTokenC) << " all\n";
+  servicetest::ServiceProcess s(dir.Path(), {"--tills", dir.Path() + "/tills"});
+  const auto send = [&](const std::string& token, const std::string& method,
+                        const std::string& path, const servicetest::Json& body = {},
+                        const std::string& key = "") {
+    httplib::Headers h = {{"Authorization", "Bearer " + token}};
+    if (!key.empty()) h.emplace("Idempotency-Key", key);
+    return servicetest::SendTo(s.Port(), method, path, body.is_null() ? "{}" : body.dump(), h);
+  };
+  const struct {
+    std::string token, method, path;
+    int status;
+  } refused[] = {
+      {kTokenA, "POST", "/v1/z", 403},
+      {kTokenA, "POST", "/v1/x", 403},
+      {kTokenA, "POST", "/v1/cash/supply", 403},
+      {kTokenA, "POST", "/v1/closing", 403},
+      {kTokenA, "POST", "/v1/call/Estado_Imp", 403},
+      {kTokenA, "POST", "/v1/reports/fiscal-memory", 403},
+      {kTokenB, "GET", "/v1/journal", 403},
+      {kTokenB, "GET", "/v1/journal/sale-1", 403},
+      {"token-of-nobody-0123456789", "GET", "/v1/status", 401},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.method + " " + c.path);
+    const auto a = send(c.token, c.method, c.path, {}, "refused-1");
+    EXPECT_EQ(a.status, c.status) << a.body.dump();
+    if (c.status != 403) continue;
+    EXPECT_EQ(a.body["error"]["code"], "forbidden");
+    const std::string message = a.body["error"]["message"];
+    EXPECT_NE(message.find(c.method == "POST" ? c.path : "read the journal"), std::string::npos)
+        << message;
+  }
+  // The same key from two tills is two sales; from the same till a replay.
+  const auto a = send(kTokenA, "POST", "/v1/sales", servicetest::TicketSale("From A"), "sale-1");
+  const auto b = send(kTokenB, "POST", "/v1/sales", servicetest::TicketSale("From B"), "sale-1");
+  EXPECT_EQ(a.body["ok"], true) << a.body.dump();
+  EXPECT_EQ(b.body["ok"], true) << b.body.dump();
+  EXPECT_EQ(b.headers.count("Idempotent-Replay"), 0u);
+  EXPECT_EQ(send(kTokenA, "POST", "/v1/sales", servicetest::TicketSale("From A"), "sale-1")
+                .headers.count("Idempotent-Replay"),
+            1u);
+
+  const auto own = send(kTokenA, "GET", "/v1/journal").body["entries"];
+  ASSERT_EQ(own.size(), 1u) << own.dump();
+  EXPECT_EQ(own[0]["request"], servicetest::TicketSale("From A"));
+  EXPECT_FALSE(own[0].contains("till"));
+  EXPECT_EQ(send(kTokenA, "GET", "/v1/journal/sale-1").body["request"],
+            servicetest::TicketSale("From A"));
+  std::multiset<std::string> tills;
+  const auto all = send(kTokenC, "GET", "/v1/journal").body["entries"];
+  for (const auto& e : all) {
+    if (e["key"] == "sale-1") tills.insert(e["till"].get<std::string>());
+  }
+  EXPECT_EQ(tills, (std::multiset<std::string>{"till-a", "till-b"}));
 }
 
 }  // namespace

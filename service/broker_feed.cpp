@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "broker_feed.h"
+
+#include <chrono>
+
+#include "entry_points.h"
+#include "errors.h"
+#include "routes.h"
+
+namespace fpd {
+
+namespace {
+
+// A job of the broker prepared as the HTTP door prepares the same request; raises RequestError
+// for a body the operation does not take (job then holds what could be read).
+void Prepare(const DoorJob& d, const plat::AnsiString& scheme, Job& job) {
+  job.Till = d.Till;
+  job.Key = d.Key;
+  job.Path = d.Path;
+  job.Input = d.Body;
+  job.From = Door::Broker;
+  job.Expiry = d.ExpiresAt;
+  job.Durable = true;
+  if (d.Path.rfind(kCallPrefix, 0) == 0) {
+    const EntryPoint* entry = FindEntryPoint(d.Path.substr(kCallPrefix.size()));
+    if (!entry) {
+      throw RequestError("unknown_entry_point", "entryPoint",
+                         "no entry point named '" + d.Path.substr(kCallPrefix.size()) + "'");
+    }
+    job.Prepared = PrepareCall(*entry, d.Body);
+    return;
+  }
+  for (const PrintingRoute& route : PrintingRoutes()) {
+    if (route.Path != d.Path) continue;
+    job.Prepared = route.Prepare(d.Body, scheme);
+    job.BetweenDocuments = route.BetweenDocuments;
+    return;
+  }
+  throw RequestError("bad_field", "operation", "no operation at " + d.Path);
+}
+
+DoorAnswer Of(const JobResult& r) {
+  return DoorAnswer{r.Status, r.Body, r.What == JobResult::Verdict::Replay};
+}
+
+}  // namespace
+
+BrokerFeed::BrokerFeed(Pipeline& pipeline, const Journal& journal, DriverSession& session,
+                       plat::AnsiString scheme)
+    : pipeline_(pipeline),
+      journal_(journal),
+      session_(session),
+      scheme_(std::move(scheme)),
+      thread_([this] { Run(); }) {}
+
+BrokerFeed::~BrokerFeed() {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  cv_.notify_all();
+  thread_.join();
+}
+
+void BrokerFeed::Later(std::function<void()> f) {
+  {
+    std::lock_guard lock(mu_);
+    later_.push_back(std::move(f));
+  }
+  cv_.notify_all();
+}
+
+void BrokerFeed::Run() {
+  std::unique_lock lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return stopping_ || !later_.empty(); });
+    if (later_.empty()) return;  // stopping, and nothing left
+    auto f = std::move(later_.front());
+    later_.pop_front();
+    lock.unlock();
+    try {
+      f();
+    } catch (...) {
+      // Each task answers its own failures; nothing escapes to the feed.
+    }
+    lock.lock();
+  }
+}
+
+void BrokerFeed::Submit(DoorJob d, DoorDone done) {
+  Job job;
+  try {
+    Prepare(d, scheme_, job);
+  } catch (const RequestError& e) {
+    const Json body = ErrorBody(e.Code(), e.what(), e.Field());
+    pipeline_.Refused(job, 400, body);
+    done({400, body, false});
+    return;
+  }
+  const Job again = job;  // for a wait on a job being printed
+  const JobResult r =
+      pipeline_.Submit(std::move(job), [done](const JobResult& ran) { done(Of(ran)); });
+  if (r.What == JobResult::Verdict::Accepted) return;
+  if (r.What != JobResult::Verdict::InProgress) {
+    done(Of(r));
+    return;
+  }
+  // The same job delivered again while it is queued or printing: its answer once it ran.
+  Later([this, again, done] {
+    for (;;) {
+      {
+        std::lock_guard lock(mu_);
+        if (stopping_) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      Job retry = again;
+      const JobResult r =
+          pipeline_.Submit(std::move(retry), [done](const JobResult& ran) { done(Of(ran)); });
+      if (r.What == JobResult::Verdict::Accepted) return;
+      if (r.What != JobResult::Verdict::InProgress) {
+        done(Of(r));
+        return;
+      }
+    }
+    done({503,
+          ErrorBody("not_ready",
+                    "the service stopped while the job was being printed; send it "
+                    "again to learn its outcome"),
+          false});
+  });
+}
+
+void BrokerFeed::Resolve(DoorResolution d, DoorDone done) {
+  Later([this, d, done] {
+    done(Of(pipeline_.Resolve(d.Till, d.Target, d.Printed, d.CancelOpenTicket)));
+  });
+}
+
+Json BrokerFeed::StatusNow() const {
+  Json inDoubt = Json::array();
+  const auto keys = journal_.InDoubt();
+  for (const auto& k : keys) {
+    if (inDoubt.size() >= 50) break;
+    const auto e = journal_.Find(k.Till, k.Key);
+    inDoubt.push_back({{"till", k.Till}, {"key", k.Key}, {"since", e ? e->StartedAt : ""}});
+  }
+  return Json{{"state", session_.Snapshot()},
+              {"lastZ", nullptr},
+              {"inDoubtCount", keys.size()},
+              {"inDoubt", inDoubt}};
+}
+
+}  // namespace fpd
