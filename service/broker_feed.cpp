@@ -2,6 +2,7 @@
 #include "broker_feed.h"
 
 #include <chrono>
+#include <optional>
 
 #include "entry_points.h"
 #include "errors.h"
@@ -41,6 +42,17 @@ void Prepare(const DoorJob& d, const plat::AnsiString& scheme, Job& job) {
 
 DoorAnswer Of(const JobResult& r) {
   return DoorAnswer{r.Status, r.Body, r.What == JobResult::Verdict::Replay};
+}
+
+// The stored answer of the same job that failed before anything reached the printer. Through
+// HTTP such a key runs again; a job of the broker delivered again answers its first delivery's
+// result instead, since the cloud, told the job failed, sends the sale again under a new key.
+std::optional<DoorAnswer> StoredFailure(const Journal& journal, const Job& job) {
+  const auto e = journal.Find(job.Till, job.Key);
+  if (!e || e->State != JournalState::Retryable) return std::nullopt;
+  // Another job under the key: the pipeline answers the conflict.
+  if (e->Hash != RequestHash(job.Path, job.Input)) return std::nullopt;
+  return DoorAnswer{e->Status, e->Answer, true};
 }
 
 }  // namespace
@@ -97,6 +109,10 @@ void BrokerFeed::Submit(DoorJob d, DoorDone done) {
     done({400, body, false});
     return;
   }
+  if (auto stored = StoredFailure(journal_, job)) {
+    done(std::move(*stored));
+    return;
+  }
   const Job again = job;  // for a wait on a job being printed
   const JobResult r =
       pipeline_.Submit(std::move(job), [done](const JobResult& ran) { done(Of(ran)); });
@@ -113,6 +129,10 @@ void BrokerFeed::Submit(DoorJob d, DoorDone done) {
         if (stopping_) break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (auto stored = StoredFailure(journal_, again)) {
+        done(std::move(*stored));
+        return;
+      }
       Job retry = again;
       const JobResult r =
           pipeline_.Submit(std::move(retry), [done](const JobResult& ran) { done(Of(ran)); });
@@ -122,11 +142,9 @@ void BrokerFeed::Submit(DoorJob d, DoorDone done) {
         return;
       }
     }
-    done({503,
-          ErrorBody("not_ready",
-                    "the service stopped while the job was being printed; send it "
-                    "again to learn its outcome"),
-          false});
+    // The service stops while the job is still being printed: no result is told for this
+    // delivery (a failure would say nothing printed, which may be untrue). The cloud's resend of
+    // the same job answers the stored result.
   });
 }
 

@@ -23,6 +23,7 @@
 #include "platform/os.h"
 #include "printer/backend.h"
 #include "printer/emulator.h"
+#include "service/broker_feed.h"
 #include "service/server.h"
 #include "tests/service/service_process.h"
 
@@ -167,6 +168,7 @@ class InProcessService {
   }
   fpd::Pipeline& Core() { return service_->Core(); }
   fpd::Events& Watchers() { return service_->Watchers(); }
+  fpd::Service& Whole() { return *service_; }
 
  private:
   std::shared_ptr<plat::PrinterBackend> printer_;
@@ -516,3 +518,30 @@ TEST_F(Ownership, TillsTakeTurnsAndAnExpiredJobPrintsNothing) {
 }
 
 }  // namespace
+
+// A job of the broker goes through the pipeline as the same request through HTTP would, but a
+// delivery again of a job that failed before reaching the printer answers its first result: the
+// cloud, told it failed, sends the sale again under a new key.
+TEST_F(Ownership, ABrokerJobDeliveredAgainAnswersItsFirstResult) {
+  fpd::Service& s = s_->Whole();
+  fpd::BrokerFeed feed(s.Core(), s.Records(), s.Driver(), s.DefaultScheme());
+  const auto submit = [&feed](const std::string& key, const Json& body) {
+    std::promise<fpd::DoorAnswer> answer;
+    feed.Submit({"web-till", key, "sale", "/v1/sales", body, std::nullopt},
+                [&answer](fpd::DoorAnswer a) { answer.set_value(std::move(a)); });
+    return answer.get_future().get();
+  };
+  printer_->emu->Refuse("OpenTicket", 1);
+  const auto first = submit("cloud-1", servicetest::TicketSale("Cloud"));
+  EXPECT_EQ(first.Body["ok"], false) << first.Body.dump();
+  EXPECT_EQ(first.Body.value("retryable", false), true) << first.Body.dump();
+  const auto again = submit("cloud-1", servicetest::TicketSale("Cloud"));
+  EXPECT_TRUE(again.Replayed);
+  EXPECT_EQ(again.Body["ok"], false) << again.Body.dump();
+  const auto fresh = submit("cloud-2", servicetest::TicketSale("Cloud"));
+  EXPECT_EQ(fresh.Body["ok"], true) << fresh.Body.dump();
+  EXPECT_FALSE(fresh.Replayed);
+  EXPECT_EQ(submit("cloud-3", Json{{"kind", "Q"}}).Status, 400);
+  // The same key through HTTP is another till's: the local till's key is free.
+  EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Local"), "cloud-2").body["ok"], true);
+}
