@@ -80,6 +80,12 @@ void Log(LogLevel level, std::string_view text) {
   }
 }
 
+std::string Seconds(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3fs", s);
+  return buf;
+}
+
 std::string LogValue(std::string_view value) {
   bool plain = !value.empty();
   for (const char c : value) plain = plain && c != ' ' && c != '"' && c != '\t' && c != '=';

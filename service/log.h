@@ -32,5 +32,7 @@ bool StderrIsJournal();
 // A value for a "name=value" field of a log line: quoted when it holds blanks, quotes or
 // nothing at all.
 std::string LogValue(std::string_view value);
+// A duration as the log lines give it: seconds with three decimals and "s" ("0.002s").
+std::string Seconds(double s);
 
 }  // namespace fpd

@@ -9,12 +9,6 @@ namespace fpd {
 
 namespace {
 
-std::string Seconds(double s) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3fs", s);
-  return buf;
-}
-
 std::string Till(const std::string& till) {
   return till.empty() ? std::string() : " till=" + LogValue(till);
 }

@@ -27,12 +27,6 @@ uint64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-std::string Seconds(double s) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3fs", s);
-  return buf;
-}
-
 }  // namespace
 
 const char* ServiceVersion() {
