@@ -80,6 +80,7 @@ BrokerDoor::BrokerDoor(BrokerDoorOptions options, SubmitJob submit, ResolveKey r
       jobs_(chain::Topic(options_.Shop, options_.Printer, "jobs")),
       results_(chain::Topic(options_.Shop, options_.Printer, "results")),
       status_(chain::Topic(options_.Shop, options_.Printer, "status")),
+      inbox_(options_.InboxDir),
       link_(
           LinkSettings(options_), {jobs_}, [this](const chain::BrokerMessage& m) { Received(m); },
           [this](bool up, const std::string& why) {
@@ -94,11 +95,12 @@ BrokerDoor::BrokerDoor(BrokerDoorOptions options, SubmitJob submit, ResolveKey r
               Log(LogLevel::Warn, "broker link down: " + why);
             }
           },
-          [](int id, bool taken) {
+          [this](int id, bool taken) {
             if (!taken) {
               Log(LogLevel::Error, "the broker refused message " + std::to_string(id) +
                                        " of the link: its account may not publish there");
             }
+            Delivered();
           }) {}
 
 BrokerDoor::~BrokerDoor() {
@@ -111,8 +113,15 @@ void BrokerDoor::Start() {
         "the broker link is plain TCP (--broker-insecure): anyone on the network reads the "
         "shop's jobs and can pretend to be the broker");
   }
+  const auto left = inbox_.Left();
   link_.Start();
   started_ = true;
+  if (!left.empty()) {
+    Log(LogLevel::Info, std::to_string(left.size()) +
+                            " broker jobs taken before the last stop whose result did not reach "
+                            "the broker are handed to the pipeline again");
+  }
+  for (const auto& [name, job] : left) Received(job, name);
   beat_ = std::thread([this] { Beat(); });
 }
 
@@ -128,6 +137,8 @@ void BrokerDoor::Stop() {
   if (!link_.Flush(kGoodbye)) {
     Log(LogLevel::Warn, std::to_string(link_.Unconfirmed()) +
                             " messages to the broker were not taken before the stop");
+  } else {
+    Delivered();
   }
   link_.Stop();
 }
@@ -155,7 +166,20 @@ bool BrokerDoor::Publish(const std::string& topic, const Json& message, bool ret
   return true;
 }
 
-void BrokerDoor::Answer(const Json& result, const chain::BrokerMessage& job) {
+// Every result published before now is on the broker once nothing waits for the broker: their
+// jobs are dropped from the inbox.
+void BrokerDoor::Delivered() {
+  std::vector<std::string> taken;
+  {
+    std::lock_guard lock(mutex_);
+    if (answered_.empty() || link_.Unconfirmed() != 0) return;
+    taken.swap(answered_);
+  }
+  for (const auto& name : taken) inbox_.Drop(name);
+}
+
+void BrokerDoor::Answer(const Json& result, const chain::BrokerMessage& job,
+                        const std::string& kept) {
   const std::string outcome = result.value("outcome", "");
   Log(outcome == "done" ? LogLevel::Info : LogLevel::Warn,
       "broker job key=" +
@@ -164,10 +188,14 @@ void BrokerDoor::Answer(const Json& result, const chain::BrokerMessage& job) {
           " outcome=" + outcome + (result.value("replayed", false) ? " replayed" : "") +
           (result.contains("error") ? " reason=" + LogValue(result["error"].value("message", ""))
                                     : ""));
-  Publish(ReplyTopic(job.responseTopic, results_), result, false, job.correlation);
+  if (Publish(ReplyTopic(job.responseTopic, results_), result, false, job.correlation) &&
+      !kept.empty()) {
+    std::lock_guard lock(mutex_);
+    answered_.push_back(kept);
+  }
 }
 
-void BrokerDoor::Received(const chain::BrokerMessage& m) {
+void BrokerDoor::Received(const chain::BrokerMessage& m, const std::string& kept) {
   if (m.topic != jobs_) return;
   if (m.retain) {
     // A job left retained on the topic is stale: it was not sent to this service for now.
@@ -178,12 +206,15 @@ void BrokerDoor::Received(const chain::BrokerMessage& m) {
   const DoorRequest request = ReadDoorJob(m.payload);
   ResultHeader head{options_.Shop, options_.Printer, request.Key, request.Till, request.Operation};
   if (request.Refusal) {
-    Answer(DoorRefusal(head, *request.Refusal, Now()), m);
+    Answer(DoorRefusal(head, *request.Refusal, Now()), m, "");
+    inbox_.Drop(kept);
     return;
   }
+  // Kept before the broker gets the acknowledgement, which follows this call.
+  const std::string name = kept.empty() ? inbox_.Keep(m) : kept;
   // The answer comes once, on any thread; the job's reply topic and correlation go with it.
   auto once = std::make_shared<std::atomic<bool>>(false);
-  DoorDone done = [this, head, m, once](DoorAnswer a) {
+  DoorDone done = [this, head, m, once, name](DoorAnswer a) {
     if (once->exchange(true)) {
       Log(LogLevel::Error,
           "a second answer to the broker job " + head.Key.get<std::string>() + " is dropped");
@@ -196,7 +227,7 @@ void BrokerDoor::Received(const chain::BrokerMessage& m) {
       std::lock_guard lock(mutex_);
       if (shown_.is_object()) stateNow = shown_.value("state", Json());
     }
-    Answer(DoorResult(head, a, Now(), stateNow), m);
+    Answer(DoorResult(head, a, Now(), stateNow), m, name);
   };
   // A pipeline that raises journaled nothing: the job is answered failed, and the cloud may
   // send it again.

@@ -6,7 +6,9 @@
 //
 // A job is acknowledged to the broker only after the pipeline journaled it: SubmitJob is called
 // inside the link's message callback, and the link acknowledges after it returns. A result the
-// broker did not take (the link was down) is sent again when the link is back.
+// broker did not take (the link was down) is sent again when the link is back; a job is also
+// kept on disk until its result is on the broker, and a service that stopped or died before
+// takes it again at its next start.
 #pragma once
 
 #include <atomic>
@@ -15,7 +17,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "broker_inbox.h"
 #include "chain/broker_link.h"
 #include "door_seam.h"
 #include "events.h"
@@ -28,6 +32,9 @@ struct BrokerDoorOptions {
   std::string Shop, Printer;  // each one topic level
   int HeartbeatSeconds = 60;
   std::string Version;  // the service's, shown in the status
+  // Where the jobs whose result the broker has not taken yet are kept across a stop or a
+  // crash (broker_inbox.h); empty: in memory only.
+  std::string InboxDir;
 };
 
 class BrokerDoor : public EventSink {
@@ -52,8 +59,10 @@ class BrokerDoor : public EventSink {
   size_t Unconfirmed() const { return link_.Unconfirmed(); }
 
  private:
-  void Received(const chain::BrokerMessage& m);
-  void Answer(const Json& result, const chain::BrokerMessage& job);
+  // A job from the broker, or one kept from before the start (kept: its name in the inbox).
+  void Received(const chain::BrokerMessage& m, const std::string& kept = "");
+  void Answer(const Json& result, const chain::BrokerMessage& job, const std::string& kept);
+  void Delivered();
   Json Status(const std::string& at, const std::string& since);
   void Beat();
   bool Publish(const std::string& topic, const Json& message, bool retain,
@@ -64,6 +73,7 @@ class BrokerDoor : public EventSink {
   const ResolveKey resolve_;
   const StatusNow statusNow_;
   const std::string jobs_, results_, status_;
+  BrokerInbox inbox_;
   chain::BrokerLink link_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -71,7 +81,8 @@ class BrokerDoor : public EventSink {
   bool connected_ = false;  // a connection came up and its status is not published yet
   bool changed_ = false;
   std::string onlineSince_;
-  Json shown_;  // the last status published, without its time
+  Json shown_;                         // the last status published, without its time
+  std::vector<std::string> answered_;  // kept jobs whose result was published
   std::thread beat_;
   std::atomic<bool> started_{false};
 };

@@ -37,8 +37,8 @@ std::optional<BrokerDoorOptions> MakeBrokerDoorOptions(const BrokerDoorCommandLi
   // The door names its own client (fiscal-printd/SHOP/PRINTER).
   auto settings = chain::MakeBrokerSettings(c.Broker, "", error);
   if (!settings) return std::nullopt;
-  return BrokerDoorOptions{std::move(*settings), c.Shop, c.Printer, c.HeartbeatSeconds,
-                           FISCAL_VERSION};
+  return BrokerDoorOptions{std::move(*settings), c.Shop,         c.Printer,
+                           c.HeartbeatSeconds,   FISCAL_VERSION, ""};
 }
 
 }  // namespace fpd

@@ -212,6 +212,7 @@ int main(int argc, char** argv) {
     if (brokerOptions) {
       feed = std::make_unique<fpd::BrokerFeed>(service.Core(), service.Records(), service.Driver(),
                                                service.DefaultScheme());
+      brokerOptions->InboxDir = (std::filesystem::path(state) / "broker-inbox").string();
       door = ChainDoor(std::move(*brokerOptions), *feed);
       service.Watchers().Add(door);
       door->Start();

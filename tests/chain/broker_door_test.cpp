@@ -14,11 +14,14 @@
 #include "broker_door.h"
 #include "chain/times.h"
 #include "door_result.h"
+#include "tests/chain/chain_support.h"
 #include "tests/service/service_process.h"
 #include "tests/support/broker/broker.h"
 
 namespace {
 
+using chaintest::Account;
+using chaintest::ContractLog;
 using fpd::DoorAnswer;
 using fpd::Json;
 using namespace std::chrono_literals;
@@ -38,52 +41,6 @@ bool Online(const Json& status) {
 
 std::string Topic(const std::string& printer, const std::string& kind) {
   return "fiscal/v1/" + kShop + "/" + printer + "/" + kind;
-}
-
-// Every message of the link a test saw or made, checked against the link's schemas when the
-// test program ends: "TOPIC<TAB>PAYLOAD" per line for tests/support/broker/contract.py.
-class ContractLog : public ::testing::Environment {
- public:
-  static ContractLog& Get() {
-    static ContractLog* log =
-        static_cast<ContractLog*>(::testing::AddGlobalTestEnvironment(new ContractLog));
-    return *log;
-  }
-  void Add(const std::string& topic, const std::string& payload) {
-    std::lock_guard lock(mu_);
-    if (!payload.empty()) out_ << topic << '\t' << payload << '\n' << std::flush;
-    added_ = true;
-  }
-  void TearDown() override {
-    if (!added_) return;
-    const auto check = servicetest::Shell(
-        std::string(FISCAL_CHAIN_PYTHON) +
-        " -B " FISCAL_SOURCE_DIR "/tests/support/broker/contract.py " + path_.string());
-    EXPECT_EQ(check.exitCode, 0) << check.output;
-    std::filesystem::remove(path_);
-  }
-
- private:
-  ContractLog()
-      : path_(std::filesystem::temp_directory_path() /
-              ("chain-contract-" + std::to_string(::getpid()) + ".tsv")),
-        out_(path_, std::ios::trunc) {}
-  std::mutex mu_;
-  std::filesystem::path path_;
-  std::ofstream out_;
-  bool added_ = false;
-};
-const ContractLog& kContract = ContractLog::Get();  // registered before the tests run
-
-chain::BrokerSettings Account(const brokertest::Broker& b, const std::string& name, int port = 0) {
-  chain::BrokerSettings s;
-  s.host = "localhost";
-  s.port = port ? port : b.Port("cert");
-  s.ca = b.Ca();
-  s.cert = b.Account(name)["cert"];
-  s.key = b.Account(name)["key"];
-  s.clientId = name + "-test-" + std::to_string(::getpid());
-  return s;
 }
 
 // The chain's cloud: publishes jobs and reads a printer's results and status.

@@ -24,30 +24,6 @@ namespace {
 using namespace servicetest;
 using Clock = std::chrono::steady_clock;
 
-// What the printer's journal shows of the sale whose one item has this description.
-struct OnPrinter {
-  int items = 0;        // item lines sent with the description
-  bool closed = false;  // its ticket was closed (printed and counted)
-};
-
-OnPrinter Find(const std::vector<std::vector<std::string>>& journal, const std::string& name) {
-  OnPrinter p;
-  for (size_t i = 0; i < journal.size(); ++i) {
-    if (journal[i][0] != "SendTicketItem" || journal[i].size() < 2 || journal[i][1] != name)
-      continue;
-    ++p.items;
-    for (size_t j = i + 1; j < journal.size(); ++j) {
-      const std::string& m = journal[j][0];
-      if (m == "CloseTicket") {
-        p.closed = true;
-        break;
-      }
-      if (m.rfind("Open", 0) == 0 || (m == "SendTicketPayment" && journal[j].back() == "C")) break;
-    }
-  }
-  return p;
-}
-
 bool Contains(const Json& list, const std::string& key) {
   for (const auto& k : list)
     if (k == key) return true;
@@ -91,7 +67,7 @@ int Settle(const Till& service, const PrinterProgram& printer, const std::string
     // In doubt: never printed by a retry, and reported with the printer's state.
     EXPECT_TRUE(a.body.value("printer", Json::object()).contains("documentOpen")) << a.body.dump();
     EXPECT_TRUE(Contains(service.Get("/v1/status").body["inDoubt"], key));
-    const bool printed = Find(printer.Journal(), name).closed;
+    const bool printed = FindSale(printer.Journal(), name).closed;
     const Answer resolved = service.Post("/v1/journal/" + key + "/resolve",
                                          {{"printed", printed}, {"cancelOpenTicket", true}}, "");
     EXPECT_EQ(resolved.status, 200) << resolved.body.dump();
@@ -107,7 +83,7 @@ int Settle(const Till& service, const PrinterProgram& printer, const std::string
 void ExpectSameStory(const Till& till, const std::vector<std::vector<std::string>>& journal,
                      const std::string& key, const std::string& name) {
   SCOPED_TRACE(key + " " + name);
-  const OnPrinter p = Find(journal, name);
+  const OnPrinter p = FindSale(journal, name);
   EXPECT_LE(p.items, 1) << "printed twice";
   const Answer e = till.Get("/v1/journal/" + key);
   ASSERT_EQ(e.status, 200) << "every sale has an outcome";

@@ -237,6 +237,24 @@ std::vector<std::vector<std::string>> PrinterProgram::Journal() const {
   return out;
 }
 
+OnPrinter FindSale(const std::vector<std::vector<std::string>>& journal, const std::string& name) {
+  OnPrinter p;
+  for (size_t i = 0; i < journal.size(); ++i) {
+    if (journal[i][0] != "SendTicketItem" || journal[i].size() < 2 || journal[i][1] != name)
+      continue;
+    ++p.items;
+    for (size_t j = i + 1; j < journal.size(); ++j) {
+      const std::string& m = journal[j][0];
+      if (m == "CloseTicket") {
+        p.closed = true;
+        break;
+      }
+      if (m.rfind("Open", 0) == 0 || (m == "SendTicketPayment" && journal[j].back() == "C")) break;
+    }
+  }
+  return p;
+}
+
 ShellRun Shell(const std::string& command) {
   ShellRun r;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");

@@ -116,6 +116,14 @@ class PrinterProgram {
   pid_t pid_ = -1;
 };
 
+// What the printer program's journal shows of the sale whose one item has this description.
+struct OnPrinter {
+  int items = 0;        // item lines sent with the description
+  bool closed = false;  // its ticket was closed (printed and counted)
+};
+OnPrinter FindSale(const std::vector<std::vector<std::string>>& journal,
+                   const std::string& description);
+
 // A shell command's exit code and output (standard output and standard error together).
 struct ShellRun {
   int exitCode = -1;
