@@ -16,7 +16,7 @@
 // over a budget says so on standard error.
 //
 // --quick (or FISCAL_CHAIN_SHOPS, FISCAL_CHAIN_JOBS per shop, FISCAL_CHAIN_IDLE_SECONDS) makes
-// the run smaller.
+// the run smaller; FISCAL_CHAIN_HEARTBEAT sets the services' --broker-heartbeat.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -57,7 +57,8 @@ constexpr const char* kReply = "bench";  // the cloud client's reply level
 struct Size {
   int shops = 50;
   int jobsPerShop = 10;  // with every shop busy; as many again one at a time, at most 200
-  int idleSeconds = 5;
+  int idleSeconds = 10;
+  int heartbeatSeconds = 0;  // 0: the service's own default
 };
 Size g_size;
 
@@ -239,16 +240,19 @@ struct Shops {
   std::vector<std::unique_ptr<servicetest::TempDir>> states;
   std::vector<std::unique_ptr<servicetest::ServiceProcess>> services;
 
-  Shops(const brokertest::Broker& b, int count) {
-    for (int i = 0; i < count; ++i) {
+  Shops(const brokertest::Broker& b, const Size& size) {
+    for (int i = 0; i < size.shops; ++i) {
       const std::string shop = ShopName(i);
       const Json account = b.Account(shop);
+      std::vector<std::string> args = {
+          "--broker",     b.Url("cert"),  "--broker-ca", b.Ca(), "--broker-cert", account["cert"],
+          "--broker-key", account["key"], "--shop",      shop,   "--printer",     kPrinter};
+      if (size.heartbeatSeconds > 0) {
+        args.insert(args.end(), {"--broker-heartbeat", std::to_string(size.heartbeatSeconds)});
+      }
       states.push_back(std::make_unique<servicetest::TempDir>());
-      services.push_back(std::make_unique<servicetest::ServiceProcess>(
-          states.back()->Path(),
-          std::vector<std::string>{"--broker", b.Url("cert"), "--broker-ca", b.Ca(),
-                                   "--broker-cert", account["cert"], "--broker-key", account["key"],
-                                   "--shop", shop, "--printer", kPrinter}));
+      services.push_back(
+          std::make_unique<servicetest::ServiceProcess>(states.back()->Path(), std::move(args)));
     }
   }
   // Stopped all at once: each says goodbye to the broker at its own pace.
@@ -264,7 +268,7 @@ void BM_ChainShops(benchmark::State& state) {
     std::vector<std::string> names;
     for (int i = 0; i < size.shops; ++i) names.push_back(ShopName(i));
     brokertest::Broker broker(names);
-    Shops shops(broker, size.shops);
+    Shops shops(broker, size);
     Cloud cloud(broker);
     if (!cloud.AwaitOnline(names.size(), 60s)) {
       state.SkipWithError("the shops did not all come online on the link");
@@ -375,10 +379,11 @@ int main(int argc, char** argv) {
   g_size.shops = EnvOr("FISCAL_CHAIN_SHOPS", g_size.shops);
   g_size.jobsPerShop = EnvOr("FISCAL_CHAIN_JOBS", g_size.jobsPerShop);
   g_size.idleSeconds = EnvOr("FISCAL_CHAIN_IDLE_SECONDS", g_size.idleSeconds);
+  g_size.heartbeatSeconds = EnvOr("FISCAL_CHAIN_HEARTBEAT", 0);
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
-      g_size = {5, 4, 2};
+      g_size = {5, 4, 2, g_size.heartbeatSeconds};
     } else {
       args.push_back(argv[i]);
     }
