@@ -7,6 +7,7 @@
 #include "entry_points.h"
 #include "errors.h"
 #include "routes.h"
+#include "tasks.h"
 
 namespace fpd {
 
@@ -162,8 +163,22 @@ Json BrokerFeed::StatusNow() const {
     const auto e = journal_.Find(k.Till, k.Key);
     inDoubt.push_back({{"till", k.Till}, {"key", k.Key}, {"since", e ? e->StartedAt : ""}});
   }
+  // The last Z as the Z data file tells it: its number, and when the file was written (the
+  // reduction's own date has no time of day). Null while there is none.
+  Json lastZ = nullptr;
+  const Json z = ZFigures(session_);
+  if (z.is_object() && z.value("NRREDREDZ", Json()).is_string()) {
+    std::string digits = z["NRREDREDZ"];
+    digits.erase(0, digits.find_first_not_of(' '));
+    digits.erase(digits.find_last_not_of(' ') + 1);
+    if (!digits.empty() && digits.size() <= 10 &&
+        digits.find_first_not_of("0123456789") == std::string::npos) {
+      const Json at = z.value("DTGRAVSBECF", z.value("DTREDUCAOZ", Json()));
+      lastZ = {{"number", std::stoll(digits)}, {"at", at}};
+    }
+  }
   return Json{{"state", session_.Snapshot()},
-              {"lastZ", nullptr},
+              {"lastZ", lastZ},
               {"inDoubtCount", keys.size()},
               {"inDoubt", inDoubt}};
 }

@@ -412,7 +412,17 @@ TaskResult RunSale(DriverSession& session, const Sale& s) {
 
 // ---- Z figures --------------------------------------------------------------------------------
 
-Json ZFigures(DriverSession& session) {
+bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
+  const bool ok = st.Run("Reducao_Z_Imp", [&] {
+    return st.P().Get<decltype(::Reducao_Z_Imp)>("Reducao_Z_Imp")("", scheme, "");
+  });
+  figures = ZFigures(st.Session());
+  return ok;
+}
+
+}  // namespace
+
+Json ZFigures(const DriverSession& session) {
   const std::string path = session.HostFile("REDUCAOZ_MP35.CDS");
   plat::TClientDataSet z("ReducaoZ");
   try {
@@ -430,16 +440,6 @@ Json ZFigures(DriverSession& session) {
   }
   return figures;
 }
-
-bool TakeZ(Steps& st, const AnsiString& scheme, Json& figures) {
-  const bool ok = st.Run("Reducao_Z_Imp", [&] {
-    return st.P().Get<decltype(::Reducao_Z_Imp)>("Reducao_Z_Imp")("", scheme, "");
-  });
-  figures = ZFigures(st.Session());
-  return ok;
-}
-
-}  // namespace
 
 bool Failed(const TaskResult& o) {
   if (o.Status >= 400) return true;

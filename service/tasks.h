@@ -30,6 +30,10 @@ using Task = std::function<TaskResult(DriverSession&)>;
 // an entry point that answered False with the driver's error dialog.
 bool Failed(const TaskResult& o);
 
+// The last Z reduction's figures, as the Z data file in the host folder holds them: an object of
+// its fields (empty when the file holds none), or null when there is no readable file.
+Json ZFigures(const DriverSession& session);
+
 Task PrepareCall(const EntryPoint& entry, const Json& body);
 Task PrepareSale(const Json& body, const plat::AnsiString& defaultScheme);
 Task PrepareSupply(const Json& body, const plat::AnsiString& defaultScheme);

@@ -544,4 +544,12 @@ TEST_F(Ownership, ABrokerJobDeliveredAgainAnswersItsFirstResult) {
   EXPECT_EQ(submit("cloud-3", Json{{"kind", "Q"}}).Status, 400);
   // The same key through HTTP is another till's: the local till's key is free.
   EXPECT_EQ(s_->Post("/v1/sales", servicetest::TicketSale("Local"), "cloud-2").body["ok"], true);
+  // The status the door publishes names the last Z once there is one.
+  EXPECT_EQ(feed.StatusNow()["lastZ"], nullptr);
+  const auto zAnswer = s_->Post("/v1/z", Json::object(), "z-1");
+  ASSERT_EQ(zAnswer.body["ok"], true) << zAnswer.body.dump();
+  const Json z = feed.StatusNow()["lastZ"];
+  ASSERT_TRUE(z.is_object()) << feed.StatusNow().dump();
+  EXPECT_GE(z.value("number", 0), 1) << z.dump();
+  EXPECT_TRUE(z["at"].is_string()) << z.dump();
 }
