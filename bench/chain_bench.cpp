@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/process_figures.h"
 #include "chain/broker_link.h"
 #include "chain/times.h"
 #include "chain/topics.h"
@@ -87,18 +88,7 @@ long long CpuTicks(pid_t pid) {
   return utime + stime;
 }
 
-double ResidentMiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string word;
-  while (in >> word) {
-    if (word == "VmRSS:") {
-      double kib = 0;
-      in >> kib;
-      return kib / 1024;
-    }
-  }
-  return 0;
-}
+using benchfigures::ResidentMiB;
 
 Json Sale() {
   return {{"kind", "T"},

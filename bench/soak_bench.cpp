@@ -14,25 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/process_figures.h"
 #include "tests/service/service_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The resident set of a process, in MiB.
-double ResidentMiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string word;
-  while (in >> word) {
-    if (word == "VmRSS:") {
-      double kib = 0;
-      in >> kib;
-      return kib / 1024;
-    }
-  }
-  return 0;
-}
+using benchfigures::ResidentMiB;
 
 // Milliseconds from the start of the service to its first answer.
 double StartMs(const std::string& state, std::unique_ptr<servicetest::ServiceProcess>& s) {
