@@ -22,6 +22,7 @@ namespace {
 
 using chaintest::Account;
 using chaintest::ContractLog;
+using chaintest::TestCloud;
 using fpd::DoorAnswer;
 using fpd::Json;
 using namespace std::chrono_literals;
@@ -49,19 +50,8 @@ class Cloud {
   Cloud(const brokertest::Broker& b, const std::string& printer)
       // "results/#" takes ".../results" too; a second subscription to it would bring each
       // result there twice.
-      : link_(
-            Account(b, "cloud"), {Topic(printer, "results/#"), Topic(printer, "status")},
-            [this](const chain::BrokerMessage& m) {
-              ContractLog::Get().Add(m.topic, m.payload);
-              std::lock_guard lock(mu_);
-              seen_.push_back(m);
-              cv_.notify_all();
-            },
-            nullptr) {
-    link_.Start();
-    // Its subscriptions are made before anything it publishes once it is up.
-    for (int i = 0; i < 400 && !link_.Up(); ++i) std::this_thread::sleep_for(25ms);
-    EXPECT_TRUE(link_.Up());
+      : cloud_(Account(b, "cloud"), {Topic(printer, "results/#"), Topic(printer, "status")}) {
+    EXPECT_TRUE(cloud_.AwaitUp());
   }
   void Send(const std::string& topic, const std::string& payload, const std::string& correlation,
             const std::string& reply = "", bool retain = false) {
@@ -71,22 +61,20 @@ class Cloud {
     m.retain = retain;
     m.responseTopic = reply;
     if (!correlation.empty()) m.correlation = correlation;
-    ASSERT_TRUE(link_.Publish(m));
-    ASSERT_TRUE(link_.Flush(10s));
+    ASSERT_TRUE(cloud_.Publish(m));
+    ASSERT_TRUE(cloud_.Flush(10s));
   }
   // The messages on a topic once there are at least n (fewer after the timeout).
   std::vector<chain::BrokerMessage> Await(const std::string& topic, size_t n,
                                           std::chrono::seconds timeout = 20s) {
-    std::unique_lock lock(mu_);
-    std::vector<chain::BrokerMessage> found;
-    cv_.wait_for(lock, timeout, [&] {
-      found.clear();
-      for (const auto& m : seen_) {
+    const auto on = [&topic](const TestCloud::Messages& all) {
+      TestCloud::Messages found;
+      for (const auto& m : all) {
         if (m.topic == topic) found.push_back(m);
       }
-      return found.size() >= n;
-    });
-    return found;
+      return found;
+    };
+    return on(cloud_.Await([&](const auto& all) { return on(all).size() >= n; }, timeout));
   }
   // The first status after the first `after` ones whose payload passes the test, within the
   // timeout.
@@ -101,10 +89,7 @@ class Cloud {
   }
 
  private:
-  chain::BrokerLink link_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<chain::BrokerMessage> seen_;
+  TestCloud cloud_;
 };
 
 // The print pipeline behind the door: it records what it is given and answers each job as told

@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using chaintest::Account;
 using chaintest::ContractLog;
+using chaintest::TestCloud;
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
@@ -80,22 +81,8 @@ struct Job {
 class ProofCloud {
  public:
   explicit ProofCloud(const brokertest::Broker& b)
-      : link_(
-            Settings(b),
-            {"fiscal/v1/+/+/results/proof", "fiscal/v1/+/+/results", "fiscal/v1/+/+/status"},
-            [this](const chain::BrokerMessage& m) {
-              ContractLog::Get().Add(m.topic, m.payload);
-              std::lock_guard lock(mu_);
-              if (m.topic.ends_with("/status")) {
-                status_[m.topic] = Json::parse(m.payload, nullptr, false);
-              } else {
-                results_.push_back({m.correlation.value_or(""), Json::parse(m.payload)});
-              }
-              cv_.notify_all();
-            },
-            nullptr) {
-    link_.Start();
-  }
+      : cloud_(Settings(b),
+               {"fiscal/v1/+/+/results/proof", "fiscal/v1/+/+/results", "fiscal/v1/+/+/status"}) {}
   void Send(int shop, const Json& job, const std::string& correlation) {
     chain::BrokerMessage m;
     m.topic = Topic(shop, "jobs");
@@ -103,28 +90,41 @@ class ProofCloud {
     m.responseTopic = Topic(shop, "results/proof");
     m.correlation = correlation;
     ContractLog::Get().Add(m.topic, m.payload);
-    ASSERT_TRUE(link_.Publish(m));
+    ASSERT_TRUE(cloud_.Publish(m));
   }
   bool AwaitOnline(int shop, std::chrono::seconds timeout = 60s) {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, timeout, [&] {
-      const Json& s = status_[Topic(shop, "status")];
-      return s.is_object() && s.value("online", false);
-    });
+    const std::string topic = Topic(shop, "status");
+    const auto online = [&topic](const TestCloud::Messages& all) {
+      for (auto m = all.rbegin(); m != all.rend(); ++m) {
+        if (m->topic != topic) continue;
+        const Json s = Json::parse(m->payload, nullptr, false);
+        return s.is_object() && s.value("online", false);
+      }
+      return false;
+    };
+    return online(cloud_.Await(online, timeout));
   }
   // Waits for a result whose correlation passes the test.
   bool AwaitResult(const std::function<bool(const std::string&)>& test,
                    std::chrono::seconds timeout = 60s) {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, timeout, [&] {
-      return std::any_of(results_.begin(), results_.end(),
-                         [&](const auto& r) { return test(r.first); });
-    });
+    const auto found = [&test](const TestCloud::Messages& all) {
+      return std::any_of(all.begin(), all.end(), [&](const chain::BrokerMessage& m) {
+        return !m.topic.ends_with("/status") && test(m.correlation.value_or(""));
+      });
+    };
+    return found(cloud_.Await(found, timeout));
   }
-  // The results from the nth on.
+  // The results from the nth on, with their correlations.
   std::vector<std::pair<std::string, Json>> From(size_t n) {
-    std::lock_guard lock(mu_);
-    return {results_.begin() + static_cast<long>(std::min(n, results_.size())), results_.end()};
+    std::vector<std::pair<std::string, Json>> results;
+    for (const auto& m : cloud_.Await([](const auto&) { return true; }, 0s)) {
+      if (!m.topic.ends_with("/status")) {
+        results.emplace_back(m.correlation.value_or(""), Json::parse(m.payload));
+      }
+    }
+    results.erase(results.begin(),
+                  results.begin() + static_cast<long>(std::min(n, results.size())));
+    return results;
   }
 
  private:
@@ -134,11 +134,7 @@ class ProofCloud {
     s.sessionExpirySeconds = 600;  // results that come while the broker restarts wait for it
     return s;
   }
-  chain::BrokerLink link_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::map<std::string, Json> status_;
-  std::vector<std::pair<std::string, Json>> results_;
+  TestCloud cloud_;
 };
 
 TEST(ChainLink, ThreeShopsPrintEveryJobOnceUnderFaults) {

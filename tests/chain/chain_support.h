@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the chain link's tests share: the log of every message they saw or made, checked
-// against the link's schemas when the test program ends, and an account's link settings.
+// against the link's schemas when the test program ends, an account's link settings, and the
+// chain's cloud as a test drives it.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "chain/broker_link.h"
 #include "tests/service/service_process.h"
@@ -63,5 +69,45 @@ inline chain::BrokerSettings Account(const brokertest::Broker& b, const std::str
   s.clientId = name + "-test-" + std::to_string(::getpid());
   return s;
 }
+
+// The chain's cloud in a test: one link that publishes jobs and keeps, in order, every message
+// it reads on its subscriptions (each also logged for the schema check).
+class TestCloud {
+ public:
+  using Messages = std::vector<chain::BrokerMessage>;
+  TestCloud(chain::BrokerSettings settings, std::vector<std::string> subscriptions)
+      : link_(
+            std::move(settings), std::move(subscriptions),
+            [this](const chain::BrokerMessage& m) {
+              ContractLog::Get().Add(m.topic, m.payload);
+              std::lock_guard lock(mu_);
+              seen_.push_back(m);
+              cv_.notify_all();
+            },
+            nullptr) {
+    link_.Start();
+  }
+  // Waits for the link to come up (its subscriptions are then made before what it publishes).
+  bool AwaitUp() {
+    for (int i = 0; i < 400 && !link_.Up(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return link_.Up();
+  }
+  bool Publish(const chain::BrokerMessage& m) { return link_.Publish(m); }
+  bool Flush(std::chrono::seconds timeout) { return link_.Flush(timeout); }
+  // The messages read so far once they pass the test, or when the timeout ends.
+  Messages Await(const std::function<bool(const Messages&)>& done, std::chrono::seconds timeout) {
+    std::unique_lock lock(mu_);
+    cv_.wait_for(lock, timeout, [&] { return done(seen_); });
+    return seen_;
+  }
+
+ private:
+  chain::BrokerLink link_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  Messages seen_;
+};
 
 }  // namespace chaintest
